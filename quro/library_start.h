@@ -1,0 +1,12 @@
+// One-time library start-up: builds the read-only tables the matching core uses. Every creation
+// and search export calls ensure_library_started() first; it is cheap after the first call.
+#ifndef QURO_LIBRARY_START_H
+#define QURO_LIBRARY_START_H
+
+namespace quro {
+
+void ensure_library_started();
+
+}  // namespace quro
+
+#endif  // QURO_LIBRARY_START_H

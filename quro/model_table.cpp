@@ -1,0 +1,109 @@
+#include "quro/model_table.h"
+
+#include <map>
+#include <mutex>
+#include <shared_mutex>
+
+#include "quro/export_guard.h"
+#include "quro/lowest_free.h"
+
+namespace quro {
+namespace {
+
+class ShapeModelTable {
+public:
+    int insert(std::shared_ptr<ShapeModelRecord> rec) {
+        std::unique_lock lock(mutex_);
+        const int id = ids_.acquire();
+        try {
+            models_.emplace(id, std::move(rec));
+        } catch (...) {
+            ids_.release(id);
+            throw;
+        }
+        return id;
+    }
+
+    int erase(int id) {
+        std::shared_ptr<ShapeModelRecord> doomed;  // destroyed after the lock is dropped
+        {
+            std::unique_lock lock(mutex_);
+            auto it = models_.find(id);
+            if (it == models_.end()) return -1;
+            doomed = std::move(it->second);
+            models_.erase(it);
+            ids_.release(id);
+        }
+        return 0;
+    }
+
+    std::shared_ptr<ShapeModelRecord> find(int id) const {
+        std::shared_lock lock(mutex_);
+        auto it = models_.find(id);
+        return it == models_.end() ? nullptr : it->second;
+    }
+
+    std::size_t size() const {
+        std::shared_lock lock(mutex_);
+        return models_.size();
+    }
+
+private:
+    mutable std::shared_mutex mutex_;
+    LowestFreeAllocator ids_{0};
+    std::map<int, std::shared_ptr<ShapeModelRecord>> models_;
+};
+
+ShapeModelTable& table() {
+    static ShapeModelTable* t = new ShapeModelTable;  // never destroyed
+    return *t;
+}
+
+}  // namespace
+
+void reset_shape_model_record(ShapeModelRecord& rec) { rec = ShapeModelRecord{}; }
+
+int add_shape_model(const ShapeModelRecord& rec) {
+    return table().insert(std::make_shared<ShapeModelRecord>(rec));
+}
+
+int add_shape_model(ShapeModelRecord&& rec) {
+    return table().insert(std::make_shared<ShapeModelRecord>(std::move(rec)));
+}
+
+bool has_shape_model(int id) { return id >= 0 && table().find(id) != nullptr; }
+
+std::shared_ptr<ShapeModelRecord> find_shape_model_record(int id) {
+    if (id < 0) return nullptr;
+    return table().find(id);
+}
+
+int erase_shape_model(int id) {
+    if (id < 0) return -1;
+    return table().erase(id);
+}
+
+std::size_t shape_model_count() { return table().size(); }
+
+}  // namespace quro
+
+extern "C" QURO_API int clear_shape_model(int id) {
+    return quro::guarded(-1, [&] { return quro::erase_shape_model(id); });
+}
+
+extern "C" QURO_API int copy_shape_model(int id) {
+    return quro::guarded(-1, [&] {
+        auto rec = quro::find_shape_model_record(id);
+        if (!rec) return -1;
+        return quro::add_shape_model(*rec);
+    });
+}
+
+extern "C" QURO_API void set_shape_model_origin(int id, float first, float second) {
+    quro::guarded_void([&] {
+        if (auto rec = quro::find_shape_model_record(id)) {
+            rec->origin_first = first;
+            rec->origin_second = second;
+        }
+    });
+}

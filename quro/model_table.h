@@ -1,0 +1,63 @@
+// Shape model records and the process-wide model table.
+#ifndef QURO_MODEL_TABLE_H
+#define QURO_MODEL_TABLE_H
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "quro/quro.h"
+
+namespace quro {
+
+// One shape model: the creation parameters and the edge points of each pyramid level.
+// Levels are numbered from 1 (full resolution); entry i of every per-level list is level i + 1.
+struct ShapeModelRecord {
+    int num_levels = 0;  // levels actually built
+    float angle_start = 0.f;
+    float angle_extent = 0.f;
+    float angle_step = 0.f;
+    float scale_min = 1.f, scale_max = 1.f, scale_step = 0.f;
+    float scale_row_min = 1.f, scale_row_max = 1.f, scale_row_step = 0.f;
+    float scale_col_min = 1.f, scale_col_max = 1.f, scale_col_step = 0.f;
+    float origin_first = 0.f, origin_second = 0.f;  // set_shape_model_origin, argument order
+    int reserved = 0;
+    int metric = 0;
+    // 0 built from an image; 1 a circle outline (point directions follow the scaled ellipse);
+    // 2..9 other outlines, polygons and point lists (all behave as 2).
+    std::uint8_t shape_kind = 0;
+    int timeout_ms = 1000;  // below 1: no limit
+    ContrastParams contrast{0, 0, 0, 0};
+    std::vector<int> level_widths;
+    std::vector<int> level_heights;
+    std::vector<float> box_min_x, box_min_y, box_max_x, box_max_y;  // rotated by level_angle
+    std::vector<float> level_radius;  // largest distance of a point from the level's centre
+    std::vector<float> level_angle;   // box angle, degrees
+    std::vector<std::vector<Feature>> level_features;
+};
+
+// Brings a record back to the values of a fresh one.
+void reset_shape_model_record(ShapeModelRecord& rec);
+
+// Inserts a copy of `rec` under the lowest free id (from 0) and returns the id.
+// May throw std::bad_alloc; then nothing is inserted.
+int add_shape_model(const ShapeModelRecord& rec);
+// As above, taking the record over without a copy.
+int add_shape_model(ShapeModelRecord&& rec);
+
+// Whether `id` is in the table.
+bool has_shape_model(int id);
+
+// The record of `id`, or null. The record stays alive while the returned pointer is held, even
+// if the model is cleared meanwhile; edits through it reach the stored model.
+std::shared_ptr<ShapeModelRecord> find_shape_model_record(int id);
+
+// Removes `id`. Returns 0, or -1 when the id is below 0 or absent.
+int erase_shape_model(int id);
+
+// Number of models in the table (for leak checks and tests).
+std::size_t shape_model_count();
+
+}  // namespace quro
+
+#endif  // QURO_MODEL_TABLE_H

@@ -1,0 +1,318 @@
+// quro: shape-based matching, sub-pixel edges, regions and one-dimensional measuring for 8-bit
+// grey images.
+//
+// General rules for every function below:
+// - Images are 8-bit single-channel buffers, rows stored one after another, each exactly `width`
+//   bytes long. A mask is a second buffer of the same size; 0 marks pixels to ignore.
+// - x is the column and y the row, in full-resolution pixels; angles are in degrees.
+// - Functions that can fail return an int: negative values are errors (-1 bad argument, unknown
+//   id or handle, empty input or allocation failure; -2 time-out; -4 inconsistent shape
+//   arguments). No C++ exception leaves a function of this header, except the region class's
+//   "malloc failed" / "realloc failed".
+// - Every array the library allocates for a caller is registered under a handle (an int >= 1)
+//   and is freed only by passing that handle to clear_mems(). Never free such an array yourself.
+// - Models belong to the library's model table: they live until clear_shape_model() or process
+//   end. Model ids are the lowest free value from 0, handles the lowest free value from 1; both
+//   are reused after they are cleared.
+#ifndef QURO_QURO_H
+#define QURO_QURO_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#define QURO_API __attribute__((visibility("default")))
+
+// ================================================================================================
+// Library frame and model store: value types, result registry, model table, settings, console
+// ================================================================================================
+
+namespace quro {
+
+// One found instance of a model. 40 bytes, trivially copyable. The sub-pixel position is
+// (x + dx, y + dy). `flag` is the match's polarity: 1, or -1 when the model was found with
+// reversed contrast under a negative metric.
+struct QURO_API Match {
+    int x;
+    int y;
+    int model_id;
+    float angle;      // degrees
+    float scale_row;  // uniform scale, or row scale of the anisotropic search
+    float scale_col;  // column scale of the anisotropic search
+    float score;
+    signed char flag;
+    float dx;
+    float dy;
+
+    // Sets nothing, not even dx and dy.
+    Match() = default;
+    Match(int x_, int y_, float score_) : x(x_), y(y_), score(score_), dx(0.f), dy(0.f) {}
+    Match(int x_, int y_, float score_, float angle_)
+        : x(x_), y(y_), angle(angle_), score(score_), dx(0.f), dy(0.f) {}
+    Match(int x_, int y_, float score_, float angle_, float scale_row_)
+        : x(x_), y(y_), angle(angle_), scale_row(scale_row_), score(score_), dx(0.f), dy(0.f) {}
+    Match(int x_, int y_, float score_, float angle_, float scale_row_, int model_id_)
+        : x(x_), y(y_), model_id(model_id_), angle(angle_), scale_row(scale_row_), score(score_),
+          dx(0.f), dy(0.f) {}
+    Match(int x_, int y_, float score_, float angle_, float scale_row_, int model_id_,
+          signed char flag_)
+        : x(x_), y(y_), model_id(model_id_), angle(angle_), scale_row(scale_row_), score(score_),
+          flag(flag_), dx(0.f), dy(0.f) {}
+    Match(int x_, int y_, float score_, float angle_, float scale_row_, float scale_col_,
+          int model_id_, signed char flag_)
+        : x(x_), y(y_), model_id(model_id_), angle(angle_), scale_row(scale_row_),
+          scale_col(scale_col_), score(score_), flag(flag_), dx(0.f), dy(0.f) {}
+
+    // True when this match scores higher: an ascending sort puts the best match first.
+    bool operator<(const Match& o) const { return score > o.score; }
+    // Same pixel and same score; every other field is ignored. A NaN score is never equal.
+    bool operator==(const Match& o) const { return x == o.x && y == o.y && score == o.score; }
+};
+
+// One model point, relative to the model's reference point, with its edge direction.
+struct QURO_API Feature {
+    float x;
+    float y;
+    float gx;
+    float gy;
+
+    Feature() : x(0.f), y(0.f), gx(0.f), gy(0.f) {}
+    Feature(float x_, float y_, float gx_, float gy_) : x(x_), y(y_), gx(gx_), gy(gy_) {}
+};
+
+// One model point with an integer position. `tag` is -1 after default construction.
+struct QURO_API FeatureI {
+    int x;
+    int y;
+    float gx;
+    float gy;
+    int tag;
+
+    FeatureI() : x(0), y(0), gx(0.f), gy(0.f), tag(-1) {}
+    FeatureI(int x_, int y_, float gx_, float gy_, int tag_)
+        : x(x_), y(y_), gx(gx_), gy(gy_), tag(tag_) {}
+};
+
+// A model outline: bounding box of the rounded point positions (relative to the reference point),
+// the model image's size on the outline's level, and `count` points in a malloc'd array.
+// `handle` is the result-registry handle of a registered outline, -1 for one returned by value.
+// The object owns `points`: copies are deep, a moved-from object is left empty. A registered
+// outline is freed with clear_mems(handle); never destroy it yourself.
+struct QURO_API TemplateI {
+    int min_x;
+    int min_y;
+    int max_x;
+    int max_y;
+    int level_width;
+    int level_height;
+    int count;
+    int handle;
+    FeatureI* points;
+
+    TemplateI();
+    ~TemplateI();
+    TemplateI(const TemplateI& o);
+    TemplateI(TemplateI&& o) noexcept;
+    TemplateI& operator=(const TemplateI& o);
+    TemplateI& operator=(TemplateI&& o) noexcept;
+};
+
+// As TemplateI, with float point positions.
+struct QURO_API TemplateF {
+    int min_x;
+    int min_y;
+    int max_x;
+    int max_y;
+    int level_width;
+    int level_height;
+    int count;
+    int handle;
+    Feature* points;
+
+    TemplateF();
+    ~TemplateF();
+    TemplateF(const TemplateF& o);
+    TemplateF(TemplateF&& o) noexcept;
+    TemplateF& operator=(const TemplateF& o);
+    TemplateF& operator=(TemplateF&& o) noexcept;
+};
+
+// A count and an owned malloc'd array of matches. Copies are deep; a moved-from object is empty.
+struct QURO_API MatchRes {
+    int count;
+    Match* matches;
+
+    MatchRes();
+    ~MatchRes();
+    MatchRes(const MatchRes& o);
+    MatchRes(MatchRes&& o) noexcept;
+    MatchRes& operator=(const MatchRes& o);
+    MatchRes& operator=(MatchRes&& o) noexcept;
+};
+
+// Per-point agreement of one match with the image: origin of the contour's bounding box,
+// sub-pixel match position, `count` contour points and one score per point (both malloc'd and
+// owned), and a copy of the match. The constructor leaves `match` uninitialised.
+struct QURO_API MatchDetails {
+    int min_x;
+    int min_y;
+    float x;
+    float y;
+    int count;
+    Feature* points;
+    float* scores;
+    Match match;
+
+    MatchDetails();
+    ~MatchDetails();
+    MatchDetails(const MatchDetails& o);
+    MatchDetails(MatchDetails&& o) noexcept;
+    MatchDetails& operator=(const MatchDetails& o);
+    MatchDetails& operator=(MatchDetails&& o) noexcept;
+};
+
+// One match's deformation field: top-left corner (x, y) of the field rectangle, its size, and two
+// owned maps of width * height floats, row after row: for each rectangle pixel the column
+// (map_x) and row (map_y) where that model pixel lies in the image.
+struct QURO_API VectorField {
+    int x;
+    int y;
+    int width;
+    int height;
+    float* map_x;
+    float* map_y;
+
+    VectorField();
+    ~VectorField();
+    VectorField(const VectorField& o);
+    VectorField(VectorField&& o) noexcept;
+    VectorField& operator=(const VectorField& o);
+    VectorField& operator=(VectorField&& o) noexcept;
+};
+
+// One sub-pixel edge point: position (x = column, y = row) and the unit normal (nx, ny) of the
+// edge, pointing along the gradient from dark to bright.
+struct QURO_API EdgePoint {
+    float x;
+    float y;
+    float nx;
+    float ny;
+};
+
+// One sub-pixel contour: point count, diameter of the convex hull of its points, and an owned
+// malloc'd point array. Copies are deep; a moved-from object is empty.
+struct QURO_API Contour {
+    int count;
+    double diameter;
+    EdgePoint* points;
+
+    Contour();
+    ~Contour();
+    Contour(const Contour& o);
+    Contour(Contour&& o) noexcept;
+    Contour& operator=(const Contour& o);
+    Contour& operator=(Contour&& o) noexcept;
+};
+
+// A measure handle or rotated rectangle. With phi = angle + 90 degrees the profile axis runs in
+// the direction (sin phi, cos phi) in (x, y): angle 0 measures along +x.
+struct QURO_API RRect {
+    float cx;           // centre column
+    float cy;           // centre row
+    float angle;        // degrees
+    float half_length;  // along the profile
+    float half_width;   // across it
+};
+
+// Contrast parameters passed to every creation function and kept in the model.
+struct QURO_API ContrastParams {
+    int contrast_low;        // low hysteresis threshold of the edge detector
+    int contrast_high;       // high hysteresis threshold
+    int min_component_size;  // minimum length of an edge chain
+    int min_contrast;        // minimum gradient magnitude used by the search
+};
+
+// A class without state, kept for callers that instantiate it.
+class QURO_API Cquro {
+public:
+    Cquro() = default;
+    Cquro(const Cquro&) = default;
+    Cquro& operator=(const Cquro&) = default;
+    Cquro& operator=(Cquro&&) = default;
+};
+
+}  // namespace quro
+
+using quro::ContrastParams;
+using quro::EdgePoint;
+
+// An exported int, 0 at load; the library itself never reads or writes it.
+extern "C" QURO_API int nquro;
+
+extern "C" {
+
+// Returns 0. Does nothing else.
+QURO_API int fnquro(void);
+
+// Frees the block registered under `handle`, in the way its kind requires, and forgets the
+// handle (which a later registration may reuse).
+// Returns 0, or -1 when `handle` is 0 or below or not registered (nothing changes then).
+QURO_API int clear_mems(int handle);
+
+// Removes a model from the model table; its id becomes free for the next model.
+// Returns 0, or -1 when `id` is below 0 or not in the table.
+QURO_API int clear_shape_model(int id);
+
+// Inserts a deep copy of model `id` under the lowest free id.
+// Returns the new id, or -1 when `id` is not in the table.
+QURO_API int copy_shape_model(int id);
+
+// Stores two origin values with the model (kept and saved; no other effect).
+// An unknown id changes nothing.
+QURO_API void set_shape_model_origin(int id, float first, float second);
+
+// Sets a model parameter: "min_contrast", "timeout" (milliseconds, below 1 means no limit) or
+// "metric" (0 ignores the polarity of each point, negative the polarity of the model as a
+// whole, positive uses polarity). "border_shape_models" and "num_levels" are accepted and change
+// nothing. An unknown id, an unknown name or a null name changes nothing.
+QURO_API void set_shape_model_param(int id, const char* name, int value);
+
+// Reads a model parameter into *value: "min_contrast", "timeout", "metric", "num_levels" (levels
+// built), "width0", "height0" (the model image's full-resolution size). For an unknown id, an
+// unknown name, "border_shape_models", or a null pointer, *value is left as it was.
+QURO_API void get_shape_model_param(int id, const char* name, int* value);
+
+// Library-wide settings. "border_shape_models": 0 (default) keeps only matches whose model stays
+// inside the image; above 0, matches may cross the image border. "print_time": timing output on
+// (value != 0, default) or off. Other names, and a null name, are ignored.
+QURO_API void set_system(const char* name, int value);
+
+// Moves a point given in the model's frame (dx columns right, dy rows UP) into the image by the
+// pose of match *m (position and angle; scales are not applied):
+//   *x = m->x + m->dx + cos(a) dx - sin(a) dy,  *y = m->y + m->dy - sin(a) dx - cos(a) dy.
+// Does nothing when m, x or y is null.
+QURO_API void set_match_result_offset(const quro::Match* m, float dx, float dy, float* x, float* y);
+
+// Flips the edge direction of every model point (on every level) that lies in a selected
+// quadrant: bit 1 x>0,y>0; bit 2 x<0,y>0; bit 4 x<0,y<0; bit 8 x>0,y<0. Points on an axis are
+// never changed. Returns 0 (also for an unknown id).
+QURO_API int invert_model_feature(int id, int quadrants);
+
+// Removes model points around level-1 point `index` on every level (the position halves per
+// level): with radius <= 0 the single nearest point of each non-empty level, otherwise every
+// point closer than radius * 0.5^(level-1). Nothing happens for an unknown id, an index out of
+// range or a point without direction. Returns 0.
+QURO_API int remove_model_feature(int id, int index, float radius);
+
+// Debug console. On this platform the library writes to the process's own standard output and
+// error: open_console() marks the console open and, on a terminal, sets the title
+// "Debug Output"; clear_console() clears a terminal; close_console() flushes and marks it
+// closed. write_line() does nothing. All four return 0 and never close or redirect descriptors.
+QURO_API int open_console(void);
+QURO_API int close_console(void);
+QURO_API int clear_console(void);
+QURO_API int write_line(void);
+
+}  // extern "C"
+
+#endif  // QURO_QURO_H

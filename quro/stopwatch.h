@@ -1,0 +1,49 @@
+// Steady-clock stopwatch for time-outs and timing output. elapsed() is const and lock-free, so
+// parallel loop bodies may read one stopwatch concurrently.
+#ifndef QURO_STOPWATCH_H
+#define QURO_STOPWATCH_H
+
+#include <chrono>
+#include <cstdint>
+#include <string_view>
+
+namespace quro {
+
+class Stopwatch {
+public:
+    Stopwatch() : lap_start_(now_ns()), start_(lap_start_) {}
+
+    // Restarts both the lap and the total.
+    void restart() { lap_start_ = start_ = now_ns(); }
+
+    // Seconds since the stopwatch started.
+    double elapsed() const { return static_cast<double>(now_ns() - start_) / 1e9; }
+
+    // Seconds since the previous lap (or the start); starts a new lap. The label names the lap
+    // for the reader of the code only; nothing is printed.
+    double lap(std::string_view /*label*/ = {}) {
+        const std::int64_t t = now_ns();
+        const double s = static_cast<double>(t - lap_start_) / 1e9;
+        lap_start_ = t;
+        return s;
+    }
+
+private:
+    static std::int64_t now_ns() {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+
+    std::int64_t lap_start_;
+    std::int64_t start_;
+};
+
+// Whether a time-out in milliseconds has passed; a time-out below 1 never passes.
+inline bool timed_out(const Stopwatch& sw, int timeout_ms) {
+    return timeout_ms > 0 && sw.elapsed() * 1000.0 > timeout_ms;
+}
+
+}  // namespace quro
+
+#endif  // QURO_STOPWATCH_H

@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "quro/numeric.h"
+#include "quro/stopwatch.h"
+
+namespace {
+
+TEST(Stopwatch, LapRestartsWhileElapsedKeepsGrowing) {
+    quro::Stopwatch sw;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const double first = sw.lap("first");
+    const double second = sw.lap("second");
+    const double total = sw.elapsed();
+    EXPECT_GE(first, 0.019);
+    EXPECT_LT(first, 5.0);
+    EXPECT_LT(second, first);
+    EXPECT_GE(total, first);
+}
+
+TEST(Stopwatch, TimeoutsBelowOneNeverPass) {
+    quro::Stopwatch sw;
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    EXPECT_FALSE(quro::timed_out(sw, 0));
+    EXPECT_FALSE(quro::timed_out(sw, -1));
+    EXPECT_TRUE(quro::timed_out(sw, 1));
+    EXPECT_FALSE(quro::timed_out(sw, 1000000));
+}
+
+TEST(Rounding, HalvesRoundAwayFromZero) {
+    EXPECT_EQ(quro::round_half_away(2.5f), 3);
+    EXPECT_EQ(quro::round_half_away(-2.5f), -3);
+    EXPECT_EQ(quro::round_half_away(2.49f), 2);
+    EXPECT_EQ(quro::round_half_away(-2.49f), -2);
+    EXPECT_EQ(quro::round_half_away(0.f), 0);
+    EXPECT_EQ(quro::round_half_away(-0.5), -1);
+}
+
+TEST(AngleWrap, WrapsIntoHalfOpenRanges) {
+    EXPECT_FLOAT_EQ(quro::wrap_angle_180(180.f), 180.f);
+    EXPECT_FLOAT_EQ(quro::wrap_angle_180(-180.f), 180.f);
+    EXPECT_FLOAT_EQ(quro::wrap_angle_180(190.f), -170.f);
+    EXPECT_FLOAT_EQ(quro::wrap_angle_180(-190.f), 170.f);
+    EXPECT_FLOAT_EQ(quro::wrap_angle_180(725.f), 5.f);
+    EXPECT_FLOAT_EQ(quro::wrap_angle_360(-10.f), 350.f);
+    EXPECT_FLOAT_EQ(quro::wrap_angle_360(360.f), 0.f);
+    EXPECT_FLOAT_EQ(quro::wrap_angle_360(720.5f), 0.5f);
+    const float tiny = quro::wrap_angle_360(-1e-9f);
+    EXPECT_GE(tiny, 0.f);
+    EXPECT_LT(tiny, 360.f);
+}
+
+TEST(AngleWrap, HugeAndNonFiniteValuesReturnPromptly) {
+    const float big = quro::wrap_angle_180(3.0e38f);
+    EXPECT_GT(big, -180.f);
+    EXPECT_LE(big, 180.f);
+    EXPECT_TRUE(std::isnan(quro::wrap_angle_180(std::nanf(""))));
+    EXPECT_TRUE(std::isnan(quro::wrap_angle_360(std::numeric_limits<float>::infinity())));
+}
+
+TEST(EigenNormal, RowColumnVectorBecomesColumnRowNormal) {
+    const quro::Normal2 n = quro::normal_from_eigenvector(0.6f, 0.8f);
+    EXPECT_EQ(n.nx, 0.8f);
+    EXPECT_EQ(n.ny, 0.6f);
+}
+
+}  // namespace
