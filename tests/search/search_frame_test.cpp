@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include <opencv2/imgproc.hpp>
+
+#include "quro/match/core_tables.h"
+#include "quro/result_registry.h"
+#include "quro/search/search_frame.h"
+
+namespace {
+
+TEST(SearchArgs, RejectsWhatWouldBreakALaterStage) {
+    const unsigned char px[4] = {0, 0, 0, 0};
+    EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, 360.f, 0.5f, 0.5f), 0);
+    EXPECT_EQ(quro::check_search_args(nullptr, 2, 2, 0.f, 360.f, 0.5f, 0.5f), -1);
+    EXPECT_EQ(quro::check_search_args(px, 0, 2, 0.f, 360.f, 0.5f, 0.5f), -1);
+    EXPECT_EQ(quro::check_search_args(px, 2, -3, 0.f, 360.f, 0.5f, 0.5f), -1);
+    EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, 360.f, -0.1f, 0.5f), -1);
+    EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, 360.f, NAN, 0.5f), -1);
+    EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, 360.f, 0.5f, -1.f), -1);
+    EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, 360.f, 0.5f, NAN), -1);
+    EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, -10.f, 0.5f, 0.5f), -1);
+    EXPECT_EQ(quro::check_search_args(px, 2, 2, INFINITY, 10.f, 0.5f, 0.5f), -1);
+    EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, -1e-7f, 0.5f, 0.5f), 0);  // rounding noise
+}
+
+TEST(LevelPlan, ZeroPairUsesEveryBuiltLevelDownToFullResolution) {
+    quro::LevelPlan p;
+    const int lv[2] = {0, 0};
+    ASSERT_TRUE(quro::plan_levels(lv, 4, 0, p));
+    EXPECT_EQ(p.levels_used, 4);
+    EXPECT_EQ(p.top, 3);
+    EXPECT_EQ(p.last, 0);
+    ASSERT_TRUE(quro::plan_levels(nullptr, 4, 0, p));  // null pair acts as {0, 0}
+    EXPECT_EQ(p.levels_used, 4);
+    EXPECT_FALSE(quro::plan_levels(lv, 0, 0, p));
+}
+
+TEST(LevelPlan, PairSelectsTopAndLastAndFallsBack) {
+    quro::LevelPlan p;
+    const int one[2] = {1, 1};
+    quro::plan_levels(one, 4, 2, p);
+    EXPECT_EQ(p.top, 0);
+    EXPECT_EQ(p.last, 0);
+    const int three[2] = {3, 3};
+    quro::plan_levels(three, 4, 3, p);
+    EXPECT_EQ(p.levels_used, 3);
+    EXPECT_EQ(p.top, 2);
+    EXPECT_EQ(p.last, 2);
+    EXPECT_EQ(p.mode, quro::kSubpixelLeastSquaresFull);
+    const int beyond[2] = {2, 3};  // last beyond first: full resolution
+    quro::plan_levels(beyond, 4, 0, p);
+    EXPECT_EQ(p.top, 1);
+    EXPECT_EQ(p.last, 0);
+    const int big[2] = {9, 0};  // first beyond the model: all levels
+    quro::plan_levels(big, 4, 0, p);
+    EXPECT_EQ(p.levels_used, 4);
+}
+
+TEST(LevelPlan, FullResolutionLeastSquaresStopsOneLevelAbove) {
+    quro::LevelPlan p;
+    quro::plan_levels(nullptr, 4, 3, p);
+    EXPECT_EQ(p.last, 1);
+    quro::plan_levels(nullptr, 2, 3, p);  // only two levels: stays at full resolution
+    EXPECT_EQ(p.last, 0);
+    quro::plan_levels(nullptr, 4, 23, p);
+    EXPECT_EQ(p.mode, 3);
+    EXPECT_EQ(p.last, 1);
+}
+
+TEST(LevelPlan, ModeAndCellValuesFromTheSubpixelCode) {
+    quro::LevelPlan p;
+    quro::plan_levels(nullptr, 4, 23, p);
+    EXPECT_EQ(p.cell_values, (std::vector<int>{2, 1, 1, 1}));
+    EXPECT_EQ(p.grid_sizes, (std::vector<int>{2, 0, 0, 0}));
+    quro::plan_levels(nullptr, 4, 9, p);
+    EXPECT_EQ(p.mode, 5);
+    quro::plan_levels(nullptr, 4, 7, p);
+    EXPECT_EQ(p.mode, 5);
+    quro::plan_levels(nullptr, 4, 1000, p);  // cell value capped at 32
+    EXPECT_EQ(p.cell_values, (std::vector<int>{32, 16, 8, 4}));
+    // Levels with cells are numbered from the top down: level 3 gets 2, level 2 gets 3, ...
+    EXPECT_EQ(p.grid_sizes, (std::vector<int>{4, 3, 3, 2}));
+    quro::plan_levels(nullptr, 3, -4, p);
+    EXPECT_LT(p.mode, 0);
+    EXPECT_EQ(p.cell_values[0], 0);
+}
+
+TEST(LevelScores, TopTakesNinetyPercentAndMetricAppliesTheFactors) {
+    const auto plain = quro::level_min_scores(0.5f, 4, 0);
+    EXPECT_FLOAT_EQ(plain[3], 0.45f);
+    EXPECT_FLOAT_EQ(plain[2], 0.5f);
+    EXPECT_FLOAT_EQ(plain[0], 0.5f);
+    const auto& f = quro::core_tables().level_score_multipliers;
+    const auto with_metric = quro::level_min_scores(0.5f, 4, 1);
+    EXPECT_FLOAT_EQ(with_metric[3], 0.5f * f[0]);
+    EXPECT_FLOAT_EQ(with_metric[2], 0.5f * f[1]);
+    EXPECT_FLOAT_EQ(with_metric[1], 0.5f * f[2]);
+    EXPECT_FLOAT_EQ(with_metric[0], 0.5f);
+    EXPECT_FLOAT_EQ(quro::level_min_scores(0.5f, 1, 1)[0], 0.45f);
+}
+
+TEST(AngleClamp, InsideAnglesAreNormalisedIntoTheWindow) {
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(50.f, 30.f, 60.f, 2.f, 0), 50.f);
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(410.f, 30.f, 60.f, 2.f, 0), 50.f);
+    // With one step of margin an angle just outside stays.
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(29.f, 30.f, 60.f, 2.f, 1), 29.f);
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(91.5f, 30.f, 60.f, 2.f, 1), 91.5f);
+    // Full circle: any angle maps into [start, start + 360).
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(-10.f, 0.f, 360.f, 2.f, 0), 350.f);
+}
+
+TEST(AngleClamp, OutsideAnglesGoToTheNearerEnd) {
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(92.f, 30.f, 60.f, 2.f, 0), 90.f);
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(25.f, 30.f, 60.f, 2.f, 0), 30.f);
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(-100.f, 30.f, 60.f, 2.f, 0), 30.f);
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(-150.f, 30.f, 60.f, 2.f, 0), 90.f);
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(95.f, 30.f, 60.f, 2.f, 1), 90.f);
+    // Equally far from both ends: the start.
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(240.f, 30.f, 60.f, 2.f, 0), 30.f);
+    EXPECT_FLOAT_EQ(quro::clamp_angle_to_window(NAN, 30.f, 60.f, 2.f, 0), 30.f);
+}
+
+TEST(ScaleBack, PositionsAndSubpixelPartsDoublePerLevel) {
+    std::vector<quro::Match> c = {quro::Match(10, 7, 0.9f), quro::Match(3, 4, 0.4f)};
+    c[0].dx = 0.25f;
+    c[0].dy = -0.5f;
+    quro::scale_back_to_full_resolution(c, 2, 0.5f, true);
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(c[0].x, 40);
+    EXPECT_EQ(c[0].y, 28);
+    EXPECT_FLOAT_EQ(c[0].dx, 1.f);
+    EXPECT_FLOAT_EQ(c[0].dy, -2.f);
+    std::vector<quro::Match> d = {quro::Match(10, 7, 0.3f)};
+    quro::scale_back_to_full_resolution(d, 0, 0.5f, false);
+    EXPECT_EQ(d.size(), 1u);
+    EXPECT_EQ(d[0].x, 10);
+}
+
+TEST(HandOut, RegistersTheFirstMatchesWithModelIdAndColumnScale) {
+    std::vector<quro::Match> c;
+    for (int i = 0; i < 5; ++i) c.emplace_back(i, i, 1.f - 0.1f * i, 0.f, 1.25f);
+    quro::Match* res = reinterpret_cast<quro::Match*>(0x1);
+    int count = -1;
+    const int h = quro::hand_out_matches(c, 2, 7, false, res, count);
+    ASSERT_GE(h, 1);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(res[1].x, 1);
+    EXPECT_EQ(res[0].model_id, 7);
+    EXPECT_FLOAT_EQ(res[1].scale_col, 1.25f);
+    quro::ResultEntry e{};
+    ASSERT_TRUE(quro::lookup_result(h, &e));
+    EXPECT_EQ(e.count, 2);
+    EXPECT_EQ(e.kind, 0);
+    EXPECT_EQ(clear_mems(h), 0);
+
+    const int all = quro::hand_out_matches(c, 0, 7, false, res, count);
+    EXPECT_EQ(count, 5);
+    EXPECT_EQ(clear_mems(all), 0);
+}
+
+TEST(HandOut, NothingFoundLeavesResultsAlone) {
+    quro::Match sentinel(1, 2, 3.f);
+    quro::Match* res = &sentinel;
+    int count = 9;
+    EXPECT_EQ(quro::hand_out_matches({}, 0, 1, false, res, count), 0);
+    EXPECT_EQ(res, &sentinel);
+    EXPECT_EQ(count, 0);
+}
+
+TEST(Pyramid, LevelZeroIsTheCallersBytesAndLevelsHalve) {
+    std::vector<unsigned char> img(37 * 23);
+    for (std::size_t i = 0; i < img.size(); ++i) img[i] = static_cast<unsigned char>(i * 7);
+    const auto pyr = quro::build_search_pyramid(img.data(), 37, 23, 3);
+    ASSERT_EQ(pyr.size(), 3u);
+    EXPECT_EQ(pyr[0].data, img.data());
+    EXPECT_EQ(pyr[1].cols, 19);
+    EXPECT_EQ(pyr[1].rows, 12);
+    EXPECT_EQ(pyr[2].cols, 10);
+    cv::Mat ref;
+    cv::pyrDown(pyr[0], ref, cv::Size(), cv::BORDER_REFLECT101);
+    EXPECT_EQ(cv::norm(ref, pyr[1], cv::NORM_INF), 0.0);
+}
+
+TEST(Pyramid, OnlyTheTwoFinestMaskLevelsAreFilled) {
+    std::vector<unsigned char> mask(32 * 32, 255);
+    const auto pyr = quro::build_mask_pyramid(mask.data(), 32, 32, 4);
+    ASSERT_EQ(pyr.size(), 4u);
+    EXPECT_EQ(pyr[1].cols, 16);
+    EXPECT_TRUE(pyr[2].empty());
+    EXPECT_TRUE(pyr[3].empty());
+    EXPECT_TRUE(quro::build_mask_pyramid(nullptr, 32, 32, 4).empty());
+}
+
+TEST(BackgroundRelease, WaitReturnsAfterEveryReleaseFinished) {
+    for (int i = 0; i < 20; ++i) {
+        quro::NormalMaps maps;
+        maps.nx.emplace_back(256, 256, CV_32F, cv::Scalar(1));
+        maps.ny.emplace_back(256, 256, CV_32F, cv::Scalar(2));
+        quro::release_in_background(std::move(maps));
+        EXPECT_TRUE(maps.nx.empty() || maps.nx[0].empty());
+    }
+    quro::wait_for_search_cleanup();  // LeakSanitizer would report anything still held
+    SUCCEED();
+}
+
+TEST(StopFlagTest, SetsOnlyAfterTheTimeOut) {
+    quro::StopFlag f;
+    quro::Stopwatch sw;
+    EXPECT_FALSE(f.check(sw, 0));
+    EXPECT_FALSE(f.check(sw, 100000));
+    f.set();
+    EXPECT_TRUE(f.is_set());
+}
+
+}  // namespace
