@@ -101,9 +101,10 @@ std::size_t encoded_shape_model_size(const ShapeModelRecord& rec) {
     return bytes;
 }
 
-std::string encode_shape_model(const ShapeModelRecord& rec) {
-    std::string bytes(encoded_shape_model_size(rec), '\0');
-    FixedOutputBuffer buf(bytes.data(), bytes.size());
+void encode_shape_model_into(const ShapeModelRecord& rec, void* dst, std::size_t size) {
+    if (size != encoded_shape_model_size(rec))
+        throw std::logic_error("model archive size mismatch");
+    FixedOutputBuffer buf(static_cast<char*>(dst), size);
     {
         std::ostream os(&buf);
         cereal::BinaryOutputArchive ar(os);
@@ -112,7 +113,12 @@ std::string encode_shape_model(const ShapeModelRecord& rec) {
         ar(cereal::make_size_tag(static_cast<cereal::size_type>(rec.level_features.size())));
         for (const auto& level : rec.level_features) save_list(ar, level);
     }
-    if (buf.written() != bytes.size()) throw std::logic_error("model archive size mismatch");
+    if (buf.written() != size) throw std::logic_error("model archive size mismatch");
+}
+
+std::string encode_shape_model(const ShapeModelRecord& rec) {
+    std::string bytes(encoded_shape_model_size(rec), '\0');
+    encode_shape_model_into(rec, bytes.data(), bytes.size());
     return bytes;
 }
 

@@ -38,6 +38,10 @@ std::size_t encoded_shape_model_size(const ShapeModelRecord& rec);
 // std::bad_alloc.
 std::string encode_shape_model(const ShapeModelRecord& rec);
 
+// Writes the archive bytes of `rec` into `size` bytes at `dst`; `size` must be
+// encoded_shape_model_size(rec). Throws std::logic_error when it is not.
+void encode_shape_model_into(const ShapeModelRecord& rec, void* dst, std::size_t size);
+
 // Reads one record from `size` bytes at `data` into `out` (which is reset first). Every field is
 // taken as stored. Returns false, with `out` unspecified, when the bytes end early, a count
 // exceeds what the remaining bytes can hold, or the record is not consistent (see below).

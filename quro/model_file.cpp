@@ -1,9 +1,10 @@
 // Model files and model memory buffers: the four exports that move a model out of the process
 // and back in. The byte form is in model_archive.cpp.
+#include <sys/stat.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -19,17 +20,25 @@ namespace {
 
 using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
-// Reads the whole file at `path` (bytes passed on as they are) into `out`. False when the file
-// cannot be opened or a read fails (a directory, for example).
+// Reads the whole regular file at `path` (bytes passed on as they are) into `out`. False when
+// the file cannot be opened, is not a regular file (a directory, a device or a pipe, which could
+// deliver bytes without end), or a read fails.
 bool read_whole_file(const char* path, std::string& out) {
     FileHandle f(std::fopen(path, "rb"), &std::fclose);
     if (!f) return false;
-    std::string chunk(1 << 16, '\0');
+    struct stat st {};
+    if (::fstat(::fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    // One byte more than the size, to see the end in one read. The size is only a hint: the
+    // bytes actually read decide, and a file that grows meanwhile is read on.
+    std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;
+    std::size_t used = 0;
     for (;;) {
-        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), f.get());
-        out.append(chunk.data(), n);
-        if (n < chunk.size()) break;
+        out.resize(capacity);
+        used += std::fread(out.data() + used, 1, capacity - used, f.get());
+        if (used < capacity) break;  // end of file or a read error
+        capacity *= 2;
     }
+    out.resize(used);
     return std::ferror(f.get()) == 0;
 }
 
@@ -87,14 +96,14 @@ extern "C" QURO_API int write_shape_model_b(int id, void** buffer, int* length) 
     return quro::guarded(-1, [&] {
         auto rec = quro::find_shape_model_record(id);
         if (!rec) return -1;
-        const std::string bytes = quro::encode_shape_model(*rec);
-        if (bytes.size() > static_cast<std::size_t>(INT_MAX)) return -1;
-        void* block = std::malloc(bytes.size());
+        const std::size_t size = quro::encoded_shape_model_size(*rec);
+        if (size > static_cast<std::size_t>(INT_MAX)) return -1;  // not expressible in *length
+        void* block = std::malloc(size);
         if (block == nullptr) return -1;
-        std::memcpy(block, bytes.data(), bytes.size());
-        const int count = static_cast<int>(bytes.size());
+        const int count = static_cast<int>(size);
         int handle = -1;
         try {
+            quro::encode_shape_model_into(*rec, block, size);
             handle = quro::register_result(quro::kResultBytes, block, count);
         } catch (...) {
             std::free(block);

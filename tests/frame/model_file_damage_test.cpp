@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 #include "frame/model_file_support.h"
@@ -124,6 +125,16 @@ TEST(ModelFileHugeCounts, CountsThatFitButShiftTheLayoutAreRefused) {
             EXPECT_EQ(quro::shape_model_count(), models);
         }
     }
+}
+
+TEST(ModelFileEncoding, WrongTargetSizeIsRefused) {
+    const quro::ShapeModelRecord rec = quro_test::distinctive_record();
+    const std::size_t size = quro::encoded_shape_model_size(rec);
+    std::string block(size + 1, '\0');
+    EXPECT_THROW(quro::encode_shape_model_into(rec, block.data(), size + 1), std::logic_error);
+    EXPECT_THROW(quro::encode_shape_model_into(rec, block.data(), size - 1), std::logic_error);
+    EXPECT_NO_THROW(quro::encode_shape_model_into(rec, block.data(), size));
+    EXPECT_EQ(block.substr(0, size), quro::encode_shape_model(rec));
 }
 
 TEST(ModelFileConsistency, LevelCountMustMatchTheLists) {

@@ -212,6 +212,11 @@ TEST(ModelFilePaths, MissingFileOrDirectoryCannotBeRead) {
     id = 5;
     EXPECT_EQ(read_shape_model("", &id), -1);
     EXPECT_EQ(id, -1);
+    if (std::filesystem::exists("/dev/zero")) {
+        id = 5;  // a device delivering bytes without end is refused, not read until memory runs out
+        EXPECT_EQ(read_shape_model("/dev/zero", &id), -1);
+        EXPECT_EQ(id, -1);
+    }
     EXPECT_EQ(quro::shape_model_count(), models);
 }
 
