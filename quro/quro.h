@@ -313,6 +313,40 @@ QURO_API int close_console(void);
 QURO_API int clear_console(void);
 QURO_API int write_line(void);
 
+// Model files and model memory buffers. Both hold the same bytes: the model's fields in order,
+// little-endian, without header (a model with L levels and N points in all takes
+// 161 + 40 L + 16 N bytes). Every field is stored and loaded as it is, including the angle range
+// that the last rigid or multi-model search wrote into the model. A loaded model must have 1 to
+// 10 levels and an entry for each level in every per-level list; damaged or truncated data is
+// refused without allocating more than a small multiple of its size.
+
+// Writes model `id` to the file `path` (a byte string, passed on as it is), replacing an
+// existing file. The bytes are prepared before the file is opened, so a failure before opening
+// (unknown id, no memory) leaves an existing file untouched; a failed write, flush or close
+// returns -1 and may leave a partial file.
+// Returns 0, or -1 when `path` is null, `id` is not in the table, or the file cannot be written.
+QURO_API int write_shape_model(int id, const char* path);
+
+// Reads a model file and inserts the model under the lowest free id.
+// Returns 0 with *id = the new id; -1 with *id = -1 when `path` is null, the file cannot be
+// opened or read, is not a regular file (a directory, device or pipe), or its content is
+// truncated, damaged or inconsistent.
+// A failed read inserts nothing. A null `id` returns -1 and does nothing.
+QURO_API int read_shape_model(const char* path, int* id);
+
+// Writes model `id` into a new memory block: *buffer = the block, *length = its size in bytes.
+// The block is registered (kind 0, count = length) and must be freed with clear_mems(handle).
+// Returns the handle (>= 1); -1 when `buffer` or `length` is null (nothing written), `id` is not
+// in the table or memory runs out, with *buffer = null and *length = 0 (nothing registered).
+QURO_API int write_shape_model_b(int id, void** buffer, int* length);
+
+// Reads a model from `length` bytes at `buffer` (the bytes of a model file) and inserts it under
+// the lowest free id. The caller keeps the buffer.
+// Returns the new id, also written to *id; -1 with *id = -1 when `buffer` is null, `length` is
+// below 1, or the bytes are truncated, damaged or inconsistent (nothing inserted). A null `id`
+// returns -1 and does nothing.
+QURO_API int read_shape_model_b(const void* buffer, int length, int* id);
+
 }  // extern "C"
 
 #endif  // QURO_QURO_H

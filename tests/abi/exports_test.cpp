@@ -14,6 +14,7 @@ TEST(SharedLibrary, FrameFunctionsAreExportedWithCNames) {
     ASSERT_NE(h, nullptr);
     for (const char* name :
          {"clear_mems", "clear_shape_model", "copy_shape_model", "set_shape_model_origin",
+          "write_shape_model", "read_shape_model", "write_shape_model_b", "read_shape_model_b",
           "set_shape_model_param", "get_shape_model_param", "set_system",
           "set_match_result_offset", "invert_model_feature", "remove_model_feature",
           "open_console", "close_console", "clear_console", "write_line", "fnquro", "nquro"}) {

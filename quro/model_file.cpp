@@ -1,0 +1,128 @@
+// Model files and model memory buffers: the four exports that move a model out of the process
+// and back in. The byte form is in model_archive.cpp.
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "quro/export_guard.h"
+#include "quro/model_archive.h"
+#include "quro/model_table.h"
+#include "quro/quro.h"
+#include "quro/result_registry.h"
+
+namespace quro {
+namespace {
+
+using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// Reads the whole regular file at `path` (bytes passed on as they are) into `out`. False when
+// the file cannot be opened, is not a regular file (a directory, a device or a pipe, which could
+// deliver bytes without end), or a read fails.
+bool read_whole_file(const char* path, std::string& out) {
+    FileHandle f(std::fopen(path, "rb"), &std::fclose);
+    if (!f) return false;
+    struct stat st {};
+    if (::fstat(::fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    // One byte more than the size, to see the end in one read. The size is only a hint: the
+    // bytes actually read decide, and a file that grows meanwhile is read on.
+    std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;
+    std::size_t used = 0;
+    for (;;) {
+        out.resize(capacity);
+        used += std::fread(out.data() + used, 1, capacity - used, f.get());
+        if (used < capacity) break;  // end of file or a read error
+        capacity *= 2;
+    }
+    out.resize(used);
+    return std::ferror(f.get()) == 0;
+}
+
+// Replaces the file at `path` with `bytes`. False when it cannot be created or a write, the
+// flush or the close fails.
+bool write_whole_file(const char* path, const std::string& bytes) {
+    std::FILE* f = std::fopen(path, "wb");
+    if (f == nullptr) return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = std::fflush(f) == 0 && ok;
+    ok = std::ferror(f) == 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+    return ok;
+}
+
+// Decodes a model and inserts it. Returns the new id, or -1 (nothing inserted).
+int insert_decoded_model(const void* data, std::size_t size) {
+    ShapeModelRecord rec;
+    if (!decode_shape_model(data, size, rec)) return -1;
+    return add_shape_model(std::move(rec));
+}
+
+}  // namespace
+}  // namespace quro
+
+extern "C" QURO_API int write_shape_model(int id, const char* path) {
+    if (path == nullptr) return -1;
+    return quro::guarded(-1, [&] {
+        auto rec = quro::find_shape_model_record(id);
+        if (!rec) return -1;
+        // Encoded before the file is opened: a failure here leaves an existing file untouched.
+        const std::string bytes = quro::encode_shape_model(*rec);
+        return quro::write_whole_file(path, bytes) ? 0 : -1;
+    });
+}
+
+extern "C" QURO_API int read_shape_model(const char* path, int* id) {
+    if (id == nullptr) return -1;
+    *id = -1;
+    if (path == nullptr) return -1;
+    return quro::guarded(-1, [&] {
+        std::string bytes;
+        if (!quro::read_whole_file(path, bytes)) return -1;
+        const int new_id = quro::insert_decoded_model(bytes.data(), bytes.size());
+        if (new_id < 0) return -1;
+        *id = new_id;
+        return 0;
+    });
+}
+
+extern "C" QURO_API int write_shape_model_b(int id, void** buffer, int* length) {
+    if (buffer == nullptr || length == nullptr) return -1;
+    *buffer = nullptr;
+    *length = 0;
+    return quro::guarded(-1, [&] {
+        auto rec = quro::find_shape_model_record(id);
+        if (!rec) return -1;
+        const std::size_t size = quro::encoded_shape_model_size(*rec);
+        if (size > static_cast<std::size_t>(INT_MAX)) return -1;  // not expressible in *length
+        void* block = std::malloc(size);
+        if (block == nullptr) return -1;
+        const int count = static_cast<int>(size);
+        int handle = -1;
+        try {
+            quro::encode_shape_model_into(*rec, block, size);
+            handle = quro::register_result(quro::kResultBytes, block, count);
+        } catch (...) {
+            std::free(block);
+            return -1;
+        }
+        *buffer = block;
+        *length = count;
+        return handle;
+    });
+}
+
+extern "C" QURO_API int read_shape_model_b(const void* buffer, int length, int* id) {
+    if (id == nullptr) return -1;
+    *id = -1;
+    if (buffer == nullptr || length < 1) return -1;
+    return quro::guarded(-1, [&] {
+        const int new_id =
+            quro::insert_decoded_model(buffer, static_cast<std::size_t>(length));
+        *id = new_id;
+        return new_id;
+    });
+}
