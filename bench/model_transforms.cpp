@@ -50,6 +50,21 @@ void BM_RotatedTemplate(benchmark::State& state) {
 }
 BENCHMARK(BM_RotatedTemplate)->Arg(5000);
 
+// The scalar path that processors without AVX2 take for rotated_template.
+void BM_PoseKernelScalar(benchmark::State& state) {
+    const auto rec = level_of(static_cast<int>(state.range(0)), 0);
+    const auto& in = rec.level_features[0];
+    std::vector<quro::Feature> out(in.size());
+    for (auto _ : state) {
+        const quro::PoseBox box = quro::pose_features_scalar(in.data(), 1, in.size(), 0.97f, 0.24f,
+                                                             1.03f, 1.03f, out.data());
+        benchmark::DoNotOptimize(box);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_PoseKernelScalar)->Arg(5000);
+
 void BM_RotatedTemplateAniso(benchmark::State& state) {
     const auto rec =
         level_of(static_cast<int>(state.range(0)), static_cast<unsigned char>(state.range(1)));
