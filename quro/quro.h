@@ -304,6 +304,54 @@ QURO_API int invert_model_feature(int id, int quadrants);
 // range or a point without direction. Returns 0.
 QURO_API int remove_model_feature(int id, int index, float radius);
 
+// ---- Model outlines ----------------------------------------------------------------------------
+// A model level posed at an angle (degrees) and a scale: each stored point (x, y) becomes
+//   X = c*(sc*x) + s*(sr*y),  Y = c*(sr*y) - s*(sc*x)     (c = cos angle, s = sin angle,
+// sr the row scale, sc the column scale; both equal the scale in the uniform variants), and its
+// direction (gx, gy) becomes (c*gx + s*gy, c*gy - s*gx), unscaled. Under separate row and column
+// scales a circle model's directions follow the normal of the scaled ellipse instead, keeping the
+// side (inward or outward) the stored directions point to. TemplateI positions are rounded half
+// away from zero (tag 0); TemplateF positions are exact. The box is that of the rounded positions,
+// relative to the reference point, 0, 0, 0, 0 for a level without points; level_width and
+// level_height are the level's image size.
+
+// Level 1 at a uniform scale, integer positions, returned by value (handle -1; the object owns
+// and frees its points). An unknown id, a non-finite angle or scale, or a failed allocation gives
+// an empty outline (count 0, points null).
+QURO_API quro::TemplateI get_model_transform(int id, float angle, float scale);
+// As get_model_transform, with float positions.
+QURO_API quro::TemplateF get_model_transform2(int id, float angle, float scale);
+// As get_model_transform, with row and column scales.
+QURO_API quro::TemplateI get_model_transform_s(int id, float angle, float scale_row,
+                                               float scale_col);
+// As get_model_transform_s, with float positions.
+QURO_API quro::TemplateF get_model_transform2_s(int id, float angle, float scale_row,
+                                                float scale_col);
+
+// Level 1 at a uniform scale, integer positions, as an outline object registered under a handle.
+// Requires out != null. On success sets *out, returns the handle (>= 1) and the object's `handle`
+// field holds it; an outline without points is registered too, with count 0 and `handle` -1.
+// Free it with clear_mems(returned handle), never yourself. Returns -1, with *out untouched and
+// nothing registered, for a null out, an unknown id, a non-finite angle or scale, or a failed
+// allocation.
+QURO_API int get_model_contour(int id, float angle, float scale, quro::TemplateI** out);
+// As get_model_contour, with float positions.
+QURO_API int get_model_contour2(int id, float angle, float scale, quro::TemplateF** out);
+// As get_model_contour2 on pyramid level `level` (1 = full resolution); returns -1 as well when
+// level is outside 1..num_levels.
+QURO_API int get_model_contour3(int id, int level, float angle, float scale,
+                                quro::TemplateF** out);
+// As get_model_contour, with row and column scales.
+QURO_API int get_model_contour_s(int id, float angle, float scale_row, float scale_col,
+                                 quro::TemplateI** out);
+// As get_model_contour_s, with float positions.
+QURO_API int get_model_contour2_s(int id, float angle, float scale_row, float scale_col,
+                                  quro::TemplateF** out);
+// As get_model_contour2_s on pyramid level `level`; returns -1 as well when level is outside
+// 1..num_levels.
+QURO_API int get_model_contour3_s(int id, int level, float angle, float scale_row,
+                                  float scale_col, quro::TemplateF** out);
+
 // Debug console. On this platform the library writes to the process's own standard output and
 // error: open_console() marks the console open and, on a terminal, sets the title
 // "Debug Output"; clear_console() clears a terminal; close_console() flushes and marks it

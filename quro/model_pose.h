@@ -1,0 +1,103 @@
+// Pose arithmetic for stored model points, shared by the outline transforms and by the template
+// builders of the matching core. Every place that places a model point at an angle and a scale
+// goes through these few inline functions, so that all of them round, rotate and orient alike.
+//
+// A pose is an angle a in degrees, a row scale sr and a column scale sc (a uniform scale passes
+// the same value twice). With c = cos a and s = sin a (see PoseRotation):
+//   scaled:    x' = x * sc,            y' = y * sr
+//   position:  X  = c * x' + s * y',   Y  = c * y' - s * x'
+//   direction: gx' = c * gx + s * gy,  gy' = c * gy - s * gx    (never scaled)
+// Integer positions are X and Y rounded half away from zero (round_posed).
+//
+// Circle models (ShapeModelRecord::shape_kind == 1) are the one exception to "directions are never
+// scaled": under separate row and column scales a circle becomes an ellipse, and a point's
+// direction must follow the normal of that ellipse. circle_model_direction() computes it, and it
+// must be used by every anisotropic poser of a circle model (the aniso outline transforms and the
+// aniso template builders); the uniform-scale posers keep the stored direction.
+#ifndef QURO_MODEL_POSE_H
+#define QURO_MODEL_POSE_H
+
+#include <cmath>
+
+#include "quro/model_table.h"
+#include "quro/numeric.h"
+
+namespace quro {
+
+// A 2-vector: a posed position or a direction (x = column, y = row).
+struct PoseVec {
+    float x;
+    float y;
+};
+
+// Cosine and sine of a pose angle. Compute it once per template, not once per point.
+struct PoseRotation {
+    float c;
+    float s;
+};
+
+// The rotation of `angle_deg` degrees: theta = angle_deg * 0.017453292f, in float.
+inline PoseRotation pose_rotation(float angle_deg) {
+    const float theta = angle_deg * kDegToRad;
+    return PoseRotation{std::cos(theta), std::sin(theta)};
+}
+
+// Position of the stored point (x, y) under row scale sr and column scale sc and rotation r.
+inline PoseVec pose_position(const PoseRotation& r, float x, float y, float sr, float sc) {
+    const float xs = x * sc;
+    const float ys = y * sr;
+    return PoseVec{r.c * xs + r.s * ys, r.c * ys - r.s * xs};
+}
+
+// A direction turned by rotation r (no scaling).
+inline PoseVec rotate_direction(const PoseRotation& r, float gx, float gy) {
+    return PoseVec{r.c * gx + r.s * gy, r.c * gy - r.s * gx};
+}
+
+// Rounds a posed coordinate half away from zero (round_half_away). Values beyond +-2^30, and NaN,
+// are first clamped into that range, so that a wild scale or angle can never make the conversion
+// to int undefined; sane poses are never affected.
+inline int round_posed(float v) {
+    constexpr float kLimit = 1073741824.f;  // 2^30
+    // Written so that NaN fails the first test and becomes -2^30.
+    const float clamped = !(v >= -kLimit) ? -kLimit : (v > kLimit ? kLimit : v);
+    return round_half_away(clamped);
+}
+
+// Whether a record's anisotropic poses derive point directions from the scaled ellipse.
+inline bool is_circle_model(const ShapeModelRecord& rec) {
+    return rec.shape_kind == 1;
+}
+
+// The unrotated direction of a circle-model point (x, y) with stored direction (gx, gy) under row
+// scale sr and column scale sc: the unit normal of the scaled ellipse through the point, turned so
+// that its dot product with the stored direction is not negative. Rotate the result with
+// rotate_direction() like any stored direction.
+//
+// The ellipse through (x' = sc * x, y' = sr * y) has its inward normal along
+// -(sr^2 * x', sc^2 * y'); that one is taken unless it points against the stored direction.
+// Orienting by the stored direction (rather than always inward) keeps a circle whose directions
+// were stored outward (a flipped circle) outward under every scale, so that anisotropic poses show
+// the same polarity as uniform ones, and it makes points on the axes (including x = -0.0f) come
+// out right. At sr == sc the result equals (within rounding) a stored radial direction. When the
+// normal is undefined (the point at the centre, zero scales) or overflows, the stored direction is
+// kept.
+inline PoseVec circle_model_direction(float x, float y, float gx, float gy, float sr, float sc) {
+    const float xs = x * sc;
+    const float ys = y * sr;
+    float nx = -(sr * sr * xs);
+    float ny = -(sc * sc * ys);
+    const float len = std::sqrt(nx * nx + ny * ny);
+    if (!(len > 0.f) || !std::isfinite(len)) return PoseVec{gx, gy};  // also 0/0 and overflow
+    nx /= len;
+    ny /= len;
+    if (nx * gx + ny * gy < 0.f) {
+        nx = -nx;
+        ny = -ny;
+    }
+    return PoseVec{nx, ny};
+}
+
+}  // namespace quro
+
+#endif  // QURO_MODEL_POSE_H
