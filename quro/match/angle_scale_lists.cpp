@@ -1,0 +1,99 @@
+#include "quro/match/angle_scale_lists.h"
+
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+#include "quro/match/level_check.h"
+#include "quro/numeric.h"
+
+namespace quro {
+namespace {
+
+// Lays start, start + step, ... over [start, start + extent] into `out` (cleared first): n steps
+// with n = extent / step rounded, unless that leaves more than 0.001 uncovered; then n grows to
+// floor(extent / step) + 1 and the step shrinks to extent / n. Each value is the previous one plus
+// the step, in single precision. A range or step that cannot be laid gives the single value start.
+void lay_values(std::vector<float>& out, float start, float extent, float step) {
+    out.clear();
+    if (!std::isfinite(start) || !std::isfinite(extent) || !(extent >= 0.f) ||
+        !std::isfinite(step) || !(step > 0.f)) {
+        out.push_back(start);
+        return;
+    }
+    const float ratio = extent / step;
+    if (!(ratio < static_cast<float>(kMaxListValues - 1))) {
+        throw std::length_error("value list too long");
+    }
+    int n = round_half_away(ratio);
+    if (std::fabs(extent - static_cast<float>(n) * step) > 0.001f) {
+        n = static_cast<int>(std::floor(ratio)) + 1;
+        step = extent / static_cast<float>(n);
+    }
+    out.reserve(static_cast<std::size_t>(n) + 1);
+    float v = start;
+    out.push_back(v);
+    for (int i = 0; i < n; ++i) {
+        v += step;
+        out.push_back(v);
+    }
+}
+
+// Automatic scale step along one axis from the box bounds lo and hi of that axis: the step that
+// moves the farther bound by about two pixels.
+float automatic_scale_step(float lo, float hi) {
+    if (std::isnan(lo) || std::isnan(hi)) return std::numeric_limits<float>::quiet_NaN();
+    const float far = std::fmax(std::fabs(lo), std::fabs(hi));
+    return 2.f / std::ceil(std::fmax(far, 1.f));
+}
+
+}  // namespace
+
+float angle_step(const ShapeModelRecord& rec, int level) {
+    require_level(rec, level);
+    const double d = level == rec.num_levels ? 1.5 : 2.0;
+    const double r = rec.level_radius[static_cast<std::size_t>(level - 1)];
+    const float step =
+        static_cast<float>(std::acos(1.0 - d * d / (2.0 * r * r)) * 57.29577951308232);
+    // std::fmin would hide a NaN; a radius too small for the chord (or 0, or NaN) takes the cap.
+    if (!std::isfinite(step) || step > kMaxAngleStep) return kMaxAngleStep;
+    return step;
+}
+
+void angle_list(const ShapeModelRecord& rec, std::vector<float>& out, int level, float extent,
+                float start) {
+    lay_values(out, start, extent, angle_step(rec, level));
+    if (out.size() > 1 && std::fabs(wrap_angle_180(out.back() - out.front())) < 0.1f) {
+        out.pop_back();  // a full turn: the last value repeats the first
+    }
+}
+
+float scale_step(const ShapeModelRecord& rec, int level, int kind) {
+    require_level(rec, level);
+    float stored = 0.f;
+    switch (kind) {
+        case kScaleUniform: stored = rec.scale_step; break;
+        case kScaleRow: stored = rec.scale_row_step; break;
+        case kScaleCol: stored = rec.scale_col_step; break;
+        default: return 0.f;
+    }
+    if (stored > 0.f) return std::ldexp(stored, level - 1);
+    const auto i = static_cast<std::size_t>(level - 1);
+    const float rows = automatic_scale_step(rec.box_min_y[i], rec.box_max_y[i]);
+    const float cols = automatic_scale_step(rec.box_min_x[i], rec.box_max_x[i]);
+    switch (kind) {
+        case kScaleRow: return rows;
+        case kScaleCol: return cols;
+        default:
+            if (std::isnan(rows) || std::isnan(cols)) return std::numeric_limits<float>::quiet_NaN();
+            return rows < cols ? rows : cols;
+    }
+}
+
+void scale_list(const ShapeModelRecord& rec, std::vector<float>& out, int level, float max,
+                int kind, float min) {
+    const float step = scale_step(rec, level, kind);
+    lay_values(out, min, max - min, step);
+}
+
+}  // namespace quro
