@@ -1,0 +1,100 @@
+// Top-level image preparation of a search: orientation codes and the 16 response maps.
+// Arguments: image width, height, threads, vector path (1) or one-lane path (0).
+#include <benchmark/benchmark.h>
+#include <tbb/global_control.h>
+
+#include <opencv2/imgproc.hpp>
+#include <vector>
+
+#include "quro/match/orientation_codes.h"
+
+namespace {
+
+// A grey image with edges in every direction: blurred random blocks.
+cv::Mat scene(int width, int height) {
+    cv::Mat small(height / 8 + 1, width / 8 + 1, CV_8UC1);
+    cv::RNG rng(42);
+    rng.fill(small, cv::RNG::UNIFORM, 0, 256);
+    cv::Mat img;
+    cv::resize(small, img, cv::Size(width, height), 0, 0, cv::INTER_NEAREST);
+    cv::GaussianBlur(img, img, cv::Size(5, 5), 1.5);
+    return img;
+}
+
+struct Setup {
+    cv::Mat level;
+    tbb::global_control threads;
+    bool vector_path;
+    explicit Setup(const benchmark::State& s)
+        : level(scene(static_cast<int>(s.range(0)), static_cast<int>(s.range(1)))),
+          threads(tbb::global_control::max_allowed_parallelism,
+                  static_cast<std::size_t>(s.range(2))),
+          vector_path(s.range(3) != 0) {}
+};
+
+constexpr float kMinContrast = 10.f;
+constexpr float kRadius = 30.f;
+
+// Maps rebuilt into the caller's list of the previous call (their block is reused).
+void BM_CodesAndMaps(benchmark::State& state) {
+    Setup s(state);
+    cv::Mat codes;
+    std::vector<cv::Mat> maps;
+    for (auto _ : state) {
+        quro::quantize_orientations_with(s.level, codes, kMinContrast, kRadius, s.vector_path);
+        quro::response_maps_with(codes, maps, false, s.vector_path);
+        benchmark::DoNotOptimize(maps.data());
+    }
+}
+
+// As a search runs it: new codes and a new list of maps on every call.
+void BM_CodesAndMapsFresh(benchmark::State& state) {
+    Setup s(state);
+    for (auto _ : state) {
+        cv::Mat codes;
+        std::vector<cv::Mat> maps;
+        quro::quantize_orientations_with(s.level, codes, kMinContrast, kRadius, s.vector_path);
+        quro::response_maps_with(codes, maps, false, s.vector_path);
+        benchmark::DoNotOptimize(maps.data());
+    }
+}
+
+void BM_Codes(benchmark::State& state) {
+    Setup s(state);
+    cv::Mat codes;
+    for (auto _ : state) {
+        quro::quantize_orientations_with(s.level, codes, kMinContrast, kRadius, s.vector_path);
+        benchmark::DoNotOptimize(codes.data);
+    }
+}
+
+void BM_Maps(benchmark::State& state) {
+    Setup s(state);
+    cv::Mat codes;
+    quro::quantize_orientations_with(s.level, codes, kMinContrast, kRadius, true);
+    std::vector<cv::Mat> maps;
+    for (auto _ : state) {
+        quro::response_maps_with(codes, maps, false, s.vector_path);
+        benchmark::DoNotOptimize(maps.data());
+    }
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"w", "h", "threads", "avx2"});
+    for (int avx2 : {1, 0}) {
+        b->Args({640, 480, 8, avx2});
+        b->Args({256, 256, 8, avx2});
+        b->Args({2048, 2048, 8, avx2});
+        b->Args({640, 480, 1, avx2});
+    }
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_CodesAndMaps)->Apply(sizes);
+BENCHMARK(BM_CodesAndMapsFresh)->Apply(sizes);
+BENCHMARK(BM_Codes)->Apply(sizes);
+BENCHMARK(BM_Maps)->Apply(sizes);
+
+}  // namespace
+
+BENCHMARK_MAIN();
