@@ -1,0 +1,147 @@
+#include "quro/match/templates.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "quro/match/level_check.h"
+#include "quro/model_pose.h"
+#include "quro/model_transforms.h"
+
+namespace quro {
+namespace {
+
+// Number of points a template of `level` takes with sampling step `step` (>= 1).
+std::size_t sampled_count(const ShapeModelRecord& rec, int level, int step) {
+    const std::size_t n = rec.level_features[static_cast<std::size_t>(level - 1)].size();
+    return n == 0 ? 0 : (n - 1) / static_cast<std::size_t>(std::max(step, 1)) + 1;
+}
+
+// Poses every step-th point of `level` (checked by the caller) into the offsets, box and level
+// size of `out` (its point lists already sized by sampled_count), handing each point to
+// emit(i, posed position, rotated direction). circle: directions from the scaled ellipse.
+template <class Template, class Emit>
+void pose_sampled(const ShapeModelRecord& rec, Template& out, int level, float sr, float sc,
+                  float angle, int step, bool circle, Emit&& emit) {
+    const auto li = static_cast<std::size_t>(level - 1);
+    const std::vector<Feature>& src = rec.level_features[li];
+    out.level_width = rec.level_widths[li];
+    out.level_height = rec.level_heights[li];
+    out.min_x = out.min_y = INT_MAX;
+    out.max_x = out.max_y = INT_MIN;
+    const std::size_t count = out.xs.size();
+    if (count == 0) return;
+    const auto stride = static_cast<std::size_t>(std::max(step, 1));
+    const PoseRotation r = pose_rotation(angle);
+    for (std::size_t i = 0; i < count; ++i) {
+        const Feature& p = src[i * stride];
+        const PoseVec pos = pose_position(r, p.x, p.y, sr, sc);
+        const PoseVec g = circle ? circle_model_direction(p.x, p.y, p.gx, p.gy, sr, sc)
+                                 : PoseVec{p.gx, p.gy};
+        const int x = round_posed(pos.x);
+        const int y = round_posed(pos.y);
+        out.xs[i] = x;
+        out.ys[i] = y;
+        out.min_x = std::min(out.min_x, x);
+        out.max_x = std::max(out.max_x, x);
+        out.min_y = std::min(out.min_y, y);
+        out.max_y = std::max(out.max_y, y);
+        emit(i, pos, rotate_direction(r, g.x, g.y));
+    }
+}
+
+void build_quantized(const ShapeModelRecord& rec, QuantizedTemplate& out, int level, float sr,
+                     float sc, float angle, bool circle) {
+    require_level(rec, level);
+    const int step = template_point_step(rec, level, 0);
+    const std::size_t count = sampled_count(rec, level, step);
+    out.xs.resize(count);
+    out.ys.resize(count);
+    out.codes.resize(count);
+    pose_sampled(rec, out, level, sr, sc, angle, step, circle,
+                 [&](std::size_t i, const PoseVec&, const PoseVec& d) {
+                     out.codes[i] = quantize_direction16(d.x, d.y);
+                 });
+}
+
+// `step` as normal_template_sampled takes it (0: the level's default).
+void build_normal(const ShapeModelRecord& rec, NormalTemplate& out, int level, float sr, float sc,
+                  float angle, int step, bool circle, std::vector<float>* xf,
+                  std::vector<float>* yf) {
+    require_level(rec, level);
+    const int stride = template_point_step(rec, level, step);
+    const std::size_t count = sampled_count(rec, level, stride);
+    out.xs.resize(count);
+    out.ys.resize(count);
+    out.nxs.resize(count);
+    out.nys.resize(count);
+    if (xf) xf->resize(count);
+    if (yf) yf->resize(count);
+    pose_sampled(rec, out, level, sr, sc, angle, stride, circle,
+                 [&](std::size_t i, const PoseVec& pos, const PoseVec& d) {
+                     out.nxs[i] = d.x;
+                     out.nys[i] = d.y;
+                     if (xf) (*xf)[i] = pos.x;
+                     if (yf) (*yf)[i] = pos.y;
+                 });
+}
+
+}  // namespace
+
+int quantize_direction16(float a, float b) {
+    int f = 4;
+    if (b != 0.f) {
+        const float aa = std::fabs(a);
+        const float bb = std::fabs(b);
+        // tan 11.25, 33.75, 56.25 and 78.75 degrees; equality goes to the higher f.
+        if (aa < bb * 0.19891237f) f = 0;
+        else if (aa < bb * 0.6681786f) f = 1;
+        else if (aa < bb * 1.4966058f) f = 2;
+        else if (aa < bb * 5.0273395f) f = 3;
+    }
+    if (a >= 0.f) return b >= 0.f ? f : 8 - f;
+    return b < 0.f ? 8 + f : (16 - f) & 15;
+}
+
+void quantized_template(const ShapeModelRecord& rec, QuantizedTemplate& out, int level,
+                        float scale, float angle) {
+    build_quantized(rec, out, level, scale, scale, angle, false);
+}
+
+void quantized_template_aniso(const ShapeModelRecord& rec, QuantizedTemplate& out, int level,
+                              float scale_row, float scale_col, float angle) {
+    build_quantized(rec, out, level, scale_row, scale_col, angle, is_circle_model(rec));
+}
+
+void normal_template(const ShapeModelRecord& rec, NormalTemplate& out, int level, float scale,
+                     float angle) {
+    build_normal(rec, out, level, scale, scale, angle, 0, false, nullptr, nullptr);
+}
+
+void normal_template_aniso(const ShapeModelRecord& rec, NormalTemplate& out, int level,
+                           float scale_row, float scale_col, float angle) {
+    build_normal(rec, out, level, scale_row, scale_col, angle, 0, is_circle_model(rec), nullptr,
+                 nullptr);
+}
+
+void normal_template_sampled(const ShapeModelRecord& rec, NormalTemplate& out, int level,
+                             float scale_row, float scale_col, std::vector<float>* xf,
+                             std::vector<float>* yf, int step, float angle) {
+    build_normal(rec, out, level, scale_row, scale_col, angle, step, is_circle_model(rec), xf, yf);
+}
+
+bool model_leaves_image(const ShapeModelRecord& rec, float cx, float cy, int width, int height,
+                        int level, float angle, float scale) {
+    require_level(rec, level);
+    const std::vector<Feature>& pts = rec.level_features[static_cast<std::size_t>(level - 1)];
+    const auto k = static_cast<std::size_t>(rec.num_levels - level + 1);
+    const PoseRotation r = pose_rotation(angle);
+    for (std::size_t i = 0; i < pts.size(); i += k) {
+        const PoseVec pos = pose_position(r, pts[i].x, pts[i].y, scale, scale);
+        const int px = round_posed(pos.x + cx);
+        const int py = round_posed(pos.y + cy);
+        if (px < 0 || py < 0 || px >= width || py >= height) return true;
+    }
+    return false;
+}
+
+}  // namespace quro
