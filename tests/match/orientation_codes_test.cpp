@@ -109,7 +109,7 @@ cv::Mat boundary_rows(int cols, unsigned seed) {
 }
 
 TEST(OrientationCodeRow, VectorKernelWritesTheSameBytes) {
-    if (!quro::core_tables().cpu_avx2) GTEST_SKIP() << "no AVX2 on this processor";
+    if (!quro::core_tables().cpu_avx2) GTEST_SKIP() << "AVX2 not available (or disabled through OPENCV_CPU_DISABLE)";
     for (int cols : {3, 4, 33, 34, 35, 66, 1000, 4099}) {
         for (unsigned seed : {1u, 2u}) {
             const cv::Mat img = boundary_rows(cols, seed);
