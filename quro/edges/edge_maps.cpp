@@ -148,10 +148,11 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
                     float e = a + kHalfPi;
                     if (e > kTwoPi) e -= kTwoPi;
                     const bool is_strong = m > high;
+                    const std::uint8_t cl = is_strong ? kStrongCandidate : kWeakCandidate;
                     row_found.push_back(EdgeCandidate{static_cast<float>(c) + pk.ox,
                                                       static_cast<float>(r) + pk.oy, a,
-                                                      e * kRadToDeg, m, r, c, 0});
-                    cls_row[c] = is_strong ? kStrongCandidate : kWeakCandidate;
+                                                      e * kRadToDeg, m, r, c, 0, cl});
+                    cls_row[c] = cl;
                     strong += is_strong ? 1 : 0;
                 }
             } catch (...) {
@@ -176,19 +177,36 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
 
 std::vector<EdgeSeed> collect_seeds(const EdgeMaps& maps) {
     std::vector<EdgeSeed> seeds;
+    std::vector<std::uint32_t> keys;
     seeds.reserve(static_cast<std::size_t>(maps.strong));
-    const std::size_t w = static_cast<std::size_t>(maps.width);
+    keys.reserve(static_cast<std::size_t>(maps.strong));
     for (std::size_t i = 0; i < maps.candidates.size(); ++i) {
         const EdgeCandidate& ec = maps.candidates[i];
-        if (ec.row < 1 || ec.row > maps.height - 2 || ec.col < 1 || ec.col > maps.width - 2)
-            continue;
-        if (maps.cls[static_cast<std::size_t>(ec.row) * w + ec.col] != kStrongCandidate) continue;
+        if (ec.cls != kStrongCandidate) continue;
         seeds.push_back(EdgeSeed{ec.col, ec.row, ec.magnitude, static_cast<std::int32_t>(i)});
+        // Magnitudes are never negative, and non-negative floats order like their bit patterns:
+        // the complement sorts the largest magnitude first.
+        std::uint32_t bits;
+        std::memcpy(&bits, &ec.magnitude, sizeof bits);
+        keys.push_back(~bits);
     }
-    // Decreasing magnitude, then raster order: a total order, so the result is deterministic.
-    std::sort(seeds.begin(), seeds.end(), [](const EdgeSeed& a, const EdgeSeed& b) {
-        return a.magnitude > b.magnitude || (a.magnitude == b.magnitude && a.order < b.order);
-    });
+    // Stable radix sort on the keys, 11 bits per pass: decreasing magnitude, and raster order
+    // (the order of collection) among equal magnitudes.
+    const std::size_t n = seeds.size();
+    std::vector<EdgeSeed> seeds_tmp(n);
+    std::vector<std::uint32_t> keys_tmp(n);
+    for (int shift = 0; shift < 32; shift += 11) {
+        std::size_t count[2049] = {};
+        for (const std::uint32_t k : keys) ++count[((k >> shift) & 2047u) + 1];
+        for (int b = 0; b < 2048; ++b) count[b + 1] += count[b];
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t to = count[(keys[i] >> shift) & 2047u]++;
+            seeds_tmp[to] = seeds[i];
+            keys_tmp[to] = keys[i];
+        }
+        seeds.swap(seeds_tmp);
+        keys.swap(keys_tmp);
+    }
     return seeds;
 }
 

@@ -30,6 +30,7 @@ struct EdgeCandidate {
     std::int32_t row;
     std::int32_t col;
     std::int32_t chain_label;  // chain number + 1 once a chain holds the pixel, 0 while free
+    std::uint8_t cls;          // kWeakCandidate or kStrongCandidate
 };
 
 // The maps of one run. The class map covers every pixel; the candidates are stored compactly in

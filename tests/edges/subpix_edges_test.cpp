@@ -452,6 +452,33 @@ TEST(SubPixEdges, CrossingChainsEmitASharedPixelOnce) {
     EXPECT_GE(total_points(c), g.size());
 }
 
+TEST(SubPixEdges, SeedsComeStrongestFirstWithRasterOrderOnTies) {
+    const cv::Mat img = render_shapes(300, 200, 40, 12);
+    quro::EdgeMaps maps;
+    quro::compute_edge_maps(img.data, img.step[0], img.cols, img.rows, nullptr, 0, 1, 10.f, 30.f,
+                            maps);
+    std::vector<quro::EdgeSeed> ref;
+    for (std::size_t i = 0; i < maps.candidates.size(); ++i) {
+        const auto& c = maps.candidates[i];
+        if (c.magnitude > 30.f)
+            ref.push_back(quro::EdgeSeed{c.col, c.row, c.magnitude, static_cast<std::int32_t>(i)});
+    }
+    std::stable_sort(ref.begin(), ref.end(), [](const auto& a, const auto& b) {
+        return a.magnitude > b.magnitude;
+    });
+    const std::vector<quro::EdgeSeed> seeds = quro::collect_seeds(maps);
+    ASSERT_EQ(seeds.size(), ref.size());
+    ASSERT_EQ(static_cast<long long>(seeds.size()), maps.strong);
+    ASSERT_GT(seeds.size(), 100u);
+    std::size_t ties = 0;
+    for (std::size_t k = 0; k < seeds.size(); ++k) {
+        EXPECT_EQ(seeds[k].row, ref[k].row) << k;
+        EXPECT_EQ(seeds[k].col, ref[k].col) << k;
+        if (k > 0 && seeds[k].magnitude == seeds[k - 1].magnitude) ++ties;
+    }
+    EXPECT_GT(ties, 10u);  // the tie-break was exercised
+}
+
 // ---------------------------------------------------------------------------------------------
 // Determinism and a soft differential test
 
