@@ -349,6 +349,17 @@ QURO_API int find_sub_pix_contours(const unsigned char* image, int width, int he
                                    std::vector<std::vector<EdgePoint>>* out,
                                    const unsigned char* mask);
 
+// Sub-pixel gradient peak at pixel (x, y): the magnitude of the 3x3 Sobel gradient (scaled by
+// 0.25) is fitted by a quadratic surface over the 3x3 pixels around (x, y); where that surface
+// has a ridge whose peak lies within half a pixel of (x, y), the peak is the edge position.
+// Requires 2 <= x < width - 2 and 2 <= y < height - 2, and the magnitude at (x, y) to exceed
+// `threshold`. On success writes out[0..3] = {x, y, nx, ny} (the sub-pixel position and the unit
+// normal pointing from dark to bright, the layout of EdgePoint) and returns true. Returns false,
+// leaving out untouched, when no peak is found, for a null image or out, or a width or height
+// below 1. Safe to call from several threads at once.
+QURO_API bool get_subpix_pos(const unsigned char* image, int width, int height, int x, int y,
+                             float threshold, float* out);
+
 }  // extern "C"
 
 #endif  // QURO_QURO_H
