@@ -2,9 +2,8 @@
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
-#include <vector>
-
 #include <opencv2/core.hpp>
+#include <vector>
 
 #include "quro/edges/gradient_peak.h"
 #include "quro/edges/sobel_magnitude.h"
@@ -13,22 +12,28 @@
 
 namespace {
 
-// A 2048 x 2048 scene of 100 shapes (fewer than 65536 pixels above 30).
+// A 2048 x 2048 scene of 100 shapes (fewer than 65536 pixels above 30), and the same scene with
+// Gaussian noise of sigma 6, which puts about 0.7 M pixels above 10 (0.5 M fit candidates).
 const cv::Mat& scene() {
     static const cv::Mat img = quro::test::render_shapes(2048, 2048, 100, 3);
     return img;
 }
 
-// Argument: number of OpenMP threads.
+const cv::Mat& noisy_scene() {
+    static const cv::Mat img = quro::test::add_noise(scene(), 6.0, 1);
+    return img;
+}
+
+// Arguments: number of OpenMP threads; 0 for the clean scene, 1 for the noisy one.
 void BM_EdgesSubPixGray(benchmark::State& state) {
-    const cv::Mat& img = scene();
+    const cv::Mat& img = state.range(1) == 0 ? scene() : noisy_scene();
     const int before = omp_get_max_threads();
     omp_set_num_threads(static_cast<int>(state.range(0)));
     std::size_t points = 0;
     for (auto _ : state) {
         std::vector<EdgePoint> out;
-        const int rc = edges_sub_pix_gray(img.data, img.cols, img.rows, 0, 10.f, 30.f, 10, 1, &out,
-                                          nullptr);
+        const int rc =
+            edges_sub_pix_gray(img.data, img.cols, img.rows, 0, 10.f, 30.f, 10, 1, &out, nullptr);
         if (rc != 0) state.SkipWithError("detector failed");
         points = out.size();
         benchmark::DoNotOptimize(out.data());
@@ -36,7 +41,13 @@ void BM_EdgesSubPixGray(benchmark::State& state) {
     omp_set_num_threads(before);
     state.counters["points"] = static_cast<double>(points);
 }
-BENCHMARK(BM_EdgesSubPixGray)->Arg(1)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_EdgesSubPixGray)
+    ->Args({1, 0})
+    ->Args({8, 0})
+    ->Args({1, 1})
+    ->Args({8, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_FindSubPixContours(benchmark::State& state) {
     const cv::Mat& img = scene();
@@ -70,8 +81,8 @@ const PeakSites& peak_sites() {
                     s.accepted.emplace_back(x, y);
                 } else {
                     int sx, sy;
-                    quro::sobel_sums(img.ptr<uchar>(y - 1), img.ptr<uchar>(y), img.ptr<uchar>(y + 1),
-                                     x - 1, x, x + 1, sx, sy);
+                    quro::sobel_sums(img.ptr<uchar>(y - 1), img.ptr<uchar>(y),
+                                     img.ptr<uchar>(y + 1), x - 1, x, x + 1, sx, sy);
                     if (quro::sobel_magnitude(sx, sy) <= 10.f && s.rejected.size() < 100000)
                         s.rejected.emplace_back(x, y);
                 }

@@ -9,7 +9,7 @@
 namespace quro {
 namespace {
 
-constexpr double kEps = FLT_EPSILON;  // 1.1920929e-7
+constexpr double kEps = FLT_EPSILON;              // 1.1920929e-7
 constexpr double kCos5Deg = 0.99619469809174553;  // cos(0.08726646259971647)
 constexpr double kPi = 3.14159265358979323846;
 
@@ -130,8 +130,8 @@ struct Walker {
                 if (wdeg > 360.0) wdeg -= 360.0;
             }
             const Direction dir(wdeg);
-            const LinkOffsets offs = offsets_towards(static_cast<double>(p.y) - pr,
-                                                     static_cast<double>(p.x) - pc, dir);
+            const LinkOffsets offs =
+                offsets_towards(static_cast<double>(p.y) - pr, static_cast<double>(p.x) - pc, dir);
             Step steps[4];
             int count = 0;
             for (int k = 0; k < offs.count; ++k) {
@@ -143,8 +143,8 @@ struct Walker {
                 const double dx = static_cast<double>(q.x) - p.x;
                 const double dy = static_cast<double>(q.y) - p.y;
                 if (!(dir.sin * dx + dir.cos * dy > 0.0)) continue;
-                steps[count++] = Step{&q, dx, dy, 0.0, dx * dx + dy * dy,
-                                      angle_gap(p.edge_deg, q.edge_deg), 0.0};
+                steps[count++] = Step{
+                    &q, dx, dy, 0.0, dx * dx + dy * dy, angle_gap(p.edge_deg, q.edge_deg), 0.0};
             }
             if (count >= 3) {
                 for (int k = 0; k < count; ++k) {

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -126,9 +126,8 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
                     const float m = m_mid[c];
                     if (!(m > low)) continue;
                     if (mask_row != nullptr && mask_row[c] == 0) continue;
-                    const float nb[9] = {m_up[c - 1],   m_up[c],   m_up[c + 1],
-                                         m_mid[c - 1],  m,         m_mid[c + 1],
-                                         m_down[c - 1], m_down[c], m_down[c + 1]};
+                    const float nb[9] = {m_up[c - 1],  m_up[c],       m_up[c + 1], m_mid[c - 1], m,
+                                         m_mid[c + 1], m_down[c - 1], m_down[c],   m_down[c + 1]};
                     QuadraticPeak pk;
                     if (!fit_quadratic_peak(nb, pk)) continue;
                     int sx, sy;
@@ -170,9 +169,14 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
         maps.row_start[static_cast<std::size_t>(r) + 1] =
             maps.row_start[static_cast<std::size_t>(r)] + found[static_cast<std::size_t>(r)].size();
     if (maps.row_start.back() > static_cast<std::size_t>(INT32_MAX)) throw std::bad_alloc();
-    maps.candidates.reserve(maps.row_start.back());
-    for (const auto& row_found : found)
-        maps.candidates.insert(maps.candidates.end(), row_found.begin(), row_found.end());
+    maps.candidates.resize(maps.row_start.back());
+    EdgeCandidate* const all = maps.candidates.data();
+#pragma omp parallel for schedule(static)
+    for (int r = 0; r < height; ++r) {
+        const std::vector<EdgeCandidate>& row_found = found[static_cast<std::size_t>(r)];
+        std::copy(row_found.begin(), row_found.end(),
+                  all + maps.row_start[static_cast<std::size_t>(r)]);
+    }
 }
 
 std::vector<EdgeSeed> collect_seeds(const EdgeMaps& maps) {

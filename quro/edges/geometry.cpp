@@ -19,7 +19,9 @@ double area2(const cv::Point2d& a, const cv::Point2d& b, const cv::Point2d& c) {
     return std::fabs((b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x));
 }
 
-double dist(const cv::Point2d& a, const cv::Point2d& b) { return std::hypot(a.x - b.x, a.y - b.y); }
+double dist(const cv::Point2d& a, const cv::Point2d& b) {
+    return std::hypot(a.x - b.x, a.y - b.y);
+}
 
 double max_pairwise_distance(const std::vector<cv::Point2d>& p) {
     double best = 0.0;
@@ -108,12 +110,14 @@ double hull_diameter(const std::vector<cv::Point2d>& pts) {
         const std::size_t i1 = (i + 1) % n;
         for (std::size_t steps = 0; steps < n; ++steps) {
             const std::size_t j1 = (j + 1) % n;
-            if (area2(h[i], h[i1], h[j1]) > area2(h[i], h[i1], h[j])) j = j1;
-            else break;
+            if (area2(h[i], h[i1], h[j1]) > area2(h[i], h[i1], h[j]))
+                j = j1;
+            else
+                break;
         }
         const std::size_t j1 = (j + 1) % n;
-        best = std::max({best, dist(h[i], h[j]), dist(h[i1], h[j]), dist(h[i], h[j1]),
-                         dist(h[i1], h[j1])});
+        best = std::max(
+            {best, dist(h[i], h[j]), dist(h[i1], h[j]), dist(h[i], h[j1]), dist(h[i1], h[j1])});
     }
     return best;
 }
@@ -176,10 +180,18 @@ void min_area_rect_of_hull(const std::vector<cv::Point2d>& hull, CaliperBox& out
             const cv::Point2d& e = edge[seq[c]];
             const double il = inv_len[seq[c]];
             switch (c) {
-                case 0: cosv[c] = (a * e.x + b * e.y) * il; break;
-                case 1: cosv[c] = (-b * e.x + a * e.y) * il; break;
-                case 2: cosv[c] = (-a * e.x - b * e.y) * il; break;
-                default: cosv[c] = (b * e.x - a * e.y) * il; break;
+                case 0:
+                    cosv[c] = (a * e.x + b * e.y) * il;
+                    break;
+                case 1:
+                    cosv[c] = (-b * e.x + a * e.y) * il;
+                    break;
+                case 2:
+                    cosv[c] = (-a * e.x - b * e.y) * il;
+                    break;
+                default:
+                    cosv[c] = (b * e.x - a * e.y) * il;
+                    break;
             }
         }
         int main = 0;
@@ -188,10 +200,22 @@ void min_area_rect_of_hull(const std::vector<cv::Point2d>& hull, CaliperBox& out
         const double ux = edge[seq[main]].x * inv_len[seq[main]];
         const double uy = edge[seq[main]].y * inv_len[seq[main]];
         switch (main) {
-            case 0: a = ux; b = uy; break;
-            case 1: a = uy; b = -ux; break;
-            case 2: a = -ux; b = -uy; break;
-            default: a = -uy; b = ux; break;
+            case 0:
+                a = ux;
+                b = uy;
+                break;
+            case 1:
+                a = uy;
+                b = -ux;
+                break;
+            case 2:
+                a = -ux;
+                b = -uy;
+                break;
+            default:
+                a = -uy;
+                b = ux;
+                break;
         }
         seq[main] = (seq[main] + 1) % n;
 

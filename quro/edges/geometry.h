@@ -8,9 +8,8 @@
 
 #include <array>
 #include <cmath>
-#include <vector>
-
 #include <opencv2/core/types.hpp>
+#include <vector>
 
 namespace quro {
 

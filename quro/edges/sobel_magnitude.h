@@ -18,9 +18,13 @@ inline void sobel_sums(const std::uint8_t* up, const std::uint8_t* mid, const st
 
 // sqrt(sx^2 + sy^2) * 0.25. The sum of squares is at most 2 * 1020^2 < 2^24, so it is exact in
 // float, and the result equals the magnitude of the 0.25-scaled Sobel components bit for bit.
-inline float magnitude_from_square(int sq) { return std::sqrt(static_cast<float>(sq)) * 0.25f; }
+inline float magnitude_from_square(int sq) {
+    return std::sqrt(static_cast<float>(sq)) * 0.25f;
+}
 
-inline float sobel_magnitude(int sx, int sy) { return magnitude_from_square(sx * sx + sy * sy); }
+inline float sobel_magnitude(int sx, int sy) {
+    return magnitude_from_square(sx * sx + sy * sy);
+}
 
 }  // namespace quro
 

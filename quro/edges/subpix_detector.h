@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace quro {
@@ -22,10 +24,10 @@ inline constexpr long long kMaxStrongPixels = 65536;
 
 // What the per-pixel fit stores for a candidate pixel.
 struct EdgeCandidate {
-    float x;          // sub-pixel column
-    float y;          // sub-pixel row
-    float angle;      // normal angle a in radians, [0, 2 pi]: the normal is (sin a, cos a) in (x, y)
-    float edge_deg;   // tangent angle a + 90 degrees, in (0, 360]
+    float x;         // sub-pixel column
+    float y;         // sub-pixel row
+    float angle;     // normal angle a in radians, [0, 2 pi]: the normal is (sin a, cos a) in (x, y)
+    float edge_deg;  // tangent angle a + 90 degrees, in (0, 360]
     float magnitude;  // gradient magnitude at the pixel
     std::int32_t row;
     std::int32_t col;
@@ -33,15 +35,36 @@ struct EdgeCandidate {
     std::uint8_t cls;          // kWeakCandidate or kStrongCandidate
 };
 
+// An allocator that leaves new elements of trivial types uninitialised, so that a large buffer
+// can be sized at once and filled in parallel.
+template <class T>
+struct UninitAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitAllocator<U>;
+    };
+    UninitAllocator() = default;
+    template <class U>
+    UninitAllocator(const UninitAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
 // The maps of one run. The class map covers every pixel; the candidates are stored compactly in
 // raster order, the candidates of row r at [row_start[r], row_start[r + 1]).
 struct EdgeMaps {
     int width = 0;
     int height = 0;
-    std::unique_ptr<std::uint8_t[]> cls;    // kNoCandidate, kWeakCandidate, ...
-    std::vector<EdgeCandidate> candidates;  // raster order
-    std::vector<std::size_t> row_start;     // height + 1 entries
-    long long strong = 0;                   // number of strong pixels
+    std::unique_ptr<std::uint8_t[]> cls;  // kNoCandidate, kWeakCandidate, ...
+    std::vector<EdgeCandidate, UninitAllocator<EdgeCandidate>> candidates;  // raster order
+    std::vector<std::size_t> row_start;                                     // height + 1 entries
+    long long strong = 0;  // number of strong pixels
 
     std::size_t pixel(int row, int col) const {
         return static_cast<std::size_t>(row) * static_cast<std::size_t>(width) +

@@ -1,16 +1,16 @@
 // The filter-based sub-pixel edge exports: edges_sub_pix_gray (selected points of all chains
 // in one list) and find_sub_pix_contours (every point, one list per chain).
+#include "quro/edges/subpix_edges.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <new>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include "quro/edges/geometry.h"
 #include "quro/edges/subpix_detector.h"
-#include "quro/edges/subpix_edges.h"
 #include "quro/export_guard.h"
 #include "quro/quro.h"
 
@@ -56,7 +56,9 @@ EdgePoint edge_point(const EdgeChain& ch, std::size_t i) {
     return EdgePoint{ch.cols[i], ch.rows[i], std::sin(ch.angles[i]), std::cos(ch.angles[i])};
 }
 
-void report_out_of_memory() { std::fprintf(stderr, "%s: %s\n", "detlines", "Out of memory"); }
+void report_out_of_memory() {
+    std::fprintf(stderr, "%s: %s\n", "detlines", "Out of memory");
+}
 
 // Runs body, turning an allocation failure into the detector's message and -1, and any other
 // exception into -1.
@@ -84,8 +86,8 @@ int edges_sub_pix_gray_impl(const unsigned char* image, int width, int height, i
     return run_detector([&]() -> int {
         EdgeMaps maps;
         std::vector<EdgeChain> chains;
-        const int rc = detect_chains(image, width, height, blur_size, 1, low, high, mask, maps,
-                                     chains);
+        const int rc =
+            detect_chains(image, width, height, blur_size, 1, low, high, mask, maps, chains);
         if (rc != kOk) return rc;
 
         std::vector<std::size_t> order(chains.size());
@@ -99,8 +101,8 @@ int edges_sub_pix_gray_impl(const unsigned char* image, int width, int height, i
         for (const std::size_t ci : order) {
             const EdgeChain& ch = chains[ci];
             if (!long_enough(ch, min_length)) continue;
-            const std::vector<int> sel = select_chain_points(
-                ch.cols.data(), ch.rows.data(), static_cast<int>(ch.size()), window);
+            const std::vector<int> sel = select_chain_points(ch.cols.data(), ch.rows.data(),
+                                                             static_cast<int>(ch.size()), window);
             for (const int k : sel) {
                 const std::size_t i = static_cast<std::size_t>(k);
                 const int px = static_cast<int>(ch.cols[i] + 0.5f);

@@ -15,8 +15,7 @@ int edges_sub_pix_gray_impl(const unsigned char* image, int width, int height, i
 
 int find_sub_pix_contours_impl(const unsigned char* image, int width, int height, int blur_size,
                                int margin, float low, float high, int min_length,
-                               std::vector<std::vector<EdgePoint>>* out,
-                               const unsigned char* mask);
+                               std::vector<std::vector<EdgePoint>>* out, const unsigned char* mask);
 
 }  // namespace quro
 

@@ -5,11 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
-#include <vector>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <random>
+#include <vector>
 
 #include "quro/edges/quadratic_peak.h"
 #include "quro/edges/sobel_magnitude.h"

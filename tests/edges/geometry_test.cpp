@@ -1,18 +1,18 @@
 // Convex hull, diameter, minimum-area rectangle and the 2x2 eigen-decomposition, checked against
 // OpenCV and brute force on random inputs.
+#include "quro/edges/geometry.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <random>
 #include <set>
 #include <utility>
 #include <vector>
 
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
-
-#include "quro/edges/geometry.h"
 #include "quro/numeric.h"
 
 namespace {
@@ -288,9 +288,9 @@ TEST(MinAreaRect, DegenerateHullsGiveFiniteValues) {
     EXPECT_EQ(r.length1, 0.0);
 
     // A segment, and collinear points in any order: the rectangle along the segment.
-    for (const std::vector<P>& seg : {std::vector<P>{{1, 2}, {7, 10}},
-                                      std::vector<P>{{4, 6}, {1, 2}, {7, 10}},
-                                      std::vector<P>{{1, 2}, {4, 6}, {7, 10}, {4, 6}}}) {
+    for (const std::vector<P>& seg :
+         {std::vector<P>{{1, 2}, {7, 10}}, std::vector<P>{{4, 6}, {1, 2}, {7, 10}},
+          std::vector<P>{{1, 2}, {4, 6}, {7, 10}, {4, 6}}}) {
         min_area_rect_of_hull(seg, r);
         EXPECT_DOUBLE_EQ(r.length1, 10.0);
         EXPECT_EQ(r.length2, 0.0);
@@ -335,7 +335,7 @@ TEST(EigenSym2x2, EqualMagnitudesPutTheSmallerValueFirst) {
     quro::eigen_sym2x2_array(k, e);
     EXPECT_EQ(e.l1, -3.f);
     EXPECT_EQ(e.l2, 3.f);
-    EXPECT_EQ(e.v1[0], 1.f);  // row direction
+    EXPECT_EQ(e.v1[0], 1.f);                                // row direction
     const float k2[6] = {0.f, 0.f, 0.f, -1.5f, 0.f, 1.5f};  // hrr = 3, hcc = -3
     quro::eigen_sym2x2_array(k2, e);
     EXPECT_EQ(e.l1, -3.f);
@@ -357,9 +357,9 @@ TEST(EigenSym2x2, RandomCoefficientsAgreeWithOpenCv) {
     for (int iter = 0; iter < 10000; ++iter) {
         float k[6];
         for (float& v : k) v = u(rng);
-        if (iter % 10 == 0) k[4] = 0.f;                  // diagonal
-        if (iter % 10 == 1) k[3] = k[5];                 // equal diagonal
-        if (iter % 10 == 2) k[4] = u(rng) * 1e-4f;       // nearly diagonal
+        if (iter % 10 == 0) k[4] = 0.f;             // diagonal
+        if (iter % 10 == 1) k[3] = k[5];            // equal diagonal
+        if (iter % 10 == 2) k[4] = u(rng) * 1e-4f;  // nearly diagonal
         Eigen2 e;
         quro::eigen_sym2x2_array(k, e);
 

@@ -1,15 +1,15 @@
 // The sub-pixel gradient peak: borders, threshold, step edges, rejections, the matrix form on
 // views with a row stride, and agreement with the filter-based detector.
+#include "quro/edges/gradient_peak.h"
+
 #include <gtest/gtest.h>
 #include <omp.h>
 
 #include <cmath>
-#include <vector>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
-#include "quro/edges/gradient_peak.h"
 #include "quro/edges/sobel_magnitude.h"
 #include "quro/quro.h"
 #include "tests/support/edge_scenes.h"
@@ -162,10 +162,12 @@ TEST(GradientPeak, ParallelCallsGiveTheSerialResults) {
     const int n = img.rows * img.cols;
     std::vector<float> serial(4 * static_cast<std::size_t>(n), 0.f), par(serial.size(), 0.f);
     for (int i = 0; i < n; ++i)
-        quro::get_subpix_pos_mat(img, i % img.cols, i / img.cols, 10.f, &serial[4 * static_cast<std::size_t>(i)]);
+        quro::get_subpix_pos_mat(img, i % img.cols, i / img.cols, 10.f,
+                                 &serial[4 * static_cast<std::size_t>(i)]);
 #pragma omp parallel for num_threads(8)
     for (int i = 0; i < n; ++i)
-        quro::get_subpix_pos_mat(img, i % img.cols, i / img.cols, 10.f, &par[4 * static_cast<std::size_t>(i)]);
+        quro::get_subpix_pos_mat(img, i % img.cols, i / img.cols, 10.f,
+                                 &par[4 * static_cast<std::size_t>(i)]);
     EXPECT_EQ(serial, par);
 }
 

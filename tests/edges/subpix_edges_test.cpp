@@ -8,12 +8,11 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 #include <set>
 #include <utility>
 #include <vector>
-
-#include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "quro/edges/geometry.h"
 #include "quro/edges/subpix_detector.h"
@@ -36,8 +35,8 @@ int gray(const cv::Mat& img, std::vector<EdgePoint>& out, float low = 10.f, floa
 
 int contours(const cv::Mat& img, Contours& out, float low = 10.f, float high = 30.f,
              int min_length = 5, int margin = 1, int blur = 0, const cv::Mat& mask = cv::Mat()) {
-    return find_sub_pix_contours(img.data, img.cols, img.rows, blur, margin, low, high,
-                                 min_length, 0, &out, mask.empty() ? nullptr : mask.data);
+    return find_sub_pix_contours(img.data, img.cols, img.rows, blur, margin, low, high, min_length,
+                                 0, &out, mask.empty() ? nullptr : mask.data);
 }
 
 std::size_t total_points(const Contours& c) {
@@ -60,8 +59,8 @@ bool same_bytes(const std::vector<EdgePoint>& a, const std::vector<EdgePoint>& b
 cv::Mat render_tilted_edge(int w, int h, double cx, double deg, double dark, double bright) {
     const double t = std::tan(deg * CV_PI / 180.0);
     const double cy = h / 2.0;
-    return render_scene(w, h, [=](double x, double y) { return x - cx > (y - cy) * t; }, dark,
-                        bright);
+    return render_scene(
+        w, h, [=](double x, double y) { return x - cx > (y - cy) * t; }, dark, bright);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -231,7 +230,8 @@ TEST(SubPixEdges, GrayEmitsEachRoundedPixelOnce) {
     ASSERT_GT(out.size(), 150u);
     std::set<std::pair<int, int>> pixels;
     for (const EdgePoint& p : out) {
-        EXPECT_TRUE(pixels.insert({static_cast<int>(p.x + 0.5f), static_cast<int>(p.y + 0.5f)}).second);
+        EXPECT_TRUE(
+            pixels.insert({static_cast<int>(p.x + 0.5f), static_cast<int>(p.y + 0.5f)}).second);
         EXPECT_NEAR(std::hypot(p.x - cx, p.y - cy), 30.0, 0.15);
     }
 }
@@ -432,8 +432,10 @@ TEST(SubPixEdges, LongerChainsComeFirstInTheThinnedOutput) {
     EXPECT_LT(g.front().x, 100.f);
     bool seen_small = false;
     for (const EdgePoint& p : g) {
-        if (p.x > 100.f) seen_small = true;
-        else EXPECT_FALSE(seen_small);
+        if (p.x > 100.f)
+            seen_small = true;
+        else
+            EXPECT_FALSE(seen_small);
     }
     EXPECT_TRUE(seen_small);
 }
@@ -444,7 +446,8 @@ TEST(SubPixEdges, CrossingChainsEmitASharedPixelOnce) {
     ASSERT_EQ(gray(img, g), 0);
     std::set<std::pair<int, int>> pixels;
     for (const EdgePoint& p : g)
-        EXPECT_TRUE(pixels.insert({static_cast<int>(p.x + 0.5f), static_cast<int>(p.y + 0.5f)}).second);
+        EXPECT_TRUE(
+            pixels.insert({static_cast<int>(p.x + 0.5f), static_cast<int>(p.y + 0.5f)}).second);
     // The contour lists may hold a pixel more than once, but never more points in total than
     // there are candidates in chains.
     Contours c;
@@ -463,9 +466,8 @@ TEST(SubPixEdges, SeedsComeStrongestFirstWithRasterOrderOnTies) {
         if (c.magnitude > 30.f)
             ref.push_back(quro::EdgeSeed{c.col, c.row, c.magnitude, static_cast<std::int32_t>(i)});
     }
-    std::stable_sort(ref.begin(), ref.end(), [](const auto& a, const auto& b) {
-        return a.magnitude > b.magnitude;
-    });
+    std::stable_sort(ref.begin(), ref.end(),
+                     [](const auto& a, const auto& b) { return a.magnitude > b.magnitude; });
     const std::vector<quro::EdgeSeed> seeds = quro::collect_seeds(maps);
     ASSERT_EQ(seeds.size(), ref.size());
     ASSERT_EQ(static_cast<long long>(seeds.size()), maps.strong);
@@ -514,7 +516,8 @@ TEST(SubPixEdges, PointsLieOnCannyEdges) {
     cv::dilate(canny, canny, cv::Mat::ones(3, 3, CV_8U));
     std::size_t near = 0;
     for (const EdgePoint& p : g)
-        if (canny.at<uchar>(static_cast<int>(p.y + 0.5f), static_cast<int>(p.x + 0.5f)) != 0) ++near;
+        if (canny.at<uchar>(static_cast<int>(p.y + 0.5f), static_cast<int>(p.x + 0.5f)) != 0)
+            ++near;
     const double share = static_cast<double>(near) / static_cast<double>(g.size());
     std::cout << "share of points within 1 px of a Canny edge: " << share << "\n";
     EXPECT_GE(share, 0.95);

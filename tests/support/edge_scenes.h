@@ -8,19 +8,19 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <random>
-#include <vector>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <random>
+#include <vector>
 
 namespace quro::test {
 
 // Renders `inside(x, y)` (true = foreground) into a width x height 8-bit image: each pixel is
 // split into factor x factor cells, each cell into sub x sub point samples; the cells' coverage
 // is averaged down with cv::resize(INTER_AREA).
-inline cv::Mat render_scene(int width, int height, const std::function<bool(double, double)>& inside,
-                            double background, double foreground, int factor = 8, int sub = 4) {
+inline cv::Mat render_scene(int width, int height,
+                            const std::function<bool(double, double)>& inside, double background,
+                            double foreground, int factor = 8, int sub = 4) {
     cv::Mat big(height * factor, width * factor, CV_32F);
     const double cell = 1.0 / factor;
     for (int by = 0; by < big.rows; ++by) {
@@ -48,7 +48,9 @@ inline cv::Mat render_disc(int width, int height, double cx, double cy, double r
                            double background, double foreground) {
     return render_scene(
         width, height,
-        [=](double x, double y) { return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius; },
+        [=](double x, double y) {
+            return (x - cx) * (x - cx) + (y - cy) * (y - cy) <= radius * radius;
+        },
         background, foreground);
 }
 
@@ -59,8 +61,7 @@ inline cv::Mat add_noise(const cv::Mat& img, double sigma, unsigned seed) {
     cv::Mat out = img.clone();
     for (int r = 0; r < out.rows; ++r) {
         unsigned char* p = out.ptr<unsigned char>(r);
-        for (int c = 0; c < out.cols; ++c)
-            p[c] = cv::saturate_cast<unsigned char>(p[c] + g(rng));
+        for (int c = 0; c < out.cols; ++c) p[c] = cv::saturate_cast<unsigned char>(p[c] + g(rng));
     }
     return out;
 }
@@ -84,10 +85,13 @@ inline cv::Mat render_shapes(int width, int height, int shapes, unsigned seed) {
         g = std::clamp(g, 0, 255);
         const cv::Scalar col(g);
         switch (s % 3) {
-            case 0: cv::circle(big, c, static_cast<int>(size), col, cv::FILLED, cv::LINE_AA); break;
+            case 0:
+                cv::circle(big, c, static_cast<int>(size), col, cv::FILLED, cv::LINE_AA);
+                break;
             case 1: {
-                const cv::RotatedRect rr(c, cv::Size2f(static_cast<float>(size * 2.0), static_cast<float>(size)),
-                                         static_cast<float>(rng() % 180));
+                const cv::RotatedRect rr(
+                    c, cv::Size2f(static_cast<float>(size * 2.0), static_cast<float>(size)),
+                    static_cast<float>(rng() % 180));
                 cv::Point2f v[4];
                 rr.points(v);
                 std::vector<cv::Point> poly(v, v + 4);
