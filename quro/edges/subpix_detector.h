@@ -129,8 +129,10 @@ LinkOffsets link_candidates(double oy, double ox, double w_deg);
 std::vector<EdgeChain> link_chains(EdgeMaps& maps, const std::vector<EdgeSeed>& seeds);
 
 // Indices of the chain points to keep for a window of n points: none when count < n, all when
-// n <= 1, otherwise the start of each window that stays within 0.2 pixel of a line, plus the
-// last point when more than n / 2 points follow the last window start.
+// n <= 1. Otherwise the starts of consecutive windows: a window grows from its start b while its
+// points stay within 0.2 pixel of their best-fitting line, up to n points; the next window
+// starts at the first point that left the line, or at the window's last point. When fewer than
+// n points remain from a start, the last point is added if more than n / 2 remain.
 std::vector<int> select_chain_points(const float* cols, const float* rows, int count, int n);
 
 }  // namespace quro

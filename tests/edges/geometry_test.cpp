@@ -213,6 +213,16 @@ TEST(MinAreaRect, AxisSquareOfSideTwo) {
     EXPECT_NEAR(r.length2, 2.0, 1e-12);
     EXPECT_NEAR(r.center_x, 2.0, 1e-12);
     EXPECT_NEAR(r.center_y, 2.0, 1e-12);
+    // The hull runs clockwise (y up) from (1, 1); every caliper position gives the same area, the
+    // last one is kept, and the rectangle starts at the lower left corner.
+    EXPECT_NEAR(r.corner_x, 1.0, 1e-12);
+    EXPECT_NEAR(r.corner_y, 1.0, 1e-12);
+    EXPECT_NEAR(r.side1_x, 2.0, 1e-12);
+    EXPECT_NEAR(r.side1_y, 0.0, 1e-12);
+    EXPECT_NEAR(r.side2_x, 0.0, 1e-12);
+    EXPECT_NEAR(r.side2_y, 2.0, 1e-12);
+    EXPECT_NEAR(r.corners[2].x, 3.0, 1e-12);
+    EXPECT_NEAR(r.corners[2].y, 3.0, 1e-12);
 }
 
 TEST(MinAreaRect, RotatedRectangleLengths) {
