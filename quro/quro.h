@@ -397,4 +397,51 @@ QURO_API int read_shape_model_b(const void* buffer, int length, int* id);
 
 }  // extern "C"
 
+// ================================================================================================
+// Sub-pixel edges and contours
+// ================================================================================================
+
+extern "C" {
+
+// Filter-based sub-pixel edge points of an 8-bit image: Gaussian smoothing (blur_size x
+// blur_size, an even size >= 2 acts as blur_size + 1, below 1 none), 3x3 Sobel gradient scaled by
+// 0.25, and a quadratic fit of the gradient magnitude around every pixel whose magnitude exceeds
+// `low` (and whose mask byte is non-zero when `mask` is not null; the mask has the image's size).
+// Pixels above `high` start chains, which are followed through the candidates; a chain is kept
+// when the diameter of its points exceeds min_length - 1. Chains are taken longest first; each is
+// thinned to the starts of windows of `window` points that stay within 0.2 pixel of a line (a
+// chain shorter than `window` gives nothing; window <= 1 keeps every point), and a point is
+// written only if no earlier point rounds to the same pixel.
+// Each EdgePoint is (x = column, y = row, nx, ny) with (nx, ny) the unit normal pointing from dark
+// to bright. Points are appended to *out, which belongs to the caller.
+// Returns 0 (also when nothing was found), -1 for a null image or out, width or height below 1,
+// or when memory ran out (the message "detlines: Out of memory" goes to stderr), -2 when more
+// than 65536 pixels exceed `high`. On a negative return *out is unchanged.
+QURO_API int edges_sub_pix_gray(const unsigned char* image, int width, int height, int blur_size,
+                                float low, float high, int min_length, int window,
+                                std::vector<EdgePoint>* out, const unsigned char* mask);
+
+// The same detector without thinning: every kept chain is appended to *out as one list of all of
+// its points in chain order, chains in the order they were grown (strongest start first); one
+// pixel may appear in several chains. Candidates lie at least max(1, margin) pixels inside every
+// border. `reserved` is not read. Return values and ownership as for edges_sub_pix_gray.
+QURO_API int find_sub_pix_contours(const unsigned char* image, int width, int height,
+                                   int blur_size, int margin, float low, float high,
+                                   int min_length, int reserved,
+                                   std::vector<std::vector<EdgePoint>>* out,
+                                   const unsigned char* mask);
+
+// Sub-pixel gradient peak at pixel (x, y): the magnitude of the 3x3 Sobel gradient (scaled by
+// 0.25) is fitted by a quadratic surface over the 3x3 pixels around (x, y); where that surface
+// has a ridge whose peak lies within half a pixel of (x, y), the peak is the edge position.
+// Requires 2 <= x < width - 2 and 2 <= y < height - 2, and the magnitude at (x, y) to exceed
+// `threshold`. On success writes out[0..3] = {x, y, nx, ny} (the sub-pixel position and the unit
+// normal pointing from dark to bright, the layout of EdgePoint) and returns true. Returns false,
+// leaving out untouched, when no peak is found, for a null image or out, or a width or height
+// below 1. Safe to call from several threads at once.
+QURO_API bool get_subpix_pos(const unsigned char* image, int width, int height, int x, int y,
+                             float threshold, float* out);
+
+}  // extern "C"
+
 #endif  // QURO_QURO_H
