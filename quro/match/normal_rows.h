@@ -7,7 +7,7 @@
 
 namespace quro {
 
-// Largest squared Sobel gradient length, gx^2 + gy^2 with |gx|, |gy| <= 1020.
+// An upper bound of the squared Sobel gradient length gx^2 + gy^2 (|gx|, |gy| <= 1020).
 inline constexpr int kMaxGradientSum = 2 * 1020 * 1020;
 
 // One output row of the normal maps from three padded input rows (above, current, below). A
@@ -15,7 +15,8 @@ inline constexpr int kMaxGradientSum = 2 * 1020 * 1020;
 // index cols + 1 repeats column cols - 1. Writes nx[c] and ny[c] for c in [begin, end): the unit
 // Sobel gradient (0.25 gx / m, 0.25 gy / m) with m = 0.25 * sqrt(gx^2 + gy^2) in single precision
 // where gx^2 + gy^2 >= min_sum, 0 elsewhere. min_sum >= 1 is the threshold turned into a squared
-// length (see min_kept_sum), so that flat pixels are rejected without a square root.
+// length, so that the keep test is one exact comparison (and a flat pixel is never kept, whatever
+// the threshold).
 void normal_row_scalar(const std::uint8_t* up, const std::uint8_t* cur, const std::uint8_t* down,
                        int begin, int end, int min_sum, float* nx, float* ny);
 

@@ -19,11 +19,6 @@ inline void store_unit8(__m128i gx16, __m128i gy16, __m256 min_sum, float* nx, f
     // gx^2 + gy^2 <= 2 * 1020^2 < 2^24: exact in single precision, as the integer sum converted.
     const __m256 sum = _mm256_add_ps(_mm256_mul_ps(gx, gx), _mm256_mul_ps(gy, gy));
     const __m256 keep = _mm256_cmp_ps(sum, min_sum, _CMP_GE_OQ);
-    if (_mm256_movemask_ps(keep) == 0) {  // flat: no square root, no division
-        _mm256_storeu_ps(nx, _mm256_setzero_ps());
-        _mm256_storeu_ps(ny, _mm256_setzero_ps());
-        return;
-    }
     const __m256 quarter = _mm256_set1_ps(0.25f);
     const __m256 m = _mm256_mul_ps(quarter, _mm256_sqrt_ps(sum));
     // Lanes that are not kept may divide 0 by 0; the mask turns them into 0.
