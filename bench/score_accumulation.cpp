@@ -1,6 +1,6 @@
 // Coarse search kernels: score accumulation alone (single thread, items = template points times
 // template positions), and the top-level loop over poses as a search runs it (accumulate + peaks,
-// 8 threads).
+// on 8 threads, and on 1 for the scaling).
 #include <benchmark/benchmark.h>
 #include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
@@ -55,14 +55,15 @@ BENCHMARK(BM_Accumulate)->ArgName("avx2")->Arg(1)->Arg(0)->Unit(benchmark::kMicr
 
 // The top-level loop: `poses` angles over a full turn, each accumulated and its peaks extracted
 // in a parallel loop over the poses, as a search's top level does. The model is a rectangle
-// outline with n points; the maps are map_w x map_h.
+// outline with n points; the maps are map_w x map_h; the loop runs on `threads` threads.
 void BM_TopLevel(benchmark::State& state) {
     const int poses = static_cast<int>(state.range(0));
     const int map_w = static_cast<int>(state.range(1));
     const int map_h = static_cast<int>(state.range(2));
     const int n = static_cast<int>(state.range(3));
     const bool vector_path = state.range(4) != 0;
-    tbb::global_control threads(tbb::global_control::max_allowed_parallelism, 8);
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                static_cast<std::size_t>(state.range(5)));
     // A rectangle of half sizes hw + hh = n / 4 + 1 has n edge points.
     const float hw = static_cast<float>((n / 4 + 1) * 3 / 5);
     const float hh = static_cast<float>(n / 4 + 1) - hw;
@@ -92,11 +93,13 @@ void BM_TopLevel(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_TopLevel)
-    ->ArgNames({"poses", "map_w", "map_h", "n", "avx2"})
-    ->Args({63, 192, 152, 120, 1})
-    ->Args({105, 308, 308, 200, 1})
-    ->Args({63, 192, 152, 120, 0})
-    ->Args({105, 308, 308, 200, 0})
+    ->ArgNames({"poses", "map_w", "map_h", "n", "avx2", "threads"})
+    ->Args({63, 192, 152, 120, 1, 8})
+    ->Args({105, 308, 308, 200, 1, 8})
+    ->Args({63, 192, 152, 120, 0, 8})
+    ->Args({105, 308, 308, 200, 0, 8})
+    ->Args({63, 192, 152, 120, 1, 1})
+    ->Args({105, 308, 308, 200, 1, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

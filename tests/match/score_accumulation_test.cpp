@@ -234,6 +234,31 @@ std::vector<cv::Mat> one_direction_maps(int rows, int cols, int code) {
     return maps;
 }
 
+TEST(ScoreAccumulation, TimeOutDuringTheLoopLeavesPartialSumsAndPlusOne) {
+    // 100000 points at one spot: the first block alone is 8.2e8 additions, far more than fit in
+    // the 1 ms limit, so the loop stops inside it after a multiple of 16 points.
+    const auto maps = one_direction_maps(100, 100, 2);
+    QuantizedTemplate t;
+    t.xs.assign(100000, 0);
+    t.ys.assign(100000, 0);
+    t.codes.assign(100000, 10);  // opposite: -4 each
+    close_box(t);
+    for (bool vec : {false, true}) {
+        if (vec && !have_avx2()) continue;
+        quro::Stopwatch sw;
+        cv::Mat s, p;
+        quro::accumulate_similarity_with(maps, t, -1, s, p, sw, 1, vec);
+        ASSERT_EQ(s.size(), cv::Size(100, 100));
+        const int first = s.at<std::int16_t>(0, 0);
+        EXPECT_LT(first, 0);  // not folded
+        EXPECT_GT(first, -32768);  // stopped before 8192 points
+        EXPECT_EQ(first % 64, 0);  // 16 points of -4 between checks
+        EXPECT_EQ(s.ptr<std::int16_t>()[quro::kAccumulationBlock - 1], first);
+        EXPECT_EQ(s.ptr<std::int16_t>()[quro::kAccumulationBlock], 0);  // second block untouched
+        EXPECT_EQ(cv::countNonZero(p != 1), 0);
+    }
+}
+
 TEST(ScoreAccumulation, NegativeMetricFoldsOppositeContrastIntoPolarity) {
     const auto maps = one_direction_maps(30, 40, 3);
     cv::RNG rng(5);
