@@ -1,6 +1,8 @@
 // Coarse search kernels: score accumulation alone (single thread, items = template points times
 // template positions), and the top-level loop over poses as a search runs it (accumulate + peaks,
 // on 8 threads, and on 1 for the scaling).
+#include "quro/match/score_accumulation.h"
+
 #include <benchmark/benchmark.h>
 #include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
@@ -11,7 +13,6 @@
 #include "bench/clutter_scene.h"
 #include "quro/match/orientation_codes.h"
 #include "quro/match/peak_extraction.h"
-#include "quro/match/score_accumulation.h"
 #include "tests/support/polygon_model.h"
 
 namespace {
@@ -83,8 +84,7 @@ void BM_TopLevel(benchmark::State& state) {
         tbb::parallel_for(0, poses, [&](int i) {
             const auto k = static_cast<std::size_t>(i);
             cv::Mat score, polarity;
-            quro::accumulate_similarity_with(maps, tpls[k], 1, score, polarity, sw, 0,
-                                             vector_path);
+            quro::accumulate_similarity_with(maps, tpls[k], 1, score, polarity, sw, 0, vector_path);
             cands[k].clear();
             quro::extract_peaks(score, tpls[k], 0.45f, 0.5f, box, 0.f, 1.f, cands[k], sw, 0,
                                 polarity);

@@ -18,8 +18,7 @@ float rect_overlap(const cv::Rect& a, const cv::Rect& b) {
     const std::int64_t y1 = std::min(static_cast<std::int64_t>(a.y) + a.height,
                                      static_cast<std::int64_t>(b.y) + b.height);
     const std::int64_t inter = (x1 > x0 && y1 > y0) ? (x1 - x0) * (y1 - y0) : 0;
-    const double ratio =
-        static_cast<double>(inter) / static_cast<double>(area_a + area_b - inter);
+    const double ratio = static_cast<double>(inter) / static_cast<double>(area_a + area_b - inter);
     return 1.f - static_cast<float>(1.0 - ratio);
 }
 

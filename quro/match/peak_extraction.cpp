@@ -35,7 +35,8 @@ void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score
         const std::int64_t c1 = std::min<std::int64_t>(cols + tpl.min_x - m, cols) - 2;
         const double reserve = static_cast<double>(rows) * 1.5 * static_cast<double>(cols) /
                                (static_cast<double>(w) * static_cast<double>(h));
-        const auto hint = static_cast<std::size_t>(std::clamp(reserve, 0.0, double{kMaxPeakReserve}));
+        const auto hint =
+            static_cast<std::size_t>(std::clamp(reserve, 0.0, double{kMaxPeakReserve}));
         cands.reserve(hint);
         boxes.reserve(hint);
         scores.reserve(hint);
@@ -77,8 +78,8 @@ void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score
 OutlineBox outline_box(const ShapeModelRecord& rec, int level) {
     require_level(rec, level);
     const auto i = static_cast<std::size_t>(level - 1);
-    return {rec.box_min_x[i],    rec.box_max_x[i],   rec.box_min_y[i],
-            rec.box_max_y[i],    rec.level_radius[i], rec.level_angle[i]};
+    return {rec.box_min_x[i], rec.box_max_x[i],    rec.box_min_y[i],
+            rec.box_max_y[i], rec.level_radius[i], rec.level_angle[i]};
 }
 
 int peak_threshold(std::size_t n, float min_score) {
@@ -102,8 +103,8 @@ void extract_peaks_aniso(const cv::Mat& score, const QuantizedTemplate& tpl, flo
                          float overlap, const OutlineBox& box, float angle, float scale_row,
                          float scale_col, std::vector<Match>& out, const Stopwatch& sw,
                          int timeout_ms, const cv::Mat& polarity) {
-    extract(score, tpl, min_score, overlap, box, angle, scale_row, scale_col, out, sw,
-            timeout_ms, polarity);
+    extract(score, tpl, min_score, overlap, box, angle, scale_row, scale_col, out, sw, timeout_ms,
+            polarity);
 }
 
 }  // namespace quro

@@ -50,8 +50,8 @@ void fold_sign_scalar(std::int16_t* score, std::int8_t* polarity, std::size_t n)
 }
 
 void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const QuantizedTemplate& tpl,
-                                int metric, cv::Mat& score, cv::Mat& polarity,
-                                const Stopwatch& sw, int timeout_ms, bool vector_path) {
+                                int metric, cv::Mat& score, cv::Mat& polarity, const Stopwatch& sw,
+                                int timeout_ms, bool vector_path) {
     if (timed_out(sw, timeout_ms)) return;
     check_maps(maps);
     check_template(tpl);
@@ -73,30 +73,32 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
     const bool avx2 = vector_path && core_tables().cpu_avx2 != 0;
     std::int16_t* acc = sums.ptr<std::int16_t>();
     for (std::int64_t start = 0; start < positions; start += kAccumulationBlock) {
-        const auto len =
-            static_cast<std::size_t>(std::min<std::int64_t>(start + kAccumulationBlock, positions) -
-                                     start);
+        const auto len = static_cast<std::size_t>(
+            std::min<std::int64_t>(start + kAccumulationBlock, positions) - start);
         for (std::size_t k0 = 0; k0 < n; k0 += kAccumulationCheckPoints) {
-            const int count = static_cast<int>(
-                std::min<std::size_t>(kAccumulationCheckPoints, n - k0));
+            const int count =
+                static_cast<int>(std::min<std::size_t>(kAccumulationCheckPoints, n - k0));
             const std::int8_t* srcs[kAccumulationCheckPoints];
             for (int j = 0; j < count; ++j) {
                 const std::size_t k = k0 + static_cast<std::size_t>(j);
-                const std::int64_t offset =
-                    (static_cast<std::int64_t>(tpl.ys[k]) - tpl.min_y) * c +
-                    (static_cast<std::int64_t>(tpl.xs[k]) - tpl.min_x);
-                srcs[j] = maps[static_cast<std::size_t>(tpl.codes[k])].ptr<std::int8_t>() +
-                          start + offset;
+                const std::int64_t offset = (static_cast<std::int64_t>(tpl.ys[k]) - tpl.min_y) * c +
+                                            (static_cast<std::int64_t>(tpl.xs[k]) - tpl.min_x);
+                srcs[j] = maps[static_cast<std::size_t>(tpl.codes[k])].ptr<std::int8_t>() + start +
+                          offset;
             }
-            if (avx2) accumulate_rows_avx2(acc + start, srcs, count, len);
-            else accumulate_rows_scalar(acc + start, srcs, count, len);
+            if (avx2)
+                accumulate_rows_avx2(acc + start, srcs, count, len);
+            else
+                accumulate_rows_scalar(acc + start, srcs, count, len);
             if (timed_out(sw, timeout_ms)) return;
         }
     }
     if (metric < 0) {
         const auto total = static_cast<std::size_t>(positions);
-        if (avx2) fold_sign_avx2(acc, signs.ptr<std::int8_t>(), total);
-        else fold_sign_scalar(acc, signs.ptr<std::int8_t>(), total);
+        if (avx2)
+            fold_sign_avx2(acc, signs.ptr<std::int8_t>(), total);
+        else
+            fold_sign_scalar(acc, signs.ptr<std::int8_t>(), total);
     }
 }
 

@@ -40,8 +40,8 @@ void accumulate_similarity(const std::vector<cv::Mat>& maps, const QuantizedTemp
 // when the processor has it (core_tables().cpu_avx2), else the one-lane loop; both give the same
 // images. For tests and benchmarks; everything else calls accumulate_similarity.
 void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const QuantizedTemplate& tpl,
-                                int metric, cv::Mat& score, cv::Mat& polarity,
-                                const Stopwatch& sw, int timeout_ms, bool vector_path);
+                                int metric, cv::Mat& score, cv::Mat& polarity, const Stopwatch& sw,
+                                int timeout_ms, bool vector_path);
 
 // Positions per block of the accumulation: one block of the int16 accumulator (16 KB) stays in
 // cache while every template point is added to it.

@@ -19,7 +19,9 @@ void store_acc(std::int16_t* p, __m256i v) {
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
 }
 
-int clamp16(int v) { return v < -32768 ? -32768 : (v > 32767 ? 32767 : v); }
+int clamp16(int v) {
+    return v < -32768 ? -32768 : (v > 32767 ? 32767 : v);
+}
 
 }  // namespace
 

@@ -34,8 +34,10 @@ CoarseResult coarse_search(const quro::ShapeModelRecord& rec, const cv::Mat& ima
     cv::Mat codes;
     quro::quantizedOrientations16(level, codes, 10.f, box[quro::kBoxRadius]);
     std::vector<cv::Mat> maps;
-    if (metric == 0) quro::computeResponseMaps16Abs(codes, maps);
-    else quro::computeResponseMaps16(codes, maps);
+    if (metric == 0)
+        quro::computeResponseMaps16Abs(codes, maps);
+    else
+        quro::computeResponseMaps16(codes, maps);
     CoarseResult res;
     res.step = quro::angle_step(rec, kTop);
     std::vector<float> angles;

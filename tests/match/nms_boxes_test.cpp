@@ -24,7 +24,8 @@ TEST(RectOverlap, IntersectionOverUnion) {
     // One pixel apart along both axes: 81 / 119.
     EXPECT_NEAR(rect_overlap({0, 0, 10, 10}, {1, 1, 10, 10}), 81.0 / 119.0, 1e-6);
     EXPECT_NEAR(rect_overlap({0, 0, 10, 10}, {2, 3, 4, 5}), 20.0 / 100.0, 1e-6);
-    EXPECT_EQ(rect_overlap({0, 0, 10, 10}, {1, 1, 10, 10}), rect_overlap({1, 1, 10, 10}, {0, 0, 10, 10}));
+    EXPECT_EQ(rect_overlap({0, 0, 10, 10}, {1, 1, 10, 10}),
+              rect_overlap({1, 1, 10, 10}, {0, 0, 10, 10}));
 }
 
 TEST(RectOverlap, AreasSummingToZeroOrLessCountAsFullOverlap) {
@@ -55,13 +56,15 @@ TEST(NMSBoxes, EqualScoresKeepListOrder) {
     std::vector<int> kept;
     NMSBoxes(boxes, scores, 0.f, 0.f, kept);
     std::vector<int> expected{13};
-    for (int i = 0; i < 20; ++i) if (i != 13 && i != 4) expected.push_back(i);
+    for (int i = 0; i < 20; ++i)
+        if (i != 13 && i != 4) expected.push_back(i);
     expected.push_back(4);
     EXPECT_EQ(kept, expected);
 }
 
 TEST(NMSBoxes, OverlapLimitsOneKeepAllZeroKeepsDisjoint) {
-    const std::vector<cv::Rect> boxes{{0, 0, 10, 10}, {1, 0, 10, 10}, {9, 9, 10, 10}, {10, 0, 5, 5}};
+    const std::vector<cv::Rect> boxes{
+        {0, 0, 10, 10}, {1, 0, 10, 10}, {9, 9, 10, 10}, {10, 0, 5, 5}};
     const std::vector<float> scores{0.9f, 0.8f, 0.7f, 0.6f};
     std::vector<int> kept;
     NMSBoxes(boxes, scores, 0.f, 1.f, kept);
@@ -136,7 +139,8 @@ TEST(NMSBoxes, RandomBoxesKeepAGreedyConsistentSet) {
         // Dropped: below the threshold, or overlapping a kept box that ranks before it too much.
         for (int i = 0; i < n; ++i) {
             const auto ii = static_cast<std::size_t>(i);
-            if (std::find(kept.begin(), kept.end(), i) != kept.end() || !(scores[ii] > 0.25f)) continue;
+            if (std::find(kept.begin(), kept.end(), i) != kept.end() || !(scores[ii] > 0.25f))
+                continue;
             bool covered = false;
             for (const int k : kept) {
                 const auto ik = static_cast<std::size_t>(k);
@@ -171,8 +175,10 @@ TEST(NMSBoxes, BadArgumentsRaiseAssertionErrors) {
     for (const std::string fn : {"cv::dnn::NMSBoxes", "cv::dnn::NMSFast_"}) {
         auto run = [&](const std::vector<float>& s, float st, float nt, float eta) {
             return [&, s, st, nt, eta, fn] {
-                if (fn == "cv::dnn::NMSBoxes") NMSBoxes(boxes, s, st, nt, kept, eta);
-                else NMSFast_(boxes, s, st, nt, eta, kept, 0);
+                if (fn == "cv::dnn::NMSBoxes")
+                    NMSBoxes(boxes, s, st, nt, kept, eta);
+                else
+                    NMSFast_(boxes, s, st, nt, eta, kept, 0);
             };
         };
         expect_error(run(one, 0.f, 0.5f, 1.f), "bboxes.size() == scores.size()", fn);

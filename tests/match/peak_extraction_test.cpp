@@ -1,3 +1,5 @@
+#include "quro/match/peak_extraction.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "quro/match/orientation_codes.h"
-#include "quro/match/peak_extraction.h"
 
 namespace {
 
@@ -34,7 +35,9 @@ struct Fixture {
         tpl.min_x = tpl.min_y = -5;
         tpl.max_x = tpl.max_y = 4;
     }
-    void set(int row, int col, int v) { score.at<std::int16_t>(row, col) = static_cast<std::int16_t>(v); }
+    void set(int row, int col, int v) {
+        score.at<std::int16_t>(row, col) = static_cast<std::int16_t>(v);
+    }
     std::vector<Match> peaks(float min_score, float overlap, int timeout_ms = 0) {
         std::vector<Match> out;
         quro::extract_peaks(score, tpl, min_score, overlap, box, 12.5f, 0.9f, out, sw, timeout_ms,
@@ -95,7 +98,8 @@ TEST(PeakExtraction, PlateauGivesTwoPeaksAndSuppressionDropsTheSecond) {
 }
 
 TEST(PeakExtraction, AHigherNeighbourPreventsAPeak) {
-    for (const cv::Point d : {cv::Point{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}}) {
+    for (const cv::Point d :
+         {cv::Point{-1, -1}, {0, -1}, {1, -1}, {-1, 0}, {1, 0}, {-1, 1}, {0, 1}, {1, 1}}) {
         Fixture g;
         g.set(20, 20, 80);
         g.set(20 + d.y, 20 + d.x, 81);
@@ -110,7 +114,8 @@ TEST(PeakExtraction, OverlapOneKeepsAllZeroKeepsDisjointBoxes) {
     f.set(20, 40, 70);  // disjoint
     f.set(30, 20, 60);  // touches the first box's lower edge only
     EXPECT_EQ(f.peaks(0.5f, 1.f).size(), 4u);
-    EXPECT_EQ(positions(f.peaks(0.5f, 0.f)), (std::vector<cv::Point>{{20, 20}, {40, 20}, {20, 30}}));
+    EXPECT_EQ(positions(f.peaks(0.5f, 0.f)),
+              (std::vector<cv::Point>{{20, 20}, {40, 20}, {20, 30}}));
 }
 
 TEST(PeakExtraction, BoxesFiveColumnsApartOverlapByAThird) {
@@ -221,14 +226,14 @@ TEST(PeakExtraction, MismatchedMapsAreRejected) {
     EXPECT_THROW(quro::extract_peaks(f.score, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 0,
                                      cv::Mat(60, 71, CV_8SC1, cv::Scalar(1))),
                  cv::Exception);
-    EXPECT_THROW(quro::extract_peaks(f.score, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 0,
-                                     cv::Mat()),
-                 cv::Exception);
+    EXPECT_THROW(
+        quro::extract_peaks(f.score, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 0, cv::Mat()),
+        cv::Exception);
     cv::Mat as_float;
     f.score.convertTo(as_float, CV_32F);
-    EXPECT_THROW(quro::extract_peaks(as_float, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 0,
-                                     f.polarity),
-                 cv::Exception);
+    EXPECT_THROW(
+        quro::extract_peaks(as_float, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 0, f.polarity),
+        cv::Exception);
 }
 
 TEST(OutlineBox, CopiesTheLevelInItsOwnOrder) {

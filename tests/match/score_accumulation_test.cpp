@@ -1,3 +1,5 @@
+#include "quro/match/score_accumulation.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 
 #include "quro/match/core_tables.h"
 #include "quro/match/orientation_codes.h"
-#include "quro/match/score_accumulation.h"
 #include "quro/match/score_kernels.h"
 
 namespace {
@@ -64,8 +65,8 @@ void reference(const std::vector<cv::Mat>& maps, const QuantizedTemplate& t, int
             int sum = 0;
             for (std::size_t k = 0; k < t.size(); ++k) {
                 // Linear index: a template running past the row end reads the next row.
-                const long idx = static_cast<long>(r + t.ys[k] - t.min_y) * cols + c +
-                                 (t.xs[k] - t.min_x);
+                const long idx =
+                    static_cast<long>(r + t.ys[k] - t.min_y) * cols + c + (t.xs[k] - t.min_x);
                 const cv::Mat& m = maps[static_cast<std::size_t>(t.codes[k])];
                 sum = std::clamp(sum + m.ptr<std::int8_t>()[idx], -32768, 32767);
             }
@@ -90,7 +91,9 @@ void accumulate(const std::vector<cv::Mat>& maps, const QuantizedTemplate& t, in
     quro::accumulate_similarity_with(maps, t, metric, score, polarity, sw, 0, vector_path);
 }
 
-bool have_avx2() { return quro::core_tables().cpu_avx2 != 0; }
+bool have_avx2() {
+    return quro::core_tables().cpu_avx2 != 0;
+}
 
 // Both lane paths (the vector one when the processor has it) against the reference.
 void expect_paths_match_reference(const std::vector<cv::Mat>& maps, const QuantizedTemplate& t,
@@ -250,7 +253,7 @@ TEST(ScoreAccumulation, TimeOutDuringTheLoopLeavesPartialSumsAndPlusOne) {
         quro::accumulate_similarity_with(maps, t, -1, s, p, sw, 1, vec);
         ASSERT_EQ(s.size(), cv::Size(100, 100));
         const int first = s.at<std::int16_t>(0, 0);
-        EXPECT_LT(first, 0);  // not folded
+        EXPECT_LT(first, 0);       // not folded
         EXPECT_GT(first, -32768);  // stopped before 8192 points
         EXPECT_EQ(first % 64, 0);  // 16 points of -4 between checks
         EXPECT_EQ(s.ptr<std::int16_t>()[quro::kAccumulationBlock - 1], first);
