@@ -1,12 +1,16 @@
 // Baseline of the search comparison: the gradient-orientation template detector of OpenCV's
 // contrib rgbd module with its default settings, one template per degree over the full circle.
 // Templates are made once (not timed). A search converts the scene to 3 channels, pads it on the
-// right and bottom (edge pixels repeated) to the size the detector's pyramid needs, matches at
-// kThreshold percent similarity, suppresses neighbours and keeps the best n. Positions and
-// angles are whole pixels and whole degrees: the detector has no sub-pixel stage.
+// right and bottom (edge pixels repeated) to a multiple of 40 pixels that every pyramid level's
+// T divides at its scale (80 with the default T of 5 and 8: 640 x 480 stays, 2048 becomes 2080;
+// conversion and padding are timed), matches at kThreshold percent similarity, suppresses
+// neighbours and keeps the best n. Positions and angles are whole pixels and whole degrees: the
+// detector has no sub-pixel stage.
 #ifndef QURO_BENCH_SEARCH_COMPARE_LINEMOD_H
 #define QURO_BENCH_SEARCH_COMPARE_LINEMOD_H
 
+#include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>

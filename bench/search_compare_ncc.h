@@ -9,14 +9,14 @@
 // positions within +-kFineRadius pixels of the coarse position, again masked. The best score's
 // position and angle are refined by a parabola through the scores of the two neighbours along x,
 // along y and along the angle (at the same position). Detections below kMinScore are dropped,
-// then neighbours are suppressed and the best n kept. The scene is mirrored at its borders just
-// enough for every template to fit around every reference pixel.
+// then neighbours are suppressed and the best n kept. The scene is mirrored at its borders: by
+// 2 pixels at the reduced scale (instances lie wholly inside the scene, so their templates overhang
+// it by a pixel at most there), at full resolution enough for any template around any candidate.
 #ifndef QURO_BENCH_SEARCH_COMPARE_NCC_H
 #define QURO_BENCH_SEARCH_COMPARE_NCC_H
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <vector>
@@ -37,8 +37,6 @@ public:
     explicit NccMatcher(const cv::Mat& model) : model_(model) {
         for (int a = 0; a < 360; a += kCoarseStep) coarse_.push_back(rotated(a, kScale));
         for (int a = 0; a < 360; ++a) fine_.push_back(rotated(a, 1));
-        // Instances lie wholly inside the scene, so at the reduced scale a template overhangs the
-        // scene by at most a pixel; candidates near the border need the fine radius besides.
         coarse_pad_ = 2;
         for (const Rotated& r : fine_) fine_pad_ = std::max({fine_pad_, r.cx, r.cy});
         fine_pad_ += kFineRadius + 1;
