@@ -65,6 +65,7 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
     const bool fixed_angle = std::fabs(rec.angle_extent) < kFixedAngleExtent;
 
     NormalTemplate t;
+    bool built = false;  // t holds the template of `theta` (a re-centred first angle reuses it)
     WalkExit exit;
     for (;;) {
         const float theta = angles[e];
@@ -76,7 +77,10 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
             exit = WalkExit::time_out;
             break;
         }
-        normal_template_aniso(rec, t, level + 1, cand.scale_row, cand.scale_col, theta);
+        if (!built || e != 0) {
+            normal_template_aniso(rec, t, level + 1, cand.scale_row, cand.scale_col, theta);
+            built = true;
+        }
         if (t.size() == 0) {
             cand.score = 0.f;
             return;
