@@ -1,0 +1,144 @@
+// Refinement of one level's candidates, as a search runs it: 100 candidates from the level above
+// (one pixel and up to 1.5 degrees off), a 640 x 480 level with twelve rendered instances of a
+// model whose level template has about 150 points, normal maps without border, a parallel loop
+// over the candidates. Arguments: worker threads, variant (0 plain, 1 cells with cell value 4 on a
+// 2 x 2 grid). Also the window kernel alone (8 x 8 window, 150 points), scalar and AVX2.
+#include <benchmark/benchmark.h>
+
+#include <opencv2/core.hpp>
+
+#include <tbb/blocked_range.h>
+#include <tbb/global_control.h>
+#include <tbb/parallel_for.h>
+
+#include <vector>
+
+#include "quro/match/core_tables.h"
+#include "quro/match/feature_cells.h"
+#include "quro/match/normals.h"
+#include "quro/match/order_utils.h"
+#include "quro/match/refine_candidate.h"
+#include "quro/match/templates.h"
+#include "quro/match/window_kernels.h"
+#include "quro/match/window_score.h"
+#include "tests/support/polygon_model.h"
+
+namespace {
+
+struct Scene {
+    quro::ShapeModelRecord rec;
+    cv::Mat nx, ny;
+    std::vector<quro::Match> candidates;
+    std::vector<int> cell_index, cell_order;
+};
+
+const Scene& scene() {
+    static const Scene s = [] {
+        Scene s;
+        const auto outline = quro_test::irregular_outline(90.f);
+        s.rec = quro_test::polygon_model(outline, 2);
+        s.rec.angle_start = -180.f;
+        s.rec.angle_extent = 360.f;
+        cv::Mat image(480, 640, CV_8UC1);
+        cv::RNG rng(11);
+        std::vector<quro_test::PolygonPose> poses;
+        for (int ty = 0; ty < 3; ++ty) {
+            for (int tx = 0; tx < 4; ++tx) {
+                const quro_test::PolygonPose local{79.5f + rng.uniform(-0.5f, 0.5f),
+                                                   79.5f + rng.uniform(-0.5f, 0.5f),
+                                                   rng.uniform(-180.f, 180.f), 1.f, 1.f};
+                quro_test::render_polygon(outline, cv::Size(160, 160), local)
+                    .copyTo(image(cv::Rect(160 * tx, 160 * ty, 160, 160)));
+                poses.push_back({local.cx + 160.f * tx, local.cy + 160.f * ty, local.angle});
+            }
+        }
+        quro::_getNormal33(image, s.nx, 10.f, s.ny);
+        for (int i = 0; i < 100; ++i) {
+            const quro_test::PolygonPose& p = poses[static_cast<std::size_t>(i) % poses.size()];
+            s.candidates.emplace_back(cvRound(p.cx / 2) + rng.uniform(-1, 2),
+                                      cvRound(p.cy / 2) + rng.uniform(-1, 2), 0.8f,
+                                      p.angle + rng.uniform(-1.5f, 1.5f), 1.f, 1.f, 0,
+                                      static_cast<signed char>(1));
+        }
+        quro::feature_cell_index(s.rec, 1, 2, s.cell_index);
+        s.cell_order = quro::argsort_int(s.cell_index);
+        return s;
+    }();
+    return s;
+}
+
+void BM_RefineLevel(benchmark::State& state) {
+    tbb::global_control limit(tbb::global_control::max_allowed_parallelism,
+                              static_cast<std::size_t>(state.range(0)));
+    const bool cells = state.range(1) != 0;
+    const Scene& s = scene();
+    quro::NormalTemplate t;
+    quro::normal_template_aniso(s.rec, t, 1, 1.f, 1.f, 0.f);
+    state.counters["template_points"] = static_cast<double>(t.size());
+    const quro::Stopwatch sw;
+    std::vector<quro::Match> work;
+    double mean_score = 0;
+    for (auto _ : state) {
+        work = s.candidates;
+        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, work.size()),
+                          [&](const tbb::blocked_range<std::size_t>& r) {
+                              for (std::size_t i = r.begin(); i != r.end(); ++i) {
+                                  if (cells)
+                                      quro::refine_candidate_cells(
+                                          s.nx, s.ny, 0, work[i], s.rec, 0, 0, 4, 2.f, 0.5f, 1, 2,
+                                          s.cell_index, s.cell_order, sw, 0);
+                                  else
+                                      quro::refine_candidate(s.nx, s.ny, 0, work[i], s.rec, 0, 0,
+                                                             2.f, 0.5f, 1, 2, sw, 0);
+                              }
+                          });
+        benchmark::DoNotOptimize(work.data());
+    }
+    for (const quro::Match& m : work) mean_score += m.score;
+    state.counters["mean_score"] = mean_score / static_cast<double>(work.size());
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(work.size()));
+}
+BENCHMARK(BM_RefineLevel)
+    ->ArgNames({"threads", "cells"})
+    ->Args({1, 0})
+    ->Args({8, 0})
+    ->Args({1, 1})
+    ->Args({8, 1})
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+void BM_WindowKernel(benchmark::State& state) {
+    const bool vector = state.range(0) != 0;
+    if (vector && !quro::core_tables().cpu_avx2) {
+        state.SkipWithError("processor without AVX2");
+        return;
+    }
+    const Scene& s = scene();
+    quro::NormalTemplate t;
+    quro::normal_template_aniso(s.rec, t, 1, 1.f, 1.f, 30.f);
+    quro::WindowTemplate p;
+    quro::prepare_window_template(t, s.nx.cols, nullptr, p);
+    const quro::NormalMapsRef maps = quro::normal_maps_ref(s.nx, s.ny);
+    const quro::WindowCorner c = quro::window_corner(p, maps.rows, maps.cols, 320, 240, 4, 8);
+    const std::ptrdiff_t base0 = static_cast<std::ptrdiff_t>(c.y0) * maps.cols + c.x0;
+    const std::ptrdiff_t limit =
+        static_cast<std::ptrdiff_t>(maps.rows - p.box_height + 1) * maps.cols - p.box_width + 1;
+    float out[64];
+    for (auto _ : state) {
+        if (vector)
+            quro::window_kernel_avx2(maps.nx, maps.ny, p.offsets.data(), p.gx.data(), p.gy.data(),
+                                     p.size(), base0, maps.cols, limit, 8, false, out);
+        else
+            quro::window_kernel_scalar(maps.nx, maps.ny, p.offsets.data(), p.gx.data(),
+                                       p.gy.data(), p.size(), base0, maps.cols, limit, 8, false,
+                                       out);
+        benchmark::DoNotOptimize(out);
+        benchmark::ClobberMemory();
+    }
+    state.counters["points"] = static_cast<double>(p.size());
+}
+BENCHMARK(BM_WindowKernel)->ArgName("avx2")->Arg(0)->Arg(1);
+
+}  // namespace
+
+BENCHMARK_MAIN();
