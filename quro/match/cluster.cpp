@@ -57,16 +57,17 @@ void find_row_neighbours(const std::vector<PixelCell>& cells, int& cursor, std::
     }
 }
 
-// The pairs (pixel key, index) of all candidates, sorted by key and, within a key, by index.
-// Candidates that crowd a small area (as on the upper levels) take a counting sort over their
-// bounding box; sparse ones a comparison sort. Both give the same order.
+// The pairs (pixel key, index) of the candidates whose score is a number, sorted by key and,
+// within a key, by index. Candidates that crowd a small area (as on the upper levels) take a
+// counting sort over their bounding box; sparse ones a comparison sort. Both give one order.
 std::vector<std::pair<std::int64_t, int>> sort_by_pixel(const std::vector<Match>& c) {
-    const auto n = static_cast<int>(c.size());
-    std::vector<std::pair<std::int64_t, int>> out(static_cast<std::size_t>(n));
+    std::vector<std::pair<std::int64_t, int>> out;
+    out.reserve(c.size());
     int min_x = kCoordLimit, max_x = -kCoordLimit, min_y = kCoordLimit, max_y = -kCoordLimit;
-    for (int i = 0; i < n; ++i) {
-        const Match& m = c[static_cast<std::size_t>(i)];
-        out[static_cast<std::size_t>(i)] = {pixel_key(m.x, m.y), i};
+    for (std::size_t i = 0; i < c.size(); ++i) {
+        const Match& m = c[i];
+        if (std::isnan(m.score)) continue;
+        out.emplace_back(pixel_key(m.x, m.y), static_cast<int>(i));
         const int x = std::clamp(m.x, -kCoordLimit, kCoordLimit);
         const int y = std::clamp(m.y, -kCoordLimit, kCoordLimit);
         min_x = std::min(min_x, x);
@@ -74,6 +75,7 @@ std::vector<std::pair<std::int64_t, int>> sort_by_pixel(const std::vector<Match>
         min_y = std::min(min_y, y);
         max_y = std::max(max_y, y);
     }
+    const auto n = static_cast<int>(out.size());
     const std::int64_t box_w = std::int64_t{max_x} - min_x + 1;
     const std::int64_t area = box_w * (std::int64_t{max_y} - min_y + 1);
     if (n < 64 || area > 4 * std::int64_t{n} + 65536) {
@@ -81,18 +83,18 @@ std::vector<std::pair<std::int64_t, int>> sort_by_pixel(const std::vector<Match>
         return out;
     }
     // Row-major cell in the bounding box: the order of the keys.
-    const auto cell_of = [&](int i) {
-        const Match& m = c[static_cast<std::size_t>(i)];
+    const auto cell_of = [&](const std::pair<std::int64_t, int>& e) {
+        const Match& m = c[static_cast<std::size_t>(e.second)];
         const std::int64_t x = std::clamp(m.x, -kCoordLimit, kCoordLimit) - min_x;
         const std::int64_t y = std::clamp(m.y, -kCoordLimit, kCoordLimit) - min_y;
         return static_cast<std::size_t>(y * box_w + x);
     };
     std::vector<int> start(static_cast<std::size_t>(area) + 1, 0);
-    for (int i = 0; i < n; ++i) ++start[cell_of(i) + 1];
+    for (const auto& e : out) ++start[cell_of(e) + 1];
     for (std::size_t k = 1; k < start.size(); ++k) start[k] += start[k - 1];
     std::vector<std::pair<std::int64_t, int>> sorted(out.size());
-    for (int i = 0; i < n; ++i)  // in input order: stable within a cell
-        sorted[static_cast<std::size_t>(start[cell_of(i)]++)] = out[static_cast<std::size_t>(i)];
+    for (const auto& e : out)  // in input order: stable within a cell
+        sorted[static_cast<std::size_t>(start[cell_of(e)]++)] = e;
     return sorted;
 }
 
@@ -120,11 +122,10 @@ void sort_by_score(std::vector<int>& idx, const std::vector<Match>& c) {
 // of the kept candidate c[j].
 template <class Repeats>
 void cluster_groups(std::vector<Match>& c, int group_limit, Repeats&& repeats) {
-    const int n = static_cast<int>(c.size());
-    if (n == 0) return;
-
-    // 1. Index: candidate indices sorted by pixel key; within a pixel in input order.
+    // 1. Index: candidate indices sorted by pixel key; within a pixel in input order. A NaN
+    // score cannot be judged against a group's best: such candidates take no part and leave.
     const std::vector<std::pair<std::int64_t, int>> by_pixel = sort_by_pixel(c);
+    const auto n = static_cast<int>(by_pixel.size());
     std::vector<PixelCell> cells;
     cells.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n;) {
@@ -193,7 +194,7 @@ void cluster_groups(std::vector<Match>& c, int group_limit, Repeats&& repeats) {
         for (std::size_t k = 1; k < gathered.size(); ++k) {
             const int i = gathered[k];
             const float s = c[static_cast<std::size_t>(i)].score;
-            if (std::isnan(s) || static_cast<double>((o - s) / o) > 0.2) continue;
+            if (static_cast<double>((o - s) / o) > 0.2) continue;
             const bool repeat =
                 std::any_of(kept.begin(), kept.end(), [&](int j) { return repeats(i, j); });
             if (!repeat) kept.push_back(i);

@@ -17,16 +17,17 @@ namespace quro {
 // Replaces `c` by its clustered candidates (x, y are pixel positions on the current level).
 //
 //  1. Each pixel holding candidates gets a best score: 0, raised by every candidate that scores
-//     strictly higher (a NaN score raises nothing).
+//     strictly higher. A candidate whose score is NaN cannot be judged; it takes no part and is
+//     dropped.
 //  2. A pixel is a local maximum when none of its eight neighbours that hold candidates has a
 //     strictly higher best score (equal neighbours are both maxima).
 //  3. The maxima are taken by descending best score; equal best scores in ascending pixel order
 //     (row, then column). Each gathers the candidates still left at itself and at its neighbours
 //     (order: itself, then the pixels up, up-right, right, down-right, down, down-left, left,
-//     up-left; each gathered pixel is emptied), sorts them stably by descending score (NaN last)
-//     and filters them with o = the maximum's best score: the first stays; each following one is
-//     dropped when (o - score) / o > 0.2 or its score is NaN, else when it repeats the pose of a
-//     candidate already kept in this group, else it stays. A non-empty result is a group.
+//     up-left; each gathered pixel is emptied), sorts them stably by descending score and
+//     filters them with o = the maximum's best score: the first stays; each following one is
+//     dropped when (o - score) / o > 0.2, else when it repeats the pose of a candidate already
+//     kept in this group, else it stays. A non-empty result is a group.
 //  4. `c` becomes the groups in the order they were made, each cut to its first `group_limit`
 //     candidates when group_limit > 0 (0 or below: no limit). Candidates neither at a maximum
 //     nor next to one, and those whose pixel an earlier group emptied, are dropped.

@@ -213,10 +213,12 @@ TEST(Cluster, CandidatesOutsideTheImageKeepTheirOwnPixels) {
 
 TEST(Cluster, NaNScoresNeverLeadAndNeverStay) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<Match> c =
-        clustered({cand(5, 5, nan, 90.f), cand(5, 5, 0.9f, 0.f), cand(6, 5, nan, 180.f)});
+    // Beside better candidates, and alone at pixels no other candidate reaches.
+    const std::vector<Match> c = clustered({cand(5, 5, nan, 90.f), cand(5, 5, 0.9f, 0.f),
+                                            cand(6, 5, nan, 180.f), cand(15, 9, nan, 0.f)});
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].score, 0.9f);
+    EXPECT_TRUE(clustered({cand(5, 5, nan, 0.f)}).empty());
 }
 
 TEST(Cluster, ScaledRepeatNeedsCloseScales) {
