@@ -6,27 +6,17 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "bench/clutter_scene.h"
 #include "quro/match/orientation_codes.h"
 
 namespace {
-
-// A grey image with edges in every direction: blurred random blocks.
-cv::Mat scene(int width, int height) {
-    cv::Mat small(height / 8 + 1, width / 8 + 1, CV_8UC1);
-    cv::RNG rng(42);
-    rng.fill(small, cv::RNG::UNIFORM, 0, 256);
-    cv::Mat img;
-    cv::resize(small, img, cv::Size(width, height), 0, 0, cv::INTER_NEAREST);
-    cv::GaussianBlur(img, img, cv::Size(5, 5), 1.5);
-    return img;
-}
 
 struct Setup {
     cv::Mat level;
     tbb::global_control threads;
     bool vector_path;
     explicit Setup(const benchmark::State& s)
-        : level(scene(static_cast<int>(s.range(0)), static_cast<int>(s.range(1)))),
+        : level(quro_bench::clutter_scene(static_cast<int>(s.range(0)), static_cast<int>(s.range(1)))),
           threads(tbb::global_control::max_allowed_parallelism,
                   static_cast<std::size_t>(s.range(2))),
           vector_path(s.range(3) != 0) {}

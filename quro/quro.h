@@ -444,4 +444,39 @@ QURO_API bool get_subpix_pos(const unsigned char* image, int width, int height, 
 
 }  // extern "C"
 
+// ================================================================================================
+// Shape model creation
+// ================================================================================================
+//
+// Every creation function stores angle_start, angle_extent, angle_step (degrees), metric and the
+// four contrast values in the new model as given (they are not checked), with a time-out of
+// 1000 ms ("timeout", see set_shape_model_param). On success it inserts the model into the model
+// table under the lowest free id, writes the id to *id and returns 0; the model belongs to the
+// table until clear_shape_model(). On any failure nothing is inserted and *id is left as it was.
+// Building longer than the time-out (checked after every level, a level itself is never
+// interrupted) returns -2.
+
+extern "C" {
+
+// Model from an image: `image` holds width x height bytes; `mask` is null or a buffer of the same
+// size whose 0 bytes mark pixels to ignore. Neither buffer is written. Each pyramid level (level 1
+// full resolution, each further level halved by a Gaussian pyramid step, mask alike) keeps the
+// sub-pixel edge points of that level (the filter-based detector without smoothing, thresholds
+// contrast_low and contrast_high, or 1 and 2 when contrast_low is below 1; minimum chain length
+// min_component_size clamped to 1..128 on level 1 and halved per level, at least 2), relative to
+// the level's centre ((cols - 1) / 2, (rows - 1) / 2), with their rotated box.
+// num_levels 1..10 builds at most that many levels; 0 up to 10, stopping before a level with a
+// side below 8 or both sides below 12; any other value up to 10 without that size stop. Building
+// stops (without error) at the first level with fewer than 20 edge points.
+// Returns 0 (see above); -1 when image, contrast or id is null, width or height is below 1, no
+// level was built (fewer than 20 points at full resolution, an all-zero mask, an image below the
+// size stop) or memory ran out; -2 on a time-out, or when more than 65536 pixels of a level exceed
+// the high threshold.
+QURO_API int create_shape_model(const unsigned char* image, int width, int height, int num_levels,
+                                float angle_start, float angle_extent, float angle_step,
+                                int metric, const ContrastParams* contrast,
+                                const unsigned char* mask, int* id);
+
+}  // extern "C"
+
 #endif  // QURO_QURO_H

@@ -1,0 +1,58 @@
+// Speed of shape model creation from an image: the whole export (pyramid, edge points per level,
+// boxes, insertion), on scenes of many filled shapes.
+#include <benchmark/benchmark.h>
+#include <omp.h>
+
+#include <opencv2/core.hpp>
+
+#include "quro/model_table.h"
+#include "quro/quro.h"
+#include "tests/support/edge_scenes.h"
+
+namespace {
+
+// 1024 x 1024 with 40 shapes, 2048 x 2048 with 100 (the edge benchmark's scene).
+const cv::Mat& scene(int size) {
+    static const cv::Mat small = quro::test::render_shapes(1024, 1024, 40, 5);
+    static const cv::Mat large = quro::test::render_shapes(2048, 2048, 100, 3);
+    return size == 1024 ? small : large;
+}
+
+// Arguments: image side (1024 or 2048), number of OpenMP threads. The model is cleared inside the
+// timed loop (a small part of the time).
+void BM_CreateShapeModel(benchmark::State& state) {
+    const cv::Mat& img = scene(static_cast<int>(state.range(0)));
+    const int before = omp_get_max_threads();
+    omp_set_num_threads(static_cast<int>(state.range(1)));
+    const ContrastParams contrast{10, 30, 10, 10};
+    int levels = 0;
+    std::size_t points = 0;
+    for (auto _ : state) {
+        int id = -1;
+        const int rc = create_shape_model(img.data, img.cols, img.rows, 0, -180.f, 360.f, 1.f, 1,
+                                          &contrast, nullptr, &id);
+        if (rc != 0) {
+            state.SkipWithError("creation failed");
+            break;
+        }
+        if (auto rec = quro::find_shape_model_record(id)) {
+            levels = rec->num_levels;
+            points = rec->level_features.front().size();
+        }
+        clear_shape_model(id);
+    }
+    omp_set_num_threads(before);
+    state.counters["levels"] = levels;
+    state.counters["points1"] = static_cast<double>(points);
+}
+BENCHMARK(BM_CreateShapeModel)
+    ->Args({1024, 1})
+    ->Args({1024, 8})
+    ->Args({2048, 1})
+    ->Args({2048, 8})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,171 @@
+// The timed loop of the search comparison benchmark, shared by every method, the photos and
+// scene sets it runs on, and the table printed after all benchmarks ran.
+#ifndef QURO_BENCH_SEARCH_COMPARE_RUNNER_H
+#define QURO_BENCH_SEARCH_COMPARE_RUNNER_H
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <opencv2/imgcodecs.hpp>
+#include <string>
+#include <vector>
+
+#include "search_compare_scenes.h"
+#include "search_compare_score.h"
+
+#ifndef QURO_COMPARE_PHOTO_DIR
+#define QURO_COMPARE_PHOTO_DIR "/usr/share/doc/opencv-doc/examples/data"
+#endif
+
+namespace compare {
+
+// The photos come from $QURO_COMPARE_PHOTOS when set, else from the directory found at configure
+// time (the OpenCV documentation's example data).
+inline const Photos& photos() {
+    static const Photos p = [] {
+        Photos r;
+        const char* env = std::getenv("QURO_COMPARE_PHOTOS");
+        r.dir = env && *env ? env : QURO_COMPARE_PHOTO_DIR;
+        const cv::Mat box = cv::imread(r.dir + "/box.png", cv::IMREAD_GRAYSCALE);
+        r.clutter = cv::imread(r.dir + "/building.jpg", cv::IMREAD_GRAYSCALE);
+        if (box.empty() || r.clutter.empty()) {
+            r.error = "box.png or building.jpg not readable in " + r.dir +
+                      " (install opencv-doc or set QURO_COMPARE_PHOTOS)";
+            return r;
+        }
+        cv::resize(box, r.model, cv::Size(), 0.5, 0.5, cv::INTER_AREA);
+        return r;
+    }();
+    return p;
+}
+
+// The two scene sizes of the comparison. The 640 x 480 set has 210 instances, the 2048 x 2048
+// set 204.
+enum class SceneSize { kSmall, kLarge };
+
+inline SceneSpec scene_spec(SceneSize size) {
+    if (size == SceneSize::kSmall) return {"640x480", 640, 480, 3, 70, 20240613u};
+    return {"2048x2048", 2048, 2048, 12, 17, 20240614u};
+}
+
+// Rendered on first use, once per process.
+inline const SceneSet& scene_set(SceneSize size) {
+    if (size == SceneSize::kSmall) {
+        static const SceneSet small = render_scene_set(scene_spec(size), photos());
+        return small;
+    }
+    static const SceneSet large = render_scene_set(scene_spec(size), photos());
+    return large;
+}
+
+// A method's search on one scene; `expected` is the number of instances in it. Every method keeps
+// at most that many detections, its best ones.
+using Finder = std::function<std::vector<Detection>(const cv::Mat& scene, int expected)>;
+
+// The figures of one method on one scene size, printed as a table after all benchmarks ran.
+struct RunSummary {
+    Accuracy accuracy;
+    double median_ms = 0;
+    int searches = 0;
+};
+
+// Tables ordered by scene area, rows by the order the methods were registered in.
+struct SummaryKey {
+    long area;
+    std::string size;
+    int order;
+    std::string method;
+    bool operator<(const SummaryKey& o) const {
+        if (area != o.area) return area < o.area;
+        return order < o.order;
+    }
+};
+
+inline std::map<SummaryKey, RunSummary>& summaries() {
+    static std::map<SummaryKey, RunSummary> s;
+    return s;
+}
+
+// The timed loop shared by all methods. Each iteration searches the next scene of the set (the
+// caller fixes the iteration count to a multiple of the scene count); the first pass over the
+// set is scored. One untimed search runs first so that thread pools and caches are warm.
+inline void run_method(benchmark::State& state, const SceneSet& set, const Finder& find,
+                       const std::string& method, int order) {
+    if (!set.error.empty()) {
+        state.SkipWithError(set.error.c_str());
+        return;
+    }
+    const int n = static_cast<int>(set.scenes.size());
+    std::vector<std::vector<Detection>> first_pass(static_cast<std::size_t>(n));
+    std::vector<double> times_ms;
+    const Scene& first = set.scenes.front();
+    benchmark::DoNotOptimize(find(first.image, static_cast<int>(first.truth.size())));
+
+    int k = 0;
+    for (auto _ : state) {
+        const Scene& s = set.scenes[static_cast<std::size_t>(k % n)];
+        const auto t0 = std::chrono::steady_clock::now();
+        std::vector<Detection> dets = find(s.image, static_cast<int>(s.truth.size()));
+        const auto t1 = std::chrono::steady_clock::now();
+        times_ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+        if (k < n) first_pass[static_cast<std::size_t>(k)] = std::move(dets);
+        ++k;
+    }
+    if (k < n) {
+        state.SkipWithError("fewer iterations than scenes: nothing scored");
+        return;
+    }
+
+    RunSummary sum;
+    for (int i = 0; i < n; ++i)
+        score_scene(set.scenes[static_cast<std::size_t>(i)].truth,
+                    first_pass[static_cast<std::size_t>(i)], sum.accuracy);
+    sum.median_ms = median(times_ms);
+    sum.searches = k;
+    const long area = static_cast<long>(set.spec.width) * set.spec.height;
+    summaries()[SummaryKey{area, set.spec.label, order, method}] = sum;
+
+    const Accuracy& a = sum.accuracy;
+    state.counters["recall"] = a.recall();
+    state.counters["false_pos"] = a.false_positives;
+    state.counters["rms_px"] = a.rms_pos();
+    state.counters["rms_deg"] = a.rms_angle();
+    state.counters["median_ms"] = sum.median_ms;
+}
+
+// Registers the library's own search on one scene size (bench/search_compare_quro.cpp, built
+// only when QURO_HAVE_SEARCH is on); table rows from `order` on.
+void register_quro_benchmarks(SceneSize size, int order);
+
+inline void print_summaries() {
+    if (summaries().empty()) return;
+    std::printf(
+        "\nA detection is correct within %.0f px and %.0f deg of a true instance not yet claimed "
+        "by a better detection; every other detection is a false positive (FP; 'wrong angle' = "
+        "FP at a true position). Errors are over correct detections. Each method keeps at most "
+        "as many detections as the scene has instances.\n",
+        kPosTol, kAngleTol);
+    std::string size;
+    for (const auto& [key, s] : summaries()) {
+        if (key.size != size) {
+            size = key.size;
+            std::printf("\n%s\n%-14s %9s %8s %4s %11s %8s %8s %8s %8s %10s %8s\n", size.c_str(),
+                        "method", "instances", "recall", "FP", "wrong angle", "RMS px", "max px",
+                        "RMS deg", "max deg", "median ms", "searches");
+        }
+        const Accuracy& a = s.accuracy;
+        std::printf("%-14s %9d %7.1f%% %4d %11d %8.3f %8.3f %8.3f %8.3f %10.2f %8d\n",
+                    key.method.c_str(), a.instances, 100.0 * a.recall(), a.false_positives,
+                    a.wrong_angle, a.rms_pos(), a.max_pos, a.rms_angle(), a.max_angle, s.median_ms,
+                    s.searches);
+    }
+    std::printf("\n");
+}
+
+}  // namespace compare
+
+#endif  // QURO_BENCH_SEARCH_COMPARE_RUNNER_H

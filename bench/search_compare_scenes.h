@@ -1,0 +1,157 @@
+// Scenes for the search comparison benchmark: copies of a model photo pasted at random angles and
+// sub-pixel positions into a cluttered photo, with the true pose of every copy kept.
+#ifndef QURO_BENCH_SEARCH_COMPARE_SCENES_H
+#define QURO_BENCH_SEARCH_COMPARE_SCENES_H
+
+#include <cmath>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace compare {
+
+// Pose of one instance: where the model image's centre lies in the scene (pixels, x = column)
+// and its rotation in degrees, [0, 360), positive counter-clockwise on screen.
+struct Pose {
+    double x;
+    double y;
+    double angle;
+};
+
+struct Scene {
+    cv::Mat image;  // CV_8UC1, continuous
+    std::vector<Pose> truth;
+};
+
+// The model and the clutter background. `error` is set when a photo is missing.
+struct Photos {
+    cv::Mat model;    // the box photo at half size, grey
+    cv::Mat clutter;  // the building photo, grey
+    std::string dir;
+    std::string error;
+};
+
+// Reference point of a model image: its centre.
+inline cv::Point2d model_centre(const cv::Mat& model) {
+    return {(model.cols - 1) * 0.5, (model.rows - 1) * 0.5};
+}
+
+// The affine transform that puts the model's reference point at (x, y), rotated by `angle`
+// degrees (counter-clockwise on screen) about it.
+inline cv::Mat paste_transform(const cv::Mat& model, double x, double y, double angle) {
+    const cv::Point2d c = model_centre(model);
+    cv::Mat m = cv::getRotationMatrix2D(c, angle, 1.0);
+    m.at<double>(0, 2) += x - c.x;
+    m.at<double>(1, 2) += y - c.y;
+    return m;
+}
+
+// A background of the requested size cut from the clutter photo at a random offset; the photo
+// is mirrored at its borders where the scene is larger than it.
+inline cv::Mat clutter_background(const cv::Mat& clutter, cv::Size size, std::mt19937& rng) {
+    const int pad_x = std::max(0, size.width - clutter.cols);
+    const int pad_y = std::max(0, size.height - clutter.rows);
+    cv::Mat big;
+    cv::copyMakeBorder(clutter, big, 0, pad_y, 0, pad_x, cv::BORDER_REFLECT_101);
+    std::uniform_int_distribution<int> ox(0, big.cols - size.width), oy(0, big.rows - size.height);
+    const int x0 = ox(rng);
+    const int y0 = oy(rng);
+    return big(cv::Rect(x0, y0, size.width, size.height)).clone();
+}
+
+// Random poses for `count` instances that lie wholly inside the scene and whose bounding circles
+// do not touch. Returns false when the scene has no room for them after many attempts.
+inline bool random_poses(const cv::Mat& model, cv::Size size, int count, std::mt19937& rng,
+                         std::vector<Pose>& out) {
+    const double r = 0.5 * std::hypot(model.cols, model.rows) + 2.0;
+    if (2 * r >= size.width || 2 * r >= size.height) return false;
+    std::uniform_real_distribution<double> ux(r, size.width - 1 - r), uy(r, size.height - 1 - r),
+        ua(0.0, 360.0);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        out.clear();
+        for (int tries = 0; tries < 2000 && static_cast<int>(out.size()) < count; ++tries) {
+            const Pose p{ux(rng), uy(rng), ua(rng)};
+            bool free = true;
+            for (const Pose& q : out) free = free && std::hypot(p.x - q.x, p.y - q.y) > 2 * r;
+            if (free) out.push_back(p);
+        }
+        if (static_cast<int>(out.size()) == count) return true;
+    }
+    return false;
+}
+
+// One scene: background, instances composited with bilinear coverage (anti-aliased borders),
+// then Gaussian noise of sigma `noise` over everything.
+inline Scene render_scene(const Photos& ph, cv::Size size, int instances, double noise,
+                          std::mt19937& rng) {
+    Scene s;
+    cv::Mat canvas;
+    clutter_background(ph.clutter, size, rng).convertTo(canvas, CV_32F);
+    if (!random_poses(ph.model, size, instances, rng, s.truth)) return s;
+
+    cv::Mat model_f, ones(ph.model.size(), CV_32F, cv::Scalar(1.0));
+    ph.model.convertTo(model_f, CV_32F);
+    for (const Pose& p : s.truth) {
+        const cv::Mat m = paste_transform(ph.model, p.x, p.y, p.angle);
+        cv::Mat warped, cover;
+        cv::warpAffine(model_f, warped, m, size, cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
+        cv::warpAffine(ones, cover, m, size, cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
+        // warped already holds coverage * model, since the border outside the model is 0.
+        canvas = canvas.mul(1.0 - cover) + warped;
+    }
+    cv::Mat n(size, CV_32F);
+    cv::RNG cv_rng(rng());
+    cv_rng.fill(n, cv::RNG::NORMAL, 0.0, noise);
+    canvas += n;
+    canvas.convertTo(s.image, CV_8U);  // rounds and saturates
+    return s;
+}
+
+// Rendering parameters of one scene size.
+struct SceneSpec {
+    const char* label;
+    int width;
+    int height;
+    int instances;  // per scene
+    int scenes;
+    unsigned seed;
+};
+
+struct SceneSet {
+    SceneSpec spec;
+    std::vector<Scene> scenes;
+    std::string error;
+
+    int instance_count() const {
+        int n = 0;
+        for (const Scene& s : scenes) n += static_cast<int>(s.truth.size());
+        return n;
+    }
+};
+
+inline constexpr double kSceneNoise = 5.0;
+
+inline SceneSet render_scene_set(const SceneSpec& spec, const Photos& ph) {
+    SceneSet set{spec, {}, {}};
+    if (!ph.error.empty()) {
+        set.error = ph.error;
+        return set;
+    }
+    std::mt19937 rng(spec.seed);
+    for (int i = 0; i < spec.scenes; ++i) {
+        Scene s =
+            render_scene(ph, cv::Size(spec.width, spec.height), spec.instances, kSceneNoise, rng);
+        if (static_cast<int>(s.truth.size()) != spec.instances) {
+            set.error = std::string("no room for the instances in a ") + spec.label + " scene";
+            return set;
+        }
+        set.scenes.push_back(std::move(s));
+    }
+    return set;
+}
+
+}  // namespace compare
+
+#endif  // QURO_BENCH_SEARCH_COMPARE_SCENES_H
