@@ -36,8 +36,7 @@ std::vector<quro::Match> final_candidates(int n) {
 void BM_SelectMatches(benchmark::State& state) {
     const quro::ShapeModelRecord rec = quro_test::polygon_model(
         {{-60.f, -30.f}, {50.f, -40.f}, {60.f, 25.f}, {-10.f, 40.f}, {-55.f, 20.f}}, 1);
-    const quro::OutlineBox box{rec.box_min_x[0], rec.box_max_x[0],    rec.box_min_y[0],
-                               rec.box_max_y[0], rec.level_radius[0], rec.level_angle[0]};
+    const quro::OutlineBox box = quro::outline_box(rec, 1);
     const int saved = quro::border_shape_models();
     quro::set_border_shape_models(state.range(1) ? 0 : 1);
     const std::vector<quro::Match> input = final_candidates(static_cast<int>(state.range(0)));

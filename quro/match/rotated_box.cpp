@@ -10,13 +10,10 @@
 namespace quro {
 namespace {
 
-// Box bounds by their place in an OutlineBox.
-constexpr int kMinX = 0, kMaxX = 1, kMinY = 2, kMaxY = 3;
-
 RotatedBox pose_box(const OutlineBox& box, float x, float y, float angle, float scale_row,
                     float scale_col) {
-    const float min_x = box[kMinX] * scale_col, max_x = box[kMaxX] * scale_col;
-    const float min_y = box[kMinY] * scale_row, max_y = box[kMaxY] * scale_row;
+    const float min_x = box[kBoxMinX] * scale_col, max_x = box[kBoxMaxX] * scale_col;
+    const float min_y = box[kBoxMinY] * scale_row, max_y = box[kBoxMaxY] * scale_row;
     const PoseRotation r = pose_rotation(angle);
     RotatedBox out{};
     const float xs[4] = {min_x, max_x, max_x, min_x};

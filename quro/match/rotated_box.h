@@ -4,7 +4,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "quro/match/outline_box.h"
+#include "quro/match/peak_extraction.h"
 
 namespace quro {
 
@@ -20,7 +20,8 @@ struct RotatedBox {
 };
 
 // The box `box` (OutlineBox order) scaled by `scale` and posed at reference point (x, y) with
-// angle `angle` in degrees. `angle` is the FULL angle: the caller adds the box angle (box[5]) to
+// angle `angle` in degrees. `angle` is the FULL angle: the caller adds the box angle
+// (box[kBoxAngle]) to
 // the match's angle; this function does not. A corner (X, Y) lands at
 // (c * X + s * Y + x, c * Y - s * X + y), c = cos angle, s = sin angle (the model pose).
 RotatedBox rotated_box(const OutlineBox& box, float x, float y, float angle, float scale);

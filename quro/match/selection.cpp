@@ -12,8 +12,6 @@
 namespace quro {
 namespace {
 
-constexpr std::size_t kBoxAngle = 5;  // place of the box angle in an OutlineBox
-
 // A candidate placed for the selection: its rotated box and the model that decides the border.
 // A null record means the candidate has no model and leaves the list.
 struct Placement {
@@ -70,14 +68,6 @@ void select_placed(int num_matches, int width, int height, float max_overlap, st
     c.swap(kept);
 }
 
-// The OutlineBox of `level` (1 = full resolution) of a record.
-OutlineBox level_outline_box(const ShapeModelRecord& rec, int level) {
-    require_level(rec, level);
-    const auto i = static_cast<std::size_t>(level - 1);
-    return OutlineBox{rec.box_min_x[i], rec.box_max_x[i],    rec.box_min_y[i],
-                      rec.box_max_y[i], rec.level_radius[i], rec.level_angle[i]};
-}
-
 // The selection of one model's candidates; aniso: boxes at (row, column) scale, else at the row
 // scale alone.
 void select_one_model(int num_matches, int width, int height, const OutlineBox& box,
@@ -117,7 +107,7 @@ void select_matches_multi(int num_matches, int width, int height, float max_over
         if (index < 0) return Placement{RotatedBox{}, nullptr};
         const auto k = static_cast<std::size_t>(index);
         if (!box_read[k]) {
-            boxes[k] = level_outline_box(*records[k], level_index + 1);
+            boxes[k] = outline_box(*records[k], level_index + 1);
             box_read[k] = 1;
         }
         return Placement{rotated_box(boxes[k], static_cast<float>(m.x), static_cast<float>(m.y),

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "quro/match/outline_box.h"
+#include "quro/match/peak_extraction.h"
 #include "quro/match/selection_models.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
@@ -17,7 +17,7 @@ namespace quro {
 // resolution) by the selected matches, best first:
 //  1. c is sorted stably by descending score (NaN last; equal scores keep their order).
 //  2. Walking the sorted list, each candidate gets its rotated box: rotated_box(box, x, y,
-//     box[5] + angle, scale_row).
+//     box[kBoxAngle] + angle, scale_row).
 //  3. Border, only while border_shape_models() <= 0: when a corner of the box lies outside
 //     [0, width - 1] x [0, height - 1] (or is not a number), the model's sampled points decide:
 //     model_leaves_image(rec, x, y, width, height, level_index + 1, angle, scale_row) drops the
@@ -36,8 +36,8 @@ void select_matches(int num_matches, int width, int height, const OutlineBox& bo
                     float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
                     int level_index);
 
-// As select_matches with rotated_box_aniso(box, x, y, box[5] + angle, scale_row, scale_col); the
-// model-point border test still uses the row scale alone.
+// As select_matches with rotated_box_aniso(box, x, y, box[kBoxAngle] + angle, scale_row,
+// scale_col); the model-point border test still uses the row scale alone.
 void select_matches_aniso(int num_matches, int width, int height, const OutlineBox& box,
                           float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
                           int level_index);

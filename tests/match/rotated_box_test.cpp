@@ -161,22 +161,16 @@ TEST(RotatedBoxOverlap, MatchesPolygonClippingOnRandomBoxes) {
     cv::RNG rng(17);
     int overlapping = 0;
     for (int i = 0; i < 3000; ++i) {
-        const OutlineBox ba{rng.uniform(-30.f, -1.f),
-                            rng.uniform(1.f, 30.f),
-                            rng.uniform(-30.f, -1.f),
-                            rng.uniform(1.f, 30.f),
-                            0.f,
-                            0.f};
-        const OutlineBox bb{rng.uniform(-30.f, -1.f),
-                            rng.uniform(1.f, 30.f),
-                            rng.uniform(-30.f, -1.f),
-                            rng.uniform(1.f, 30.f),
-                            0.f,
-                            0.f};
-        const RotatedBox a = quro::rotated_box(ba, rng.uniform(0.f, 60.f), rng.uniform(0.f, 60.f),
-                                               rng.uniform(-180.f, 180.f), 1.f);
-        const RotatedBox b = quro::rotated_box(bb, rng.uniform(0.f, 60.f), rng.uniform(0.f, 60.f),
-                                               rng.uniform(-180.f, 180.f), 1.f);
+        const auto random_box = [&rng] {
+            // Bounds drawn in argument order: min x, max x, min y, max y, then the pose.
+            const float min_x = rng.uniform(-30.f, -1.f), max_x = rng.uniform(1.f, 30.f);
+            const float min_y = rng.uniform(-30.f, -1.f), max_y = rng.uniform(1.f, 30.f);
+            const float x = rng.uniform(0.f, 60.f), y = rng.uniform(0.f, 60.f);
+            const float angle = rng.uniform(-180.f, 180.f);
+            return quro::rotated_box({min_x, max_x, min_y, max_y, 0.f, 0.f}, x, y, angle, 1.f);
+        };
+        const RotatedBox a = random_box();
+        const RotatedBox b = random_box();
         const double inter = polygon_area(clip_convex(corners_of(a), corners_of(b)));
         const double smaller = std::min(polygon_area(corners_of(a)), polygon_area(corners_of(b)));
         const double expected = inter / smaller;

@@ -24,12 +24,6 @@ Match cand(int x, int y, float score, float angle = 0.f, float scale_row = 1.f,
     return Match(x, y, score, angle, scale_row, scale_col, model_id, 1);
 }
 
-OutlineBox box_of(const quro::ShapeModelRecord& rec, int level) {
-    const auto i = static_cast<std::size_t>(level - 1);
-    return {rec.box_min_x[i], rec.box_max_x[i],    rec.box_min_y[i],
-            rec.box_max_y[i], rec.level_radius[i], rec.level_angle[i]};
-}
-
 // Sets border_shape_models for one test and restores the previous value.
 class BorderSetting {
 public:
@@ -49,7 +43,7 @@ class Selection : public ::testing::Test {
 protected:
     quro::ShapeModelRecord rec_ =
         quro_test::polygon_model(quro_test::rectangle_outline(10.f, 5.f), 1);
-    OutlineBox box_ = box_of(rec_, 1);
+    OutlineBox box_ = quro::outline_box(rec_, 1);
 };
 
 TEST_F(Selection, BoxPokingOutWithPointsInsideStays) {
@@ -156,7 +150,7 @@ class CornerShape : public ::testing::Test {
 protected:
     quro::ShapeModelRecord rec_ = quro_test::polygon_model(
         {{-80.f, -4.f}, {4.f, -4.f}, {4.f, 12.f}, {-4.f, 12.f}, {-4.f, 4.f}, {-80.f, 4.f}}, 1);
-    OutlineBox box_ = box_of(rec_, 1);
+    OutlineBox box_ = quro::outline_box(rec_, 1);
 };
 
 TEST_F(CornerShape, OverlapAlongTheLongArmIsSuppressed) {
