@@ -14,6 +14,14 @@ inline bool less_nan_last(float a, float b) {
     return std::isnan(b) || a < b;
 }
 
+// Strict weak order on floats for "best first" lists: larger values first, NaN after every
+// number. Use it for every descending score sort, so that a NaN score can neither break the sort
+// nor rise to the front.
+inline bool greater_nan_last(float a, float b) {
+    if (std::isnan(a)) return false;
+    return std::isnan(b) || a > b;
+}
+
 // |a - b| in degrees after bringing a - b into (-180, 180]; NaN when a - b is not finite.
 float angle_diff_abs(float a, float b);
 

@@ -91,4 +91,16 @@ TEST(Argsort, NaNKeysGoLastInIndexOrder) {
     }
 }
 
+TEST(GreaterNaNLast, OrdersDescendingWithNaNAfterEveryNumber) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    std::vector<float> v{0.5f, nan, -inf, 0.9f, nan, inf, 0.5f, -1.f};
+    std::stable_sort(v.begin(), v.end(), quro::greater_nan_last);
+    const std::vector<float> numbers{inf, 0.9f, 0.5f, 0.5f, -1.f, -inf};
+    for (std::size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(v[i], numbers[i]) << i;
+    EXPECT_TRUE(std::isnan(v[6]) && std::isnan(v[7]));
+    EXPECT_FALSE(quro::greater_nan_last(nan, nan));  // irreflexive, also for NaN
+    EXPECT_FALSE(quro::greater_nan_last(0.5f, 0.5f));
+}
+
 }  // namespace
