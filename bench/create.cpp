@@ -1,5 +1,5 @@
-// Speed of shape model creation from an image: the whole export (pyramid, edge points per level,
-// boxes, insertion), on scenes of many filled shapes.
+// Speed of shape model creation: from an image (pyramid, edge points per level, boxes, insertion)
+// on scenes of many filled shapes, and from a generated outline.
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
@@ -52,6 +52,23 @@ BENCHMARK(BM_CreateShapeModel)
     ->Args({2048, 8})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A generated circle outline of radius 1000 (6284 level-1 points): all levels derived from it.
+void BM_CreateShapeModelXldCircle(benchmark::State& state) {
+    const ContrastParams contrast{10, 30, 10, 10};
+    int levels = 0;
+    for (auto _ : state) {
+        int id = -1;
+        if (create_shape_model_xld(1000.f, 0.f, 0, -180.f, 360.f, 1.f, 1, &contrast, &id) != 0) {
+            state.SkipWithError("creation failed");
+            break;
+        }
+        if (auto rec = quro::find_shape_model_record(id)) levels = rec->num_levels;
+        clear_shape_model(id);
+    }
+    state.counters["levels"] = levels;
+}
+BENCHMARK(BM_CreateShapeModelXldCircle)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

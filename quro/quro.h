@@ -477,6 +477,62 @@ QURO_API int create_shape_model(const unsigned char* image, int width, int heigh
                                 int metric, const ContrastParams* contrast,
                                 const unsigned char* mask, int* id);
 
+// ---- Models without an image -------------------------------------------------------------------
+// The four functions below build a model from points given relative to its reference point, each
+// with the edge direction that the search compares with image gradients. Level 1 holds those
+// points; each further level keeps, in order, the points of the level below whose rounded
+// position (half away from zero) is not odd in both coordinates and not taken by an earlier
+// point, with halved positions. Levels are built up to 10 and building ends at the first level
+// with fewer than 40 points (not kept); the num_levels argument is not read. Each level's box is
+// the raw extent of its points (box angle 0), its size twice the larger extent from the reference
+// point per axis. A segment contributes one point per pixel of its length, without its end points
+// (one midpoint when it is shorter than 2; nothing when an end point is not finite), each directed
+// along (-uy, ux) for the segment direction (ux, uy) (or along (uy, -ux) where noted).
+// Common returns: 0 (see above); -1 when contrast or id (or another pointer argument) is null, no
+// level was built, a length or position is not finite or too large for an int when doubled, or
+// memory ran out; -2 on a time-out.
+
+// Generated outline with unit directions pointing into it (a = length1, b = length2):
+//   b = 0, a > 0: circle of radius a, one point per 1/a radians (model kind "circle");
+//   b > 0, a >= 0: rectangle of half lengths a (columns) and b (rows), one point per pixel along
+//     its sides, no corner points;
+//   b < 0, a <= 0: ellipse of semi-axes |a| (columns) and |b| (rows), one point per 1/|a| radians;
+//   b < 0, a > |b|: cross of arm half-length a and half-width |b| (the arms' long edges only).
+// Returns -4 for a < 0 < b, for b < 0 < a <= |b|, and for b = 0 > a; a = b = 0 gives -1.
+QURO_API int create_shape_model_xld(float length1, float length2, int num_levels,
+                                    float angle_start, float angle_extent, float angle_step,
+                                    int metric, const ContrastParams* contrast, int* id);
+
+// Generated outline of a second family (l1 = length1, l2 = length2), stored with its shape number
+// as model kind: 1 circle of radius l1 (l2 not read), 2 ellipse of semi-axes l1 (columns) and l2
+// (rows), 3 rectangle of half lengths l1 and l2, 4 cross of arm half-length l1 and half-width l2
+// (all with directions into the shape), 5 two parallel bars (-l1, -l2)-(l1, -l2) and
+// (-l1, l2)-(l1, l2), 6 to 9 corners of two segments meeting at the reference point: 6 along +x
+// and -y, 7 along -x and -y, 8 along -x and +y, 9 along +x and +y. A non-zero flip negates every
+// direction. Returns -3 for a shape outside 1..9, -4 for l1 <= 0 or (shapes 2..9) l2 <= 0.
+QURO_API int create_shape_model_xld2(int shape, int flip, float length1, float length2,
+                                     int num_levels, float angle_start, float angle_extent,
+                                     float angle_step, int metric, const ContrastParams* contrast,
+                                     int* id);
+
+// Polygon of n = |count| vertices (x[i], y[i]), centred on the middle of their bounding box: the
+// segment from vertex i - 1 to vertex i is used when use[i] != 0 (i = 1 .. n - 1; use[0] is not
+// read). There is no closing segment: repeat the first vertex to close it. Directions are
+// (-uy, ux) for each segment direction (ux, uy), or (uy, -ux) when count < 0 (for a polygon
+// traced clockwise on screen, with y pointing down, (-uy, ux) points inside). Returns -4 when
+// n < 2.
+QURO_API int create_shape_model_pol(const float* x, const float* y, const char* use, int count,
+                                    int num_levels, float angle_start, float angle_extent,
+                                    float angle_step, int metric, const ContrastParams* contrast,
+                                    int* id);
+
+// Point list: `count` points (x[i], y[i]) with directions (gx[i], gy[i]) taken as given (not
+// normalised), centred on the middle of their bounding box. Returns -4 when count < 2.
+QURO_API int create_shape_model_xld3(const float* x, const float* y, const float* gx,
+                                     const float* gy, int count, int num_levels, float angle_start,
+                                     float angle_extent, float angle_step, int metric,
+                                     const ContrastParams* contrast, int* id);
+
 }  // extern "C"
 
 #endif  // QURO_QURO_H

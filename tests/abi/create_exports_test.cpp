@@ -11,7 +11,10 @@ namespace {
 TEST(SharedLibrary, CreationFunctionsAreExportedWithCNames) {
     void* h = dlopen(nullptr, RTLD_NOW);
     ASSERT_NE(h, nullptr);
-    EXPECT_NE(dlsym(h, "create_shape_model"), nullptr);
+    for (const char* name :
+         {"create_shape_model", "create_shape_model_xld", "create_shape_model_xld2",
+          "create_shape_model_pol", "create_shape_model_xld3"})
+        EXPECT_NE(dlsym(h, name), nullptr) << name;
     // The internal entry point for other creation functions stays hidden.
     EXPECT_EQ(dlsym(h, "_ZN4quro23create_shape_model_implEPKhiiifffiPKNS_14ContrastParamsES1_Pi"),
               nullptr);
@@ -38,6 +41,23 @@ TEST(SharedLibrary, ImageModelThroughTheSharedLibrary) {
         create_shape_model(img.data(), 64, 64, 2, 0.f, 360.f, 1.f, 1, nullptr, nullptr, &untouched),
         -1);
     EXPECT_EQ(untouched, 5);
+}
+
+TEST(SharedLibrary, OutlineModelsThroughTheSharedLibrary) {
+    const ContrastParams contrast{10, 30, 5, 10};
+    int id = -1;
+    ASSERT_EQ(create_shape_model_xld(20.f, 10.f, 0, 0.f, 360.f, 1.f, 1, &contrast, &id), 0);
+    int width = 0;
+    get_shape_model_param(id, "width0", &width);
+    EXPECT_EQ(width, 40);
+    EXPECT_EQ(clear_shape_model(id), 0);
+    EXPECT_EQ(create_shape_model_xld2(12, 0, 20.f, 10.f, 0, 0.f, 360.f, 1.f, 1, &contrast, &id),
+              -3);
+    const float x[2] = {0.f, 100.f}, y[2] = {0.f, 0.f};
+    const char use[2] = {1, 1};
+    ASSERT_EQ(create_shape_model_pol(x, y, use, 2, 0, 0.f, 360.f, 1.f, 1, &contrast, &id), 0);
+    EXPECT_EQ(clear_shape_model(id), 0);
+    EXPECT_EQ(create_shape_model_xld3(x, y, x, y, 2, 0, 0.f, 360.f, 1.f, 1, &contrast, &id), -1);
 }
 
 }  // namespace
