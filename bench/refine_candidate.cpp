@@ -127,10 +127,10 @@ void BM_WindowKernel(benchmark::State& state) {
     for (auto _ : state) {
         if (vector)
             quro::window_kernel_avx2(maps.nx, maps.ny, p.offsets.data(), p.gx.data(), p.gy.data(),
-                                     p.size(), base0, maps.cols, limit, 8, false, out);
+                                     p.size(), base0, maps.cols, 0, limit, 8, false, out);
         else
             quro::window_kernel_scalar(maps.nx, maps.ny, p.offsets.data(), p.gx.data(),
-                                       p.gy.data(), p.size(), base0, maps.cols, limit, 8, false,
+                                       p.gy.data(), p.size(), base0, maps.cols, 0, limit, 8, false,
                                        out);
         benchmark::DoNotOptimize(out);
         benchmark::ClobberMemory();
