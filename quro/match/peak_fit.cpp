@@ -89,7 +89,8 @@ void fit_peak_subpixel_cells(const cv::Mat& nx, const cv::Mat& ny, int border, M
                 const std::ptrdiff_t src = static_cast<std::ptrdiff_t>(v) * size;
                 const std::ptrdiff_t dst =
                     static_cast<std::ptrdiff_t>(c + v - peak.j) * size + (c - peak.i);
-                for (int u = u0; u <= u1; ++u) out[dst + u] += group[static_cast<std::size_t>(src + u)];
+                for (int u = u0; u <= u1; ++u)
+                    out[dst + u] += group[static_cast<std::size_t>(src + u)];
             }
         }
         if (!positive) negate(out, size * size);

@@ -51,53 +51,90 @@ void direction_probes(const std::vector<FeatureI>& pts, int reach, std::vector<c
     }
 }
 
+namespace {
+
+// One cell of the window: the reference point at (x, y). Checked: every pixel is tested against
+// the maps; unchecked when the caller knows that every pixel and probe lies inside.
+template <bool Checked>
+float cell_score(const NormalMapsRef& maps, const std::vector<FeatureI>& pts,
+                 const cv::Point* probes, std::size_t per_point, long long x, long long y,
+                 const MultiWindowParams& p, const float* bounds) {
+    const long long rows = maps.rows, cols = maps.cols;
+    const auto inside = [&](long long r, long long c) {
+        return !Checked || (r >= 0 && r < rows && c >= 0 && c < cols);
+    };
+    const auto agreement = [&](std::ptrdiff_t q, const FeatureI& f) {
+        return (maps.nx[q] * f.gx + maps.ny[q] * f.gy) * p.polarity;
+    };
+    const float nf = static_cast<float>(pts.size());
+    float u = 0.f;
+    for (std::size_t k = 0; k < pts.size(); ++k) {
+        const FeatureI& f = pts[k];
+        const long long r = y + f.y, c = x + f.x;
+        float v = 0.f;
+        if (inside(r, c)) {
+            const auto q = static_cast<std::ptrdiff_t>(r * cols + c);
+            if (per_point != 0 && maps.nx[q] == 0.f && maps.ny[q] == 0.f) {
+                const cv::Point* probe = probes + k * per_point;
+                for (std::size_t s = 0; s < per_point; ++s) {
+                    const long long pr = r + probe[s].y, pc = c + probe[s].x;
+                    if (!inside(pr, pc)) continue;
+                    const auto pq = static_cast<std::ptrdiff_t>(pr * cols + pc);
+                    if (maps.nx[pq] == 0.f && maps.ny[pq] == 0.f) continue;
+                    const float a = agreement(pq, f);
+                    if (a > kProbeAgreement) {
+                        v = a;
+                        break;
+                    }
+                }
+            } else {
+                v = agreement(q, f);
+            }
+            if (p.absolute) v = std::fabs(v);
+        }
+        u += v / nf;
+        if (u < bounds[k]) break;
+    }
+    return u;
+}
+
+}  // namespace
+
 void fill_multi_window(const NormalMapsRef& maps, const std::vector<FeatureI>& pts,
                        const std::vector<cv::Point>& probes, int x, int y,
                        const MultiWindowParams& p, float* out) {
     const int n = static_cast<int>(pts.size());
     std::fill(out, out + kMultiSize * kMultiSize, 0.f);
     if (n == 0) return;
-    const long long rows = maps.rows, cols = maps.cols;
-    const bool search = p.reach >= 2;
-    const auto per_point = static_cast<std::size_t>(search ? 2 * p.reach : 0);
-    CV_Assert(!search || probes.size() == pts.size() * per_point);
-    const float nf = static_cast<float>(n);
-    const auto agreement = [&](long long r, long long c, const FeatureI& f) {
-        const std::ptrdiff_t q = static_cast<std::ptrdiff_t>(r * cols + c);
-        return (maps.nx[q] * f.gx + maps.ny[q] * f.gy) * p.polarity;
-    };
+    const std::size_t per_point = p.reach >= 2 ? static_cast<std::size_t>(p.reach) * 2 : 0;
+    CV_Assert(probes.size() >= pts.size() * per_point);
+    std::vector<float> bounds(static_cast<std::size_t>(n));
+    for (int m = 1; m <= n; ++m)
+        bounds[static_cast<std::size_t>(m - 1)] =
+            multi_greedy_bound(m, n, p.min_score, p.greediness);
+    // Every pixel the window reads lies within the points' box widened by the window reach and,
+    // when searching, by the probes' reach (a probe moves at most reach + 1 pixels per axis).
+    int min_x = pts[0].x, max_x = min_x, min_y = pts[0].y, max_y = min_y;
+    for (const FeatureI& f : pts) {
+        min_x = std::min(min_x, f.x);
+        max_x = std::max(max_x, f.x);
+        min_y = std::min(min_y, f.y);
+        max_y = std::max(max_y, f.y);
+    }
+    const long long reach = kMultiReach + (per_point ? static_cast<long long>(p.reach) + 1 : 0);
+    const bool all_inside = static_cast<long long>(x) + min_x - reach >= 0 &&
+                            static_cast<long long>(x) + max_x + reach < maps.cols &&
+                            static_cast<long long>(y) + min_y - reach >= 0 &&
+                            static_cast<long long>(y) + max_y + reach < maps.rows;
     for (int ey = -kMultiReach; ey <= kMultiReach; ++ey) {
         for (int ex = -kMultiReach; ex <= kMultiReach; ++ex) {
-            float u = 0.f;
-            for (int k = 0; k < n; ++k) {
-                const FeatureI& f = pts[static_cast<std::size_t>(k)];
-                const long long r = static_cast<long long>(y) + f.y + ey;
-                const long long c = static_cast<long long>(x) + f.x + ex;
-                float v = 0.f;
-                if (r >= 0 && r < rows && c >= 0 && c < cols) {
-                    const std::ptrdiff_t q = static_cast<std::ptrdiff_t>(r * cols + c);
-                    if (search && maps.nx[q] == 0.f && maps.ny[q] == 0.f) {
-                        const cv::Point* probe = probes.data() + static_cast<std::size_t>(k) * per_point;
-                        for (std::size_t s = 0; s < per_point; ++s) {
-                            const long long pr = r + probe[s].y, pc = c + probe[s].x;
-                            if (pr < 0 || pr >= rows || pc < 0 || pc >= cols) continue;
-                            const std::ptrdiff_t pq = static_cast<std::ptrdiff_t>(pr * cols + pc);
-                            if (maps.nx[pq] == 0.f && maps.ny[pq] == 0.f) continue;
-                            const float a = agreement(pr, pc, f);
-                            if (a > kProbeAgreement) {
-                                v = a;
-                                break;
-                            }
-                        }
-                    } else {
-                        v = agreement(r, c, f);
-                    }
-                    if (p.absolute) v = std::fabs(v);
-                }
-                u += v / nf;
-                if (u < multi_greedy_bound(k + 1, n, p.min_score, p.greediness)) break;
-            }
-            out[(ey + kMultiReach) * kMultiSize + (ex + kMultiReach)] = u;
+            const long long cx = static_cast<long long>(x) + ex,
+                            cy = static_cast<long long>(y) + ey;
+            out[(ey + kMultiReach) * kMultiSize + (ex + kMultiReach)] =
+                all_inside ? cell_score<false>(maps, pts, probes.data(), per_point, cx, cy, p,
+                                               bounds.data())
+                           : cell_score<true>(maps, pts, probes.data(), per_point, cx, cy, p,
+                                              bounds.data());
         }
     }
 }

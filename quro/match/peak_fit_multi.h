@@ -24,10 +24,10 @@ void direction_probes(const std::vector<FeatureI>& pts, int reach, std::vector<c
 
 // How one window of the multi fit is scored.
 struct MultiWindowParams {
-    float polarity = 1.f;     // +1, or -1 for a reversed-contrast match
-    bool absolute = false;    // metric 0: absolute agreements
-    int reach = 0;            // steps searched along the direction (cell value; below 2: none)
-    float min_score = 0.f;    // of the greedy bound
+    float polarity = 1.f;   // +1, or -1 for a reversed-contrast match
+    bool absolute = false;  // metric 0: absolute agreements
+    int reach = 0;          // steps searched along the direction (cell value; below 2: none)
+    float min_score = 0.f;  // of the greedy bound
     float greediness = 0.f;
 };
 

@@ -15,8 +15,12 @@ constexpr float kMaxPlaneStep = 0.6f;
 // of H, counts as 0.
 constexpr double kNegligible = 1e-9;
 
-bool within(double v, double bound) { return std::fabs(v) <= bound; }
-bool within(float v, float bound) { return std::fabs(v) <= bound; }
+bool within(double v, double bound) {
+    return std::fabs(v) <= bound;
+}
+bool within(float v, float bound) {
+    return std::fabs(v) <= bound;
+}
 
 }  // namespace
 
@@ -29,10 +33,10 @@ bool fit_peak_3d(const float* const windows[3], const float t[3], int size, int 
         const double td = t[k];
         for (int ey = -1; ey <= 1; ++ey) {
             for (int ex = -1; ex <= 1; ++ex, ++row) {
-                const double values[10] = {double(ey) * ey, double(ex) * ex, td * td,
-                                           double(ex) * ey, td * ey,         td * ex,
-                                           double(ey),      double(ex),      td,
-                                           1.0};
+                const double y = ey, x = ex;
+                // Columns in the order of the coefficients: yy, xx, tt, xy, ty, tx, y, x, t, 1.
+                const double values[10] = {y * y,  x * x, td * td, x * y, td * y,
+                                           td * x, y,     x,       td,    1.0};
                 for (int c = 0; c < 10; ++c) a(row, c) = values[c];
                 b(row, 0) = windows[k][(j + ey) * size + (i + ex)];
             }
@@ -54,7 +58,8 @@ bool fit_peak_3d(const float* const windows[3], const float t[3], int size, int 
     if (!(cv::invert(h, inv, cv::DECOMP_SVD) > kNegligible)) return false;
     const cv::Vec3d o = inv * cv::Vec3d(-c(6), -c(7), -c(8));
     const double oy = o[0], ox = o[1], ot = o[2];
-    if (!within(ox, 1.0) || !within(oy, 1.0) || !within(ot, static_cast<double>(angle_step))) return false;
+    if (!within(ox, 1.0) || !within(oy, 1.0) || !within(ot, static_cast<double>(angle_step)))
+        return false;
     out.dx = static_cast<float>(ox);
     out.dy = static_cast<float>(oy);
     out.dangle = static_cast<float>(ot);
@@ -81,7 +86,8 @@ bool fit_peak_2d(const float* window, int size, int i, int j, float& dx, float& 
     if (!(values[0] < 0.f && values[1] < 0.f)) return false;
     const int e = std::fabs(values[1]) <= std::fabs(values[0]) ? 0 : 1;
     const float vy = vectors(e, 0), vx = vectors(e, 1);
-    const float step = -0.5f * (vy * gy + vx * gx) / (vy * vy * ayy + vy * vx * axy + vx * vx * axx);
+    const float step =
+        -0.5f * (vy * gy + vx * gx) / (vy * vy * ayy + vy * vx * axy + vx * vx * axx);
     const float sx = vx * step, sy = vy * step;
     if (!within(sx, kMaxPlaneStep) || !within(sy, kMaxPlaneStep)) return false;
     dx = sx;

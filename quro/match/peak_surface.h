@@ -17,7 +17,8 @@ struct PeakOffset {
 // Three-dimensional fit over 27 samples: the 3 x 3 cells around (i, j) of the windows of three
 // angles, at angle offsets t[0], t[1], t[2] (degrees, relative to the best angle; normally -step,
 // 0, +step). Least squares (singular value decomposition) of
-//   s = cyy ey^2 + cxx ex^2 + ctt t^2 + cxy ex ey + cty t ey + ctx t ex + cy ey + cx ex + ct t + c0,
+//   s = cyy ey^2 + cxx ex^2 + ctt t^2 + cxy ex ey + cty t ey + ctx t ex + cy ey + cx ex + ct t +
+//   c0,
 // then the stationary point H (oy, ox, ot) = -(cy, cx, ct) with
 // H = [[2 cyy, cxy, cty], [cxy, 2 cxx, ctx], [cty, ctx, 2 ctt]]. Accepted, and written to `out`,
 // when H can be inverted and |ox| <= 1, |oy| <= 1, |ot| <= angle_step (all finite); otherwise

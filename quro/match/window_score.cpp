@@ -83,10 +83,11 @@ int clamp_window_start(long long start, int size, int extent) {
 }  // namespace
 
 WindowCorner window_corner_unclamped(const WindowTemplate& t, int px, int py, int reach) {
-    constexpr long long kLimit = 1LL << 30;
-    return WindowCorner{
-        static_cast<int>(std::clamp(static_cast<long long>(px) + t.min_x - reach, -kLimit, kLimit)),
-        static_cast<int>(std::clamp(static_cast<long long>(py) + t.min_y - reach, -kLimit, kLimit))};
+    const auto start = [](int p, int min, int r) {
+        constexpr long long kLimit = 1LL << 30;
+        return static_cast<int>(std::clamp(static_cast<long long>(p) + min - r, -kLimit, kLimit));
+    };
+    return WindowCorner{start(px, t.min_x, reach), start(py, t.min_y, reach)};
 }
 
 WindowCorner window_corner(const WindowTemplate& t, int rows, int cols, int px, int py, int reach,

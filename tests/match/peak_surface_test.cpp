@@ -1,21 +1,21 @@
 // Quadratic peak fits on score windows: exact recovery on quadratic surfaces, the acceptance
 // limits, and the refusals (saddles, minima, singular surfaces).
-#include <gtest/gtest.h>
+#include "quro/match/peak_surface.h"
 
-#include <opencv2/core.hpp>
+#include <gtest/gtest.h>
 
 #include <array>
 #include <cmath>
 #include <functional>
+#include <opencv2/core.hpp>
 #include <vector>
-
-#include "quro/match/peak_surface.h"
 
 namespace {
 
 using Surface = std::function<double(double ex, double ey, double t)>;
 
-// Three 5 x 5 windows sampled from s at cell offsets ex = i - 2, ey = j - 2 and the angle offsets t.
+// Three 5 x 5 windows sampled from s at cell offsets ex = i - 2, ey = j - 2 and the angle offsets
+// t.
 std::array<std::vector<float>, 3> sample(const Surface& s, const float t[3]) {
     std::array<std::vector<float>, 3> w;
     for (int k = 0; k < 3; ++k) {
@@ -89,12 +89,14 @@ std::vector<float> window(const std::function<double(double, double)>& f) {
 TEST(PeakFit2d, StepsAlongTheStrongerCurvatureOnly) {
     float dx = 9.f, dy = 9.f;
     // Curvature 4 across columns, 2 across rows: the step runs along x alone.
-    auto w = window([](double x, double y) { return -2 * (x - 0.3) * (x - 0.3) - (y + 0.2) * (y + 0.2); });
+    auto w = window(
+        [](double x, double y) { return -2 * (x - 0.3) * (x - 0.3) - (y + 0.2) * (y + 0.2); });
     ASSERT_TRUE(quro::fit_peak_2d(w.data(), 5, 2, 2, dx, dy));
     EXPECT_NEAR(dx, 0.3f, 1e-5);
     EXPECT_NEAR(dy, 0.f, 1e-6);
     // And the other way round.
-    w = window([](double x, double y) { return -(x - 0.3) * (x - 0.3) - 2 * (y + 0.2) * (y + 0.2); });
+    w = window(
+        [](double x, double y) { return -(x - 0.3) * (x - 0.3) - 2 * (y + 0.2) * (y + 0.2); });
     ASSERT_TRUE(quro::fit_peak_2d(w.data(), 5, 2, 2, dx, dy));
     EXPECT_NEAR(dx, 0.f, 1e-6);
     EXPECT_NEAR(dy, -0.2f, 1e-5);
@@ -103,7 +105,8 @@ TEST(PeakFit2d, StepsAlongTheStrongerCurvatureOnly) {
 TEST(PeakFit2d, EqualCurvaturesStepAlongOneAxis) {
     // Both eigenvalues -2: the first eigenvector of the decomposition, one of the two axes, is
     // taken, so exactly one of the offsets is fitted.
-    const auto w = window([](double x, double y) { return -(x - 0.3) * (x - 0.3) - (y + 0.2) * (y + 0.2); });
+    const auto w =
+        window([](double x, double y) { return -(x - 0.3) * (x - 0.3) - (y + 0.2) * (y + 0.2); });
     float dx = 9.f, dy = 9.f;
     ASSERT_TRUE(quro::fit_peak_2d(w.data(), 5, 2, 2, dx, dy));
     const bool along_x = std::fabs(dx) > 1e-6f;
@@ -118,7 +121,8 @@ TEST(PeakFit2d, EqualCurvaturesStepAlongOneAxis) {
 TEST(PeakFit2d, FollowsATiltedPeak) {
     // A peak elongated along the diagonal: the step follows the short axis (the anti-diagonal).
     const auto w = window([](double x, double y) {
-        const double u = (x - 0.2 + y - 0.2) / std::sqrt(2.0), v = (x - 0.2 - (y - 0.2)) / std::sqrt(2.0);
+        const double u = (x - 0.2 + y - 0.2) / std::sqrt(2.0),
+                     v = (x - 0.2 - (y - 0.2)) / std::sqrt(2.0);
         return -0.5 * u * u - 3.0 * v * v;
     });
     float dx = 9.f, dy = 9.f;
@@ -130,9 +134,9 @@ TEST(PeakFit2d, FollowsATiltedPeak) {
 
 TEST(PeakFit2d, SaddlesAndMinimaSetNothing) {
     const std::function<double(double, double)> shapes[] = {
-        [](double x, double y) { return -x * x + y * y; },          // saddle
+        [](double x, double y) { return -x * x + y * y; },           // saddle
         [](double x, double y) { return x * x + 0.5 * y * y + x; },  // minimum
-        [](double x, double) { return -x * x + 0.3 * x; },          // ridge: one eigenvalue 0
+        [](double x, double) { return -x * x + 0.3 * x; },           // ridge: one eigenvalue 0
     };
     for (const auto& f : shapes) {
         const auto w = window(f);
@@ -148,7 +152,7 @@ TEST(PeakFit2d, AStepBeyondSixTenthsOfAPixelIsRefused) {
     auto w = window([](double x, double y) { return -2 * (x - 0.7) * (x - 0.7) - y * y; });
     EXPECT_FALSE(quro::fit_peak_2d(w.data(), 5, 2, 2, dx, dy));
     EXPECT_EQ(dx, 7.f);
-    w = window([](double x, double y) { return -(x) * (x) - 2 * (y + 0.65) * (y + 0.65); });
+    w = window([](double x, double y) { return -(x) * (x)-2 * (y + 0.65) * (y + 0.65); });
     EXPECT_FALSE(quro::fit_peak_2d(w.data(), 5, 2, 2, dx, dy));
     EXPECT_EQ(dy, 7.f);
     w = window([](double x, double y) { return -2 * (x - 0.55) * (x - 0.55) - y * y; });
@@ -158,7 +162,9 @@ TEST(PeakFit2d, AStepBeyondSixTenthsOfAPixelIsRefused) {
 
 TEST(PeakFit2d, ReadsOnlyTheNeighbourhoodOfTheCell) {
     // Values outside the 3 x 3 block around (1, 3) do not matter.
-    auto w = window([](double x, double y) { return -2 * (x + 1 - 0.25) * (x + 1 - 0.25) - (y - 1) * (y - 1); });
+    auto w = window([](double x, double y) {
+        return -2 * (x + 1 - 0.25) * (x + 1 - 0.25) - (y - 1) * (y - 1);
+    });
     auto v = w;
     for (int j = 0; j < 5; ++j)
         for (int i = 0; i < 5; ++i)

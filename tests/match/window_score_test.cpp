@@ -69,7 +69,8 @@ std::vector<double> reference_window_at(const cv::Mat& nx, const cv::Mat& ny,
             if (base < 0 || base >= limit) continue;
             double s = 0;
             for (std::size_t k = 0; k < t.size(); ++k) {
-                const long long p = base + (long long)(t.ys[k] - t.min_y) * cols + (t.xs[k] - t.min_x);
+                const long long p =
+                    base + (long long)(t.ys[k] - t.min_y) * cols + (t.xs[k] - t.min_x);
                 const double v = double(t.nxs[k]) * mx[p] + double(t.nys[k]) * my[p];
                 s += absolute ? std::fabs(v) : v;
             }
@@ -186,7 +187,8 @@ TEST(WindowScore, WindowAtAnyCornerReadsOnlyInsideTheMaps) {
         const int size = trial % 2 ? 8 : rng.uniform(1, 14);
         const bool absolute = trial % 3 == 0;
         // Corners from well before the maps to well past them.
-        const quro::WindowCorner c{rng.uniform(-size - 12, cols + 4), rng.uniform(-size - 12, rows + 4)};
+        const quro::WindowCorner c{rng.uniform(-size - 12, cols + 4),
+                                   rng.uniform(-size - 12, rows + 4)};
         std::vector<float> got(std::size_t(size) * size, -9.f);
         quro::score_window_at(quro::normal_maps_ref(maps.nx, maps.ny), p, 0, p.size(), c, size,
                               absolute, got.data());
