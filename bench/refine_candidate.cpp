@@ -13,6 +13,7 @@
 
 #include <vector>
 
+#include "bench/polygon_scene.h"
 #include "quro/match/core_tables.h"
 #include "quro/match/feature_cells.h"
 #include "quro/match/normals.h"
@@ -21,7 +22,6 @@
 #include "quro/match/templates.h"
 #include "quro/match/window_kernels.h"
 #include "quro/match/window_score.h"
-#include "tests/support/polygon_model.h"
 
 namespace {
 
@@ -35,29 +35,16 @@ struct Scene {
 const Scene& scene() {
     static const Scene s = [] {
         Scene s;
-        const auto outline = quro_test::irregular_outline(90.f);
-        s.rec = quro_test::polygon_model(outline, 2);
-        s.rec.angle_start = -180.f;
-        s.rec.angle_extent = 360.f;
-        cv::Mat image(480, 640, CV_8UC1);
-        cv::RNG rng(11);
-        std::vector<quro_test::PolygonPose> poses;
-        for (int ty = 0; ty < 3; ++ty) {
-            for (int tx = 0; tx < 4; ++tx) {
-                const quro_test::PolygonPose local{79.5f + rng.uniform(-0.5f, 0.5f),
-                                                   79.5f + rng.uniform(-0.5f, 0.5f),
-                                                   rng.uniform(-180.f, 180.f), 1.f, 1.f};
-                quro_test::render_polygon(outline, cv::Size(160, 160), local)
-                    .copyTo(image(cv::Rect(160 * tx, 160 * ty, 160, 160)));
-                poses.push_back({local.cx + 160.f * tx, local.cy + 160.f * ty, local.angle});
-            }
-        }
-        quro::_getNormal33(image, s.nx, 10.f, s.ny);
+        const quro_bench::PolygonScene& p = quro_bench::polygon_scene();
+        s.rec = p.rec;
+        quro::_getNormal33(p.image, s.nx, 10.f, s.ny);
+        // Candidates from the level above: up to one pixel and 1.5 degrees off.
+        cv::RNG rng(12);
         for (int i = 0; i < 100; ++i) {
-            const quro_test::PolygonPose& p = poses[static_cast<std::size_t>(i) % poses.size()];
-            s.candidates.emplace_back(cvRound(p.cx / 2) + rng.uniform(-1, 2),
-                                      cvRound(p.cy / 2) + rng.uniform(-1, 2), 0.8f,
-                                      p.angle + rng.uniform(-1.5f, 1.5f), 1.f, 1.f, 0,
+            const quro_test::PolygonPose& q = p.poses[static_cast<std::size_t>(i) % p.poses.size()];
+            s.candidates.emplace_back(cvRound(q.cx / 2) + rng.uniform(-1, 2),
+                                      cvRound(q.cy / 2) + rng.uniform(-1, 2), 0.8f,
+                                      q.angle + rng.uniform(-1.5f, 1.5f), 1.f, 1.f, 0,
                                       static_cast<signed char>(1));
         }
         quro::feature_cell_index(s.rec, 1, 2, s.cell_index);
@@ -127,10 +114,10 @@ void BM_WindowKernel(benchmark::State& state) {
     for (auto _ : state) {
         if (vector)
             quro::window_kernel_avx2(maps.nx, maps.ny, p.offsets.data(), p.gx.data(), p.gy.data(),
-                                     p.size(), base0, maps.cols, limit, 8, false, out);
+                                     p.size(), base0, maps.cols, 0, limit, 8, false, out);
         else
             quro::window_kernel_scalar(maps.nx, maps.ny, p.offsets.data(), p.gx.data(),
-                                       p.gy.data(), p.size(), base0, maps.cols, limit, 8, false,
+                                       p.gy.data(), p.size(), base0, maps.cols, 0, limit, 8, false,
                                        out);
         benchmark::DoNotOptimize(out);
         benchmark::ClobberMemory();

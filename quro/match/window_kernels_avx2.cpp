@@ -7,15 +7,24 @@
 namespace quro {
 namespace {
 
-// Number of lanes 0..w-1 of a row chunk starting at linear position base that may be read.
-int readable_lanes(std::ptrdiff_t base, std::ptrdiff_t limit, int w) {
-    const std::ptrdiff_t r = limit - base;
-    if (r <= 0) return 0;
-    return r < w ? static_cast<int>(r) : w;
+// Lanes lo .. hi - 1 of a row chunk of w lanes starting at linear position base are the cells
+// whose base lies in [first, limit); lo >= hi when there is none.
+struct LaneRange {
+    int lo;
+    int hi;
+};
+
+LaneRange readable_lanes(std::ptrdiff_t base, std::ptrdiff_t first, std::ptrdiff_t limit, int w) {
+    const std::ptrdiff_t lo = first - base;
+    const std::ptrdiff_t hi = limit - base;
+    return LaneRange{lo <= 0 ? 0 : (lo < w ? static_cast<int>(lo) : w),
+                     hi <= 0 ? 0 : (hi < w ? static_cast<int>(hi) : w)};
 }
 
-__m256i lane_mask(int count) {
-    return _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+__m256i lane_mask(LaneRange r) {
+    const __m256i idx = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    return _mm256_and_si256(_mm256_cmpgt_epi32(_mm256_set1_epi32(r.hi), idx),
+                            _mm256_cmpgt_epi32(idx, _mm256_set1_epi32(r.lo - 1)));
 }
 
 // Accumulates Rows rows (bases base, base + cols, ...) of one 8-wide chunk into acc. Masked: lanes
@@ -53,14 +62,18 @@ void chunk_rows(const float* nx, const float* ny, const std::ptrdiff_t* off, con
 template <int Rows>
 void chunk_dispatch(const float* nx, const float* ny, const std::ptrdiff_t* off, const float* gx,
                     const float* gy, std::size_t n, std::ptrdiff_t base, std::ptrdiff_t cols,
-                    std::ptrdiff_t limit, int w, __m256 keep, __m256* acc) {
-    // Bases grow with the row, so the last row is the first to lose lanes.
-    if (readable_lanes(base + (Rows - 1) * cols, limit, w) == 8) {
+                    std::ptrdiff_t first, std::ptrdiff_t limit, int w, __m256 keep,
+                    __m256* acc) {
+    // Bases grow with the row: the first row is the first to lose lanes at the start of the maps,
+    // the last row at their end.
+    if (readable_lanes(base, first, limit, w).lo == 0 &&
+        readable_lanes(base + (Rows - 1) * cols, first, limit, w).hi == 8) {
         chunk_rows<Rows, false>(nx, ny, off, gx, gy, n, base, cols, nullptr, keep, acc);
         return;
     }
     __m256i masks[Rows];
-    for (int r = 0; r < Rows; ++r) masks[r] = lane_mask(readable_lanes(base + r * cols, limit, w));
+    for (int r = 0; r < Rows; ++r)
+        masks[r] = lane_mask(readable_lanes(base + r * cols, first, limit, w));
     chunk_rows<Rows, true>(nx, ny, off, gx, gy, n, base, cols, masks, keep, acc);
     // Unread lanes are exactly 0, whatever the directions hold.
     for (int r = 0; r < Rows; ++r) acc[r] = _mm256_and_ps(acc[r], _mm256_castsi256_ps(masks[r]));
@@ -68,7 +81,7 @@ void chunk_dispatch(const float* nx, const float* ny, const std::ptrdiff_t* off,
 
 using ChunkKernel = void (*)(const float*, const float*, const std::ptrdiff_t*, const float*,
                             const float*, std::size_t, std::ptrdiff_t, std::ptrdiff_t,
-                            std::ptrdiff_t, int, __m256, __m256*);
+                            std::ptrdiff_t, std::ptrdiff_t, int, __m256, __m256*);
 
 // Rows per block: all eight rows of the 8 x 8 window in one pass over the points, so that the
 // cache lines a point reads are still near when the next point along the outline reads them.
@@ -81,8 +94,8 @@ constexpr ChunkKernel kChunkKernels[kBlockRows] = {
 
 void window_kernel_avx2(const float* nx, const float* ny, const std::ptrdiff_t* off,
                         const float* gx, const float* gy, std::size_t n, std::ptrdiff_t base0,
-                        std::ptrdiff_t cols, std::ptrdiff_t limit, int size, bool absolute,
-                        float* out) {
+                        std::ptrdiff_t cols, std::ptrdiff_t first, std::ptrdiff_t limit, int size,
+                        bool absolute, float* out) {
     const __m256 keep = _mm256_castsi256_ps(_mm256_set1_epi32(absolute ? 0x7fffffff : -1));
     for (int i0 = 0; i0 < size; i0 += 8) {
         const int w = size - i0 < 8 ? size - i0 : 8;
@@ -90,13 +103,14 @@ void window_kernel_avx2(const float* nx, const float* ny, const std::ptrdiff_t* 
             const int rows = size - j < kBlockRows ? size - j : kBlockRows;
             const std::ptrdiff_t base = base0 + j * cols + i0;
             __m256 acc[kBlockRows];
-            kChunkKernels[rows - 1](nx, ny, off, gx, gy, n, base, cols, limit, w, keep, acc);
+            kChunkKernels[rows - 1](nx, ny, off, gx, gy, n, base, cols, first, limit, w, keep,
+                                    acc);
             for (int r = 0; r < rows; ++r) {
                 float* dst = out + static_cast<std::ptrdiff_t>(j + r) * size + i0;
                 if (w == 8) {
                     _mm256_storeu_ps(dst, acc[r]);
                 } else {
-                    _mm256_maskstore_ps(dst, lane_mask(w), acc[r]);
+                    _mm256_maskstore_ps(dst, lane_mask(LaneRange{0, w}), acc[r]);
                 }
             }
             j += rows;

@@ -11,13 +11,13 @@ namespace quro {
 
 void window_kernel_scalar(const float* nx, const float* ny, const std::ptrdiff_t* off,
                           const float* gx, const float* gy, std::size_t n, std::ptrdiff_t base0,
-                          std::ptrdiff_t cols, std::ptrdiff_t limit, int size, bool absolute,
-                          float* out) {
+                          std::ptrdiff_t cols, std::ptrdiff_t first, std::ptrdiff_t limit,
+                          int size, bool absolute, float* out) {
     for (int j = 0; j < size; ++j) {
         for (int i = 0; i < size; ++i) {
             const std::ptrdiff_t base = base0 + j * cols + i;
             float acc = 0.f;
-            if (base < limit) {
+            if (base >= first && base < limit) {
                 for (std::size_t k = 0; k < n; ++k) {
                     const std::ptrdiff_t p = base + off[k];
                     // The rounding of the vector kernel: one product, then one fused step.
@@ -82,6 +82,14 @@ int clamp_window_start(long long start, int size, int extent) {
 
 }  // namespace
 
+WindowCorner window_corner_unclamped(const WindowTemplate& t, int px, int py, int reach) {
+    const auto start = [](int p, int min, int r) {
+        constexpr long long kLimit = 1LL << 30;
+        return static_cast<int>(std::clamp(static_cast<long long>(p) + min - r, -kLimit, kLimit));
+    };
+    return WindowCorner{start(px, t.min_x, reach), start(py, t.min_y, reach)};
+}
+
 WindowCorner window_corner(const WindowTemplate& t, int rows, int cols, int px, int py, int reach,
                            int size) {
     return WindowCorner{
@@ -89,30 +97,36 @@ WindowCorner window_corner(const WindowTemplate& t, int rows, int cols, int px, 
         clamp_window_start(static_cast<long long>(py) + t.min_y - reach, size, rows)};
 }
 
-WindowCorner score_window(const NormalMapsRef& maps, const WindowTemplate& t, std::size_t begin,
-                          std::size_t end, int px, int py, int reach, int size, bool absolute,
-                          float* out) {
+void score_window_at(const NormalMapsRef& maps, const WindowTemplate& t, std::size_t begin,
+                     std::size_t end, WindowCorner corner, int size, bool absolute, float* out) {
     CV_Assert(t.cols == maps.cols && begin <= end && end <= t.size() && size >= 1);
-    const WindowCorner corner = window_corner(t, maps.rows, maps.cols, px, py, reach, size);
     const std::ptrdiff_t cols = maps.cols;
-    // Cells at or beyond `limit` would read past the last map pixel with some box position.
+    // Cells at or beyond `limit` would read past the last map pixel with some box position; cells
+    // below 0 would read before the first.
     const std::ptrdiff_t limit =
         (static_cast<std::ptrdiff_t>(maps.rows) - t.box_height + 1) * cols - t.box_width + 1;
     const std::ptrdiff_t base0 = static_cast<std::ptrdiff_t>(corner.y0) * cols + corner.x0;
     const std::size_t n = end - begin;
     if (n == 0 || maps.rows < 1 || cols < 1) {
         std::fill(out, out + static_cast<std::ptrdiff_t>(size) * size, 0.f);
-        return corner;
+        return;
     }
     const std::ptrdiff_t* off = t.offsets.data() + begin;
     const float* gx = t.gx.data() + begin;
     const float* gy = t.gy.data() + begin;
     if (core_tables().cpu_avx2)
-        window_kernel_avx2(maps.nx, maps.ny, off, gx, gy, n, base0, cols, limit, size, absolute,
+        window_kernel_avx2(maps.nx, maps.ny, off, gx, gy, n, base0, cols, 0, limit, size, absolute,
                            out);
     else
-        window_kernel_scalar(maps.nx, maps.ny, off, gx, gy, n, base0, cols, limit, size, absolute,
-                             out);
+        window_kernel_scalar(maps.nx, maps.ny, off, gx, gy, n, base0, cols, 0, limit, size,
+                             absolute, out);
+}
+
+WindowCorner score_window(const NormalMapsRef& maps, const WindowTemplate& t, std::size_t begin,
+                          std::size_t end, int px, int py, int reach, int size, bool absolute,
+                          float* out) {
+    const WindowCorner corner = window_corner(t, maps.rows, maps.cols, px, py, reach, size);
+    score_window_at(maps, t, begin, end, corner, size, absolute, out);
     return corner;
 }
 
@@ -135,25 +149,29 @@ WindowScorer::WindowScorer(const NormalMapsRef& maps, int border, int metric, bo
     cells_.resize(static_cast<std::size_t>(size_) * static_cast<std::size_t>(size_));
 }
 
-void WindowScorer::use_cells(int cell_value, const std::vector<int>& cell_index,
-                             const std::vector<int>& cell_order) {
+void cell_group_ends(const std::vector<int>& cell_index, const std::vector<int>& cell_order,
+                     std::vector<std::size_t>& ends) {
     CV_Assert(!cell_index.empty());
     const std::size_t n = cell_index.size() - 1;
     CV_Assert(cell_order.size() >= n);
+    ends.clear();
+    for (std::size_t p = 0; p < n; ++p) {
+        const int k = cell_order[p];
+        CV_Assert(k >= 0 && static_cast<std::size_t>(k) < n);
+        if (p + 1 == n ||
+            cell_index[static_cast<std::size_t>(k)] !=
+                cell_index[static_cast<std::size_t>(cell_order[p + 1])])
+            ends.push_back(p + 1);
+    }
+}
+
+void WindowScorer::use_cells(int cell_value, const std::vector<int>& cell_index,
+                             const std::vector<int>& cell_order) {
+    cell_group_ends(cell_index, cell_order, group_ends_);
     reach_ = std::max(4, cell_value);
     size_ = 2 * reach_ + 1;
     cells_.resize(static_cast<std::size_t>(size_) * static_cast<std::size_t>(size_));
     cell_order_ = &cell_order;
-    group_ends_.clear();
-    for (std::size_t p = 0; p < n; ++p) {
-        const int k = cell_order[p];
-        CV_Assert(k >= 0 && static_cast<std::size_t>(k) < n);
-        // A group ends where the next point in the order lies in another cell, and at the last.
-        if (p + 1 == n ||
-            cell_index[static_cast<std::size_t>(k)] !=
-                cell_index[static_cast<std::size_t>(cell_order[p + 1])])
-            group_ends_.push_back(p + 1);
-    }
 }
 
 WindowMatch WindowScorer::score(const NormalTemplate& t, int px, int py) {

@@ -12,7 +12,9 @@
 // (y0 + j) * cols + (x0 + i) + off_k with off_k = (y_k - min_y) * cols + (x_k - min_x), so a
 // template that reaches past the end of a row reads the next row. A cell whose linear corner is
 // at or above (rows - H + 1) * cols - W + 1 (W, H the template box size) would read past the last
-// map pixel: it stays 0 and nothing is read for it.
+// map pixel: it stays 0 and nothing is read for it. A window placed at a given corner
+// (score_window_at) may also start before the maps: a cell whose linear corner is below 0 stays 0
+// the same way.
 #ifndef QURO_MATCH_WINDOW_SCORE_H
 #define QURO_MATCH_WINDOW_SCORE_H
 
@@ -76,6 +78,16 @@ WindowCorner score_window(const NormalMapsRef& maps, const WindowTemplate& t, st
                           std::size_t end, int px, int py, int reach, int size, bool absolute,
                           float* out);
 
+// The window corner for predicted reference point (px, py) and reach r without moving it into the
+// maps: (px + min_x - r, py + min_y - r), kept within +-2^30.
+WindowCorner window_corner_unclamped(const WindowTemplate& t, int px, int py, int reach);
+
+// As score_window, for the window whose cell (0, 0) puts the box corner at `corner` as given (not
+// moved into the maps; any int corner is allowed). Cells whose box would start before the first
+// map pixel or end past the last stay 0 and read nothing.
+void score_window_at(const NormalMapsRef& maps, const WindowTemplate& t, std::size_t begin,
+                     std::size_t end, WindowCorner corner, int size, bool absolute, float* out);
+
 // Best cell of a filled window: the maximum (positive polarity) or the minimum negated (reversed
 // contrast), at its first cell in row-major order.
 struct WindowPeak {
@@ -84,6 +96,14 @@ struct WindowPeak {
     int j;
 };
 WindowPeak window_peak(const float* cells, int size, bool positive);
+
+// The cell groups of a level's partition: cell_index holds the cell of every point plus one last
+// entry, cell_order the point indices ordered by cell (its first cell_index.size() - 1 entries are
+// used, each below that count; else cv::Exception). A group ends where the next point in the order
+// lies in another cell, and at the last point; `ends` receives the end (exclusive position in the
+// order) of each group.
+void cell_group_ends(const std::vector<int>& cell_index, const std::vector<int>& cell_order,
+                     std::vector<std::size_t>& ends);
 
 // Result of scoring one template around a predicted position: the mean dot product P of the best
 // cell (the sum of the cells' best values over all points for a cell partition), the cell (the

@@ -4,6 +4,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -50,8 +51,36 @@ NormalTemplate random_template(cv::RNG& rng, int n, int reach) {
     return t;
 }
 
-// The window in double precision, straight from the definition: the clamped corner, linear
-// addressing, and cells at or beyond the end-of-map limit left at 0.
+// The window at corner (x0, y0) in double precision, straight from the definition: linear
+// addressing, and cells whose box would start before the first map pixel or end past the last
+// left at 0.
+std::vector<double> reference_window_at(const cv::Mat& nx, const cv::Mat& ny,
+                                        const NormalTemplate& t, long long x0, long long y0,
+                                        int size, bool absolute) {
+    const int rows = nx.rows, cols = nx.cols;
+    const long long w = t.max_x - t.min_x + 1, h = t.max_y - t.min_y + 1;
+    const long long limit = (rows - h + 1) * cols - w + 1;
+    const float* mx = nx.ptr<float>();
+    const float* my = ny.ptr<float>();
+    std::vector<double> out(std::size_t(size) * size, 0.0);
+    for (int j = 0; j < size; ++j) {
+        for (int i = 0; i < size; ++i) {
+            const long long base = (y0 + j) * cols + x0 + i;
+            if (base < 0 || base >= limit) continue;
+            double s = 0;
+            for (std::size_t k = 0; k < t.size(); ++k) {
+                const long long p =
+                    base + (long long)(t.ys[k] - t.min_y) * cols + (t.xs[k] - t.min_x);
+                const double v = double(t.nxs[k]) * mx[p] + double(t.nys[k]) * my[p];
+                s += absolute ? std::fabs(v) : v;
+            }
+            out[std::size_t(j) * size + i] = s;
+        }
+    }
+    return out;
+}
+
+// The window of score_window: the corner clamped into the maps.
 std::vector<double> reference_window(const cv::Mat& nx, const cv::Mat& ny, const NormalTemplate& t,
                                      int px, int py, int reach, int size, bool absolute,
                                      int& x0, int& y0) {
@@ -62,25 +91,7 @@ std::vector<double> reference_window(const cv::Mat& nx, const cv::Mat& ny, const
     y0 = py + t.min_y - reach;
     if (y0 + size - 1 > rows - 2) y0 = rows - 1 - size;
     if (y0 < 1) y0 = 1;
-    const long long w = t.max_x - t.min_x + 1, h = t.max_y - t.min_y + 1;
-    const long long limit = (rows - h + 1) * cols - w + 1;
-    const float* mx = nx.ptr<float>();
-    const float* my = ny.ptr<float>();
-    std::vector<double> out(std::size_t(size) * size, 0.0);
-    for (int j = 0; j < size; ++j) {
-        for (int i = 0; i < size; ++i) {
-            const long long base = (long long)(y0 + j) * cols + x0 + i;
-            if (base >= limit) continue;
-            double s = 0;
-            for (std::size_t k = 0; k < t.size(); ++k) {
-                const long long p = base + (long long)(t.ys[k] - t.min_y) * cols + (t.xs[k] - t.min_x);
-                const double v = double(t.nxs[k]) * mx[p] + double(t.nys[k]) * my[p];
-                s += absolute ? std::fabs(v) : v;
-            }
-            out[std::size_t(j) * size + i] = s;
-        }
-    }
-    return out;
+    return reference_window_at(nx, ny, t, x0, y0, size, absolute);
 }
 
 TEST(WindowScore, MatchesDoubleReferenceOnRandomInput) {
@@ -125,20 +136,83 @@ TEST(WindowScore, VectorAndScalarKernelsGiveTheSameBits) {
         quro::prepare_window_template(t, cols, nullptr, p);
         const int size = rng.uniform(1, 20);
         const bool absolute = trial % 2 == 0;
+        // Corners inside the maps and before them: cells below 0 must stay 0 in both kernels.
         const quro::WindowCorner c =
-            quro::window_corner(p, rows, cols, rng.uniform(0, cols), rng.uniform(0, rows), 4, size);
+            trial % 2 ? quro::window_corner(p, rows, cols, rng.uniform(0, cols),
+                                            rng.uniform(0, rows), 4, size)
+                      : quro::WindowCorner{rng.uniform(-size, cols), rng.uniform(-size, 2)};
         const std::ptrdiff_t limit =
             std::ptrdiff_t(rows - p.box_height + 1) * cols - p.box_width + 1;
         const std::ptrdiff_t base0 = std::ptrdiff_t(c.y0) * cols + c.x0;
         std::vector<float> a(std::size_t(size) * size, 7.f), b(a.size(), -7.f);
         quro::window_kernel_scalar(maps.x.data(), maps.y.data(), p.offsets.data(), p.gx.data(),
-                                   p.gy.data(), p.size(), base0, cols, limit, size, absolute,
+                                   p.gy.data(), p.size(), base0, cols, 0, limit, size, absolute,
                                    a.data());
         quro::window_kernel_avx2(maps.x.data(), maps.y.data(), p.offsets.data(), p.gx.data(),
-                                 p.gy.data(), p.size(), base0, cols, limit, size, absolute,
+                                 p.gy.data(), p.size(), base0, cols, 0, limit, size, absolute,
                                  b.data());
+        for (int j = 0; j < size; ++j) {
+            for (int i = 0; i < size; ++i) {
+                if (base0 + std::ptrdiff_t(j) * cols + i < 0) {
+                    ASSERT_EQ(a[std::size_t(j * size + i)], 0.f);
+                }
+            }
+        }
         ASSERT_EQ(std::memcmp(a.data(), b.data(), a.size() * sizeof(float)), 0) << trial;
     }
+}
+
+// Maps inside one buffer with NaN on both sides: a read outside the maps turns a cell into NaN.
+struct GuardedMaps {
+    std::vector<float> x, y;
+    cv::Mat nx, ny;
+    GuardedMaps(int rows, int cols, std::size_t guard, cv::RNG& rng)
+        : x(std::size_t(rows) * cols + 2 * guard, std::nanf("")), y(x.size(), std::nanf("")) {
+        nx = cv::Mat(rows, cols, CV_32FC1, x.data() + guard);
+        ny = cv::Mat(rows, cols, CV_32FC1, y.data() + guard);
+        rng.fill(nx, cv::RNG::UNIFORM, -1.f, 1.f);
+        rng.fill(ny, cv::RNG::UNIFORM, -1.f, 1.f);
+    }
+};
+
+TEST(WindowScore, WindowAtAnyCornerReadsOnlyInsideTheMaps) {
+    cv::RNG rng(4321);
+    for (int trial = 0; trial < 200; ++trial) {
+        const int rows = rng.uniform(6, 40), cols = rng.uniform(6, 40);
+        const std::size_t guard = std::size_t(rows + 20) * (cols + 20);
+        const GuardedMaps maps(rows, cols, guard, rng);
+        const NormalTemplate t = random_template(rng, rng.uniform(1, 60), rng.uniform(0, 5));
+        WindowTemplate p;
+        quro::prepare_window_template(t, cols, nullptr, p);
+        const int size = trial % 2 ? 8 : rng.uniform(1, 14);
+        const bool absolute = trial % 3 == 0;
+        // Corners from well before the maps to well past them.
+        const quro::WindowCorner c{rng.uniform(-size - 12, cols + 4),
+                                   rng.uniform(-size - 12, rows + 4)};
+        std::vector<float> got(std::size_t(size) * size, -9.f);
+        quro::score_window_at(quro::normal_maps_ref(maps.nx, maps.ny), p, 0, p.size(), c, size,
+                              absolute, got.data());
+        const std::vector<double> want =
+            reference_window_at(maps.nx, maps.ny, t, c.x0, c.y0, size, absolute);
+        for (std::size_t q = 0; q < want.size(); ++q) {
+            ASSERT_TRUE(std::isfinite(got[q])) << "trial " << trial << " cell " << q;
+            ASSERT_NEAR(got[q], want[q], 1e-4 * double(p.size())) << "trial " << trial;
+            if (want[q] == 0.0) {
+                ASSERT_EQ(got[q], 0.f);
+            }
+        }
+    }
+}
+
+TEST(WindowScore, UnclampedCornerSitsAroundThePrediction) {
+    WindowTemplate t;
+    t.min_x = -30;
+    t.min_y = -25;
+    EXPECT_EQ(quro::window_corner_unclamped(t, 10, 12, 4).x0, 10 - 30 - 4);
+    EXPECT_EQ(quro::window_corner_unclamped(t, 10, 12, 4).y0, 12 - 25 - 4);
+    // Far-off predictions stay representable.
+    EXPECT_EQ(quro::window_corner_unclamped(t, INT_MAX, INT_MIN, 4).x0, 1 << 30);
+    EXPECT_EQ(quro::window_corner_unclamped(t, INT_MAX, INT_MIN, 4).y0, -(1 << 30));
 }
 
 TEST(WindowScore, CornerIsClampedIntoTheMap) {
