@@ -535,4 +535,79 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 
 }  // extern "C"
 
+// ================================================================================================
+// Shape model search
+// ================================================================================================
+//
+// Common to every search:
+// - `data` is the image (width x height bytes, read in place, never written).
+// - The model is searched for at angles angle_start .. angle_start + angle_extent (degrees;
+//   angle_extent >= 0). A match's angle is brought into that window.
+// - min_score (>= 0) is the lowest score of a match (1 = every model point agrees with the image);
+//   num_matches limits the number returned (0 or below: no limit), best first; max_overlap (>= 0)
+//   is how far two matches' rotated model boxes may overlap (fraction of the smaller box).
+// - subpixel_code: units digit 0 no sub-pixel step; 1 peak fit of the scores; 2, 4, 5 least
+//   squares on the image edges on the last level searched (2, 3, 4 iterations); 3 least squares
+//   at full resolution after stopping one level above it; 6..9 act as 5. Tens digit: cell value
+//   (min(code / 10, 32) at full resolution, halved per level, at least 1): above 1 the level
+//   refinement lets groups of model points settle separately (tolerates local deformation), and
+//   the least squares weight every edge fully.
+// - levels: {first, last} pyramid levels counted from 1 (full resolution). first outside
+//   1..levels built means all levels; last outside 1..first means full resolution. Null means
+//   {0, 0}.
+// - greediness has no effect on the rigid search.
+// - The model's "timeout" (milliseconds, below 1: none), "metric" and "min_contrast" parameters
+//   apply; set_system("border_shape_models", n > 0) lets matches cross the image border.
+// - Returns the result-registry handle (>= 1) of a malloc'd array of `count` matches, best first,
+//   written to `results`; free it with clear_mems(handle). Returns 0 when nothing is found
+//   (`results` is left as it was, count 0), -1 for a bad argument (null data, width or height
+//   below 1, min_score or max_overlap negative or NaN, a negative or non-finite angle range), an
+//   unknown model id, a model without levels or failed memory, -2 on a time-out (nothing is
+//   registered). count is 0 on every failure.
+// - Position of a match: (x + dx, y + dy), the model's reference point (the model image's centre
+//   for models made from images) in image pixels; angle in degrees, counter-clockwise on screen.
+// - A search must not run on one model from two threads at once, nor while the model is cleared.
+
+extern "C" {
+
+// Finds model `model_id` under rotation. Writes angle_start and angle_extent into the stored model
+// (a later write_shape_model saves them) once the arguments are accepted.
+QURO_API int find_shape_model(unsigned char* data, int width, int height, int model_id,
+                              float angle_start, float angle_extent, float min_score,
+                              int num_matches, float max_overlap, int subpixel_code, int* levels,
+                              float greediness, quro::Match*& results, int& count);
+
+// As find_shape_model, with a mask: `mask` is null (no mask) or width x height bytes laid out like
+// the image (its size cannot be checked). Where the mask is 0 the image counts as having no edge
+// during the refinement of the two finest pyramid levels (full resolution and half resolution;
+// at half resolution only pixels whose halved mask is exactly 0). The coarse levels and the
+// least-squares refinement do not see the mask, so with a last level above 2 it changes nothing.
+QURO_API int find_shape_model_2(unsigned char* data, int width, int height, int model_id,
+                                float angle_start, float angle_extent, float min_score,
+                                int num_matches, float max_overlap, int subpixel_code, int* levels,
+                                float greediness, unsigned char* mask, quro::Match*& results,
+                                int& count);
+
+// Per-point agreement of matches with the image. For each of the `count` matches (any match
+// array, e.g. a search's result), the model outline at full resolution is placed at the match's
+// position, angle and scales, and every outline point gets the dot product of its direction with
+// the image's unit gradient normal at its pixel (position rounded half away from zero; normals
+// are 0 where the gradient magnitude is below min_contrast). Scores run from -1 (reversed
+// contrast) over 0 (no edge, outside the image) to 1 (exact agreement).
+// Element i of *details: min_x, min_y the outline box's corner relative to the match, x, y the
+// match position with its sub-pixel part, count points relative to (x, y) with their scores, and
+// a copy of match i. A match whose model is not in the table gets an element without points.
+// Returns the handle (>= 1, free with clear_mems) of the array written to `details`; 0 when count
+// is 0 or below (details untouched, nothing registered); -1 for null data or matches, width or
+// height below 1, or failed memory (nothing registered). `data` must hold width x height bytes.
+QURO_API int get_match_details(unsigned char* data, int width, int height, float min_contrast,
+                               quro::Match* matches, int count, quro::MatchDetails*& details);
+
+// As get_match_details; where `mask` (null, or width x height bytes) is 0 every score is 0.
+QURO_API int get_match_details2(unsigned char* data, int width, int height, float min_contrast,
+                                quro::Match* matches, int count, unsigned char* mask,
+                                quro::MatchDetails*& details);
+
+}  // extern "C"
+
 #endif  // QURO_QURO_H

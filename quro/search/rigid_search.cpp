@@ -1,0 +1,204 @@
+#include "quro/search/rigid_search.h"
+
+#include <vector>
+
+#include "quro/export_guard.h"
+#include "quro/library_start.h"
+#include "quro/match/angle_scale_lists.h"
+#include "quro/match/cluster.h"
+#include "quro/match/orientation_codes.h"
+#include "quro/match/peak_extraction.h"
+#include "quro/match/peak_fit.h"
+#include "quro/match/refine_candidate.h"
+#include "quro/match/score_accumulation.h"
+#include "quro/match/selection.h"
+#include "quro/match/templates.h"
+#include "quro/model_table.h"
+#include "quro/parallel.h"
+#include "quro/search/least_squares_refine.h"
+
+namespace quro {
+namespace {
+
+// The exhaustive stage on the top level: every angle of the range is scored on the response maps
+// and its peaks become candidates, in angle order. Returns -2 on a time-out.
+int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
+                     std::vector<Match>& cands) {
+    const int top = st.plan.top;
+    const OutlineBox box = outline_box(rec, top + 1);
+    cv::Mat codes;
+    quantizedOrientations16(st.pyramid[top], codes, static_cast<float>(st.min_contrast),
+                            box[kBoxRadius]);
+    std::vector<cv::Mat> maps;
+    if (st.metric != 0)
+        computeResponseMaps16(codes, maps);
+    else
+        computeResponseMaps16Abs(codes, maps);
+
+    std::vector<float> angles;
+    angle_list(rec, angles, top + 1, req.angle_extent, req.angle_start);
+    std::vector<std::vector<Match>> per_angle(angles.size());
+    const float level_min = st.min_scores[static_cast<std::size_t>(top)];
+    parallel_for_index(angles.size(), [&](std::size_t i) {
+        if (st.stop.is_set()) return;
+        QuantizedTemplate tpl;
+        quantized_template(rec, tpl, top + 1, 1.f, angles[i]);
+        cv::Mat score, polarity;
+        accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms);
+        extract_peaks(score, tpl, level_min, req.max_overlap, box, angles[i], 1.f, per_angle[i],
+                      st.sw, st.timeout_ms, polarity);
+        st.stop.check(st.sw, st.timeout_ms);
+    });
+    if (st.stop.is_set()) return -2;
+    std::size_t total = 0;
+    for (const auto& l : per_angle) total += l.size();
+    cands.reserve(total);
+    for (const auto& l : per_angle) cands.insert(cands.end(), l.begin(), l.end());
+
+    const cv::Mat& img = st.pyramid[top];
+    if (top == st.plan.last)
+        select_matches(0, img.cols, img.rows, box, req.max_overlap, cands, rec, top);
+    else
+        cluster_candidates(cands, img.cols, angle_step(rec, top + 1), 0);
+    st.sw.lap("topLevel");
+    return st.timed_out() ? -2 : 0;
+}
+
+// Refines the candidates on one level below the top and filters, clusters or selects them; on
+// the last level also runs the sub-pixel mode. Returns -2 on a time-out.
+int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
+                 int level, std::vector<Match>& cands) {
+    const auto li = static_cast<std::size_t>(level);
+    const float step = angle_step(rec, level + 1);
+    const OutlineBox box = outline_box(rec, level + 1);
+    const int border = normal_map_border(st, rec, level);
+    const int cell_value = st.plan.cell_values[li];
+    const bool cells = cell_value > 1;
+    if (cells) prepare_level_cells(st, rec, level);
+    compute_level_normals(st, level, border);
+    const cv::Mat& nx = st.normals.nx[li];
+    const cv::Mat& ny = st.normals.ny[li];
+    const float level_min = st.min_scores[li];
+
+    parallel_for_index(cands.size(), [&](std::size_t i) {
+        if (st.stop.is_set()) return;
+        if (cells)
+            refine_candidate_cells(nx, ny, border, cands[i], rec, level, st.plan.last, cell_value,
+                                   step, level_min, st.metric, 2, st.cell_index[li],
+                                   st.cell_order[li], st.sw, st.timeout_ms);
+        else
+            refine_candidate(nx, ny, border, cands[i], rec, level, st.plan.last, step, level_min,
+                             st.metric, 2, st.sw, st.timeout_ms);
+        st.stop.check(st.sw, st.timeout_ms);
+    });
+    if (st.stop.is_set()) return -2;
+
+    filter_refined_candidates(st, req, level, step, cands);
+    if (st.timed_out()) return -2;
+    const cv::Mat& img = st.pyramid[li];
+    if (level > st.plan.last) {
+        cluster_candidates(cands, img.cols, step, 0);
+        return st.timed_out() ? -2 : 0;
+    }
+    select_matches(0, img.cols, img.rows, box, req.max_overlap, cands, rec, level);
+    if (st.timed_out()) return -2;
+
+    if (st.plan.mode == kSubpixelPeakFit) {
+        parallel_for_index(cands.size(), [&](std::size_t i) {
+            if (cells)
+                fit_peak_subpixel_cells(nx, ny, border, cands[i], rec, level, cell_value, step,
+                                        st.metric, st.cell_index[li], st.cell_order[li]);
+            else
+                fit_peak_subpixel(nx, ny, border, cands[i], rec, level, step, st.metric);
+        });
+    } else if (least_squares_run(st.plan.mode) != nullptr &&
+               st.plan.mode != kSubpixelLeastSquaresFull) {
+        refine_matches_least_squares(cands, img, level, st.plan.levels_used, st.plan.cell_values,
+                                     st.min_contrast, st.plan.mode, rec, PoseSource::rigid());
+    }
+    return 0;
+}
+
+}  // namespace
+
+int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& results, int& count) {
+    count = 0;
+    if (check_request(req) != 0) return -1;
+    ensure_library_started();
+    auto stored = find_shape_model_record(model_id);
+    if (!stored) return -1;
+    ShapeModelRecord& rec = *stored;
+    if (rec.num_levels < 1 || rec.level_features.empty()) return -1;
+    // The stored model keeps the range of its latest search (a later save writes it).
+    rec.angle_start = req.angle_start;
+    rec.angle_extent = req.angle_extent;
+
+    SearchState st;
+    if (const int rc = prepare_search(req, rec, st); rc != 0) return rc;
+    std::vector<Match> cands;
+    if (const int rc = search_top_level(req, rec, st, cands); rc != 0) return rc;
+    for (int level = st.plan.top - 1; level >= st.plan.last; --level)
+        if (const int rc = search_level(req, rec, st, level, cands); rc != 0) return rc;
+    return finish_search(req, rec, model_id, st, cands, results, count);
+}
+
+}  // namespace quro
+
+namespace quro {
+namespace {
+
+// The request of a single-model search export (every search export shares this argument order).
+SearchRequest make_request(unsigned char* data, int width, int height, float angle_start,
+                           float angle_extent, float min_score, int num_matches, float max_overlap,
+                           int subpixel_code, const int* levels, float greediness,
+                           const unsigned char* mask) {
+    SearchRequest req;
+    req.data = data;
+    req.width = width;
+    req.height = height;
+    req.angle_start = angle_start;
+    req.angle_extent = angle_extent;
+    req.min_score = min_score;
+    req.num_matches = num_matches;
+    req.max_overlap = max_overlap;
+    req.subpixel_code = subpixel_code;
+    copy_level_pair(levels, req);
+    req.greediness = greediness;
+    req.mask = mask;
+    return req;
+}
+
+int rigid_search_export(const SearchRequest& req, int model_id, Match*& results, int& count) {
+    count = 0;
+    return guarded(-1, [&] {
+        const int rc = find_shape_model_impl(req, model_id, results, count);
+        if (rc < 0) count = 0;
+        return rc;
+    });
+}
+
+}  // namespace
+}  // namespace quro
+
+extern "C" QURO_API int find_shape_model(unsigned char* data, int width, int height, int model_id,
+                                         float angle_start, float angle_extent, float min_score,
+                                         int num_matches, float max_overlap, int subpixel_code,
+                                         int* levels, float greediness, quro::Match*& results,
+                                         int& count) {
+    const quro::SearchRequest req =
+        quro::make_request(data, width, height, angle_start, angle_extent, min_score, num_matches,
+                           max_overlap, subpixel_code, levels, greediness, nullptr);
+    return quro::rigid_search_export(req, model_id, results, count);
+}
+
+extern "C" QURO_API int find_shape_model_2(unsigned char* data, int width, int height,
+                                           int model_id, float angle_start, float angle_extent,
+                                           float min_score, int num_matches, float max_overlap,
+                                           int subpixel_code, int* levels, float greediness,
+                                           unsigned char* mask, quro::Match*& results,
+                                           int& count) {
+    const quro::SearchRequest req =
+        quro::make_request(data, width, height, angle_start, angle_extent, min_score, num_matches,
+                           max_overlap, subpixel_code, levels, greediness, mask);
+    return quro::rigid_search_export(req, model_id, results, count);
+}

@@ -1,0 +1,98 @@
+#include "quro/search/search_state.h"
+
+#include <algorithm>
+
+#include "quro/match/feature_cells.h"
+#include "quro/match/normals.h"
+#include "quro/match/order_utils.h"
+#include "quro/settings.h"
+
+namespace quro {
+
+void copy_level_pair(const int* levels, SearchRequest& req) {
+    req.levels[0] = levels ? levels[0] : 0;
+    req.levels[1] = levels ? levels[1] : 0;
+}
+
+int check_request(const SearchRequest& req) {
+    return check_search_args(req.data, req.width, req.height, req.angle_start, req.angle_extent,
+                             req.min_score, req.max_overlap);
+}
+
+int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st) {
+    st.timeout_ms = rec.timeout_ms;
+    st.metric = rec.metric;
+    st.min_contrast = search_min_contrast(rec.contrast.min_contrast);
+    const int built = std::min<int>(rec.num_levels, static_cast<int>(rec.level_features.size()));
+    if (!plan_levels(req.levels, built, req.subpixel_code, st.plan)) return -1;
+    const int L = st.plan.levels_used;
+    st.pyramid = build_search_pyramid(req.data, req.width, req.height, L);
+    st.mask_pyramid = build_mask_pyramid(req.mask, req.width, req.height, L);
+    st.sw.lap("pyrDown");
+    if (st.timed_out()) return -2;
+    st.normals.nx.assign(static_cast<std::size_t>(L), cv::Mat());
+    st.normals.ny.assign(static_cast<std::size_t>(L), cv::Mat());
+    st.min_scores = level_min_scores(req.min_score, L, st.metric);
+    st.cell_index.assign(static_cast<std::size_t>(L), {});
+    st.cell_order.assign(static_cast<std::size_t>(L), {});
+    return 0;
+}
+
+int normal_map_border(const SearchState& st, const ShapeModelRecord& rec, int level) {
+    const bool peak_fit_here = level == st.plan.last && st.plan.mode == kSubpixelPeakFit;
+    if (border_shape_models() > 0 || peak_fit_here)
+        return static_cast<int>(rec.level_radius[static_cast<std::size_t>(level)] + 5.f);
+    return 0;
+}
+
+void compute_level_normals(SearchState& st, int level, int border) {
+    const auto i = static_cast<std::size_t>(level);
+    const float threshold = static_cast<float>(st.min_contrast);
+    if (border > 0)
+        _getNormal34(st.pyramid[i], st.normals.nx[i], threshold, st.normals.ny[i], border);
+    else
+        _getNormal33(st.pyramid[i], st.normals.nx[i], threshold, st.normals.ny[i]);
+    if (i < st.mask_pyramid.size() && !st.mask_pyramid[i].empty())
+        _setNxNyZero(st.mask_pyramid[i], st.normals.nx[i], st.normals.ny[i], border);
+}
+
+void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level) {
+    const auto i = static_cast<std::size_t>(level);
+    if (st.plan.cell_values[i] <= 1 || !st.cell_index[i].empty()) return;
+    feature_cell_index(rec, level + 1, st.plan.grid_sizes[i], st.cell_index[i]);
+    st.cell_order[i] = argsort_int(st.cell_index[i]);
+}
+
+void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
+                               float angle_step, std::vector<Match>& cands) {
+    const float min_score = st.min_scores[static_cast<std::size_t>(level)];
+    const int margin_steps = level > st.plan.last ? 1 : 0;
+    std::vector<Match> kept;
+    kept.reserve(cands.size());
+    for (Match& m : cands) {
+        if (!(m.score >= min_score)) continue;
+        m.angle = clamp_angle_to_window(m.angle, req.angle_start, req.angle_extent, angle_step,
+                                        margin_steps);
+        kept.push_back(m);
+    }
+    cands.swap(kept);
+}
+
+int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int model_id,
+                  SearchState& st, std::vector<Match>& cands, Match*& results, int& count,
+                  const PoseSource& src) {
+    const LevelPlan& p = st.plan;
+    // The final score filter runs whenever the search stopped above full resolution, and also
+    // when it ran a single level (whose threshold was only 0.9 of min_score).
+    const bool filter = p.last > 0 || p.top == p.last;
+    scale_back_to_full_resolution(cands, p.last, req.min_score, filter);
+    if (p.last > 0 && p.mode == kSubpixelLeastSquaresFull)
+        refine_matches_least_squares(cands, st.pyramid[0], 0, p.levels_used, p.cell_values,
+                                     st.min_contrast, p.mode, rec, src);
+    st.sw.lap("matchEnd");
+    const int result = hand_out_matches(cands, req.num_matches, model_id, false, results, count);
+    release_in_background(std::move(st.normals));
+    return result;
+}
+
+}  // namespace quro

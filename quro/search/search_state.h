@@ -1,0 +1,89 @@
+// Per-call working state of a single-model search and the stages every such search shares:
+// preparing levels and pyramids, the normal maps of a level (with the mask applied), the cell
+// partition of a level, the filter after a level's refinement, and the hand-out at the end.
+#ifndef QURO_SEARCH_SEARCH_STATE_H
+#define QURO_SEARCH_SEARCH_STATE_H
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "quro/model_table.h"
+#include "quro/quro.h"
+#include "quro/search/least_squares_refine.h"
+#include "quro/search/search_frame.h"
+#include "quro/stopwatch.h"
+
+namespace quro {
+
+// The caller's arguments common to every search export.
+struct SearchRequest {
+    const unsigned char* data = nullptr;
+    int width = 0;
+    int height = 0;
+    float angle_start = 0.f;
+    float angle_extent = 0.f;
+    float min_score = 0.f;
+    int num_matches = 0;
+    float max_overlap = 0.f;
+    int subpixel_code = 0;
+    int levels[2] = {0, 0};
+    float greediness = 0.f;
+    const unsigned char* mask = nullptr;  // the masked searches only; null: no mask
+};
+
+// Reads a caller's level pair; null means {0, 0}.
+void copy_level_pair(const int* levels, SearchRequest& req);
+
+// Returns -1 unless the request's shared arguments are usable (check_search_args).
+int check_request(const SearchRequest& req);
+
+// Everything a single-model search keeps between its stages.
+struct SearchState {
+    Stopwatch sw;
+    StopFlag stop;
+    int timeout_ms = 0;
+    int metric = 0;
+    int min_contrast = 1;  // of the search: the model's, or 1 below 2
+    LevelPlan plan;
+    std::vector<cv::Mat> pyramid;
+    std::vector<cv::Mat> mask_pyramid;  // empty without a mask
+    NormalMaps normals;                 // one entry per level, filled when a level is reached
+    std::vector<float> min_scores;      // per level
+    std::vector<std::vector<int>> cell_index;  // per level, computed when first needed
+    std::vector<std::vector<int>> cell_order;
+
+    bool timed_out() const { return quro::timed_out(sw, timeout_ms); }
+};
+
+// Sets up the state from the request and the model record: time-out, metric, contrast, level
+// plan, image and mask pyramids, level minimum scores. Returns 0, -1 for a model without levels,
+// or -2 when the time-out passed while the pyramid was built.
+int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st);
+
+// Border of the normal maps of `level`: model radius of the level + 5 when matches may cross the
+// image border, or on the last level with the peak-fit mode; else 0.
+int normal_map_border(const SearchState& st, const ShapeModelRecord& rec, int level);
+
+// Computes the normal maps of `level` with `border` (and clears them where the level's mask is 0).
+void compute_level_normals(SearchState& st, int level, int border);
+
+// Computes the cell partition of `level` once (when its cell value is above 1).
+void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level);
+
+// After a level's refinement: drops candidates below the level's minimum score and brings the
+// others' angles back into the search window (with one step of margin above the last level).
+void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
+                               float angle_step, std::vector<Match>& cands);
+
+// Stages at the end of a search that reached its last level: back to full resolution (with the
+// full-resolution least-squares mode), hand-out of at most num_matches as a registered array,
+// and release of the normal maps in the background. Returns the handle, 0 or -1. `src` poses the
+// model points of the full-resolution least squares.
+int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int model_id,
+                  SearchState& st, std::vector<Match>& cands, Match*& results, int& count,
+                  const PoseSource& src = PoseSource::rigid());
+
+}  // namespace quro
+
+#endif  // QURO_SEARCH_SEARCH_STATE_H

@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "quro/model_table.h"
+#include "quro/quro.h"
+#include "quro/result_registry.h"
+#include "quro/search/search_frame.h"
+#include "part_model_fixture.h"
+#include "support/part_scene.h"
+
+namespace {
+
+using quro_test::PartModel;
+using quro_test::PartPose;
+
+// Five instances at sub-pixel poses, well apart, on a cluttered background with mild noise.
+std::vector<PartPose> five_poses() {
+    return {{80.3, 70.6, 12.0}, {250.8, 75.2, 104.5}, {165.45, 160.7, -33.0},
+            {75.6, 250.25, 181.0}, {255.2, 245.9, -118.7}};
+}
+
+TEST_F(PartModel, FindsEveryInstanceWithSubpixelPoseInLeastSquaresMode) {
+    const auto poses = five_poses();
+    const cv::Mat scene =
+        quro_test::render_part_scene(cv::Size(330, 320), poses, {}, 60, 170, 30, 1.0, 3, 30);
+    const Found f = find(scene, 0.f, 360.f, 0.6f, 0, 0.5f, 2);
+    ASSERT_EQ(f.matches.size(), poses.size());
+    double se_pos = 0, se_ang = 0;
+    for (const auto& p : poses) {
+        const quro::Match* m = near(f.matches, p);
+        ASSERT_NE(m, nullptr) << p.x << "," << p.y;
+        se_pos += std::pow(m->x + m->dx - p.x, 2) + std::pow(m->y + m->dy - p.y, 2);
+        se_ang += std::pow(angle_error(m->angle, p.angle), 2);
+        EXPECT_GT(m->score, 0.8f);
+        EXPECT_EQ(m->model_id, id_);
+        EXPECT_EQ(m->scale_col, m->scale_row);
+    }
+    EXPECT_LE(std::sqrt(se_pos / poses.size()), 0.08);
+    EXPECT_LE(std::sqrt(se_ang / poses.size()), 0.05);
+}
+
+TEST_F(PartModel, PeakFitModeIsWithinAQuarterPixel) {
+    const auto poses = five_poses();
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(330, 320), poses);
+    const Found f = find(scene, 0.f, 360.f, 0.6f, 0, 0.5f, 1);
+    ASSERT_EQ(f.matches.size(), poses.size());
+    double se_pos = 0, se_ang = 0;
+    for (const auto& p : poses) {
+        const quro::Match* m = near(f.matches, p);
+        ASSERT_NE(m, nullptr);
+        se_pos += std::pow(m->x + m->dx - p.x, 2) + std::pow(m->y + m->dy - p.y, 2);
+        se_ang += std::pow(angle_error(m->angle, p.angle), 2);
+    }
+    EXPECT_LE(std::sqrt(se_pos / poses.size()), 0.25);
+    EXPECT_LE(std::sqrt(se_ang / poses.size()), 0.15);
+}
+
+TEST_F(PartModel, AColumnShiftShowsOnlyInTheColumn) {
+    const PartPose a{100.0, 90.0, 0.0};
+    const PartPose b{100.4, 90.0, 0.0};
+    const cv::Mat sa = quro_test::render_part_scene(cv::Size(200, 180), {a});
+    const cv::Mat sb = quro_test::render_part_scene(cv::Size(200, 180), {b});
+    const Found fa = find(sa, -20.f, 40.f, 0.6f, 1);
+    const Found fb = find(sb, -20.f, 40.f, 0.6f, 1);
+    ASSERT_EQ(fa.matches.size(), 1u);
+    ASSERT_EQ(fb.matches.size(), 1u);
+    const auto& ma = fa.matches[0];
+    const auto& mb = fb.matches[0];
+    EXPECT_NEAR((mb.x + mb.dx) - (ma.x + ma.dx), 0.4, 0.05);
+    EXPECT_NEAR((mb.y + mb.dy) - (ma.y + ma.dy), 0.0, 0.05);
+}
+
+TEST_F(PartModel, NumMatchesLimitsToTheBest) {
+    const auto poses = five_poses();
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(330, 320), poses);
+    EXPECT_EQ(find(scene, 0.f, 360.f, 0.6f, 0).matches.size(), 5u);
+    const Found two = find(scene, 0.f, 360.f, 0.6f, 2);
+    ASSERT_EQ(two.matches.size(), 2u);
+    EXPECT_GE(two.matches[0].score, two.matches[1].score);
+}
+
+TEST_F(PartModel, NothingFoundReturnsZeroAndLeavesResultsAlone) {
+    cv::Mat blank(200, 200, CV_8U, cv::Scalar(90));
+    quro::Match sentinel(1, 2, 3.f);
+    quro::Match* res = &sentinel;
+    int count = 7;
+    const std::size_t before = quro::registered_result_count();
+    EXPECT_EQ(find_shape_model(blank.data, 200, 200, id_, 0.f, 360.f, 0.5f, 0, 0.5f, 2, nullptr,
+                               0.8f, res, count),
+              0);
+    EXPECT_EQ(res, &sentinel);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(quro::registered_result_count(), before);
+}
+
+TEST_F(PartModel, HandleIsClearedOnce) {
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(200, 180), {{100, 90, 30}});
+    quro::Match* res = nullptr;
+    int count = 0;
+    const int h = find_shape_model(scene.data, scene.cols, scene.rows, id_, 0.f, 360.f, 0.6f, 0,
+                                   0.5f, 2, nullptr, 0.8f, res, count);
+    ASSERT_GE(h, 1);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(clear_mems(h), 0);
+    EXPECT_EQ(clear_mems(h), -1);
+}
+
+TEST_F(PartModel, SingleLevelSearchNeverReturnsBelowMinScore) {
+    const PartPose p{100.3, 90.2, 40.0};
+    const cv::Mat scene =
+        quro_test::render_part_scene(cv::Size(200, 180), {p}, {}, 60, 170, 30, 12.0, 5);
+    for (float min_score : {0.5f, 0.7f, 0.9f}) {
+        const Found f = find(scene, 0.f, 360.f, min_score, 0, 0.5f, 2, {1, 1});
+        for (const auto& m : f.matches) {
+            EXPECT_GE(m.score, min_score);
+            EXPECT_EQ(m.dx, 0.f);  // no sub-pixel step on a single level
+            EXPECT_EQ(m.dy, 0.f);
+        }
+    }
+    const Found f = find(scene, 0.f, 360.f, 0.5f, 0, 0.5f, 2, {1, 1});
+    ASSERT_EQ(f.matches.size(), 1u);
+    EXPECT_NEAR(f.matches[0].x, p.x, 1.0);
+    EXPECT_NEAR(f.matches[0].y, p.y, 1.0);
+}
+
+TEST_F(PartModel, LevelPairsSelectWhereTheSearchRuns) {
+    const PartPose p{120.6, 100.3, -25.0};
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(240, 200), {p});
+    int levels = 0;
+    get_shape_model_param(id_, "num_levels", &levels);
+    ASSERT_GE(levels, 3);
+    // Top three levels only, then least squares at full resolution after scaling by 4. The
+    // coarse level alone leaves an angle error of up to half its step, more than one
+    // least-squares step may correct, so the window is narrow here.
+    const Found f33 = find(scene, -26.f, 2.f, 0.6f, 0, 0.5f, 3, {3, 3});
+    ASSERT_EQ(f33.matches.size(), 1u);
+    EXPECT_EQ(f33.matches[0].x % 4, 0);
+    EXPECT_EQ(f33.matches[0].y % 4, 0);
+    EXPECT_NEAR(f33.matches[0].x + f33.matches[0].dx, p.x, 0.15);
+    EXPECT_NEAR(f33.matches[0].y + f33.matches[0].dy, p.y, 0.15);
+    // A last level beyond the first means full resolution.
+    const Found f24 = find(scene, 0.f, 360.f, 0.6f, 0, 0.5f, 2, {2, 4});
+    ASSERT_EQ(f24.matches.size(), 1u);
+    EXPECT_NEAR(f24.matches[0].x + f24.matches[0].dx, p.x, 0.1);
+    // Code 23: least squares at full resolution after stopping at level 2, cells of 2 below.
+    const Found f23 = find(scene, 0.f, 360.f, 0.6f, 0, 0.5f, 23);
+    ASSERT_EQ(f23.matches.size(), 1u);
+    EXPECT_NEAR(f23.matches[0].x + f23.matches[0].dx, p.x, 0.15);
+    EXPECT_NEAR(f23.matches[0].y + f23.matches[0].dy, p.y, 0.15);
+}
+
+TEST_F(PartModel, AngleOutsideTheWindowIsClampedToItsEnd) {
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(200, 180), {{100, 90, 92}});
+    const Found f = find(scene, 30.f, 60.f, 0.5f, 0, 0.5f, 0);
+    ASSERT_EQ(f.matches.size(), 1u);
+    EXPECT_EQ(f.matches[0].angle, 90.f);
+}
+
+TEST_F(PartModel, ModelCrossingTheBorderNeedsTheSetting) {
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(200, 180), {{12, 90, 0}});
+    set_system("border_shape_models", 0);
+    EXPECT_TRUE(find(scene, -10.f, 20.f, 0.4f).matches.empty());
+    set_system("border_shape_models", 1);
+    const Found f = find(scene, -10.f, 20.f, 0.4f);
+    set_system("border_shape_models", 0);
+    ASSERT_EQ(f.matches.size(), 1u);
+    EXPECT_NEAR(f.matches[0].x + f.matches[0].dx, 12.0, 1.0);
+}
+
+TEST_F(PartModel, OverlapLimitDecidesBetweenOverlappingInstances) {
+    // Two instances shifted by about half the plate width overlap by roughly half their boxes.
+    const std::vector<PartPose> poses = {{100, 100, 0}, {140, 104, 0}};
+    cv::Mat scene = quro_test::render_part_scene(cv::Size(240, 200), {poses[0]});
+    const cv::Mat second = quro_test::render_part_scene(cv::Size(240, 200), {poses[1]});
+    // Let the second instance lie on top of the first (the first stays visible where not covered).
+    cv::Mat mask = second != 60;
+    second.copyTo(scene, mask);
+    EXPECT_EQ(find(scene, -10.f, 20.f, 0.3f, 0, 0.3f).matches.size(), 1u);
+    EXPECT_EQ(find(scene, -10.f, 20.f, 0.3f, 0, 0.7f).matches.size(), 2u);
+}
+
+TEST_F(PartModel, StoredModelKeepsTheAcceptedAngleRangeOnly) {
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(200, 180), {{100, 90, 10}});
+    find(scene, -45.f, 90.f);
+    auto rec = quro::find_shape_model_record(id_);
+    EXPECT_EQ(rec->angle_start, -45.f);
+    EXPECT_EQ(rec->angle_extent, 90.f);
+    quro::Match* res = nullptr;
+    int count = 0;
+    EXPECT_EQ(find_shape_model(scene.data, 200, 180, id_, 5.f, -10.f, 0.5f, 0, 0.5f, 2, nullptr,
+                               0.8f, res, count),
+              -1);
+    EXPECT_EQ(rec->angle_start, -45.f);  // a rejected call changes nothing
+    EXPECT_EQ(rec->angle_extent, 90.f);
+}
+
+TEST_F(PartModel, BadArgumentsAreRejected) {
+    const cv::Mat scene(50, 50, CV_8U, cv::Scalar(0));
+    quro::Match* res = nullptr;
+    int count = 5;
+    auto call = [&](unsigned char* d, int w, int h, int id, float ms, float ext) {
+        count = 5;
+        return find_shape_model(d, w, h, id, 0.f, ext, ms, 0, 0.5f, 2, nullptr, 0.8f, res, count);
+    };
+    unsigned char* d = scene.data;
+    EXPECT_EQ(call(nullptr, 50, 50, id_, 0.5f, 360.f), -1);
+    EXPECT_EQ(call(d, 0, 50, id_, 0.5f, 360.f), -1);
+    EXPECT_EQ(call(d, 50, -1, id_, 0.5f, 360.f), -1);
+    EXPECT_EQ(call(d, 50, 50, id_ + 99, 0.5f, 360.f), -1);
+    EXPECT_EQ(call(d, 50, 50, -1, 0.5f, 360.f), -1);
+    EXPECT_EQ(call(d, 50, 50, id_, -0.1f, 360.f), -1);
+    EXPECT_EQ(call(d, 50, 50, id_, NAN, 360.f), -1);
+    EXPECT_EQ(call(d, 50, 50, id_, 0.5f, -10.f), -1);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(find_shape_model(d, 50, 50, id_, 0.f, 360.f, 0.5f, 0, -0.5f, 2, nullptr, 0.8f, res,
+                               count),
+              -1);
+    // Tiny images are valid input without matches.
+    unsigned char one = 0;
+    EXPECT_EQ(call(&one, 1, 1, id_, 0.5f, 360.f), 0);
+    unsigned char five[25] = {0};
+    EXPECT_EQ(call(five, 5, 5, id_, 0.5f, 360.f), 0);
+}
+
+TEST_F(PartModel, TimeOutReturnsMinusTwoAndRegistersNothing) {
+    cv::Mat big = quro_test::render_part_scene(cv::Size(1536, 1536), {{700, 700, 20}}, {}, 60,
+                                               170, 30, 20.0, 9);
+    set_shape_model_param(id_, "timeout", 1);
+    const std::size_t before = quro::registered_result_count();
+    quro::Match* res = nullptr;
+    int count = 3;
+    const int rc = find_shape_model(big.data, big.cols, big.rows, id_, 0.f, 360.f, 0.3f, 0, 0.5f,
+                                    2, nullptr, 0.8f, res, count);
+    set_shape_model_param(id_, "timeout", 0);
+    EXPECT_EQ(rc, -2);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(quro::registered_result_count(), before);
+    // No time-out at all: the same search completes.
+    const int h = find_shape_model(big.data, big.cols, big.rows, id_, 0.f, 360.f, 0.5f, 0, 0.5f,
+                                   2, nullptr, 0.8f, res, count);
+    set_shape_model_param(id_, "timeout", 1000);
+    ASSERT_GE(h, 1);
+    EXPECT_GE(count, 1);
+    EXPECT_EQ(clear_mems(h), 0);
+}
+
+TEST_F(PartModel, RepeatedSearchesLeaveNothingBehind) {
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(200, 180), {{100, 90, 30}});
+    const std::size_t before = quro::registered_result_count();
+    for (int i = 0; i < 50; ++i) find(scene);
+    quro::wait_for_search_cleanup();
+    EXPECT_EQ(quro::registered_result_count(), before);
+}
+
+// Resident memory of the process in bytes, from /proc/self/statm.
+long resident_bytes() {
+    long pages_total = 0, pages_resident = 0;
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (f == nullptr) return -1;
+    const int n = std::fscanf(f, "%ld %ld", &pages_total, &pages_resident);
+    std::fclose(f);
+    return n == 2 ? pages_resident * sysconf(_SC_PAGESIZE) : -1;
+}
+
+TEST_F(PartModel, MemoryReturnsAfterManySearches) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";
+#endif
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(640, 480), five_poses());
+    find(scene);  // first search: start-up tables and thread pools
+    quro::wait_for_search_cleanup();
+    const long before = resident_bytes();
+    ASSERT_GT(before, 0);
+    for (int i = 0; i < 200; ++i) find(scene);
+    quro::wait_for_search_cleanup();
+    const long after = resident_bytes();
+    // One search holds about 10 MB of maps at this size; 200 of them kept would be 2 GB.
+    EXPECT_LT(after - before, 40l * 1024 * 1024);
+}
+
+}  // namespace
