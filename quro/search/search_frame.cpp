@@ -68,8 +68,12 @@ std::vector<cv::Mat> build_mask_pyramid(const unsigned char* mask, int width, in
                                         int levels_used) {
     std::vector<cv::Mat> pyr;
     if (mask == nullptr || levels_used < 1) return pyr;
+    const cv::Mat full(height, width, CV_8UC1, const_cast<unsigned char*>(mask));
+    // A mask without a 0 hides nothing on either level (halving values of at least 1 gives at
+    // least 1), so it is treated as no mask.
+    if (cv::countNonZero(full) == full.rows * full.cols) return pyr;
     pyr.resize(static_cast<std::size_t>(levels_used));
-    pyr[0] = cv::Mat(height, width, CV_8UC1, const_cast<unsigned char*>(mask));
+    pyr[0] = full;
     if (levels_used > 1) cv::pyrDown(pyr[0], pyr[1], cv::Size(), cv::BORDER_REFLECT101);
     return pyr;
 }

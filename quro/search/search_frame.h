@@ -54,7 +54,8 @@ std::vector<cv::Mat> build_search_pyramid(const unsigned char* data, int width, 
                                           int levels_used);
 
 // The mask pyramid of the masked searches: entry 0 the mask, entry 1 its cv::pyrDown, entries 2
-// and above empty (only the two finest levels are masked). An empty vector for a null mask.
+// and above empty (only the two finest levels are masked). An empty vector for a null mask and for
+// a mask without any 0 (it would change nothing).
 std::vector<cv::Mat> build_mask_pyramid(const unsigned char* mask, int width, int height,
                                         int levels_used);
 

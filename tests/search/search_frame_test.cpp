@@ -187,12 +187,17 @@ TEST(Pyramid, LevelZeroIsTheCallersBytesAndLevelsHalve) {
 
 TEST(Pyramid, OnlyTheTwoFinestMaskLevelsAreFilled) {
     std::vector<unsigned char> mask(32 * 32, 255);
+    mask[5 * 32 + 7] = 0;
     const auto pyr = quro::build_mask_pyramid(mask.data(), 32, 32, 4);
     ASSERT_EQ(pyr.size(), 4u);
+    EXPECT_EQ(pyr[0].at<unsigned char>(5, 7), 0);
     EXPECT_EQ(pyr[1].cols, 16);
     EXPECT_TRUE(pyr[2].empty());
     EXPECT_TRUE(pyr[3].empty());
     EXPECT_TRUE(quro::build_mask_pyramid(nullptr, 32, 32, 4).empty());
+    // Without a 0 the mask hides nothing and is dropped.
+    mask[5 * 32 + 7] = 1;
+    EXPECT_TRUE(quro::build_mask_pyramid(mask.data(), 32, 32, 4).empty());
 }
 
 TEST(BackgroundRelease, WaitReturnsAfterEveryReleaseFinished) {
