@@ -548,7 +548,8 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 //   is how far two matches' rotated model boxes may overlap (fraction of the smaller box).
 // - subpixel_code: units digit 0 no sub-pixel step; 1 peak fit of the scores; 2, 4, 5 least
 //   squares on the image edges on the last level searched (2, 3, 4 iterations); 3 least squares
-//   at full resolution after stopping one level above it; 6..9 act as 5. Tens digit: cell value
+//   at full resolution after stopping one level above it (a search over two levels or fewer then
+//   gets no sub-pixel step); 6..9 act as 5. A search over a single level never refines. Tens digit: cell value
 //   (min(code / 10, 32) at full resolution, halved per level, at least 1): above 1 the level
 //   refinement lets groups of model points settle separately (tolerates local deformation), and
 //   the least squares weight every edge fully.
