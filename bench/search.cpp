@@ -1,5 +1,6 @@
 // The rigid search on rendered part scenes: 640 x 480 with 5 instances and 2048 x 2048 with 12,
-// plain and masked (a mask of ones, which must cost little), and the match details of the 12
+// plain and masked (a mask of ones, which must cost little, and one hiding a corner), and the
+// match details of the 12
 // matches at 2048 x 2048.
 #include <benchmark/benchmark.h>
 
@@ -14,7 +15,7 @@ namespace {
 
 struct Setup {
     int id = -1;
-    cv::Mat small, large, ones_small, ones_large;
+    cv::Mat small, large, ones_small, ones_large, holed_large;
 };
 
 const Setup& setup() {
@@ -37,6 +38,9 @@ const Setup& setup() {
                                                12, 400);
         r.ones_small = cv::Mat(r.small.size(), CV_8U, cv::Scalar(255));
         r.ones_large = cv::Mat(r.large.size(), CV_8U, cv::Scalar(255));
+        // A mask that hides a corner without an instance: the masked levels do real work.
+        r.holed_large = r.ones_large.clone();
+        r.holed_large(cv::Rect(0, 0, 120, 120)).setTo(0);
         return r;
     }();
     return s;
@@ -71,6 +75,10 @@ void BM_FindShapeModel2048Masked(benchmark::State& s) {
     run(s, setup().large, &setup().ones_large);
 }
 
+void BM_FindShapeModel2048MaskedHole(benchmark::State& s) {
+    run(s, setup().large, &setup().holed_large);
+}
+
 void BM_GetMatchDetails2048(benchmark::State& state) {
     const cv::Mat& img = setup().large;
     quro::Match* res = nullptr;
@@ -91,6 +99,7 @@ BENCHMARK(BM_FindShapeModel640)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FindShapeModel640Masked)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FindShapeModel2048)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_FindShapeModel2048Masked)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_FindShapeModel2048MaskedHole)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_GetMatchDetails2048)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -173,9 +173,13 @@ void _setNxNyZero(const cv::Mat& mask, cv::Mat& nx, cv::Mat& ny, int offset) {
     tbb::parallel_for(tbb::blocked_range<int>(0, rows), [&](const tbb::blocked_range<int>& range) {
         for (int r = range.begin(); r < range.end(); ++r) {
             const std::uint8_t* m = mask.ptr<std::uint8_t>(r);
+            // Most rows of a mask hide nothing: find the first 0 with memchr and skip the rest.
+            const void* first = std::memchr(m, 0, static_cast<std::size_t>(cols));
+            if (first == nullptr) continue;
             float* px = nx.ptr<float>(r + offset) + offset;
             float* py = ny.ptr<float>(r + offset) + offset;
-            for (int c = 0; c < cols; ++c)
+            for (int c = static_cast<int>(static_cast<const std::uint8_t*>(first) - m); c < cols;
+                 ++c)
                 if (m[c] == 0) {
                     px[c] = 0.f;
                     py[c] = 0.f;
