@@ -542,20 +542,29 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 // Common to every search:
 // - `data` is the image (width x height bytes, read in place, never written).
 // - The model is searched for at angles angle_start .. angle_start + angle_extent (degrees;
-//   angle_extent >= 0). A match's angle is brought into that window.
+//   angle_extent >= 0). The level refinement brings a match's angle into that window (expressed
+//   from angle_start upwards, e.g. 365 for 5 degrees in a window starting at 350); the sub-pixel
+//   step that follows may move it a little beyond either end.
 // - min_score (>= 0) is the lowest score of a match (1 = every model point agrees with the image);
 //   num_matches limits the number returned (0 or below: no limit), best first; max_overlap (>= 0)
 //   is how far two matches' rotated model boxes may overlap (fraction of the smaller box).
 // - subpixel_code: units digit 0 no sub-pixel step; 1 peak fit of the scores; 2, 4, 5 least
 //   squares on the image edges on the last level searched (2, 3, 4 iterations); 3 least squares
-//   at full resolution after stopping one level above it (a search over two levels or fewer then
-//   gets no sub-pixel step); 6..9 act as 5. A search over a single level never refines. Tens digit: cell value
-//   (min(code / 10, 32) at full resolution, halved per level, at least 1): above 1 the level
-//   refinement lets groups of model points settle separately (tolerates local deformation), and
-//   the least squares weight every edge fully.
+//   at full resolution (2 iterations) after the matches are scaled back from the last level
+//   searched; a search that would end at full resolution then stops one level above it when it
+//   uses three levels or more (over one or two levels it gets no sub-pixel step); 6..9 act as 5;
+//   a negative code gives none. A search whose first and last level are the same scores that
+//   level exhaustively and selects from it directly: no level refinement and no sub-pixel step,
+//   except mode 3 when that level lies above full resolution.
+//   Tens digit: cell value (min(code / 10, 32) at full resolution, halved per level, at least 1
+//   above full resolution). On a level whose cell value is above 1 the level refinement and the
+//   peak fit let groups of model points settle separately (tolerates local deformation). The
+//   least squares weigh every edge fully on a level whose cell value is 1 or more (every level
+//   above full resolution, and full resolution with a tens digit of 1 or more), and with robust
+//   weights that discount outlying edges otherwise.
 // - levels: {first, last} pyramid levels counted from 1 (full resolution). first outside
-//   1..levels built means all levels; last outside 1..first means full resolution. Null means
-//   {0, 0}.
+//   1..levels built means all levels (first = the number of levels built); last outside 1..first
+//   (with that first) means full resolution. Null means {0, 0}.
 // - greediness has no effect on the rigid search.
 // - The model's "timeout" (milliseconds, below 1: none), "metric" and "min_contrast" parameters
 //   apply; set_system("border_shape_models", n > 0) lets matches cross the image border.
@@ -580,9 +589,11 @@ QURO_API int find_shape_model(unsigned char* data, int width, int height, int mo
 
 // As find_shape_model, with a mask: `mask` is null (no mask) or width x height bytes laid out like
 // the image (its size cannot be checked). Where the mask is 0 the image counts as having no edge
-// during the refinement of the two finest pyramid levels (full resolution and half resolution;
-// at half resolution only pixels whose halved mask is exactly 0). The coarse levels and the
-// least-squares refinement do not see the mask, so with a last level above 2 it changes nothing.
+// during the level refinement and the peak fit on the two finest pyramid levels (full resolution
+// and half resolution; at half resolution only pixels whose halved mask is exactly 0). A mask
+// without any 0 byte is the same as no mask. The coarse levels and the least-squares refinement
+// do not see the mask, so with a last level above 2, or when first and last level are the same,
+// it changes nothing.
 QURO_API int find_shape_model_2(unsigned char* data, int width, int height, int model_id,
                                 float angle_start, float angle_extent, float min_score,
                                 int num_matches, float max_overlap, int subpixel_code, int* levels,

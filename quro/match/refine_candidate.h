@@ -8,7 +8,7 @@
 // lower the walk turns and continues from angle - step, otherwise it goes on upwards; it stops
 // after the first sample that scores no higher than the one before (at least three samples: the
 // peak exit), at the first trial angle outside [start - 2.5 step, start + extent + 2.5 step] of the
-// record's angle range, modulo 360 (the range exit), at a best score below 0.05 (the low-score
+// record's angle range, modulo 360 (the range exit), at a sample scoring below 0.05 (the low-score
 // exit), or at the time-out. A sample is accepted when its score is at least the best so far and
 // its position lies strictly inside the level image (0 < x < width - 1, 0 < y < height - 1, the
 // maps' border excluded); the candidate's x, y and score are written at acceptance. With a record
