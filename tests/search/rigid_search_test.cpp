@@ -61,6 +61,53 @@ TEST_F(PartModel, PeakFitModeIsWithinAQuarterPixel) {
     EXPECT_LE(std::sqrt(se_ang / poses.size()), 0.15);
 }
 
+// With the model's polarity ignored as a whole (negative metric), instances of reversed contrast
+// carry the polarity -1 from the coarse level through the refinement and every sub-pixel mode,
+// which all take it into account; the same scene is not found with polarity used.
+TEST_F(PartModel, ReversedContrastKeepsItsPolarityThroughEveryStage) {
+    const auto poses = five_poses();
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(330, 320), poses);
+    const cv::Mat reversed = 255 - scene;
+    ContrastParams contrast{10, 30, 10, 10};
+    int global = -1;
+    ASSERT_EQ(create_shape_model(model_image_.data, model_image_.cols, model_image_.rows, 0, 0.f,
+                                 360.f, 0.f, -1, &contrast, nullptr, &global),
+              0);
+    const auto search = [&](int id, const cv::Mat& img, int code) {
+        quro::Match* res = nullptr;
+        int count = 0;
+        const int h = find_shape_model(img.data, img.cols, img.rows, id, 0.f, 360.f, 0.6f, 0,
+                                       0.5f, code, nullptr, 0.8f, res, count);
+        std::vector<quro::Match> out;
+        if (h > 0) {
+            out.assign(res, res + count);
+            EXPECT_EQ(clear_mems(h), 0);
+        }
+        return out;
+    };
+    // Position and angle bounds per sub-pixel code (none, peak fit, least squares on the last
+    // level, at full resolution, with four iterations, with cells of 2).
+    const std::vector<std::pair<int, double>> codes = {{0, 0.6}, {1, 0.25}, {2, 0.08},
+                                                       {3, 0.08}, {5, 0.08}, {22, 0.08}};
+    for (const auto& [code, tol] : codes) {
+        const std::vector<quro::Match> ms = search(global, reversed, code);
+        ASSERT_EQ(ms.size(), poses.size()) << "code " << code;
+        double se_pos = 0;
+        for (const auto& p : poses) {
+            const quro::Match* m = near(ms, p);
+            ASSERT_NE(m, nullptr) << "code " << code;
+            EXPECT_EQ(m->flag, -1) << "code " << code;
+            EXPECT_GT(m->score, 0.8f);
+            se_pos += std::pow(m->x + m->dx - p.x, 2) + std::pow(m->y + m->dy - p.y, 2);
+            EXPECT_LT(angle_error(m->angle, p.angle), 1.0) << "code " << code;
+        }
+        EXPECT_LE(std::sqrt(se_pos / poses.size()), tol) << "code " << code;
+    }
+    for (const quro::Match& m : search(global, scene, 2)) EXPECT_EQ(m.flag, 1);
+    EXPECT_TRUE(search(id_, reversed, 2).empty());
+    clear_shape_model(global);
+}
+
 TEST_F(PartModel, AColumnShiftShowsOnlyInTheColumn) {
     const PartPose a{100.0, 90.0, 0.0};
     const PartPose b{100.4, 90.0, 0.0};
