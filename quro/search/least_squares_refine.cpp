@@ -42,9 +42,12 @@ struct ImageEdge {
     float ny = 0.f;
 };
 
-// Direction agreement of an edge with the model direction (gx, gy) under the match's polarity.
+// Direction agreement of an edge with the model direction (gx, gy) under the match's polarity
+// (1 or -1). Polarity 0 stands for a model that ignores the polarity of each point (metric 0): an
+// edge of either contrast agrees by the absolute value.
 float agreement(const ImageEdge& e, float gx, float gy, float polarity) {
-    return (gx * e.nx + gy * e.ny) * polarity;
+    const float dot = gx * e.nx + gy * e.ny;
+    return polarity == 0.f ? std::fabs(dot) : dot * polarity;
 }
 
 // Along the ray from the point's pixel in direction (dx, dy): the first pixel among the walk's
@@ -183,7 +186,10 @@ void refine_one(Match& cand, const LeastSquaresLevel& lvl, const LeastSquaresRun
     const cv::Mat& img = *lvl.image;
     const int model_level = lvl.level + 1;
     const int step = least_squares_point_step(run, lvl.levels_used, lvl.level);
-    const float polarity = static_cast<float>(static_cast<signed char>(cand.flag));
+    // Under metric 0 every point may see either contrast (the search scored it so); otherwise the
+    // match's polarity decides.
+    const float polarity =
+        rec.metric == 0 ? 0.f : static_cast<float>(static_cast<signed char>(cand.flag));
     const int walk_cells = std::max(lvl.cell_value + 2, 5);
     const float threshold = static_cast<float>(lvl.min_contrast);
 

@@ -108,6 +108,37 @@ TEST_F(PartModel, ReversedContrastKeepsItsPolarityThroughEveryStage) {
     clear_shape_model(global);
 }
 
+// A model that ignores the polarity of each point (metric 0) finds reversed-contrast instances;
+// the least squares must then accept edges of either contrast too, or they leave whole-pixel
+// poses (the flag of such a match stays 1).
+TEST_F(PartModel, PointPolarityFreeModelRefinesReversedContrastToSubpixel) {
+    const auto poses = five_poses();
+    const cv::Mat reversed = 255 - quro_test::render_part_scene(cv::Size(330, 320), poses);
+    ContrastParams contrast{10, 30, 10, 10};
+    int free_id = -1;
+    ASSERT_EQ(create_shape_model(model_image_.data, model_image_.cols, model_image_.rows, 0, 0.f,
+                                 360.f, 0.f, 0, &contrast, nullptr, &free_id),
+              0);
+    for (int code : {2, 3}) {
+        quro::Match* res = nullptr;
+        int count = 0;
+        const int h = find_shape_model(reversed.data, reversed.cols, reversed.rows, free_id, 0.f,
+                                       360.f, 0.6f, 0, 0.5f, code, nullptr, 0.8f, res, count);
+        ASSERT_GE(h, 1);
+        const std::vector<quro::Match> ms(res, res + count);
+        clear_mems(h);
+        ASSERT_EQ(ms.size(), poses.size()) << "code " << code;
+        double se_pos = 0;
+        for (const auto& p : poses) {
+            const quro::Match* m = near(ms, p);
+            ASSERT_NE(m, nullptr) << "code " << code;
+            se_pos += std::pow(m->x + m->dx - p.x, 2) + std::pow(m->y + m->dy - p.y, 2);
+        }
+        EXPECT_LE(std::sqrt(se_pos / poses.size()), 0.08) << "code " << code;
+    }
+    clear_shape_model(free_id);
+}
+
 TEST_F(PartModel, AColumnShiftShowsOnlyInTheColumn) {
     const PartPose a{100.0, 90.0, 0.0};
     const PartPose b{100.4, 90.0, 0.0};
