@@ -182,7 +182,13 @@ CleanupDrain g_drain_at_unload;
 }  // namespace
 
 void release_in_background(NormalMaps&& maps) {
-    auto owned = std::make_unique<NormalMaps>(std::move(maps));
+    std::unique_ptr<NormalMaps> owned;
+    try {
+        owned = std::make_unique<NormalMaps>(std::move(maps));
+    } catch (...) {
+        NormalMaps doomed(std::move(maps));  // no memory for the hand-over: release here
+        return;
+    }
     CleanupState& st = cleanup_state();
     {
         std::lock_guard<std::mutex> lock(st.mutex);

@@ -105,7 +105,7 @@ struct NormalMaps {
 };
 
 // Releases the maps on a detached thread so the export can return without paying for it. If no
-// thread can be started they are released on the calling thread.
+// thread can be started they are released on the calling thread. Never throws.
 void release_in_background(NormalMaps&& maps);
 
 // Blocks until every background release has finished (also runs when the library unloads).

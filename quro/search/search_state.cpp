@@ -90,9 +90,9 @@ int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int mod
         refine_matches_least_squares(cands, st.pyramid[0], 0, p.levels_used, p.cell_values,
                                      st.min_contrast, p.mode, rec, src);
     st.sw.lap("matchEnd");
-    const int result = hand_out_matches(cands, req.num_matches, model_id, false, results, count);
+    // The maps go first: nothing that can fail may follow the registration of the matches.
     release_in_background(std::move(st.normals));
-    return result;
+    return hand_out_matches(cands, req.num_matches, model_id, false, results, count);
 }
 
 }  // namespace quro
