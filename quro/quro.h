@@ -542,7 +542,9 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 // Common to every search:
 // - `data` is the image (width x height bytes, read in place, never written).
 // - The model is searched for at angles angle_start .. angle_start + angle_extent (degrees;
-//   angle_extent >= 0). A match's angle is brought into that window.
+//   angle_extent >= 0). A match's angle is brought into that window; a sub-pixel step may move it
+//   out by up to one angle step of the level it refines on (least squares; an angle it would
+//   carry further out goes back to the window's nearer end) or two (peak fit).
 // - min_score (>= 0) is the lowest score of a match (1 = every model point agrees with the image);
 //   num_matches limits the number returned (0 or below: no limit), best first; max_overlap (>= 0)
 //   is how far two matches' rotated model boxes may overlap (fraction of the smaller box).
