@@ -57,6 +57,32 @@ BENCHMARK(BM_SelectMatches)
     ->Args({1000, 1})
     ->Unit(benchmark::kMicrosecond);
 
+// What a low min_score leaves on a small level: a candidate at nearly every pixel, at random
+// angles and scores, selected with a high overlap limit (argument: candidate count).
+void BM_SelectMatchesDense(benchmark::State& state) {
+    const quro::ShapeModelRecord rec = quro_test::polygon_model(
+        {{-30.f, -15.f}, {25.f, -20.f}, {30.f, 12.f}, {-5.f, 20.f}, {-28.f, 10.f}}, 1);
+    const quro::OutlineBox box = quro::outline_box(rec, 1);
+    const int saved = quro::border_shape_models();
+    quro::set_border_shape_models(1);
+    cv::RNG rng(5);
+    std::vector<quro::Match> input;
+    for (int i = 0; i < state.range(0); ++i)
+        input.emplace_back(rng.uniform(0, 120), rng.uniform(0, 100), rng.uniform(0.3f, 0.6f),
+                           rng.uniform(-180.f, 180.f), 1.f, 1.f, 0, 1);
+    std::vector<quro::Match> c;
+    std::size_t left = 0;
+    for (auto _ : state) {
+        c.assign(input.begin(), input.end());
+        quro::select_matches(0, 120, 100, box, 0.9f, c, rec, 0);
+        left = c.size();
+        benchmark::DoNotOptimize(c.data());
+    }
+    quro::set_border_shape_models(saved);
+    state.counters["left"] = static_cast<double>(left);
+}
+BENCHMARK(BM_SelectMatchesDense)->Arg(5000)->Unit(benchmark::kMillisecond);
+
 void BM_RotatedBoxOverlap(benchmark::State& state) {
     const quro::OutlineBox box{-30.f, 40.f, -20.f, 25.f, 0.f, 0.f};
     const quro::RotatedBox a = quro::rotated_box(box, 100.f, 100.f, 10.f, 1.f);

@@ -543,8 +543,9 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 // - `data` is the image (width x height bytes, read in place, never written).
 // - The model is searched for at angles angle_start .. angle_start + angle_extent (degrees;
 //   angle_extent >= 0). The level refinement brings a match's angle into that window (expressed
-//   from angle_start upwards, e.g. 365 for 5 degrees in a window starting at 350); the sub-pixel
-//   step that follows may move it a little beyond either end.
+//   from angle_start upwards, e.g. 365 for 5 degrees in a window starting at 350); a sub-pixel
+//   step may move it out by up to one angle step of the level it refines on (least squares; an
+//   angle it would carry further out goes back to the window's nearer end) or two (peak fit).
 // - min_score (>= 0) is the lowest score of a match (1 = every model point agrees with the image);
 //   num_matches limits the number returned (0 or below: no limit), best first; max_overlap (>= 0)
 //   is how far two matches' rotated model boxes may overlap (fraction of the smaller box).

@@ -46,7 +46,7 @@ std::pair<float, float> median_mad(const std::vector<float>& values) {
 
 bool pose_least_squares_step(const cv::Mat& rows, const cv::Mat& rhs,
                              const std::vector<float>& weights, int tolerance, float& dx,
-                             float& dy, float& dangle) {
+                             float& dy, float& dangle, float min_angle_bound) {
     const int n = rows.empty() ? 0 : rows.rows;
     CV_Assert(n == 0 || (rows.type() == CV_32FC1 && rows.cols == 3));
     CV_Assert(rhs.empty() ? n == 0
@@ -80,7 +80,8 @@ bool pose_least_squares_step(const cv::Mat& rows, const cv::Mat& rhs,
         lambda_min < 1e-12 ? std::numeric_limits<double>::max() : eigenvalues[0] / lambda_min;
 
     const double shift_bound = static_cast<double>(tolerance) + 2.5;
-    const double angle_bound = static_cast<double>(tolerance / 2) + 2.5;
+    double angle_bound = static_cast<double>(tolerance / 2) + 2.5;
+    if (min_angle_bound > angle_bound) angle_bound = min_angle_bound;  // NaN: no effect
 
     cv::Vec3d x;
     bool accepted = cond < 1e7 && cv::solve(m, v, x, cv::DECOMP_CHOLESKY) && all_finite(x) &&

@@ -21,11 +21,12 @@ std::pair<float, float> median_mad(const std::vector<float>& values);
 // system (condition number below 1e7) is solved by Cholesky; otherwise, or when that solution
 // fails or leaves the bounds, by singular value decomposition (pseudo-inverse). The bounds are
 // tolerance + 2.5 pixels for each shift and tolerance / 2 (integer division) + 2.5 degrees for the
-// rotation. Returns true and writes dx, dy (pixels) and dangle (degrees) when a finite step within
-// the bounds was found; returns false and leaves the outputs untouched otherwise.
+// rotation, or min_angle_bound degrees when that is larger. Returns true and writes dx, dy
+// (pixels) and dangle (degrees) when a finite step within the bounds was found; returns false and
+// leaves the outputs untouched otherwise.
 bool pose_least_squares_step(const cv::Mat& rows, const cv::Mat& rhs,
                              const std::vector<float>& weights, int tolerance, float& dx,
-                             float& dy, float& dangle);
+                             float& dy, float& dangle, float min_angle_bound = 0.f);
 
 }  // namespace quro
 

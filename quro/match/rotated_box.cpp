@@ -41,6 +41,14 @@ cv::RotatedRect to_rotated_rect(const RotatedBox& b) {
                            -b.angle);
 }
 
+// Model points are pixels, so a box spans at least one pixel across: a box thinner than that (a
+// model whose points lie on a straight line has no area at all) is measured one pixel thick.
+RotatedBox at_least_one_pixel_thick(RotatedBox b) {
+    b.half_w = std::max(b.half_w, 0.5f);
+    b.half_h = std::max(b.half_h, 0.5f);
+    return b;
+}
+
 }  // namespace
 
 RotatedBox rotated_box(const OutlineBox& box, float x, float y, float angle, float scale) {
@@ -52,8 +60,10 @@ RotatedBox rotated_box_aniso(const OutlineBox& box, float x, float y, float angl
     return pose_box(box, x, y, angle, scale_row, scale_col);
 }
 
-float rotated_box_overlap(const RotatedBox& a, const RotatedBox& b) {
-    if (!finite_box(a) || !finite_box(b)) return 0.f;
+float rotated_box_overlap(const RotatedBox& box_a, const RotatedBox& box_b) {
+    if (!finite_box(box_a) || !finite_box(box_b)) return 0.f;
+    const RotatedBox a = at_least_one_pixel_thick(box_a);
+    const RotatedBox b = at_least_one_pixel_thick(box_b);
     const float area_a = 4.f * a.half_w * a.half_h;
     const float area_b = 4.f * b.half_w * b.half_h;
     const float smaller = std::min(area_a, area_b);

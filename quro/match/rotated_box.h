@@ -31,8 +31,10 @@ RotatedBox rotated_box_aniso(const OutlineBox& box, float x, float y, float angl
                              float scale_col);
 
 // Area of the intersection of a and b divided by the smaller of the two box areas, in [0, 1]:
-// 1 for equal boxes and for a box inside the other, 0 for disjoint ones. 0 as well when either
-// box has no area or a non-finite value (no NaN ever comes out).
+// 1 for equal boxes and for a box inside the other, 0 for disjoint ones. A box is measured at
+// least one pixel across in each direction (half sizes below 0.5 count as 0.5), so boxes of
+// models whose points lie on a line overlap like thin bars. 0 when either box has a non-finite
+// value or area (no NaN ever comes out).
 float rotated_box_overlap(const RotatedBox& a, const RotatedBox& b);
 
 // Largest distance of a corner of `b` from the point (x, y): with (x, y) the reference point the

@@ -31,15 +31,21 @@ bool box_leaves_image(const RotatedBox& b, int width, int height) {
 // The selection shared by all variants; place(m) builds the candidate's Placement.
 template <class Place>
 void select_placed(int num_matches, int width, int height, float max_overlap, std::vector<Match>& c,
-                   int level_index, Place&& place) {
+                   int level_index, const SelectionLimit& limit, Place&& place) {
     std::stable_sort(c.begin(), c.end(), [](const Match& a, const Match& b) {
         return greater_nan_last(a.score, b.score);
     });
     const bool keep_inside = border_shape_models() <= 0;
+    // An overlap is at most 1, so a limit of 1 or more never suppresses: nothing to measure.
+    const bool measure_overlap = !(max_overlap >= 1.f);
     std::vector<Match> kept;
     std::vector<RotatedBox> kept_boxes;
     std::vector<float> kept_reach;
+    std::size_t visited = 0;
     for (const Match& m : c) {
+        if (limit.sw != nullptr && ++visited % kTimeoutCheckInterval == 0 &&
+            timed_out(*limit.sw, limit.timeout_ms))
+            break;
         const Placement p = place(m);
         if (p.rec == nullptr) continue;
         const auto x = static_cast<float>(m.x), y = static_cast<float>(m.y);
@@ -51,13 +57,22 @@ void select_placed(int num_matches, int width, int height, float max_overlap, st
         // Each box lies inside the disc of its reach around its reference point: pairs whose
         // discs (widened by a pixel against rounding) do not meet cannot overlap.
         const float reach = rotated_box_reach(p.box, x, y);
+        // Whether any selected match suppresses this one does not depend on the order in which
+        // they are measured. Close ones are the likely suppressors, so they go first: pass 0
+        // measures the pairs whose reference points lie within (1 - max_overlap) of the smaller
+        // reach (+1 pixel), pass 1 the other pairs whose discs meet.
         bool suppressed = false;
-        for (std::size_t j = kept.size(); j-- > 0 && !suppressed;) {
-            const double dx = static_cast<double>(m.x) - kept[j].x;
-            const double dy = static_cast<double>(m.y) - kept[j].y;
-            const double bound = static_cast<double>(reach) + kept_reach[j] + 1.0;
-            if (dx * dx + dy * dy > bound * bound) continue;
-            suppressed = rotated_box_overlap(p.box, kept_boxes[j]) > max_overlap;
+        for (int pass = 0; pass < 2 && measure_overlap && !suppressed; ++pass) {
+            for (std::size_t j = kept.size(); j-- > 0 && !suppressed;) {
+                const double dx = static_cast<double>(m.x) - kept[j].x;
+                const double dy = static_cast<double>(m.y) - kept[j].y;
+                const double d2 = dx * dx + dy * dy;
+                const double bound = static_cast<double>(reach) + kept_reach[j] + 1.0;
+                const double close = (1.0 - static_cast<double>(max_overlap)) *
+                                         std::min<double>(reach, kept_reach[j]) + 1.0;
+                if (d2 > bound * bound || (d2 <= close * close) != (pass == 0)) continue;
+                suppressed = rotated_box_overlap(p.box, kept_boxes[j]) > max_overlap;
+            }
         }
         if (suppressed) continue;
         kept.push_back(m);
@@ -72,9 +87,10 @@ void select_placed(int num_matches, int width, int height, float max_overlap, st
 // scale alone.
 void select_one_model(int num_matches, int width, int height, const OutlineBox& box,
                       float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
-                      int level_index, bool aniso) {
+                      int level_index, bool aniso, const SelectionLimit& limit) {
     require_level(rec, level_index + 1);
-    select_placed(num_matches, width, height, max_overlap, c, level_index, [&](const Match& m) {
+    select_placed(num_matches, width, height, max_overlap, c, level_index, limit,
+                  [&](const Match& m) {
         return Placement{rotated_box_aniso(box, static_cast<float>(m.x), static_cast<float>(m.y),
                                            box[kBoxAngle] + m.angle, m.scale_row,
                                            aniso ? m.scale_col : m.scale_row),
@@ -86,23 +102,27 @@ void select_one_model(int num_matches, int width, int height, const OutlineBox& 
 
 void select_matches(int num_matches, int width, int height, const OutlineBox& box,
                     float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
-                    int level_index) {
-    select_one_model(num_matches, width, height, box, max_overlap, c, rec, level_index, false);
+                    int level_index, const SelectionLimit& limit) {
+    select_one_model(num_matches, width, height, box, max_overlap, c, rec, level_index, false,
+                     limit);
 }
 
 void select_matches_aniso(int num_matches, int width, int height, const OutlineBox& box,
                           float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
-                          int level_index) {
-    select_one_model(num_matches, width, height, box, max_overlap, c, rec, level_index, true);
+                          int level_index, const SelectionLimit& limit) {
+    select_one_model(num_matches, width, height, box, max_overlap, c, rec, level_index, true,
+                     limit);
 }
 
 void select_matches_multi(int num_matches, int width, int height, float max_overlap,
                           std::vector<Match>& c, const ModelRecords& records,
-                          const ModelIdIndex& id_to_index, int level_index) {
+                          const ModelIdIndex& id_to_index, int level_index,
+                          const SelectionLimit& limit) {
     // Each model's box of the level, read once.
     std::vector<OutlineBox> boxes(records.size());
     std::vector<char> box_read(records.size(), 0);
-    select_placed(num_matches, width, height, max_overlap, c, level_index, [&](const Match& m) {
+    select_placed(num_matches, width, height, max_overlap, c, level_index, limit,
+                  [&](const Match& m) {
         const int index = candidate_model_index(m, records, id_to_index);
         if (index < 0) return Placement{RotatedBox{}, nullptr};
         const auto k = static_cast<std::size_t>(index);

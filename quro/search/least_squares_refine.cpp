@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "quro/edges/gradient_peak.h"
+#include "quro/match/angle_scale_lists.h"
 #include "quro/match/pose_step.h"
 #include "quro/match/segment_walk.h"
 #include "quro/model_pose.h"
@@ -192,6 +193,9 @@ void refine_one(Match& cand, const LeastSquaresLevel& lvl, const LeastSquaresRun
         rec.metric == 0 ? 0.f : static_cast<float>(static_cast<signed char>(cand.flag));
     const int walk_cells = std::max(lvl.cell_value + 2, 5);
     const float threshold = static_cast<float>(lvl.min_contrast);
+    // The level's own search leaves the angle up to about one angle step off; a correction that
+    // large must not be refused (the fixed bound alone is narrower for small models).
+    const float angle_bound = angle_step(rec, model_level);
 
     Workspace ws;
     cv::Mat rows, rhs;
@@ -215,7 +219,7 @@ void refine_one(Match& cand, const LeastSquaresLevel& lvl, const LeastSquaresRun
         // The first unknown multiplies the normal's row component: it is the row change.
         float d_row = 0.f, d_col = 0.f, d_angle = 0.f;
         if (!pose_least_squares_step(rows, rhs, ws.weights, lvl.cell_value, d_row, d_col,
-                                     d_angle)) {
+                                     d_angle, angle_bound)) {
             trace.end = LeastSquaresEnd::kSolveFailed;
             return;
         }

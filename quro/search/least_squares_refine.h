@@ -101,9 +101,11 @@ struct LeastSquaresLevel {
 
 // Refines one candidate in place with the run's iterations. The candidate's x and y are pixels of
 // the level and dx, dy its sub-pixel parts; dx, dy and angle change, nothing else does. The model
-// level is level + 1 of `rec`. Loops over model points run in parallel from 64 points on (the
-// result is the same either way; `serial` forces one thread). Never throws: a failure keeps the
-// pose reached so far.
+// level is level + 1 of `rec`. Each step's rotation may be as large as the model level's angle
+// step (angle_step) where that exceeds the fixed bound of pose_least_squares_step: the level's
+// own search leaves up to about a step to correct. Loops over model points run in parallel from
+// 64 points on (the result is the same either way; `serial` forces one thread). Never throws: a
+// failure keeps the pose reached so far.
 LeastSquaresTrace refine_match_least_squares(Match& cand, const LeastSquaresLevel& lvl,
                                              const LeastSquaresRun& run,
                                              const ShapeModelRecord& rec, const PoseSource& src,

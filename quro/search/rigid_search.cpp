@@ -55,11 +55,10 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     cands.reserve(total);
     for (const auto& l : per_angle) cands.insert(cands.end(), l.begin(), l.end());
 
-    const cv::Mat& img = st.pyramid[top];
     if (top == st.plan.last)
-        select_matches(0, img.cols, img.rows, box, req.max_overlap, cands, rec, top);
+        select_final_matches(req, st, rec, top, cands);
     else
-        cluster_candidates(cands, img.cols, angle_step(rec, top + 1), 0);
+        cluster_candidates(cands, st.pyramid[top].cols, angle_step(rec, top + 1), 0);
     st.sw.lap("topLevel");
     return st.timed_out() ? -2 : 0;
 }
@@ -70,7 +69,6 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
                  int level, std::vector<Match>& cands) {
     const auto li = static_cast<std::size_t>(level);
     const float step = angle_step(rec, level + 1);
-    const OutlineBox box = outline_box(rec, level + 1);
     const int border = normal_map_border(st, rec, level);
     const int cell_value = st.plan.cell_values[li];
     const bool cells = cell_value > 1;
@@ -100,7 +98,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         cluster_candidates(cands, img.cols, step, 0);
         return st.timed_out() ? -2 : 0;
     }
-    select_matches(0, img.cols, img.rows, box, req.max_overlap, cands, rec, level);
+    select_final_matches(req, st, rec, level, cands);
     if (st.timed_out()) return -2;
 
     if (st.plan.mode == kSubpixelPeakFit) {
@@ -115,6 +113,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
                st.plan.mode != kSubpixelLeastSquaresFull) {
         refine_matches_least_squares(cands, img, level, st.plan.levels_used, st.plan.cell_values,
                                      st.min_contrast, st.plan.mode, rec, PoseSource::rigid());
+        keep_refined_angles_near_window(req, rec, level, cands);
     }
     return 0;
 }

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "quro/match/angle_scale_lists.h"
 #include "quro/match/feature_cells.h"
 #include "quro/match/normals.h"
 #include "quro/match/order_utils.h"
+#include "quro/match/selection.h"
 #include "quro/settings.h"
 
 namespace quro {
@@ -78,6 +80,26 @@ void filter_refined_candidates(const SearchState& st, const SearchRequest& req, 
     cands.swap(kept);
 }
 
+void keep_refined_angles_near_window(const SearchRequest& req, const ShapeModelRecord& rec,
+                                     int level, std::vector<Match>& cands) {
+    const float step = angle_step(rec, level + 1);
+    const double lo = static_cast<double>(req.angle_start) - step;
+    const double hi = static_cast<double>(req.angle_start) + req.angle_extent + step;
+    for (Match& m : cands)
+        if (!(m.angle >= lo && m.angle <= hi))
+            m.angle = clamp_angle_to_window(m.angle, req.angle_start, req.angle_extent, step, 1);
+}
+
+void select_final_matches(const SearchRequest& req, const SearchState& st,
+                          const ShapeModelRecord& rec, int level, std::vector<Match>& cands) {
+    cands.erase(std::remove_if(cands.begin(), cands.end(),
+                               [&](const Match& m) { return !(m.score >= req.min_score); }),
+                cands.end());
+    const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
+    select_matches(req.num_matches, img.cols, img.rows, outline_box(rec, level + 1),
+                   req.max_overlap, cands, rec, level, {&st.sw, st.timeout_ms});
+}
+
 int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int model_id,
                   SearchState& st, std::vector<Match>& cands, Match*& results, int& count,
                   const PoseSource& src) {
@@ -86,9 +108,11 @@ int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int mod
     // when it ran a single level (whose threshold was only 0.9 of min_score).
     const bool filter = p.last > 0 || p.top == p.last;
     scale_back_to_full_resolution(cands, p.last, req.min_score, filter);
-    if (p.last > 0 && p.mode == kSubpixelLeastSquaresFull)
+    if (p.last > 0 && p.mode == kSubpixelLeastSquaresFull) {
         refine_matches_least_squares(cands, st.pyramid[0], 0, p.levels_used, p.cell_values,
                                      st.min_contrast, p.mode, rec, src);
+        keep_refined_angles_near_window(req, rec, 0, cands);
+    }
     st.sw.lap("matchEnd");
     // The maps go first: nothing that can fail may follow the registration of the matches.
     release_in_background(std::move(st.normals));

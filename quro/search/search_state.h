@@ -76,6 +76,22 @@ void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level
 void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
                                float angle_step, std::vector<Match>& cands);
 
+// After a least-squares refinement on `level`: an angle that the refinement carried more than one
+// angle step of that level outside the search window is brought back into it
+// (clamp_angle_to_window with one step of margin). The refinement corrects the errors of a
+// level's angle sampling, below one step; a larger move means the instance's angle lies outside
+// the window the caller asked for.
+void keep_refined_angles_near_window(const SearchRequest& req, const ShapeModelRecord& rec,
+                                     int level, std::vector<Match>& cands);
+
+// The final selection on the last level searched (select_matches with the search's time limit),
+// limited to what can reach the caller: no later step changes a score or the order, the final
+// filter drops only matches below min_score, and a match below min_score can only suppress
+// matches scoring lower still. So the matches below min_score are dropped first and the selection
+// stops at num_matches (> 0); the caller receives the same matches as from a selection of all.
+void select_final_matches(const SearchRequest& req, const SearchState& st,
+                          const ShapeModelRecord& rec, int level, std::vector<Match>& cands);
+
 // Stages at the end of a search that reached its last level: back to full resolution (with the
 // full-resolution least-squares mode), hand-out of at most num_matches as a registered array,
 // and release of the normal maps in the background. Returns the handle, 0 or -1. `src` poses the

@@ -112,6 +112,26 @@ TEST(PoseStep, BoundsFollowTheTolerance) {
     EXPECT_FALSE(accepts(1.6, 0, 0, -1));
 }
 
+// The refinement of a small model starts up to one of its (large) angle steps off: its own
+// rotation bound may widen the fixed one, never narrow it, and leaves the shift bound alone.
+TEST(PoseStep, RotationBeyondTheFixedBoundIsAcceptedUpToTheGivenWiderBound) {
+    const System s = system_for(0.2, -0.1, 3.5 * kPi / 180.0);
+    float dx = 0.f, dy = 0.f, da = 0.f;
+    EXPECT_FALSE(step(s, 0, dx, dy, da));
+    ASSERT_TRUE(quro::pose_least_squares_step(s.rows, s.rhs, s.weights, 0, dx, dy, da, 4.f));
+    EXPECT_NEAR(da, 3.5, 1e-3);
+    EXPECT_NEAR(dx, 0.2, 1e-3);
+    EXPECT_FALSE(quro::pose_least_squares_step(s.rows, s.rhs, s.weights, 0, dx, dy, da, 3.f));
+    const System tilted = system_for(0.0, 0.0, 2.0 * kPi / 180.0);
+    EXPECT_TRUE(quro::pose_least_squares_step(tilted.rows, tilted.rhs, tilted.weights, 0, dx, dy,
+                                              da, 1.f));  // below 2.5: the fixed bound holds
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_FALSE(quro::pose_least_squares_step(s.rows, s.rhs, s.weights, 0, dx, dy, da, nan));
+    const System shifted = system_for(3.0, 0.0, 0.0);
+    EXPECT_FALSE(quro::pose_least_squares_step(shifted.rows, shifted.rhs, shifted.weights, 0, dx,
+                                               dy, da, 10.f));
+}
+
 TEST(PoseStep, LargeShiftIsRejectedAndOutputsStayUntouched) {
     const System s = system_for(6.0, 0.0, 0.0);
     float dx = 11.f, dy = 12.f, da = 13.f;

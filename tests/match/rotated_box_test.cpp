@@ -144,11 +144,29 @@ TEST(RotatedBoxOverlap, KnownConfigurations) {
     EXPECT_EQ(quro::rotated_box_overlap(p, far), 0.f);
 }
 
-TEST(RotatedBoxOverlap, BoxesWithoutAreaOrNumbersGiveZero) {
+// A model whose points lie on a straight line has a box without area. Measured as it is, its
+// overlap with anything was 0, so the matches of a line model never suppressed each other, not
+// even two at the same pixel and angle. Boxes count at least one pixel across.
+TEST(RotatedBoxOverlap, BoxesOfStraightLineModelsCountOnePixelThick) {
     const RotatedBox a = quro::rotated_box(centred_box(20.f, 10.f), 50.f, 50.f, 0.f, 1.f);
     const RotatedBox flat = quro::rotated_box(centred_box(20.f, 0.f), 50.f, 50.f, 0.f, 1.f);
-    EXPECT_EQ(quro::rotated_box_overlap(a, flat), 0.f);
-    EXPECT_EQ(quro::rotated_box_overlap(flat, flat), 0.f);
+    EXPECT_NEAR(quro::rotated_box_overlap(a, flat), 1.f, 1e-4);  // inside a
+    EXPECT_NEAR(quro::rotated_box_overlap(flat, flat), 1.f, 1e-4);
+    // Turned by a quarter: the two 20 x 1 bars share one square pixel of their 20.
+    const RotatedBox turned = quro::rotated_box(centred_box(20.f, 0.f), 50.f, 50.f, 90.f, 1.f);
+    EXPECT_NEAR(quro::rotated_box_overlap(flat, turned), 1.f / 20.f, 1e-4);
+    // Half a pixel across, the bars share half their area; two pixels across, nothing.
+    const RotatedBox beside = quro::rotated_box(centred_box(20.f, 0.f), 50.f, 50.5f, 0.f, 1.f);
+    EXPECT_NEAR(quro::rotated_box_overlap(flat, beside), 0.5f, 1e-4);
+    const RotatedBox apart = quro::rotated_box(centred_box(20.f, 0.f), 50.f, 52.f, 0.f, 1.f);
+    EXPECT_EQ(quro::rotated_box_overlap(flat, apart), 0.f);
+    // A box below a pixel in both directions is one pixel.
+    const RotatedBox dot = quro::rotated_box(centred_box(0.f, 0.f), 50.f, 50.f, 0.f, 1.f);
+    EXPECT_NEAR(quro::rotated_box_overlap(dot, dot), 1.f, 1e-4);
+}
+
+TEST(RotatedBoxOverlap, BoxesWithoutNumbersGiveZero) {
+    const RotatedBox a = quro::rotated_box(centred_box(20.f, 10.f), 50.f, 50.f, 0.f, 1.f);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const RotatedBox lost = quro::rotated_box(centred_box(20.f, 10.f), 50.f, 50.f, nan, 1.f);
     EXPECT_EQ(quro::rotated_box_overlap(a, lost), 0.f);

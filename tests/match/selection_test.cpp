@@ -126,6 +126,44 @@ TEST_F(Selection, DroppedCandidatesDoNotCountTowardsTheLimit) {
     EXPECT_EQ(c[1].x, 150);
 }
 
+// With a low minimum score a single level can hand tens of thousands of candidates to the
+// selection, whose pairwise overlap test then ran for minutes past the search's time limit.
+TEST_F(Selection, StopsOnceTheSearchTimeIsUp) {
+    BorderSetting border(1);
+    std::vector<Match> many;
+    for (int i = 0; i < 5000; ++i) many.push_back(cand(i % 200, i / 200, 1.f - i * 1e-5f));
+    const quro::Stopwatch sw;
+    while (!quro::timed_out(sw, 1)) {
+    }
+    std::vector<Match> c = many;
+    quro::select_matches(0, 200, 200, box_, 1.f, c, rec_, 0, {&sw, 1});
+    EXPECT_LT(c.size(), quro::kTimeoutCheckInterval);
+    // Without a limit, or without a stopwatch, every candidate is looked at.
+    c = many;
+    quro::select_matches(0, 200, 200, box_, 1.f, c, rec_, 0, {&sw, 0});
+    EXPECT_EQ(c.size(), many.size());
+    c = many;
+    quro::select_matches(0, 200, 200, box_, 1.f, c, rec_, 0);
+    EXPECT_EQ(c.size(), many.size());
+}
+
+// A line model's matches at the same pose were all kept at any overlap limit.
+TEST(SelectionLine, MatchesOfAStraightLineModelSuppressEachOther) {
+    BorderSetting border(0);
+    const quro::ShapeModelRecord rec =
+        quro_test::polygon_model({{-20.f, 0.f}, {20.f, 0.f}, {20.f, 0.01f}}, 1);
+    const OutlineBox box = quro::outline_box(rec, 1);
+    for (const float max_overlap : {0.f, 0.5f}) {
+        // The same pose, one pixel along the line, and well apart.
+        std::vector<Match> c{cand(50, 40, 0.9f, 0.f), cand(50, 40, 0.8f, 0.f),
+                             cand(51, 40, 0.7f, 0.f), cand(50, 70, 0.6f, 0.f)};
+        quro::select_matches(0, 100, 100, box, max_overlap, c, rec, 0);
+        ASSERT_EQ(c.size(), 2u) << max_overlap;
+        EXPECT_EQ(c[0].score, 0.9f);
+        EXPECT_EQ(c[1].score, 0.6f);
+    }
+}
+
 TEST_F(Selection, EqualScoresKeepTheirOrderAndNaNGoesLast) {
     BorderSetting border(1);
     const float nan = std::numeric_limits<float>::quiet_NaN();

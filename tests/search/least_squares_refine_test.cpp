@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "quro/match/angle_scale_lists.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/search/search_frame.h"
@@ -232,6 +233,29 @@ TEST_F(LeastSquaresRecovery, ModeThreeRefinesScaledBackCandidatesAtFullResolutio
     refine(m, img, 0, quro::kSubpixelLeastSquaresFull, *rec, cells);
     EXPECT_LT(position_error(m, t), 0.05);
     EXPECT_NEAR(m.angle, t.angle, 0.05);
+}
+
+// A small model has a large angle step, and its last level leaves the angle up to about a step
+// off. The least squares refused every rotation above 2.5 degrees and kept such a pose as it was.
+TEST(LeastSquaresSmallModel, AngleErrorOfAlmostAStepIsCorrected) {
+    const std::vector<cv::Point2f> small = quro_test::irregular_outline(30.f);
+    ScopedModel m;
+    ASSERT_NO_FATAL_FAILURE(create_model(small, m, 2));
+    const auto rec = m.record();
+    ASSERT_EQ(rec->num_levels, 2);
+    const float step = quro::angle_step(*rec, 1);
+    ASSERT_GT(step, 5.f);
+    const std::vector<int> cells = cell_values(*rec, 2);
+    for (const double angle : {20.0, -75.0, 160.0}) {
+        SCOPED_TRACE(angle);
+        const Truth t{120.3, 119.6, angle};
+        const cv::Mat img = render_instance(small, t);
+        Match c = candidate(t, 0.2, -0.1, -0.7 * step);
+        const LeastSquaresTrace tr = refine(c, img, 0, quro::kSubpixelLeastSquares2, *rec, cells);
+        EXPECT_NE(tr.end, LeastSquaresEnd::kSolveFailed);
+        EXPECT_NEAR(c.angle, t.angle, 0.3);
+        EXPECT_LT(position_error(c, t), 0.1);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -7,12 +7,16 @@
 #include <cstdio>
 #include <vector>
 
+#include <opencv2/imgproc.hpp>
+
+#include "quro/match/angle_scale_lists.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/result_registry.h"
 #include "quro/search/search_frame.h"
 #include "part_model_fixture.h"
 #include "support/part_scene.h"
+#include "support/polygon_model.h"
 
 namespace {
 
@@ -238,6 +242,88 @@ TEST_F(PartModel, AngleOutsideTheWindowIsClampedToItsEnd) {
     const Found f = find(scene, 30.f, 60.f, 0.5f, 0, 0.5f, 0);
     ASSERT_EQ(f.matches.size(), 1u);
     EXPECT_EQ(f.matches[0].angle, 90.f);
+}
+
+// With a single angle asked for, the least squares (here with cells, which weigh every edge
+// fully) followed an instance turned one and a half or two angle steps away out of the window. A
+// refined angle stays within one angle step of the window.
+TEST(RefinedAngle, StaysWithinAStepOfTheWindow) {
+    const std::vector<cv::Point2f> outline = quro_test::irregular_outline(70.f);
+    const cv::Mat model = quro_test::render_polygon(outline, {161, 161}, {80.f, 80.f, 0.f});
+    const ContrastParams contrast{10, 30, 10, 10};
+    int id = -1;
+    ASSERT_EQ(create_shape_model(model.data, 161, 161, 0, 0.f, 360.f, 0.f, 1, &contrast, nullptr,
+                                 &id),
+              0);
+    const float step = quro::angle_step(*quro::find_shape_model_record(id), 1);
+    // Code 85: mode 5 on full resolution; 83: mode 3, full resolution after stopping above it.
+    for (const int code : {85, 83}) {
+        for (const float turns : {1.5f, 2.2f}) {
+            const cv::Mat img =
+                quro_test::render_polygon(outline, {200, 200}, {100.3f, 99.6f, turns * step});
+            quro::Match* res = nullptr;
+            int count = 0;
+            const int h = find_shape_model(img.data, 200, 200, id, 0.f, 0.f, 0.3f, 0, 0.5f, code,
+                                           nullptr, 0.8f, res, count);
+            ASSERT_GE(h, 1);
+            ASSERT_EQ(count, 1);
+            EXPECT_LE(std::fabs(res[0].angle), step) << turns << " steps, code " << code;
+            EXPECT_EQ(clear_mems(h), 0);
+        }
+    }
+    EXPECT_EQ(clear_shape_model(id), 0);
+}
+
+// The count limit is applied while the matches are selected; the caller must still receive the
+// first matches of the search without a limit, whatever the mode and levels.
+TEST_F(PartModel, CountLimitGivesTheFirstMatchesOfTheUnlimitedSearch) {
+    const auto poses = five_poses();
+    const cv::Mat scene =
+        quro_test::render_part_scene(cv::Size(330, 320), poses, {}, 60, 170, 30, 4.0, 3, 30);
+    for (const int code : {0, 1, 3}) {
+        for (const std::vector<int>& levels : {std::vector<int>{0, 0}, {1, 1}, {3, 3}}) {
+            SCOPED_TRACE(::testing::Message() << "code " << code << " levels " << levels[0]);
+            const Found all = find(scene, 0.f, 360.f, 0.3f, 0, 0.9f, code, levels);
+            ASSERT_GE(all.matches.size(), 3u);
+            for (const int n : {1, 2, 4}) {
+                const Found some = find(scene, 0.f, 360.f, 0.3f, n, 0.9f, code, levels);
+                ASSERT_EQ(some.matches.size(), std::min<std::size_t>(n, all.matches.size()));
+                for (std::size_t i = 0; i < some.matches.size(); ++i) {
+                    const quro::Match& a = all.matches[i];
+                    const quro::Match& b = some.matches[i];
+                    EXPECT_TRUE(a.x == b.x && a.y == b.y && a.angle == b.angle &&
+                                a.score == b.score && a.dx == b.dx && a.dy == b.dy)
+                        << "match " << i << " of " << n;
+                }
+            }
+        }
+    }
+}
+
+// A model of one straight edge has a box without area. Its matches at one pose never suppressed
+// each other, so with max_overlap 0 the same pose came back twice.
+TEST(LineModel, FindsEachPoseOnceWithoutOverlap) {
+    const float xs[2] = {-30.f, 30.f}, ys[2] = {0.f, 0.f};
+    const char use[2] = {1, 1};
+    const ContrastParams contrast{10, 30, 10, 10};
+    int id = -1;
+    ASSERT_EQ(create_shape_model_pol(xs, ys, use, 2, 0, 0.f, 360.f, 0.f, 1, &contrast, &id), 0);
+    cv::Mat img(160, 200, CV_8U, cv::Scalar(60));
+    cv::rectangle(img, cv::Rect(40, 60, 120, 40), cv::Scalar(180), cv::FILLED);
+    for (const int code : {0, 2}) {
+        quro::Match* res = nullptr;
+        int count = 0;
+        const int h = find_shape_model(img.data, img.cols, img.rows, id, 0.f, 360.f, 0.6f, 0, 0.f,
+                                       code, nullptr, 0.8f, res, count);
+        ASSERT_GE(h, 1);
+        EXPECT_GE(count, 2);  // both long sides
+        for (int i = 0; i < count; ++i)
+            for (int j = 0; j < i; ++j)
+                EXPECT_FALSE(res[i].x == res[j].x && res[i].y == res[j].y)
+                    << "matches " << j << " and " << i << " at " << res[i].x << "," << res[i].y;
+        EXPECT_EQ(clear_mems(h), 0);
+    }
+    EXPECT_EQ(clear_shape_model(id), 0);
 }
 
 TEST_F(PartModel, ModelCrossingTheBorderNeedsTheSetting) {
