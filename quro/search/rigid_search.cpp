@@ -1,5 +1,6 @@
 #include "quro/search/rigid_search.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "quro/export_guard.h"
@@ -39,13 +40,14 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     angle_list(rec, angles, top + 1, req.angle_extent, req.angle_start);
     std::vector<std::vector<Match>> per_angle(angles.size());
     const float level_min = st.min_scores[static_cast<std::size_t>(top)];
+    const float coarse_overlap = std::max(req.max_overlap, kCoarseOverlapLimit);
     parallel_for_index(angles.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         QuantizedTemplate tpl;
         quantized_template(rec, tpl, top + 1, 1.f, angles[i]);
         cv::Mat score, polarity;
         accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms);
-        extract_peaks(score, tpl, level_min, req.max_overlap, box, angles[i], 1.f, per_angle[i],
+        extract_peaks(score, tpl, level_min, coarse_overlap, box, angles[i], 1.f, per_angle[i],
                       st.sw, st.timeout_ms, polarity);
         st.stop.check(st.sw, st.timeout_ms);
     });
@@ -77,6 +79,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     const cv::Mat& nx = st.normals.nx[li];
     const cv::Mat& ny = st.normals.ny[li];
     const float level_min = st.min_scores[li];
+    if (level == st.plan.top - 1) admit_top_level_candidates(cands, level_min);
 
     parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
@@ -111,9 +114,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         });
     } else if (least_squares_run(st.plan.mode) != nullptr &&
                st.plan.mode != kSubpixelLeastSquaresFull) {
-        refine_matches_least_squares(cands, img, level, st.plan.levels_used, st.plan.cell_values,
-                                     st.min_contrast, st.plan.mode, rec, PoseSource::rigid());
-        keep_refined_angles_near_window(req, rec, level, cands);
+        refine_least_squares_in_window(req, rec, st, level, level, cands, PoseSource::rigid());
     }
     return 0;
 }

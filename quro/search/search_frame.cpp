@@ -78,17 +78,15 @@ std::vector<cv::Mat> build_mask_pyramid(const unsigned char* mask, int width, in
     return pyr;
 }
 
-std::vector<float> level_min_scores(float min_score, int levels_used, int metric) {
+std::vector<float> level_min_scores(float min_score, int levels_used) {
     std::vector<float> s(static_cast<std::size_t>(std::max(levels_used, 0)), min_score);
     if (s.empty()) return s;
     const int top = levels_used - 1;
     s[top] = static_cast<float>(static_cast<double>(min_score) * 0.9);
-    if (metric != 0) {
-        const auto& factors = core_tables().level_score_multipliers;
-        for (int n = top; n >= 1; --n) {
-            const std::size_t i = std::min<std::size_t>(top - n, factors.size() - 1);
-            s[n] = min_score * factors[i];
-        }
+    const auto& factors = core_tables().level_score_multipliers;
+    for (int n = top; n >= 1; --n) {
+        const std::size_t i = std::min<std::size_t>(top - n, factors.size() - 1);
+        s[n] = min_score * factors[i];
     }
     return s;
 }

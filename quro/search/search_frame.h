@@ -45,6 +45,13 @@ struct LevelPlan {
     std::vector<int> grid_sizes;   // per level; the cell grid of levels whose cell value > 1
 };
 
+// Overlap limit of the top level's box suppression, used when the caller's max_overlap is lower.
+// That suppression compares axis-parallel template boxes of one angle on the coarsest level;
+// with the caller's limit there, of two overlapping instances the better one could be suppressed
+// by a peak of the other before either was measured. The caller's limit applies in the final
+// selection, to rotated boxes on the last level; the top level only removes near duplicates.
+inline constexpr float kCoarseOverlapLimit = 0.7f;
+
 // Resolves the caller's level pair {first, last} (1-based; null means {0, 0}) and the sub-pixel
 // code against a model of `num_levels` levels. Returns false when the model has no levels.
 bool plan_levels(const int* levels, int num_levels, int subpixel_code, LevelPlan& plan);
@@ -59,9 +66,12 @@ std::vector<cv::Mat> build_search_pyramid(const unsigned char* data, int width, 
 std::vector<cv::Mat> build_mask_pyramid(const unsigned char* mask, int width, int height,
                                         int levels_used);
 
-// Minimum score of each level: min_score everywhere, 0.9 * min_score on the top level; with a
-// non-zero metric, levels top..1 take min_score times the level score factors instead.
-std::vector<float> level_min_scores(float min_score, int levels_used, int metric);
+// Minimum score of each level: full resolution takes min_score, levels top..1 min_score times the
+// level score factors (core_tables.h), whatever the metric; a single-level search takes
+// 0.9 * min_score there (its matches are filtered at min_score at the end). Coarse levels must
+// not lose what full resolution would accept: a polarity-free model (metric 0) loses as much
+// texture detail on them as any other, so it takes the same factors.
+std::vector<float> level_min_scores(float min_score, int levels_used);
 
 // The minimum contrast a search uses: the model's value, or 1 when it is below 2.
 int search_min_contrast(int model_min_contrast);

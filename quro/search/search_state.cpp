@@ -34,7 +34,7 @@ int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, Search
     if (st.timed_out()) return -2;
     st.normals.nx.assign(static_cast<std::size_t>(L), cv::Mat());
     st.normals.ny.assign(static_cast<std::size_t>(L), cv::Mat());
-    st.min_scores = level_min_scores(req.min_score, L, st.metric);
+    st.min_scores = level_min_scores(req.min_score, L);
     st.cell_index.assign(static_cast<std::size_t>(L), {});
     st.cell_order.assign(static_cast<std::size_t>(L), {});
     return 0;
@@ -65,6 +65,11 @@ void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level
     st.cell_order[i] = argsort_int(st.cell_index[i]);
 }
 
+void admit_top_level_candidates(std::vector<Match>& cands, float level_min_score) {
+    for (Match& m : cands)
+        if (m.score < level_min_score) m.score = level_min_score;
+}
+
 void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
                                float angle_step, std::vector<Match>& cands) {
     const float min_score = st.min_scores[static_cast<std::size_t>(level)];
@@ -80,14 +85,18 @@ void filter_refined_candidates(const SearchState& st, const SearchRequest& req, 
     cands.swap(kept);
 }
 
-void keep_refined_angles_near_window(const SearchRequest& req, const ShapeModelRecord& rec,
-                                     int level, std::vector<Match>& cands) {
-    const float step = angle_step(rec, level + 1);
+void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
+                                    const SearchState& st, int level, int reported_level,
+                                    std::vector<Match>& cands, const PoseSource& src) {
+    const std::vector<Match> before = cands;
+    refine_matches_least_squares(cands, st.pyramid[static_cast<std::size_t>(level)], level,
+                                 st.plan.levels_used, st.plan.cell_values, st.min_contrast,
+                                 st.plan.mode, rec, src);
+    const float step = angle_step(rec, reported_level + 1);
     const double lo = static_cast<double>(req.angle_start) - step;
     const double hi = static_cast<double>(req.angle_start) + req.angle_extent + step;
-    for (Match& m : cands)
-        if (!(m.angle >= lo && m.angle <= hi))
-            m.angle = clamp_angle_to_window(m.angle, req.angle_start, req.angle_extent, step, 1);
+    for (std::size_t i = 0; i < cands.size(); ++i)
+        if (!(cands[i].angle >= lo && cands[i].angle <= hi)) cands[i] = before[i];
 }
 
 void select_final_matches(const SearchRequest& req, const SearchState& st,
@@ -107,11 +116,15 @@ int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int mod
     // The final score filter runs whenever the search stopped above full resolution, and also
     // when it ran a single level (whose threshold was only 0.9 of min_score).
     const bool filter = p.last > 0 || p.top == p.last;
-    scale_back_to_full_resolution(cands, p.last, req.min_score, filter);
     if (p.last > 0 && p.mode == kSubpixelLeastSquaresFull) {
-        refine_matches_least_squares(cands, st.pyramid[0], 0, p.levels_used, p.cell_values,
-                                     st.min_contrast, p.mode, rec, src);
-        keep_refined_angles_near_window(req, rec, 0, cands);
+        scale_back_to_full_resolution(cands, 0, req.min_score, filter);
+        for (int level = p.last; level >= 1; --level) {
+            refine_least_squares_in_window(req, rec, st, level, 0, cands, src);
+            scale_back_to_full_resolution(cands, 1, req.min_score, false);
+        }
+        refine_least_squares_in_window(req, rec, st, 0, 0, cands, src);
+    } else {
+        scale_back_to_full_resolution(cands, p.last, req.min_score, filter);
     }
     st.sw.lap("matchEnd");
     // The maps go first: nothing that can fail may follow the registration of the matches.

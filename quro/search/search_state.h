@@ -71,18 +71,27 @@ void compute_level_normals(SearchState& st, int level, int border);
 // Computes the cell partition of `level` once (when its cell value is above 1).
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level);
 
+// Before the first refinement below the top level: the candidates' scores are still the top
+// level's quantised scores, which are not on the scale of the dot products of the level below
+// (they run lower, see core_tables.h), so the refinement's entry test ("already below this
+// level's minimum") must not judge them. Their scores are raised to the level's minimum; the
+// refinement then scores each candidate anew (a walk that accepts no sample leaves score 0).
+void admit_top_level_candidates(std::vector<Match>& cands, float level_min_score);
+
 // After a level's refinement: drops candidates below the level's minimum score and brings the
 // others' angles back into the search window (with one step of margin above the last level).
 void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
                                float angle_step, std::vector<Match>& cands);
 
-// After a least-squares refinement on `level`: an angle that the refinement carried more than one
-// angle step of that level outside the search window is brought back into it
-// (clamp_angle_to_window with one step of margin). The refinement corrects the errors of a
-// level's angle sampling, below one step; a larger move means the instance's angle lies outside
-// the window the caller asked for.
-void keep_refined_angles_near_window(const SearchRequest& req, const ShapeModelRecord& rec,
-                                     int level, std::vector<Match>& cands);
+// The least-squares mode of the search on `level`, for candidates in that level's coordinates.
+// A match whose refined angle lies more than one angle step of level `reported_level` (the level
+// the matches are handed out from) outside the search window gets its pose from before the
+// refinement back (position and angle together: the fitted shift belongs to the fitted angle).
+// The refinement corrects the errors of a level's angle sampling, below one step; a larger move
+// means the instance's angle lies outside the window the caller asked for.
+void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
+                                    const SearchState& st, int level, int reported_level,
+                                    std::vector<Match>& cands, const PoseSource& src);
 
 // The final selection on the last level searched (select_matches with the search's time limit),
 // limited to what can reach the caller: no later step changes a score or the order, the final
@@ -92,10 +101,12 @@ void keep_refined_angles_near_window(const SearchRequest& req, const ShapeModelR
 void select_final_matches(const SearchRequest& req, const SearchState& st,
                           const ShapeModelRecord& rec, int level, std::vector<Match>& cands);
 
-// Stages at the end of a search that reached its last level: back to full resolution (with the
-// full-resolution least-squares mode), hand-out of at most num_matches as a registered array,
-// and release of the normal maps in the background. Returns the handle, 0 or -1. `src` poses the
-// model points of the full-resolution least squares.
+// Stages at the end of a search that reached its last level: back to full resolution, hand-out of at most num_matches as a registered array,
+// and release of the normal maps in the background. Returns the handle, 0 or -1. With the
+// full-resolution least-squares mode the matches are refined on the way down, on the last level
+// searched and on every level below it: from a coarse level alone the angle error can exceed
+// what one step of the full-resolution refinement may correct, and its position error the reach
+// of its edge search. `src` poses the model points of that refinement.
 int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int model_id,
                   SearchState& st, std::vector<Match>& cands, Match*& results, int& count,
                   const PoseSource& src = PoseSource::rigid());

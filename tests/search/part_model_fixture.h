@@ -53,6 +53,7 @@ protected:
         return f;
     }
 
+public:
     // The match nearest to `p`, or null.
     static const quro::Match* near(const std::vector<quro::Match>& ms, const PartPose& p,
                                    double tol = 2.0) {
@@ -75,6 +76,7 @@ protected:
         return std::fabs(d);
     }
 
+protected:
     static inline cv::Mat model_image_;
     static inline int id_ = -1;
 };

@@ -89,18 +89,14 @@ TEST(LevelPlan, ModeAndCellValuesFromTheSubpixelCode) {
     EXPECT_EQ(p.cell_values[0], 0);
 }
 
-TEST(LevelScores, TopTakesNinetyPercentAndMetricAppliesTheFactors) {
-    const auto plain = quro::level_min_scores(0.5f, 4, 0);
-    EXPECT_FLOAT_EQ(plain[3], 0.45f);
-    EXPECT_FLOAT_EQ(plain[2], 0.5f);
-    EXPECT_FLOAT_EQ(plain[0], 0.5f);
+TEST(LevelScores, CoarseLevelsTakeTheFactorsAndFullResolutionTheMinimum) {
     const auto& f = quro::core_tables().level_score_multipliers;
-    const auto with_metric = quro::level_min_scores(0.5f, 4, 1);
-    EXPECT_FLOAT_EQ(with_metric[3], 0.5f * f[0]);
-    EXPECT_FLOAT_EQ(with_metric[2], 0.5f * f[1]);
-    EXPECT_FLOAT_EQ(with_metric[1], 0.5f * f[2]);
-    EXPECT_FLOAT_EQ(with_metric[0], 0.5f);
-    EXPECT_FLOAT_EQ(quro::level_min_scores(0.5f, 1, 1)[0], 0.45f);
+    const auto s = quro::level_min_scores(0.5f, 4);
+    EXPECT_FLOAT_EQ(s[3], 0.5f * f[0]);
+    EXPECT_FLOAT_EQ(s[2], 0.5f * f[1]);
+    EXPECT_FLOAT_EQ(s[1], 0.5f * f[2]);
+    EXPECT_FLOAT_EQ(s[0], 0.5f);
+    EXPECT_FLOAT_EQ(quro::level_min_scores(0.5f, 1)[0], 0.45f);
 }
 
 TEST(AngleClamp, InsideAnglesAreNormalisedIntoTheWindow) {
