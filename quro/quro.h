@@ -544,15 +544,16 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 // - The model is searched for at angles angle_start .. angle_start + angle_extent (degrees;
 //   angle_extent >= 0). The level refinement brings a match's angle into that window (expressed
 //   from angle_start upwards, e.g. 365 for 5 degrees in a window starting at 350); a sub-pixel
-//   step may move it out by up to one angle step of the level it refines on (least squares; an
-//   angle it would carry further out goes back to the window's nearer end) or two (peak fit).
+//   step may move it out by up to one angle step of the level the match is reported from (least
+//   squares; a match it would carry further out keeps its pose from before the refinement,
+//   position and angle together) or two (peak fit).
 // - min_score (>= 0) is the lowest score of a match (1 = every model point agrees with the image);
 //   num_matches limits the number returned (0 or below: no limit), best first; max_overlap (>= 0)
 //   is how far two matches' rotated model boxes may overlap (fraction of the smaller box).
 // - subpixel_code: units digit 0 no sub-pixel step; 1 peak fit of the scores; 2, 4, 5 least
 //   squares on the image edges on the last level searched (2, 3, 4 iterations); 3 least squares
-//   at full resolution (2 iterations) after the matches are scaled back from the last level
-//   searched; a search that would end at full resolution then stops one level above it when it
+//   (2 iterations) on the last level searched and on every level below it down to full
+//   resolution, while the matches are scaled back; a search that would end at full resolution then stops one level above it when it
 //   uses three levels or more (over one or two levels it gets no sub-pixel step); 6..9 act as 5;
 //   a negative code gives none. A search whose first and last level are the same scores that
 //   level exhaustively and selects from it directly: no level refinement and no sub-pixel step,
@@ -578,6 +579,23 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 // - Position of a match: (x + dx, y + dy), the model's reference point (the model image's centre
 //   for models made from images) in image pixels; angle in degrees, counter-clockwise on screen.
 // - A search must not run on one model from two threads at once, nor while the model is cleared.
+// - Deliberate departures from the plain coarse-to-fine rules, each mending a wrong result:
+//   * The coarse levels keep candidates down to a fraction of min_score (0.55 on the top level,
+//     0.9 between it and full resolution) for every metric, and the top level's quantised scores
+//     are not compared with the finer levels' threshold before those measure them: a match that
+//     full resolution accepts is not dropped on a coarse level, also for finely textured models
+//     and partly covered instances.
+//   * max_overlap acts in the final selection only; the top level's box suppression, which
+//     compares axis-parallel boxes on the coarsest level, uses at least 0.7, so it cannot remove
+//     the better of two overlapping instances before either is measured.
+//   * One least-squares step may rotate a match by up to one angle step of its level (beyond the
+//     fixed bound of the pose solve), since a level's angle sampling leaves that much to correct.
+//   * With metric 0 the least squares accept image edges of either contrast, like the rest of
+//     the search for such a model.
+//   * Boxes of models whose points lie on one straight line count one pixel thick in the overlap
+//     test (a zero-area box would overlap nothing, or everything).
+//   * Candidate clustering treats pixels as neighbours only within a row and the rows next to it:
+//     the last pixel of a row is no neighbour of the first of the next.
 
 extern "C" {
 
