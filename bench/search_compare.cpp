@@ -11,7 +11,7 @@
 // a 2048 x 2048 mosaic); the library's search with a new user's settings (min_score 0.5, levels
 // {0, 1}), the baselines on the five 768 x 576 sets. Below the library's row: recall by model.
 //
-// Run: build/release/bench/bench_search_compare   (all of it takes about a minute)
+// Run: build/release/bench/bench_search_compare   (all of it takes about two minutes)
 // (filter with --benchmark_filter=640, =ncc, =textured, ='textured occluded', ... as usual).
 #include <benchmark/benchmark.h>
 
