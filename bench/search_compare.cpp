@@ -4,17 +4,27 @@
 // every scene of its set once per pass; the table printed at the end gives recall, false
 // positives, position and angle errors and the median time of one search.
 //
-// Run: build/release/bench/bench_search_compare
-// (filter with --benchmark_filter=640, =ncc, ... as usual).
+//
+// Textured sets (search_compare_textured_sets.h): five models with fine texture or relief (board,
+// box, text page, portrait, coin) in 17 background photos with distractors, each condition its own
+// table (clean, noise sigma 8-10, a quarter of every instance covered, reversed contrast, blur,
+// a 2048 x 2048 mosaic); the library's search with a new user's settings (min_score 0.5, levels
+// {0, 1}), the baselines on the five 768 x 576 sets. Below the library's row: recall by model.
+//
+// Run: build/release/bench/bench_search_compare   (all of it takes about two minutes)
+// (filter with --benchmark_filter=640, =ncc, =textured, ='textured occluded', ... as usual).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "search_compare_linemod.h"
 #include "search_compare_ncc.h"
 #include "search_compare_runner.h"
 #include "search_compare_scenes.h"
+#include "search_compare_textured_sets.h"
 
 namespace compare {
 namespace {
@@ -29,34 +39,62 @@ const LinemodMatcher& linemod() {
     return m;
 }
 
-std::vector<Detection> find_ncc(const cv::Mat& scene, int expected) {
-    return ncc().find(scene, expected);
+std::vector<Detection> find_ncc(const Scene& s) {
+    return ncc().find(s.image, static_cast<int>(s.truth.size()));
 }
 
-std::vector<Detection> find_linemod(const cv::Mat& scene, int expected) {
-    return linemod().find(scene, expected);
+std::vector<Detection> find_linemod(const Scene& s) {
+    return linemod().find(s.image, static_cast<int>(s.truth.size()));
 }
 
-void register_baselines(SceneSize size, int order) {
-    const SceneSpec spec = scene_spec(size);
-    struct Method {
-        const char* name;
-        Finder find;
-    };
-    const Method methods[] = {{"ncc_masked", find_ncc}, {"linemod", find_linemod}};
-    for (const Method& m : methods) {
-        const std::string name = std::string("compare/") + spec.label + "/" + m.name;
-        const std::string method = m.name;
-        const Finder find = m.find;
+// One matcher of each kind per textured model, made on first use.
+template <class Matcher>
+const std::vector<Matcher>& textured_matchers() {
+    static const std::vector<Matcher> m = [] {
+        std::vector<Matcher> r;
+        for (const cv::Mat& model : textured_photos().models) r.emplace_back(model);
+        return r;
+    }();
+    return m;
+}
+
+template <class Matcher>
+std::vector<Detection> find_textured(const Scene& s) {
+    return textured_matchers<Matcher>()[static_cast<std::size_t>(s.model)].find(
+        s.image, static_cast<int>(s.truth.size()));
+}
+
+// Registers both baselines on one scene set (rendered on first use by `set`), table rows from
+// `order` on.
+void register_baselines(const SceneSpec& spec, const SceneFinder& ncc_find,
+                        const SceneFinder& linemod_find, std::function<const SceneSet&()> set,
+                        int order) {
+    const std::pair<const char*, SceneFinder> methods[] = {{"ncc_masked", ncc_find},
+                                                           {"linemod", linemod_find}};
+    for (const auto& [method_name, find] : methods) {
+        const std::string name = std::string("compare/") + spec.label + "/" + method_name;
+        const std::string method = method_name;
         benchmark::RegisterBenchmark(name.c_str(),
-                                     [size, find, method, order](benchmark::State& state) {
-                                         run_method(state, scene_set(size), find, method, order);
+                                     [set, find, method, order](benchmark::State& state) {
+                                         run_method(state, set(), find, method, order);
                                      })
             ->Iterations(spec.scenes)
             ->UseRealTime()
             ->Unit(benchmark::kMillisecond);
         ++order;
     }
+}
+
+void register_baselines(SceneSize size, int order) {
+    register_baselines(
+        scene_spec(size), find_ncc, find_linemod,
+        [size]() -> const SceneSet& { return scene_set(size); }, order);
+}
+
+void register_textured_baselines(int set, int order) {
+    register_baselines(
+        textured_spec(set).spec, find_textured<NccMatcher>, find_textured<LinemodMatcher>,
+        [set]() -> const SceneSet& { return textured_set(set); }, order);
 }
 
 }  // namespace
@@ -74,6 +112,12 @@ int main(int argc, char** argv) {
     compare::register_quro_benchmarks(SceneSize::kLarge, 0);
 #endif
     compare::register_baselines(SceneSize::kLarge, 10);
+    for (int set = 0; set < compare::kTexturedSets; ++set) {
+#ifdef QURO_HAVE_SEARCH
+        compare::register_quro_textured(set, 0);
+#endif
+        if (set != compare::kMosaicSet) compare::register_textured_baselines(set, 10);
+    }
     benchmark::RunSpecifiedBenchmarks();
     compare::print_summaries();
     benchmark::Shutdown();

@@ -5,6 +5,12 @@
 // contrast {10, 30, 10, 10}, full circle); model creation is not timed. Each search: angles 0..360,
 // min_score 0.7, as many matches as the scene has instances, max_overlap 0.5, sub-pixel code 2,
 // levels {0, 0}, greediness 0.8. A match's reference point is (x + dx, y + dy).
+//
+// On the textured sets (search_compare_textured_sets.h) one model per model crop, made alike, and
+// for the reversed set a copy of each with metric -1 (polarity of the whole model ignored). The
+// searches use what a new user would: min_score 0.5, max_overlap 0.5, greediness 0.75, levels
+// {0, 1}, sub-pixel code 2, as many matches as the scene has instances. After the timed runs every
+// scene is searched once more at min_score 0.3 without a count limit, for the 'lost' column.
 #include <benchmark/benchmark.h>
 #include <tbb/global_control.h>
 
@@ -17,6 +23,7 @@
 #include "quro/quro.h"
 #include "search_compare_runner.h"
 #include "search_compare_scenes.h"
+#include "search_compare_textured_sets.h"
 
 namespace compare {
 namespace {
@@ -32,29 +39,43 @@ struct QuroModel {
     int id = -1;
 };
 
+// Automatic levels and angle step, full circle, the contrast of every model here.
+QuroModel create_model(const cv::Mat& model, int metric) {
+    QuroModel r;
+    const cv::Mat img = model.clone();  // continuous
+    const ContrastParams contrast{10, 30, 10, 10};
+    r.status = create_shape_model(img.data, img.cols, img.rows, 0, 0.f, 360.f, 0.f, metric,
+                                  &contrast, nullptr, &r.id);
+    return r;
+}
+
 // Creates the model on first use; needs the photos to be readable.
 const QuroModel& quro_model() {
-    static const QuroModel m = [] {
-        QuroModel r;
-        const cv::Mat& model = photos().model;  // continuous, CV_8UC1
-        const ContrastParams contrast{10, 30, 10, 10};
-        r.status = create_shape_model(model.data, model.cols, model.rows, 0, 0.f, 360.f, 0.f, 1,
-                                      &contrast, nullptr, &r.id);
-        return r;
-    }();
+    static const QuroModel m = create_model(photos().model, 1);
     return m;
 }
 
 std::atomic<int> failed_searches{0};
 
-std::vector<Detection> find_quro(const cv::Mat& scene, int expected) {
-    int levels[2] = {0, 0};
+struct SearchSettings {
+    float min_score;
+    float max_overlap;
+    float greediness;
+    int levels[2];
+};
+
+const SearchSettings kPhotoSearch{kMinScore, kMaxOverlap, kGreediness, {0, 0}};
+const SearchSettings kUserSearch{0.5f, 0.5f, 0.75f, {0, 1}};
+
+std::vector<Detection> search(const cv::Mat& scene, int id, int num_matches,
+                              const SearchSettings& how) {
+    int levels[2] = {how.levels[0], how.levels[1]};
     quro::Match* results = nullptr;
     int count = 0;
     // The search only reads the image.
-    const int handle =
-        find_shape_model(scene.data, scene.cols, scene.rows, quro_model().id, 0.f, 360.f, kMinScore,
-                         expected, kMaxOverlap, kSubpixelCode, levels, kGreediness, results, count);
+    const int handle = find_shape_model(scene.data, scene.cols, scene.rows, id, 0.f, 360.f,
+                                        how.min_score, num_matches, how.max_overlap, kSubpixelCode,
+                                        levels, how.greediness, results, count);
     std::vector<Detection> dets;
     if (handle < 0) {
         failed_searches.fetch_add(1, std::memory_order_relaxed);
@@ -67,6 +88,97 @@ std::vector<Detection> find_quro(const cv::Mat& scene, int expected) {
     }
     if (handle > 0) clear_mems(handle);
     return dets;
+}
+
+std::vector<Detection> find_quro(const cv::Mat& scene, int expected) {
+    return search(scene, quro_model().id, expected, kPhotoSearch);
+}
+
+// The textured models: metric 1, then the same with metric -1 for the reversed set.
+struct TexturedModels {
+    std::vector<int> plain;
+    std::vector<int> reversed;
+    bool ok = false;
+};
+
+const TexturedModels& textured_models() {
+    static const TexturedModels m = [] {
+        TexturedModels r;
+        r.ok = textured_photos().error.empty();
+        for (const cv::Mat& model : textured_photos().models) {
+            const QuroModel q = create_model(model, 1);
+            const int copy = q.status == 0 ? copy_shape_model(q.id) : -1;
+            if (copy >= 0) set_shape_model_param(copy, "metric", -1);
+            r.ok = r.ok && q.status == 0 && copy >= 0;
+            r.plain.push_back(q.id);
+            r.reversed.push_back(copy);
+        }
+        return r;
+    }();
+    return m;
+}
+
+int textured_model_id(const Scene& s, int set) {
+    const TexturedModels& m = textured_models();
+    const auto i = static_cast<std::size_t>(s.model);
+    return textured_condition(set) == Condition::kReversed ? m.reversed[i] : m.plain[i];
+}
+
+// Recall per model kind, and the instances missed at min_score 0.5 that a search at 0.3 finds
+// with a score of at least 0.55.
+void textured_diagnostics(const SceneSet& set, int set_index,
+                          const std::vector<std::vector<Detection>>& first_pass, RunSummary& sum) {
+    const TexturedPhotos& ph = textured_photos();
+    std::vector<int> found(ph.models.size(), 0), total(ph.models.size(), 0);
+    SearchSettings low = kUserSearch;
+    low.min_score = static_cast<float>(kLostMinScore);
+    sum.lost_coarse = 0;
+    for (std::size_t i = 0; i < set.scenes.size(); ++i) {
+        const Scene& s = set.scenes[i];
+        Accuracy ignored;
+        const std::vector<bool> hit = score_scene(s.truth, first_pass[i], ignored);
+        std::vector<Detection> strong;
+        for (const Detection& d : search(s.image, textured_model_id(s, set_index), 0, low))
+            if (d.score >= kLostFinalScore) strong.push_back(d);
+        const std::vector<bool> hit_low = score_scene(s.truth, strong, ignored);
+        for (std::size_t k = 0; k < s.truth.size(); ++k) {
+            found[static_cast<std::size_t>(s.model)] += hit[k] ? 1 : 0;
+            ++total[static_cast<std::size_t>(s.model)];
+            sum.lost_coarse += hit_low[k] && !hit[k] ? 1 : 0;
+        }
+    }
+    sum.note = "recall by model:";
+    for (std::size_t k = 0; k < ph.kinds.size(); ++k)
+        sum.note +=
+            " " + ph.kinds[k] + " " + std::to_string(found[k]) + "/" + std::to_string(total[k]);
+}
+
+void run_quro_textured(benchmark::State& state, int set_index, int order) {
+    const SceneSet& set = textured_set(set_index);
+    if (!set.error.empty()) {
+        state.SkipWithError(set.error.c_str());
+        return;
+    }
+    if (!textured_models().ok) {
+        state.SkipWithError("create_shape_model failed on a textured model");
+        return;
+    }
+    failed_searches = 0;
+    const auto first_pass = run_method(
+        state, set,
+        [set_index](const Scene& s) {
+            return search(s.image, textured_model_id(s, set_index),
+                          static_cast<int>(s.truth.size()), kUserSearch);
+        },
+        "quro", order);
+    if (first_pass.empty()) return;
+    textured_diagnostics(set, set_index, first_pass, summaries()[summary_key(set, order, "quro")]);
+    state.counters["lost"] = summaries()[summary_key(set, order, "quro")].lost_coarse;
+    if (failed_searches > 0) {
+        const std::string msg = "find_shape_model returned an error in " +
+                                std::to_string(failed_searches.load()) + " searches";
+        state.SkipWithError(msg.c_str());
+    }
 }
 
 // Runs the search over a scene set, optionally on one thread (oneTBB and OpenCV both limited).
@@ -118,6 +230,17 @@ void register_one(SceneSize size, const char* method, int order, bool one_thread
 void register_quro_benchmarks(SceneSize size, int order) {
     register_one(size, "quro", order, false);
     if (size == SceneSize::kSmall) register_one(size, "quro_1thread", order + 1, true);
+}
+
+void register_quro_textured(int set, int order) {
+    const SceneSpec spec = textured_spec(set).spec;
+    const std::string name = std::string("compare/") + spec.label + "/quro";
+    benchmark::RegisterBenchmark(
+        name.c_str(),
+        [set, order](benchmark::State& state) { run_quro_textured(state, set, order); })
+        ->Iterations(static_cast<benchmark::IterationCount>(kPasses) * spec.scenes)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace compare

@@ -65,12 +65,21 @@ inline const SceneSet& scene_set(SceneSize size) {
 // A method's search on one scene; `expected` is the number of instances in it. Every method keeps
 // at most that many detections, its best ones.
 using Finder = std::function<std::vector<Detection>(const cv::Mat& scene, int expected)>;
+// The same for scene sets with several models: the scene says which model to look for.
+using SceneFinder = std::function<std::vector<Detection>(const Scene& scene)>;
 
 // The figures of one method on one scene size, printed as a table after all benchmarks ran.
+// The 'lost' diagnostic: a second search at kLostMinScore, counting the instances it finds with a
+// score of at least kLostFinalScore that the search at the benchmark's min_score missed.
+inline constexpr double kLostMinScore = 0.3;
+inline constexpr double kLostFinalScore = 0.55;
+
 struct RunSummary {
     Accuracy accuracy;
     double median_ms = 0;
     int searches = 0;
+    int lost_coarse = -1;  // diagnostic of the library's search (-1: not counted)
+    std::string note;      // printed below the row when not empty
 };
 
 // Tables ordered by scene area, rows by the order the methods were registered in.
@@ -81,6 +90,7 @@ struct SummaryKey {
     std::string method;
     bool operator<(const SummaryKey& o) const {
         if (area != o.area) return area < o.area;
+        if (size != o.size) return size < o.size;
         return order < o.order;
     }
 };
@@ -90,26 +100,32 @@ inline std::map<SummaryKey, RunSummary>& summaries() {
     return s;
 }
 
+inline SummaryKey summary_key(const SceneSet& set, int order, const std::string& method) {
+    return {static_cast<long>(set.spec.width) * set.spec.height, set.spec.label, order, method};
+}
+
 // The timed loop shared by all methods. Each iteration searches the next scene of the set (the
 // caller fixes the iteration count to a multiple of the scene count); the first pass over the
 // set is scored. One untimed search runs first so that thread pools and caches are warm.
-inline void run_method(benchmark::State& state, const SceneSet& set, const Finder& find,
-                       const std::string& method, int order) {
+// Returns the first pass's detections, scene by scene (empty when the run was skipped).
+inline std::vector<std::vector<Detection>> run_method(benchmark::State& state, const SceneSet& set,
+                                                      const SceneFinder& find,
+                                                      const std::string& method, int order) {
     if (!set.error.empty()) {
         state.SkipWithError(set.error.c_str());
-        return;
+        return {};
     }
     const int n = static_cast<int>(set.scenes.size());
     std::vector<std::vector<Detection>> first_pass(static_cast<std::size_t>(n));
     std::vector<double> times_ms;
     const Scene& first = set.scenes.front();
-    benchmark::DoNotOptimize(find(first.image, static_cast<int>(first.truth.size())));
+    benchmark::DoNotOptimize(find(first));
 
     int k = 0;
     for (auto _ : state) {
         const Scene& s = set.scenes[static_cast<std::size_t>(k % n)];
         const auto t0 = std::chrono::steady_clock::now();
-        std::vector<Detection> dets = find(s.image, static_cast<int>(s.truth.size()));
+        std::vector<Detection> dets = find(s);
         const auto t1 = std::chrono::steady_clock::now();
         times_ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
         if (k < n) first_pass[static_cast<std::size_t>(k)] = std::move(dets);
@@ -117,7 +133,7 @@ inline void run_method(benchmark::State& state, const SceneSet& set, const Finde
     }
     if (k < n) {
         state.SkipWithError("fewer iterations than scenes: nothing scored");
-        return;
+        return {};
     }
 
     RunSummary sum;
@@ -126,8 +142,7 @@ inline void run_method(benchmark::State& state, const SceneSet& set, const Finde
                     first_pass[static_cast<std::size_t>(i)], sum.accuracy);
     sum.median_ms = median(times_ms);
     sum.searches = k;
-    const long area = static_cast<long>(set.spec.width) * set.spec.height;
-    summaries()[SummaryKey{area, set.spec.label, order, method}] = sum;
+    summaries()[summary_key(set, order, method)] = sum;
 
     const Accuracy& a = sum.accuracy;
     state.counters["recall"] = a.recall();
@@ -135,11 +150,22 @@ inline void run_method(benchmark::State& state, const SceneSet& set, const Finde
     state.counters["rms_px"] = a.rms_pos();
     state.counters["rms_deg"] = a.rms_angle();
     state.counters["median_ms"] = sum.median_ms;
+    return first_pass;
+}
+
+inline void run_method(benchmark::State& state, const SceneSet& set, const Finder& find,
+                       const std::string& method, int order) {
+    run_method(
+        state, set,
+        [&find](const Scene& s) { return find(s.image, static_cast<int>(s.truth.size())); }, method,
+        order);
 }
 
 // Registers the library's own search on one scene size (bench/search_compare_quro.cpp, built
 // only when QURO_HAVE_SEARCH is on); table rows from `order` on.
 void register_quro_benchmarks(SceneSize size, int order);
+// The same on one textured set (search_compare_textured_sets.h).
+void register_quro_textured(int set, int order);
 
 inline void print_summaries() {
     if (summaries().empty()) return;
@@ -147,21 +173,25 @@ inline void print_summaries() {
         "\nA detection is correct within %.0f px and %.0f deg of a true instance not yet claimed "
         "by a better detection; every other detection is a false positive (FP; 'wrong angle' = "
         "FP at a true position). Errors are over correct detections. Each method keeps at most "
-        "as many detections as the scene has instances.\n",
-        kPosTol, kAngleTol);
+        "as many detections as the scene has instances. 'lost' (the library's search only): "
+        "instances missed at the search's min_score that the same search at min_score %.2f "
+        "finds correctly with a score of at least %.2f.\n",
+        kPosTol, kAngleTol, kLostMinScore, kLostFinalScore);
     std::string size;
     for (const auto& [key, s] : summaries()) {
         if (key.size != size) {
             size = key.size;
-            std::printf("\n%s\n%-14s %9s %8s %4s %11s %8s %8s %8s %8s %10s %8s\n", size.c_str(),
+            std::printf("\n%s\n%-14s %9s %8s %4s %11s %8s %8s %8s %8s %10s %8s %7s\n", size.c_str(),
                         "method", "instances", "recall", "FP", "wrong angle", "RMS px", "max px",
-                        "RMS deg", "max deg", "median ms", "searches");
+                        "RMS deg", "max deg", "median ms", "searches", "lost");
         }
         const Accuracy& a = s.accuracy;
-        std::printf("%-14s %9d %7.1f%% %4d %11d %8.3f %8.3f %8.3f %8.3f %10.2f %8d\n",
+        const std::string lost = s.lost_coarse < 0 ? "-" : std::to_string(s.lost_coarse);
+        std::printf("%-14s %9d %7.1f%% %4d %11d %8.3f %8.3f %8.3f %8.3f %10.2f %8d %7s\n",
                     key.method.c_str(), a.instances, 100.0 * a.recall(), a.false_positives,
                     a.wrong_angle, a.rms_pos(), a.max_pos, a.rms_angle(), a.max_angle, s.median_ms,
-                    s.searches);
+                    s.searches, lost.c_str());
+        if (!s.note.empty()) std::printf("    %s\n", s.note.c_str());
     }
     std::printf("\n");
 }

@@ -23,6 +23,7 @@ struct Pose {
 struct Scene {
     cv::Mat image;  // CV_8UC1, continuous
     std::vector<Pose> truth;
+    int model = 0;  // which model the instances are of, where a scene set has several
 };
 
 // The model and the clutter background. `error` is set when a photo is missing.

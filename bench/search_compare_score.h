@@ -43,9 +43,10 @@ inline double angle_difference(double a, double b) {
     return std::fabs(static_cast<double>(quro::wrap_angle_180(static_cast<float>(a - b))));
 }
 
-// Pairs the detections of one scene with its true poses, best score first.
-inline void score_scene(const std::vector<Pose>& truth, std::vector<Detection> dets,
-                        Accuracy& acc) {
+// Pairs the detections of one scene with its true poses, best score first. Returns which true
+// instances were found.
+inline std::vector<bool> score_scene(const std::vector<Pose>& truth, std::vector<Detection> dets,
+                                     Accuracy& acc) {
     std::stable_sort(dets.begin(), dets.end(),
                      [](const Detection& a, const Detection& b) { return a.score > b.score; });
     std::vector<bool> claimed(truth.size(), false);
@@ -80,6 +81,7 @@ inline void score_scene(const std::vector<Pose>& truth, std::vector<Detection> d
         acc.sum_sq_angle += da * da;
         acc.max_angle = std::max(acc.max_angle, da);
     }
+    return claimed;
 }
 
 // Keeps the best-scoring detections, dropping any closer than `min_distance` to a better one,

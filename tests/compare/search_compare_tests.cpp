@@ -10,6 +10,7 @@
 #include "../../bench/search_compare_ncc.h"
 #include "../../bench/search_compare_scenes.h"
 #include "../../bench/search_compare_score.h"
+#include "../../bench/search_compare_textured.h"
 
 namespace {
 
@@ -117,6 +118,41 @@ TEST(RenderScene, ReportsMissingPhotosAndScenesTooSmall) {
     ph.model = drawn_model();
     ph.clutter = blob_clutter(cv::Size(100, 100), 1);
     EXPECT_FALSE(compare::render_scene_set({"t", 90, 90, 2, 1, 1u}, ph).error.empty());
+}
+
+// Scenes from one seed differ only by their condition (and noise): instances stay where they
+// are; the occluded one covers about a quarter of each instance, the reversed one inverts it.
+TEST(TexturedScene, ConditionsCoverAQuarterOrInvertTheInstancesInPlace) {
+    cv::Mat texture(90, 110, CV_8U);
+    cv::randu(texture, 0, 256);
+    const std::vector<cv::Mat> models{texture, blob_clutter({80, 60}, 2)};
+    const std::vector<cv::Mat> backgrounds{blob_clutter({300, 200}, 3)};
+    auto render = [&](compare::Condition c, unsigned seed) {
+        std::mt19937 rng(seed);
+        return compare::render_textured_scene(models, 0, backgrounds, {{500, 400}, 2, 1, c, 0},
+                                              rng);
+    };
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        const compare::Scene clean = render(compare::Condition::kClean, seed);
+        const compare::Scene occluded = render(compare::Condition::kOccluded, seed);
+        const compare::Scene reversed = render(compare::Condition::kReversed, seed);
+        ASSERT_EQ(clean.truth.size(), 2u);
+        cv::Mat c, o, r;
+        clean.image.convertTo(c, CV_32F);
+        occluded.image.convertTo(o, CV_32F);
+        reversed.image.convertTo(r, CV_32F);
+        for (const Pose& p : clean.truth) {
+            EXPECT_EQ(p.x, occluded.truth[&p - clean.truth.data()].x);
+            cv::Mat cover;
+            cv::warpAffine(cv::Mat(texture.size(), CV_32F, cv::Scalar(1)), cover,
+                           compare::paste_transform(texture, p.x, p.y, p.angle), c.size());
+            const cv::Mat inside = cover > 0.999f;
+            const double area = cv::countNonZero(inside);
+            const double changed = cv::countNonZero(inside & (cv::abs(c - o) > 15.f));
+            EXPECT_NEAR(changed / area, 0.22, 0.05) << "seed " << seed;
+            EXPECT_LT(cv::mean(cv::abs(c + r - 255.f), inside)[0], 4.0) << "seed " << seed;
+        }
+    }
 }
 
 TEST(ScoreScene, CountsFoundFalseAndWrongAngleDetections) {
