@@ -79,7 +79,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     const cv::Mat& nx = st.normals.nx[li];
     const cv::Mat& ny = st.normals.ny[li];
     const float level_min = st.min_scores[li];
-    if (level == st.plan.top - 1) admit_top_level_candidates(cands, level_min);
+    admit_candidates_to_level(cands, level_min);
 
     parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;

@@ -65,7 +65,7 @@ void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level
     st.cell_order[i] = argsort_int(st.cell_index[i]);
 }
 
-void admit_top_level_candidates(std::vector<Match>& cands, float level_min_score) {
+void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score) {
     for (Match& m : cands)
         if (m.score < level_min_score) m.score = level_min_score;
 }

@@ -71,12 +71,15 @@ void compute_level_normals(SearchState& st, int level, int border);
 // Computes the cell partition of `level` once (when its cell value is above 1).
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level);
 
-// Before the first refinement below the top level: the candidates' scores are still the top
-// level's quantised scores, which are not on the scale of the dot products of the level below
-// (they run lower, see core_tables.h), so the refinement's entry test ("already below this
-// level's minimum") must not judge them. Their scores are raised to the level's minimum; the
-// refinement then scores each candidate anew (a walk that accepts no sample leaves score 0).
-void admit_top_level_candidates(std::vector<Match>& cands, float level_min_score);
+// Before a level's refinement: the candidates' scores are those of the level above, and the
+// refinement's entry test ("already below this level's minimum") would judge them against this
+// level's threshold. That is wrong twice: the top level's quantised scores are not on the scale of
+// the dot products below it (they run lower, see core_tables.h), and a finer level may score an
+// instance higher than a coarser one, so the level above's own threshold (lower than this one's)
+// is what its candidates had to pass, and they all did. Their scores are raised to this level's
+// minimum; the refinement then scores each candidate anew (a walk that accepts no sample leaves
+// score 0), and the filter after it applies this level's minimum.
+void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score);
 
 // After a level's refinement: drops candidates below the level's minimum score and brings the
 // others' angles back into the search window (with one step of margin above the last level).
