@@ -13,6 +13,8 @@
 #include <cereal/archives/binary.hpp>
 #include <cereal/cereal.hpp>
 
+#include "quro/model_validation.h"
+
 namespace quro {
 
 // The archive stores the host's bytes as they are; the layout is little-endian with 4-byte int
@@ -142,7 +144,7 @@ bool decode_shape_model(const void* data, std::size_t size, ShapeModelRecord& ou
     } catch (const cereal::Exception&) {
         return false;  // the bytes ended before the record did
     }
-    return shape_model_is_consistent(out);
+    return validate_shape_model_record(out) == 0;
 }
 
 bool shape_model_is_consistent(const ShapeModelRecord& rec) {

@@ -44,7 +44,7 @@ void encode_shape_model_into(const ShapeModelRecord& rec, void* dst, std::size_t
 
 // Reads one record from `size` bytes at `data` into `out` (which is reset first). Every field is
 // taken as stored. Returns false, with `out` unspecified, when the bytes end early, a count
-// exceeds what the remaining bytes can hold, or the record is not consistent (see below).
+// exceeds what the remaining bytes can hold, or the record fails validate_shape_model_record.
 // Bytes after the record are ignored. Never allocates more than a small multiple of `size`; may
 // throw std::bad_alloc.
 bool decode_shape_model(const void* data, std::size_t size, ShapeModelRecord& out);

@@ -23,11 +23,22 @@ bool finite_pose(float angle, float scale_row, float scale_col) {
     return std::isfinite(angle) && std::isfinite(scale_row) && std::isfinite(scale_col);
 }
 
+// Whether a posed level's rounded positions reached the +-2^30 bound at which they are clamped
+// (a huge scale): such an outline would not be the model's.
+template <class P>
+bool pose_out_of_range(const ModelPointSet<P>& set) {
+    constexpr int kLimit = 1 << 30;
+    return !set.points.empty() && (set.min_x <= -kLimit || set.min_y <= -kLimit ||
+                                   set.max_x >= kLimit || set.max_y >= kLimit);
+}
+
 // Copies a posed level into an outline object whose `points` is null. Returns false, leaving the
-// object without points and with count 0, when the point array cannot be allocated.
+// object without points and with count 0, when a posed position is out of range or the point
+// array cannot be allocated.
 template <class Outline, class P>
 bool fill_outline(Outline& t, const ModelPointSet<P>& set) {
     static_assert(std::is_trivially_copyable_v<P>);
+    if (pose_out_of_range(set)) return false;
     t.min_x = set.min_x;
     t.min_y = set.min_y;
     t.max_x = set.max_x;

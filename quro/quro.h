@@ -316,8 +316,9 @@ QURO_API int remove_model_feature(int id, int index, float radius);
 // level_height are the level's image size.
 
 // Level 1 at a uniform scale, integer positions, returned by value (handle -1; the object owns
-// and frees its points). An unknown id, a non-finite angle or scale, or a failed allocation gives
-// an empty outline (count 0, points null).
+// and frees its points). An unknown id, a non-finite angle or scale, a pose that puts a point at
+// or beyond +-2^30 (a huge scale), or a failed allocation gives an empty outline (count 0,
+// points null).
 QURO_API quro::TemplateI get_model_transform(int id, float angle, float scale);
 // As get_model_transform, with float positions.
 QURO_API quro::TemplateF get_model_transform2(int id, float angle, float scale);
@@ -332,8 +333,8 @@ QURO_API quro::TemplateF get_model_transform2_s(int id, float angle, float scale
 // Requires out != null. On success sets *out, returns the handle (>= 1) and the object's `handle`
 // field holds it; an outline without points is registered too, with count 0 and `handle` -1.
 // Free it with clear_mems(returned handle), never yourself. Returns -1, with *out untouched and
-// nothing registered, for a null out, an unknown id, a non-finite angle or scale, or a failed
-// allocation.
+// nothing registered, for a null out, an unknown id, a non-finite angle or scale, a pose that puts
+// a point at or beyond +-2^30 (a huge scale), or a failed allocation.
 QURO_API int get_model_contour(int id, float angle, float scale, quro::TemplateI** out);
 // As get_model_contour, with float positions.
 QURO_API int get_model_contour2(int id, float angle, float scale, quro::TemplateF** out);
@@ -364,9 +365,13 @@ QURO_API int write_line(void);
 // Model files and model memory buffers. Both hold the same bytes: the model's fields in order,
 // little-endian, without header (a model with L levels and N points in all takes
 // 161 + 40 L + 16 N bytes). Every field is stored and loaded as it is, including the angle range
-// that the last rigid or multi-model search wrote into the model. A loaded model must have 1 to
-// 10 levels and an entry for each level in every per-level list; damaged or truncated data is
-// refused without allocating more than a small multiple of its size.
+// that the last rigid or multi-model search wrote into the model. A loaded model must be one that
+// creation could have made (and edits kept): 1 to 10 levels with an entry for each level in every
+// per-level list, every float finite, level sizes that at most halve from level to level (plus 2),
+// points within the level's width + height + 2 of the reference point (and below 2^30), direction
+// components within 1e15, boxes that hold the points, and radii between the farthest point's and
+// the farthest box corner's distance (up to one pixel and 0.1 % of the level size). Damaged,
+// hostile or truncated data is refused without allocating more than a small multiple of its size.
 
 // Writes model `id` to the file `path` (a byte string, passed on as it is), replacing an
 // existing file. The bytes are prepared before the file is opened, so a failure before opening
@@ -415,7 +420,8 @@ extern "C" {
 // Each EdgePoint is (x = column, y = row, nx, ny) with (nx, ny) the unit normal pointing from dark
 // to bright. Points are appended to *out, which belongs to the caller.
 // Returns 0 (also when nothing was found), -1 for a null image or out, width or height below 1,
-// or when memory ran out (the message "detlines: Out of memory" goes to stderr), -2 when more
+// a blur_size above 2 * max(width, height) + 1 (a kernel wider than the image allows), or when
+// memory ran out (the message "detlines: Out of memory" goes to stderr), -2 when more
 // than 65536 pixels exceed `high`. On a negative return *out is unchanged.
 QURO_API int edges_sub_pix_gray(const unsigned char* image, int width, int height, int blur_size,
                                 float low, float high, int min_length, int window,
@@ -449,10 +455,11 @@ QURO_API bool get_subpix_pos(const unsigned char* image, int width, int height, 
 // ================================================================================================
 //
 // Every creation function stores angle_start, angle_extent, angle_step (degrees), metric and the
-// four contrast values in the new model as given (they are not checked), with a time-out of
-// 1000 ms ("timeout", see set_shape_model_param). On success it inserts the model into the model
+// four contrast values in the new model as given, with a time-out of 1000 ms ("timeout", see set_shape_model_param). On success it inserts the model into the model
 // table under the lowest free id, writes the id to *id and returns 0; the model belongs to the
-// table until clear_shape_model(). On any failure nothing is inserted and *id is left as it was.
+// table until clear_shape_model(). A model that a model file could not hold (see
+// read_shape_model: a non-finite angle, direction or position) returns -1. On any failure nothing
+// is inserted and *id is left as it was.
 // Building longer than the time-out (checked after every level, a level itself is never
 // interrupted) returns -2.
 
@@ -489,7 +496,8 @@ QURO_API int create_shape_model(const unsigned char* image, int width, int heigh
 // (one midpoint when it is shorter than 2; nothing when an end point is not finite), each directed
 // along (-uy, ux) for the segment direction (ux, uy) (or along (uy, -ux) where noted).
 // Common returns: 0 (see above); -1 when contrast or id (or another pointer argument) is null, no
-// level was built, a length or position is not finite or too large for an int when doubled, or
+// level was built, a length or position is not finite or too large for an int when doubled, a
+// direction component is not finite or beyond 1e15 in magnitude, an angle is not finite, or
 // memory ran out; -2 on a time-out.
 
 // Generated outline with unit directions pointing into it (a = length1, b = length2):

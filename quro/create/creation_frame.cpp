@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "quro/model_validation.h"
+
 namespace quro {
 
 ShapeModelRecord new_creation_record(const CreationArgs& args) {
@@ -22,6 +24,8 @@ int finish_creation(ShapeModelRecord&& rec, Stopwatch& watch, const char* lap_fo
     std::snprintf(label, sizeof label, lap_format, rec.num_levels);
     (void)watch.lap(label);
     if (build_rc != 0) return build_rc;
+    // Every creator's record passes the check a model file passes (finite directions, ...).
+    if (validate_shape_model_record(rec) != 0) return -1;
     *id = add_shape_model(std::move(rec));
     return 0;
 }

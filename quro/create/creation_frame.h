@@ -31,8 +31,9 @@ inline constexpr const char* kOutlineCreationLabel = "create_shape_model_xld, nu
 ShapeModelRecord new_creation_record(const CreationArgs& args);
 
 // Ends a creation: takes the stopwatch's lap under `lap_format`, then on build_rc != 0 returns
-// build_rc (the record is dropped, *id untouched); otherwise inserts the record under the lowest
-// free id, writes the id to *id and returns 0. May throw std::bad_alloc before inserting.
+// build_rc (the record is dropped, *id untouched); returns -1 likewise when the record fails
+// validate_shape_model_record; otherwise inserts the record under the lowest free id, writes the
+// id to *id and returns 0. May throw std::bad_alloc before inserting.
 int finish_creation(ShapeModelRecord&& rec, Stopwatch& watch, const char* lap_format, int build_rc,
                     int* id);
 

@@ -22,6 +22,12 @@ constexpr int kOk = 0;
 constexpr int kBadArgument = -1;
 constexpr int kTooManyStrongPixels = -2;
 
+// Whether a smoothing kernel of blur_size fits the image: a kernel wider than twice the image's
+// larger side plus one would only repeat its reflections, at a cost that grows with the size.
+bool blur_fits_image(int blur_size, int width, int height) {
+    return static_cast<long long>(blur_size) <= 2LL * std::max(width, height) + 1;
+}
+
 // Smoothing, gradient, per-pixel fit and linking, shared by both exports. Returns kOk with the
 // chains in creation order (possibly none), or kTooManyStrongPixels.
 int detect_chains(const unsigned char* image, int width, int height, int blur_size, int margin,
@@ -83,6 +89,7 @@ int edges_sub_pix_gray_impl(const unsigned char* image, int width, int height, i
                             float low, float high, int min_length, int window,
                             std::vector<EdgePoint>* out, const unsigned char* mask) {
     if (image == nullptr || out == nullptr || width < 1 || height < 1) return kBadArgument;
+    if (!blur_fits_image(blur_size, width, height)) return kBadArgument;
     return run_detector([&]() -> int {
         EdgeMaps maps;
         std::vector<EdgeChain> chains;
@@ -124,6 +131,7 @@ int find_sub_pix_contours_impl(const unsigned char* image, int width, int height
                                std::vector<std::vector<EdgePoint>>* out,
                                const unsigned char* mask) {
     if (image == nullptr || out == nullptr || width < 1 || height < 1) return kBadArgument;
+    if (!blur_fits_image(blur_size, width, height)) return kBadArgument;
     return run_detector([&]() -> int {
         EdgeMaps maps;
         std::vector<EdgeChain> chains;

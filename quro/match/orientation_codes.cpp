@@ -3,6 +3,7 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -18,6 +19,21 @@ int orientation_border(float radius) {
     return static_cast<int>(b);
 }
 
+int orientation_border(float radius, int rows, int cols) {
+    const long long cap = std::max<long long>({rows, cols, 0}) + kOrientationFrameSlack;
+    return static_cast<int>(std::min<long long>(orientation_border(radius), cap));
+}
+
+int orientation_border_of_frame(float radius, int frame_rows, int frame_cols) {
+    // With M the level's larger side and K the slack: uncapped, the larger frame side is M + 2b
+    // and b <= M + K means 3b <= side + K; capped, the side is 3M + 2K and the frame M + K.
+    constexpr long long K = kOrientationFrameSlack;
+    const long long b = orientation_border(radius);
+    const long long side = std::max<long long>({frame_rows, frame_cols, 0});
+    if (3 * b <= side + K) return static_cast<int>(b);
+    return static_cast<int>(std::max<long long>((side - 2 * K) / 3 + K, 0));
+}
+
 int orientation_threshold(float min_contrast) {
     const float t = min_contrast * min_contrast * 16.f;
     if (!(t >= 0.f)) return 0;  // NaN
@@ -30,7 +46,7 @@ void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_
                                 float radius, bool vector_path) {
     const int rows = level.rows;
     const int cols = level.cols;
-    const int b = orientation_border(radius);
+    const int b = orientation_border(radius, rows, cols);
     cv::Mat out = cv::Mat::zeros(rows + 2 * b, cols + 2 * b, CV_8UC1);
     if (rows >= 3 && cols >= 3) {
         CV_Assert(level.type() == CV_8UC1);

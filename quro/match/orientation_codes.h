@@ -17,16 +17,31 @@ int orientation_bin16(int gx, int gy);
 
 // Width B of the zero frame around an orientation code image made for a model of level radius
 // `radius`: (int)((double)radius + 1.5). A negative or NaN radius gives 0 and a huge one is
-// capped at kMaxOrientationBorder. Peak extraction must take its margin from this same function.
+// capped at kMaxOrientationBorder.
 int orientation_border(float radius);
 inline constexpr int kMaxOrientationBorder = 1 << 16;
+
+// The frame actually laid around a level of rows x cols pixels: orientation_border(radius), but
+// at most max(rows, cols) + kOrientationFrameSlack. A reference point inside the level then still
+// sees every model point within reach of the level (a model level whose radius exceeds about 1.5
+// times the level's larger side is scored only where its box fits in the frame), and the codes,
+// response maps and score maps stay within a fixed multiple of the level's size whatever radius a
+// model holds.
+int orientation_border(float radius, int rows, int cols);
+inline constexpr int kOrientationFrameSlack = 64;
+
+// The frame of a code (or response or score) image of frame_rows x frame_cols pixels made by
+// quantizedOrientations16 for `radius`: the inverse of the above. Peak extraction takes its margin
+// from here.
+int orientation_border_of_frame(float radius, int frame_rows, int frame_cols);
 
 // Squared-magnitude threshold of the orientation codes for `min_contrast`:
 // (int)(min_contrast * min_contrast * 16.f), saturated to [0, INT_MAX] (NaN gives 0).
 int orientation_threshold(float min_contrast);
 
 // Orientation codes of one pyramid level (8-bit, one channel). `codes` is replaced by a new
-// continuous 8-bit image of (rows + 2B) x (cols + 2B), B = orientation_border(radius), all zero
+// continuous 8-bit image of (rows + 2B) x (cols + 2B), B = orientation_border(radius, rows, cols),
+// all zero
 // except at (r + B, c + B) for the level's inner pixels (1 <= r <= rows - 2, 1 <= c <= cols - 2)
 // whose 3x3 Sobel gradient has gx^2 + gy^2 strictly above orientation_threshold(min_contrast):
 // there it holds orientation_bin16(gx, gy) + 1 (1..16). A level with fewer than 3 rows or

@@ -25,7 +25,8 @@ void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score
     if (n > 0) {
         const int threshold = peak_threshold(n, min_score);
         const float factor = 1.f / static_cast<float>(4.0 * static_cast<double>(n));
-        const std::int64_t m = orientation_border(box[kBoxRadius]);
+        const std::int64_t m =
+            orientation_border_of_frame(box[kBoxRadius], score.rows, score.cols);
         const std::int64_t rows = score.rows, cols = score.cols;
         const std::int64_t w = static_cast<std::int64_t>(tpl.max_x) - tpl.min_x + 1;
         const std::int64_t h = static_cast<std::int64_t>(tpl.max_y) - tpl.min_y + 1;

@@ -40,7 +40,8 @@ inline constexpr int kMaxPeakReserve = 4096;
 // empty. Otherwise `out` is replaced by the peaks that survive the box suppression, best first
 // (equal scores in scan order); with no template points there are none.
 //   Threshold T = (int)((float)(4n) * min_score), saturated to the int range (NaN: no peaks);
-//   margin m = orientation_border(box[kBoxRadius]), the frame of the response maps.
+//   margin m = orientation_border_of_frame(box[kBoxRadius], R, C), the frame of the response
+//   maps.
 //   Scan: rows max(1, min_y + m + 1) .. min(R + min_y - m, R) - 2 and columns
 //   max(1, min_x + m + 1) .. min(C + min_x - m, C) - 2, inclusive, row by row: the reference
 //   point stays inside the level image. A value v is a peak when v > T and v >= each of its eight

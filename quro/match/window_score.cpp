@@ -56,8 +56,8 @@ void prepare_window_template(const NormalTemplate& t, int cols, const int* order
     }
     out.min_x = t.min_x;
     out.min_y = t.min_y;
-    out.box_width = t.max_x - t.min_x + 1;
-    out.box_height = t.max_y - t.min_y + 1;
+    out.box_width = static_cast<std::ptrdiff_t>(t.max_x) - t.min_x + 1;
+    out.box_height = static_cast<std::ptrdiff_t>(t.max_y) - t.min_y + 1;
     const std::ptrdiff_t c = cols;
     for (std::size_t p = 0; p < n; ++p) {
         std::size_t k = p;
@@ -65,7 +65,8 @@ void prepare_window_template(const NormalTemplate& t, int cols, const int* order
             CV_Assert(order[p] >= 0 && static_cast<std::size_t>(order[p]) < n);
             k = static_cast<std::size_t>(order[p]);
         }
-        out.offsets[p] = static_cast<std::ptrdiff_t>(t.ys[k] - t.min_y) * c + (t.xs[k] - t.min_x);
+        out.offsets[p] = (static_cast<std::ptrdiff_t>(t.ys[k]) - t.min_y) * c +
+                         (static_cast<std::ptrdiff_t>(t.xs[k]) - t.min_x);
         out.gx[p] = t.nxs[k];
         out.gy[p] = t.nys[k];
     }

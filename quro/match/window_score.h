@@ -45,8 +45,9 @@ struct WindowTemplate {
     std::vector<float> gy;
     int min_x = 0;
     int min_y = 0;
-    int box_width = 0;   // W = max_x - min_x + 1
-    int box_height = 0;  // H = max_y - min_y + 1
+    // 64-bit: the posed positions of a template may span more than the int range.
+    std::ptrdiff_t box_width = 0;   // W = max_x - min_x + 1
+    std::ptrdiff_t box_height = 0;  // H = max_y - min_y + 1
     int cols = 0;        // the map width the offsets were made for
     std::size_t size() const { return offsets.size(); }
 };

@@ -7,7 +7,6 @@
 #include "quro/library_start.h"
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/cluster.h"
-#include "quro/match/orientation_codes.h"
 #include "quro/match/peak_extraction.h"
 #include "quro/match/peak_fit.h"
 #include "quro/match/refine_candidate.h"
@@ -27,14 +26,8 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
                      std::vector<Match>& cands) {
     const int top = st.plan.top;
     const OutlineBox box = outline_box(rec, top + 1);
-    cv::Mat codes;
-    quantizedOrientations16(st.pyramid[top], codes, static_cast<float>(st.min_contrast),
-                            box[kBoxRadius]);
     std::vector<cv::Mat> maps;
-    if (st.metric != 0)
-        computeResponseMaps16(codes, maps);
-    else
-        computeResponseMaps16Abs(codes, maps);
+    if (top_level_response_maps(st, box[kBoxRadius], maps) != 0) return -2;
 
     std::vector<float> angles;
     angle_list(rec, angles, top + 1, req.angle_extent, req.angle_start);
@@ -75,7 +68,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     const int cell_value = st.plan.cell_values[li];
     const bool cells = cell_value > 1;
     if (cells) prepare_level_cells(st, rec, level);
-    compute_level_normals(st, level, border);
+    if (compute_level_normals(st, level, border) != 0) return -2;
     const cv::Mat& nx = st.normals.nx[li];
     const cv::Mat& ny = st.normals.ny[li];
     const float level_min = st.min_scores[li];

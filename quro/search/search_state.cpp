@@ -6,6 +6,7 @@
 #include "quro/match/feature_cells.h"
 #include "quro/match/normals.h"
 #include "quro/match/order_utils.h"
+#include "quro/match/orientation_codes.h"
 #include "quro/match/selection.h"
 #include "quro/settings.h"
 
@@ -42,12 +43,15 @@ int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, Search
 
 int normal_map_border(const SearchState& st, const ShapeModelRecord& rec, int level) {
     const bool peak_fit_here = level == st.plan.last && st.plan.mode == kSubpixelPeakFit;
-    if (border_shape_models() > 0 || peak_fit_here)
-        return static_cast<int>(rec.level_radius[static_cast<std::size_t>(level)] + 5.f);
-    return 0;
+    if (border_shape_models() <= 0 && !peak_fit_here) return 0;
+    const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
+    const float cap = static_cast<float>(std::max(img.rows, img.cols)) + 5.f;
+    const float b = rec.level_radius[static_cast<std::size_t>(level)] + 5.f;
+    return static_cast<int>(b < cap ? b : cap);  // the radius is finite and >= 0 (validated)
 }
 
-void compute_level_normals(SearchState& st, int level, int border) {
+int compute_level_normals(SearchState& st, int level, int border) {
+    if (st.timed_out()) return -2;
     const auto i = static_cast<std::size_t>(level);
     const float threshold = static_cast<float>(st.min_contrast);
     if (border > 0)
@@ -56,6 +60,20 @@ void compute_level_normals(SearchState& st, int level, int border) {
         _getNormal33(st.pyramid[i], st.normals.nx[i], threshold, st.normals.ny[i]);
     if (i < st.mask_pyramid.size() && !st.mask_pyramid[i].empty())
         _setNxNyZero(st.mask_pyramid[i], st.normals.nx[i], st.normals.ny[i], border);
+    return 0;
+}
+
+int top_level_response_maps(const SearchState& st, float radius, std::vector<cv::Mat>& maps) {
+    if (st.timed_out()) return -2;
+    cv::Mat codes;
+    quantizedOrientations16(st.pyramid[static_cast<std::size_t>(st.plan.top)], codes,
+                            static_cast<float>(st.min_contrast), radius);
+    if (st.timed_out()) return -2;
+    if (st.metric != 0)
+        computeResponseMaps16(codes, maps);
+    else
+        computeResponseMaps16Abs(codes, maps);
+    return 0;
 }
 
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level) {

@@ -62,11 +62,19 @@ struct SearchState {
 int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st);
 
 // Border of the normal maps of `level`: model radius of the level + 5 when matches may cross the
-// image border, or on the last level with the peak-fit mode; else 0.
+// image border, or on the last level with the peak-fit mode; else 0. The border is at most the
+// level image's larger side + 5: a refined reference point lies inside the level, so a wider
+// frame would only serve model points beyond that distance from every pixel of it.
 int normal_map_border(const SearchState& st, const ShapeModelRecord& rec, int level);
 
 // Computes the normal maps of `level` with `border` (and clears them where the level's mask is 0).
-void compute_level_normals(SearchState& st, int level, int border);
+// Returns 0, or -2 (nothing allocated) when the time-out has already passed.
+int compute_level_normals(SearchState& st, int level, int border);
+
+// The 16 response maps of the top level for a model level of `radius`: polarity-free for metric
+// 0, signed otherwise. Returns 0, or -2 when the time-out passes before the codes or before the
+// maps are allocated.
+int top_level_response_maps(const SearchState& st, float radius, std::vector<cv::Mat>& maps);
 
 // Computes the cell partition of `level` once (when its cell value is above 1).
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level);

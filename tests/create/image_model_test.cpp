@@ -192,14 +192,28 @@ TEST(ImageModel, RecordKeepsTheCallersArgumentsAndContrastValues) {
 TEST(ImageModel, AnglesAndMetricAreStoredUnchecked) {
     const cv::Mat img = rotated_rectangle(0.f);
     ScopedModel m;
-    ASSERT_EQ(create_shape_model(img.data, img.cols, img.rows, 1, NAN, -720.f, 0.f, 42, &kContrast,
-                                 nullptr, m.out()),
+    ASSERT_EQ(create_shape_model(img.data, img.cols, img.rows, 1, 1e30f, -720.f, 0.f, 42,
+                                 &kContrast, nullptr, m.out()),
               0);
     const auto rec = m.record();
     ASSERT_TRUE(rec);
-    EXPECT_TRUE(std::isnan(rec->angle_start));
+    EXPECT_EQ(rec->angle_start, 1e30f);
     EXPECT_EQ(rec->angle_extent, -720.f);
     EXPECT_EQ(rec->metric, 42);
+}
+
+// A model file could not hold a NaN angle: creation refuses what reading would refuse.
+TEST(ImageModel, NonFiniteAngleIsRefused) {
+    const cv::Mat img = rotated_rectangle(0.f);
+    const std::size_t before = quro::shape_model_count();
+    for (const float bad : {NAN, INFINITY}) {
+        int id = -7;
+        EXPECT_EQ(create_shape_model(img.data, img.cols, img.rows, 1, 0.f, bad, 0.f, 0, &kContrast,
+                                     nullptr, &id),
+                  -1);
+        EXPECT_EQ(id, -7);
+    }
+    EXPECT_EQ(quro::shape_model_count(), before);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -104,23 +106,36 @@ inline quro::ShapeModelRecord distinctive_record() {
     return r;
 }
 
-// A consistent record with one level per entry of `points`; level i holds points[i] points.
+// A consistent record with one level per entry of `points`; level i holds points[i] points. Its
+// boxes (rotated by the level's box angle) hold the points and its radii lie between the farthest
+// point and the farthest box corner, as a model file requires.
 inline quro::ShapeModelRecord record_with_point_counts(const std::vector<int>& points) {
     quro::ShapeModelRecord r;
     r.num_levels = static_cast<int>(points.size());
     int w = 400, h = 300;
     for (std::size_t l = 0; l < points.size(); ++l) {
+        const float angle = 6.f + static_cast<float>(l);
+        const double a = -static_cast<double>(angle * 0.017453292f);
+        double min_x = -1.0, max_x = 2.0, min_y = -2.0, max_y = 1.0, radius = 2.0;
+        std::vector<quro::Feature> level;
+        for (int i = 0; i < points[l]; ++i) {
+            const float x = 0.5f * i, y = -0.25f * i;
+            level.emplace_back(x, y, (i % 2) ? 1.f : 0.f, (i % 2) ? 0.f : -1.f);
+            const double X = x * std::cos(a) + y * std::sin(a), Y = y * std::cos(a) - x * std::sin(a);
+            min_x = std::min(min_x, X - 0.5);
+            max_x = std::max(max_x, X + 0.5);
+            min_y = std::min(min_y, Y - 0.5);
+            max_y = std::max(max_y, Y + 0.5);
+            radius = std::max(radius, std::hypot(x, y) + 0.25);
+        }
         r.level_widths.push_back(w);
         r.level_heights.push_back(h);
-        r.box_min_x.push_back(-1.f - l);
-        r.box_min_y.push_back(-2.f - l);
-        r.box_max_x.push_back(3.f + l);
-        r.box_max_y.push_back(4.f + l);
-        r.level_radius.push_back(5.f + l);
-        r.level_angle.push_back(6.f + l);
-        std::vector<quro::Feature> level;
-        for (int i = 0; i < points[l]; ++i)
-            level.emplace_back(0.5f * i, -0.25f * i, (i % 2) ? 1.f : 0.f, (i % 2) ? 0.f : -1.f);
+        r.box_min_x.push_back(static_cast<float>(min_x));
+        r.box_min_y.push_back(static_cast<float>(min_y));
+        r.box_max_x.push_back(static_cast<float>(max_x));
+        r.box_max_y.push_back(static_cast<float>(max_y));
+        r.level_radius.push_back(static_cast<float>(radius));
+        r.level_angle.push_back(angle);
         r.level_features.push_back(level);
         w /= 2;
         h /= 2;

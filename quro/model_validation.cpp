@@ -1,0 +1,82 @@
+#include "quro/model_validation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "quro/model_archive.h"
+#include "quro/numeric.h"
+
+namespace quro {
+namespace {
+
+bool finite_scalars(const ShapeModelRecord& r) {
+    const float values[] = {r.angle_start,   r.angle_extent,  r.angle_step,     r.scale_min,
+                            r.scale_max,     r.scale_step,    r.scale_row_min,  r.scale_row_max,
+                            r.scale_row_step, r.scale_col_min, r.scale_col_max, r.scale_col_step,
+                            r.origin_first,  r.origin_second};
+    return std::all_of(std::begin(values), std::end(values),
+                       [](float v) { return std::isfinite(v); });
+}
+
+// Each level at most half the one below it, with room for the rounding of either creator: image
+// levels take (size + 1) / 2, outline levels twice the extent of the halved points.
+bool level_sizes_halve(const ShapeModelRecord& r) {
+    for (std::size_t k = 0; k < r.level_widths.size(); ++k) {
+        const long long w = r.level_widths[k];
+        const long long h = r.level_heights[k];
+        if (w < 0 || h < 0) return false;
+        if (k == 0) continue;
+        if (2 * w > static_cast<long long>(r.level_widths[k - 1]) + 4) return false;
+        if (2 * h > static_cast<long long>(r.level_heights[k - 1]) + 4) return false;
+    }
+    return true;
+}
+
+bool within(double v, double lo, double hi) { return v >= lo && v <= hi; }  // false for NaN
+
+bool level_is_valid(const ShapeModelRecord& r, std::size_t k) {
+    const double span = static_cast<double>(r.level_widths[k]) + r.level_heights[k] + 2.0;
+    const double tol = 1.0 + 1e-3 * span;
+    const double min_x = r.box_min_x[k], max_x = r.box_max_x[k];
+    const double min_y = r.box_min_y[k], max_y = r.box_max_y[k];
+    const double box_limit = 2.0 * span;
+    if (!within(min_x, -box_limit, max_x) || !within(max_x, min_x, box_limit)) return false;
+    if (!within(min_y, -box_limit, max_y) || !within(max_y, min_y, box_limit)) return false;
+    const double angle = r.level_angle[k];
+    const double radius = r.level_radius[k];
+    if (!within(angle, -180.0, 180.0)) return false;
+    const double corner = std::hypot(std::max(std::fabs(min_x), std::fabs(max_x)),
+                                     std::max(std::fabs(min_y), std::fabs(max_y)));
+    if (!within(radius, 0.0, corner + tol)) return false;
+
+    // The box was measured on the points rotated by -angle, as X = x c + y s, Y = y c - x s.
+    const double a = -angle * static_cast<double>(kDegToRad);
+    const double c = std::cos(a), s = std::sin(a);
+    const double coord_limit = std::min(span, static_cast<double>(kMaxModelCoordinate));
+    for (const Feature& p : r.level_features[k]) {
+        if (!within(p.x, -coord_limit, coord_limit) || !within(p.y, -coord_limit, coord_limit))
+            return false;
+        if (!within(p.gx, -kMaxModelDirection, kMaxModelDirection) ||
+            !within(p.gy, -kMaxModelDirection, kMaxModelDirection))
+            return false;
+        const double x = p.x, y = p.y;
+        if (std::hypot(x, y) > radius + tol) return false;
+        const double X = x * c + y * s, Y = y * c - x * s;
+        if (!within(X, min_x - tol, max_x + tol) || !within(Y, min_y - tol, max_y + tol))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int validate_shape_model_record(const ShapeModelRecord& rec) {
+    if (!shape_model_is_consistent(rec) || !finite_scalars(rec) || !level_sizes_halve(rec))
+        return -1;
+    for (std::size_t k = 0; k < rec.level_features.size(); ++k)
+        if (!level_is_valid(rec, k)) return -1;
+    return 0;
+}
+
+}  // namespace quro
