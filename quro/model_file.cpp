@@ -1,6 +1,8 @@
 // Model files and model memory buffers: the four exports that move a model out of the process
 // and back in. The byte form is in model_archive.cpp.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -20,14 +22,30 @@ namespace {
 
 using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
+// Opens `path` for reading only when it names a regular file. The open itself never blocks:
+// it is non-blocking, so a named pipe without a writer (or a device) is opened at once, seen by
+// its type and closed again. Null when the path cannot be opened or is not a regular file.
+FileHandle open_regular_file(const char* path, struct stat& st) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return FileHandle(nullptr, &std::fclose);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {  // plain blocking reads from here on
+        ::close(fd);
+        return FileHandle(nullptr, &std::fclose);
+    }
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (f == nullptr) ::close(fd);
+    return FileHandle(f, &std::fclose);
+}
+
 // Reads the whole regular file at `path` (bytes passed on as they are) into `out`. False when
 // the file cannot be opened, is not a regular file (a directory, a device or a pipe, which could
-// deliver bytes without end), or a read fails.
+// block or deliver bytes without end), or a read fails.
 bool read_whole_file(const char* path, std::string& out) {
-    FileHandle f(std::fopen(path, "rb"), &std::fclose);
-    if (!f) return false;
     struct stat st {};
-    if (::fstat(::fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    FileHandle f = open_regular_file(path, st);
+    if (!f) return false;
     // One byte more than the size, to see the end in one read. The size is only a hint: the
     // bytes actually read decide, and a file that grows meanwhile is read on.
     std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;

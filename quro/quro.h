@@ -377,8 +377,8 @@ QURO_API int write_shape_model(int id, const char* path);
 
 // Reads a model file and inserts the model under the lowest free id.
 // Returns 0 with *id = the new id; -1 with *id = -1 when `path` is null, the file cannot be
-// opened or read, is not a regular file (a directory, device or pipe), or its content is
-// truncated, damaged or inconsistent.
+// opened or read, is not a regular file (a directory, device or pipe: refused at once, without
+// waiting for data or a writer), or its content is truncated, damaged or inconsistent.
 // A failed read inserts nothing. A null `id` returns -1 and does nothing.
 QURO_API int read_shape_model(const char* path, int* id);
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <climits>
 #include <cmath>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -135,6 +136,19 @@ TEST(GradientPeak, BadArgumentsGiveFalse) {
     cv::Mat f;
     img.convertTo(f, CV_32F);
     EXPECT_FALSE(quro::get_subpix_pos_mat(f, 9, 5, 10.f, out));
+}
+
+TEST(GradientPeak, CoordinatesNearTheIntLimitsDoNotOverflowIntoAReadOutside) {
+    const cv::Mat img = vertical_step(20, 12, 9);
+    float out[4] = {-7.f, -7.f, -7.f, -7.f};
+    for (const int big : {INT_MAX, INT_MAX - 1, INT_MAX - 2, INT_MIN, INT_MIN + 1}) {
+        EXPECT_FALSE(get_subpix_pos(img.data, 20, 12, big, 5, 0.f, out)) << big;
+        EXPECT_FALSE(get_subpix_pos(img.data, 20, 12, 9, big, 0.f, out)) << big;
+        EXPECT_FALSE(get_subpix_pos(img.data, INT_MAX, INT_MAX, 9, big, 0.f, out)) << big;
+        EXPECT_FALSE(quro::get_subpix_pos_mat(img, big, 5, 0.f, out)) << big;
+        EXPECT_FALSE(quro::get_subpix_pos_mat(img, 9, big, 0.f, out)) << big;
+    }
+    for (const float v : out) EXPECT_EQ(v, -7.f);
 }
 
 TEST(GradientPeak, MatrixViewsWithARowStrideMatchTheBuffer) {
