@@ -14,13 +14,9 @@ class ShapeModelTable {
 public:
     int insert(std::shared_ptr<ShapeModelRecord> rec) {
         std::unique_lock lock(mutex_);
-        const int id = ids_.acquire();
-        try {
-            models_.emplace(id, std::move(rec));
-        } catch (...) {
-            ids_.release(id);
-            throw;
-        }
+        const int id = ids_.lowest();
+        models_.emplace(id, std::move(rec));  // may throw; the id is taken only after it
+        ids_.take_lowest();
         return id;
     }
 
@@ -30,9 +26,10 @@ public:
             std::unique_lock lock(mutex_);
             auto it = models_.find(id);
             if (it == models_.end()) return -1;
+            // Given back before the model goes: a failure leaves the model in place.
+            ids_.release(id);
             doomed = std::move(it->second);
             models_.erase(it);
-            ids_.release(id);
         }
         return 0;
     }
