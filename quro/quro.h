@@ -572,9 +572,9 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 // - Returns the result-registry handle (>= 1) of a malloc'd array of `count` matches, best first,
 //   written to `results`; free it with clear_mems(handle). Returns 0 when nothing is found
 //   (`results` is left as it was, count 0), -1 for a bad argument (null data, width or height
-//   below 1, min_score or max_overlap negative or NaN, a negative or non-finite angle range), an
-//   unknown model id, a model without levels or failed memory, -2 on a time-out (nothing is
-//   registered). count is 0 on every failure.
+//   below 1, min_score or max_overlap negative or NaN, a negative or non-finite angle range or
+//   one wider than 3600 degrees), an unknown model id, a model without levels or failed memory,
+//   -2 on a time-out (nothing is registered). count is 0 on every failure.
 // - Position of a match: (x + dx, y + dy), the model's reference point (the model image's centre
 //   for models made from images) in image pixels; angle in degrees, counter-clockwise on screen.
 // - A search must not run on one model from two threads at once, nor while the model is cleared.
@@ -582,7 +582,8 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 extern "C" {
 
 // Finds model `model_id` under rotation. Writes angle_start and angle_extent into the stored model
-// (a later write_shape_model saves them) once the arguments are accepted.
+// (a later write_shape_model saves them) once the arguments are accepted; a call refused for its
+// arguments leaves the stored model as it was.
 QURO_API int find_shape_model(unsigned char* data, int width, int height, int model_id,
                               float angle_start, float angle_extent, float min_score,
                               int num_matches, float max_overlap, int subpixel_code, int* levels,

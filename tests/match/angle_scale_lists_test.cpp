@@ -123,11 +123,20 @@ TEST(AngleList, NegativeOrNonFiniteExtentGivesTheStartOnly) {
     }
 }
 
-TEST(AngleList, AbsurdlyLongListsAreRefused) {
+TEST(AngleList, AbsurdlyLongListsAreRefusedAndForeseenWithoutLaying) {
+    const ShapeModelRecord rec = record_with_radius(40.f);  // top step 2.149: 2^24 at ~3.6e7
     std::vector<float> angles;
-    EXPECT_THROW(quro::angle_list(record_with_radius(40.f), angles, /*level=*/3, /*extent=*/1e12f,
-                                  /*start=*/0.f),
+    EXPECT_THROW(quro::angle_list(rec, angles, /*level=*/3, /*extent=*/1e12f, /*start=*/0.f),
                  std::length_error);
+    for (const float extent : {1e12f, 4e7f, 3.4e7f, 360.f, 0.f, -1.f, NAN, INFINITY}) {
+        bool threw = false;
+        try {
+            quro::angle_list(rec, angles, 3, extent, 10.f);
+        } catch (const std::length_error&) {
+            threw = true;
+        }
+        EXPECT_EQ(quro::angle_list_fits(rec, 3, extent), !threw) << extent;
+    }
 }
 
 TEST(ScaleStep, StoredStepGrowsWithTheLevel) {
