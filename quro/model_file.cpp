@@ -85,10 +85,12 @@ int insert_decoded_model(const void* data, std::size_t size) {
 extern "C" QURO_API int write_shape_model(int id, const char* path) {
     if (path == nullptr) return -1;
     return quro::guarded(-1, [&] {
-        auto rec = quro::find_shape_model_record(id);
-        if (!rec) return -1;
-        // Encoded before the file is opened: a failure here leaves an existing file untouched.
-        const std::string bytes = quro::encode_shape_model(*rec);
+        std::string bytes;
+        // Encoded under the table's lock (a search may be writing its range) and before the file
+        // is opened: a failure here leaves an existing file untouched.
+        if (!quro::read_shape_model_locked(
+                id, [&](const auto& rec) { bytes = quro::encode_shape_model(rec); }))
+            return -1;
         return quro::write_whole_file(path, bytes) ? 0 : -1;
     });
 }
@@ -112,22 +114,20 @@ extern "C" QURO_API int write_shape_model_b(int id, void** buffer, int* length) 
     *buffer = nullptr;
     *length = 0;
     return quro::guarded(-1, [&] {
-        auto rec = quro::find_shape_model_record(id);
-        if (!rec) return -1;
-        const std::size_t size = quro::encoded_shape_model_size(*rec);
-        if (size > static_cast<std::size_t>(INT_MAX)) return -1;  // not expressible in *length
-        void* block = std::malloc(size);
-        if (block == nullptr) return -1;
-        const int count = static_cast<int>(size);
-        int handle = -1;
-        try {
-            quro::encode_shape_model_into(*rec, block, size);
-            handle = quro::register_result(quro::kResultBytes, block, count);
-        } catch (...) {
-            std::free(block);
+        // Encoded under the table's lock (a search may be writing its range), registered after.
+        std::unique_ptr<void, decltype(&std::free)> block(nullptr, &std::free);
+        std::size_t size = 0;
+        if (!quro::read_shape_model_locked(id, [&](const auto& rec) {
+                size = quro::encoded_shape_model_size(rec);
+                if (size > static_cast<std::size_t>(INT_MAX)) return;  // not expressible in *length
+                block.reset(std::malloc(size));
+                if (block) quro::encode_shape_model_into(rec, block.get(), size);
+            }))
             return -1;
-        }
-        *buffer = block;
+        if (!block) return -1;
+        const int count = static_cast<int>(size);
+        const int handle = quro::register_result(quro::kResultBytes, block.get(), count);
+        *buffer = block.release();
         *length = count;
         return handle;
     });

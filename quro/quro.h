@@ -578,6 +578,8 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 // - Position of a match: (x + dx, y + dy), the model's reference point (the model image's centre
 //   for models made from images) in image pixels; angle in degrees, counter-clockwise on screen.
 // - A search must not run on one model from two threads at once, nor while the model is cleared.
+//   write_shape_model, write_shape_model_b and copy_shape_model may run on other threads during a
+//   search of the same model: they see its angle range either before or after the search wrote it.
 
 extern "C" {
 

@@ -136,8 +136,7 @@ int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& result
         !angle_list_fits(rec, plan.top + 1, req.angle_extent))
         return -1;
     // The stored model keeps the range of its latest search (a later save writes it).
-    rec.angle_start = req.angle_start;
-    rec.angle_extent = req.angle_extent;
+    set_shape_model_angle_range(rec, req.angle_start, req.angle_extent);
 
     SearchState st;
     if (const int rc = prepare_search(req, rec, st); rc != 0) return rc;

@@ -3,8 +3,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
@@ -17,6 +22,7 @@
 #include "part_model_fixture.h"
 #include "support/part_scene.h"
 #include "support/polygon_model.h"
+#include "support/records.h"
 
 namespace {
 
@@ -27,6 +33,49 @@ using quro_test::PartPose;
 std::vector<PartPose> five_poses() {
     return {{80.3, 70.6, 12.0}, {250.8, 75.2, 104.5}, {165.45, 160.7, -33.0},
             {75.6, 250.25, 181.0}, {255.2, 245.9, -118.7}};
+}
+
+// One thread searches with two angle ranges in turn while another writes and copies the model:
+// every buffer and every copy holds one whole range (the creation's or a search's), never a mix.
+// Run under ThreadSanitizer, this is also the check that the range write is no data race.
+TEST_F(PartModel, RangesWrittenBySearchesReachBuffersAndCopiesWhole) {
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(200, 180), {{100, 90, 30}});
+    const int id = copy_shape_model(id_);
+    const std::pair<float, float> ranges[3] = {{0.f, 360.f}, {-10.f, 60.f}, {100.f, 250.f}};
+    auto whole = [&](float start, float extent) {
+        return std::count(std::begin(ranges), std::end(ranges), std::pair{start, extent}) == 1;
+    };
+    std::atomic<bool> done{false};
+    std::thread searcher([&] {
+        for (int i = 0; i < 6; ++i) {
+            quro::Match* res = nullptr;
+            int count = 0, levels[2] = {0, 0};
+            const auto [start, extent] = ranges[1 + i % 2];
+            const int h = find_shape_model(scene.data, scene.cols, scene.rows, id, start, extent,
+                                           0.6f, 0, 0.5f, 2, levels, 0.8f, res, count);
+            if (h > 0) clear_mems(h);
+        }
+        done = true;
+    });
+    int checked = 0;
+    while (!done || checked < 2) {
+        const std::vector<unsigned char> bytes = quro_test::model_bytes(id);
+        ASSERT_GE(bytes.size(), 12u);
+        float start, extent;
+        std::memcpy(&start, bytes.data() + 4, 4);
+        std::memcpy(&extent, bytes.data() + 8, 4);
+        EXPECT_TRUE(whole(start, extent)) << start << " " << extent;
+        const int copy = copy_shape_model(id);
+        const auto rec = quro::find_shape_model_record(copy);
+        ASSERT_TRUE(rec);
+        EXPECT_TRUE(whole(rec->angle_start, rec->angle_extent));
+        EXPECT_EQ(clear_shape_model(copy), 0);
+        ++checked;
+    }
+    searcher.join();
+    const auto rec = quro::find_shape_model_record(id);
+    EXPECT_EQ(std::pair(rec->angle_start, rec->angle_extent), ranges[2]);  // the last search's
+    EXPECT_EQ(clear_shape_model(id), 0);
 }
 
 TEST_F(PartModel, FindsEveryInstanceWithSubpixelPoseInLeastSquaresMode) {
