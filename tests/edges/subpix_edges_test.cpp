@@ -1,7 +1,7 @@
 // The filter-based sub-pixel edge exports on rendered scenes: arguments, limits, geometry of the
 // points, chain structure, thinning, output order, threads, and agreement with OpenCV's Canny.
 #include <gtest/gtest.h>
-#include <omp.h>
+#include <tbb/global_control.h>
 
 #include <algorithm>
 #include <climits>
@@ -486,18 +486,18 @@ TEST(SubPixEdges, SeedsComeStrongestFirstWithRasterOrderOnTies) {
 
 TEST(SubPixEdges, SameBytesWithOneAndEightThreads) {
     const cv::Mat img = render_shapes(640, 480, 60, 10);
-    const int before = omp_get_max_threads();
-    omp_set_num_threads(1);
-    std::vector<EdgePoint> g1;
-    Contours c1;
-    ASSERT_EQ(gray(img, g1, 10, 30, 5, 3), 0);
-    ASSERT_EQ(contours(img, c1), 0);
-    omp_set_num_threads(8);
-    std::vector<EdgePoint> g8;
-    Contours c8;
-    ASSERT_EQ(gray(img, g8, 10, 30, 5, 3), 0);
-    ASSERT_EQ(contours(img, c8), 0);
-    omp_set_num_threads(before);
+    std::vector<EdgePoint> g1, g8;
+    Contours c1, c8;
+    {
+        tbb::global_control one(tbb::global_control::max_allowed_parallelism, 1);
+        ASSERT_EQ(gray(img, g1, 10, 30, 5, 3), 0);
+        ASSERT_EQ(contours(img, c1), 0);
+    }
+    {
+        tbb::global_control eight(tbb::global_control::max_allowed_parallelism, 8);
+        ASSERT_EQ(gray(img, g8, 10, 30, 5, 3), 0);
+        ASSERT_EQ(contours(img, c8), 0);
+    }
     ASSERT_FALSE(g1.empty());
     EXPECT_TRUE(same_bytes(g1, g8));
     ASSERT_EQ(c1.size(), c8.size());
