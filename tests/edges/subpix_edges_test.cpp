@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -486,18 +487,19 @@ TEST(SubPixEdges, SeedsComeStrongestFirstWithRasterOrderOnTies) {
 
 TEST(SubPixEdges, SameBytesWithOneAndEightThreads) {
     const cv::Mat img = render_shapes(640, 480, 60, 10);
-    std::vector<EdgePoint> g1, g8;
-    Contours c1, c8;
-    {
-        tbb::global_control one(tbb::global_control::max_allowed_parallelism, 1);
-        ASSERT_EQ(gray(img, g1, 10, 30, 5, 3), 0);
-        ASSERT_EQ(contours(img, c1), 0);
-    }
-    {
-        tbb::global_control eight(tbb::global_control::max_allowed_parallelism, 8);
-        ASSERT_EQ(gray(img, g8, 10, 30, 5, 3), 0);
-        ASSERT_EQ(contours(img, c8), 0);
-    }
+    using Limit = tbb::global_control;
+    auto threads = std::make_unique<Limit>(Limit::max_allowed_parallelism, 1);
+    std::vector<EdgePoint> g1;
+    Contours c1;
+    ASSERT_EQ(gray(img, g1, 10, 30, 5, 3), 0);
+    ASSERT_EQ(contours(img, c1), 0);
+    threads.reset();  // the smallest of the active limits applies
+    threads = std::make_unique<Limit>(Limit::max_allowed_parallelism, 8);
+    std::vector<EdgePoint> g8;
+    Contours c8;
+    ASSERT_EQ(gray(img, g8, 10, 30, 5, 3), 0);
+    ASSERT_EQ(contours(img, c8), 0);
+    threads.reset();
     ASSERT_FALSE(g1.empty());
     EXPECT_TRUE(same_bytes(g1, g8));
     ASSERT_EQ(c1.size(), c8.size());

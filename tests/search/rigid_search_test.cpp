@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -35,21 +34,18 @@ std::vector<PartPose> five_poses() {
             {75.6, 250.25, 181.0}, {255.2, 245.9, -118.7}};
 }
 
-// One thread searches with two angle ranges in turn while another writes and copies the model:
-// every buffer and every copy holds one whole range (the creation's or a search's), never a mix.
-// Run under ThreadSanitizer, this is also the check that the range write is no data race.
+// One thread searches with two angle ranges in turn while this one saves and copies the model:
+// each save and copy holds one whole range (the creation's or a search's), never a mix. Under
+// ThreadSanitizer this is also the check that the range write races no reader.
 TEST_F(PartModel, RangesWrittenBySearchesReachBuffersAndCopiesWhole) {
     const cv::Mat scene = quro_test::render_part_scene(cv::Size(200, 180), {{100, 90, 30}});
     const int id = copy_shape_model(id_);
-    const std::pair<float, float> ranges[3] = {{0.f, 360.f}, {-10.f, 60.f}, {100.f, 250.f}};
-    auto whole = [&](float start, float extent) {
-        return std::count(std::begin(ranges), std::end(ranges), std::pair{start, extent}) == 1;
-    };
+    using Range = std::pair<float, float>;
+    const std::vector<Range> ranges = {{0.f, 360.f}, {-10.f, 60.f}, {100.f, 250.f}};
     std::atomic<bool> done{false};
     std::thread searcher([&] {
-        for (int i = 0; i < 6; ++i) {
+        for (int i = 0, levels[2] = {0, 0}, count = 0; i < 6; ++i) {
             quro::Match* res = nullptr;
-            int count = 0, levels[2] = {0, 0};
             const auto [start, extent] = ranges[1 + i % 2];
             const int h = find_shape_model(scene.data, scene.cols, scene.rows, id, start, extent,
                                            0.6f, 0, 0.5f, 2, levels, 0.8f, res, count);
@@ -57,24 +53,22 @@ TEST_F(PartModel, RangesWrittenBySearchesReachBuffersAndCopiesWhole) {
         }
         done = true;
     });
-    int checked = 0;
-    while (!done || checked < 2) {
+    for (int checked = 0; !done || checked < 2; ++checked) {
         const std::vector<unsigned char> bytes = quro_test::model_bytes(id);
         ASSERT_GE(bytes.size(), 12u);
-        float start, extent;
-        std::memcpy(&start, bytes.data() + 4, 4);
-        std::memcpy(&extent, bytes.data() + 8, 4);
-        EXPECT_TRUE(whole(start, extent)) << start << " " << extent;
+        float saved[2];  // angle_start, angle_extent
+        std::memcpy(saved, bytes.data() + 4, 8);
         const int copy = copy_shape_model(id);
         const auto rec = quro::find_shape_model_record(copy);
         ASSERT_TRUE(rec);
-        EXPECT_TRUE(whole(rec->angle_start, rec->angle_extent));
+        const Range copied(rec->angle_start, rec->angle_extent);
+        for (const Range& r : {Range(saved[0], saved[1]), copied})
+            EXPECT_EQ(std::count(ranges.begin(), ranges.end(), r), 1);
         EXPECT_EQ(clear_shape_model(copy), 0);
-        ++checked;
     }
     searcher.join();
     const auto rec = quro::find_shape_model_record(id);
-    EXPECT_EQ(std::pair(rec->angle_start, rec->angle_extent), ranges[2]);  // the last search's
+    EXPECT_EQ(Range(rec->angle_start, rec->angle_extent), ranges[2]);  // the last search's
     EXPECT_EQ(clear_shape_model(id), 0);
 }
 

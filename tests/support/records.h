@@ -43,9 +43,8 @@ inline std::vector<unsigned char> model_bytes(int id) {
     void* buffer = nullptr;
     int length = 0;
     const int handle = write_shape_model_b(id, &buffer, &length);
-    if (handle < 1) return {};
     const auto* p = static_cast<const unsigned char*>(buffer);
-    std::vector<unsigned char> bytes(p, p + length);
+    std::vector<unsigned char> bytes(p, p + (handle > 0 ? length : 0));
     clear_mems(handle);
     return bytes;
 }
