@@ -1,7 +1,7 @@
 // Speed of shape model creation: from an image (pyramid, edge points per level, boxes, insertion)
 // on scenes of many filled shapes, and from a generated outline.
 #include <benchmark/benchmark.h>
-#include <omp.h>
+#include <tbb/global_control.h>
 
 #include <opencv2/core.hpp>
 
@@ -18,12 +18,12 @@ const cv::Mat& scene(int size) {
     return size == 1024 ? small : large;
 }
 
-// Arguments: image side (1024 or 2048), number of OpenMP threads. The model is cleared inside the
+// Arguments: image side (1024 or 2048), number of threads. The model is cleared inside the
 // timed loop (a small part of the time).
 void BM_CreateShapeModel(benchmark::State& state) {
     const cv::Mat& img = scene(static_cast<int>(state.range(0)));
-    const int before = omp_get_max_threads();
-    omp_set_num_threads(static_cast<int>(state.range(1)));
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                static_cast<std::size_t>(state.range(1)));
     const ContrastParams contrast{10, 30, 10, 10};
     int levels = 0;
     std::size_t points = 0;
@@ -41,7 +41,6 @@ void BM_CreateShapeModel(benchmark::State& state) {
         }
         clear_shape_model(id);
     }
-    omp_set_num_threads(before);
     state.counters["levels"] = levels;
     state.counters["points1"] = static_cast<double>(points);
 }

@@ -1,6 +1,6 @@
 // Speed of the filter-based sub-pixel edge detector and of the sub-pixel gradient peak.
 #include <benchmark/benchmark.h>
-#include <omp.h>
+#include <tbb/global_control.h>
 
 #include <opencv2/core.hpp>
 #include <vector>
@@ -24,11 +24,11 @@ const cv::Mat& noisy_scene() {
     return img;
 }
 
-// Arguments: number of OpenMP threads; 0 for the clean scene, 1 for the noisy one.
+// Arguments: number of threads; 0 for the clean scene, 1 for the noisy one.
 void BM_EdgesSubPixGray(benchmark::State& state) {
     const cv::Mat& img = state.range(1) == 0 ? scene() : noisy_scene();
-    const int before = omp_get_max_threads();
-    omp_set_num_threads(static_cast<int>(state.range(0)));
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                static_cast<std::size_t>(state.range(0)));
     std::size_t points = 0;
     for (auto _ : state) {
         std::vector<EdgePoint> out;
@@ -38,7 +38,6 @@ void BM_EdgesSubPixGray(benchmark::State& state) {
         points = out.size();
         benchmark::DoNotOptimize(out.data());
     }
-    omp_set_num_threads(before);
     state.counters["points"] = static_cast<double>(points);
 }
 BENCHMARK(BM_EdgesSubPixGray)
@@ -51,8 +50,8 @@ BENCHMARK(BM_EdgesSubPixGray)
 
 void BM_FindSubPixContours(benchmark::State& state) {
     const cv::Mat& img = scene();
-    const int before = omp_get_max_threads();
-    omp_set_num_threads(static_cast<int>(state.range(0)));
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         std::vector<std::vector<EdgePoint>> out;
         const int rc = find_sub_pix_contours(img.data, img.cols, img.rows, 0, 1, 10.f, 30.f, 10, 0,
@@ -60,7 +59,6 @@ void BM_FindSubPixContours(benchmark::State& state) {
         if (rc != 0) state.SkipWithError("detector failed");
         benchmark::DoNotOptimize(out.data());
     }
-    omp_set_num_threads(before);
 }
 BENCHMARK(BM_FindSubPixContours)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 

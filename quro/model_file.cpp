@@ -1,6 +1,8 @@
 // Model files and model memory buffers: the four exports that move a model out of the process
 // and back in. The byte form is in model_archive.cpp.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
@@ -20,14 +22,30 @@ namespace {
 
 using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
 
+// Opens `path` for reading only when it names a regular file. The open itself never blocks:
+// it is non-blocking, so a named pipe without a writer (or a device) is opened at once, seen by
+// its type and closed again. Null when the path cannot be opened or is not a regular file.
+FileHandle open_regular_file(const char* path, struct stat& st) {
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return FileHandle(nullptr, &std::fclose);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {  // plain blocking reads from here on
+        ::close(fd);
+        return FileHandle(nullptr, &std::fclose);
+    }
+    std::FILE* f = ::fdopen(fd, "rb");
+    if (f == nullptr) ::close(fd);
+    return FileHandle(f, &std::fclose);
+}
+
 // Reads the whole regular file at `path` (bytes passed on as they are) into `out`. False when
 // the file cannot be opened, is not a regular file (a directory, a device or a pipe, which could
-// deliver bytes without end), or a read fails.
+// block or deliver bytes without end), or a read fails.
 bool read_whole_file(const char* path, std::string& out) {
-    FileHandle f(std::fopen(path, "rb"), &std::fclose);
-    if (!f) return false;
     struct stat st {};
-    if (::fstat(::fileno(f.get()), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    FileHandle f = open_regular_file(path, st);
+    if (!f) return false;
     // One byte more than the size, to see the end in one read. The size is only a hint: the
     // bytes actually read decide, and a file that grows meanwhile is read on.
     std::size_t capacity = static_cast<std::size_t>(st.st_size) + 1;
@@ -67,10 +85,12 @@ int insert_decoded_model(const void* data, std::size_t size) {
 extern "C" QURO_API int write_shape_model(int id, const char* path) {
     if (path == nullptr) return -1;
     return quro::guarded(-1, [&] {
-        auto rec = quro::find_shape_model_record(id);
-        if (!rec) return -1;
-        // Encoded before the file is opened: a failure here leaves an existing file untouched.
-        const std::string bytes = quro::encode_shape_model(*rec);
+        std::string bytes;
+        // Encoded under the table's lock (a search may be writing its range) and before the file
+        // is opened: a failure here leaves an existing file untouched.
+        if (!quro::read_shape_model_locked(
+                id, [&](const auto& rec) { bytes = quro::encode_shape_model(rec); }))
+            return -1;
         return quro::write_whole_file(path, bytes) ? 0 : -1;
     });
 }
@@ -94,22 +114,20 @@ extern "C" QURO_API int write_shape_model_b(int id, void** buffer, int* length) 
     *buffer = nullptr;
     *length = 0;
     return quro::guarded(-1, [&] {
-        auto rec = quro::find_shape_model_record(id);
-        if (!rec) return -1;
-        const std::size_t size = quro::encoded_shape_model_size(*rec);
-        if (size > static_cast<std::size_t>(INT_MAX)) return -1;  // not expressible in *length
-        void* block = std::malloc(size);
-        if (block == nullptr) return -1;
-        const int count = static_cast<int>(size);
-        int handle = -1;
-        try {
-            quro::encode_shape_model_into(*rec, block, size);
-            handle = quro::register_result(quro::kResultBytes, block, count);
-        } catch (...) {
-            std::free(block);
+        // Encoded under the table's lock (a search may be writing its range), registered after.
+        std::unique_ptr<void, decltype(&std::free)> block(nullptr, &std::free);
+        std::size_t size = 0;
+        if (!quro::read_shape_model_locked(id, [&](const auto& rec) {
+                size = quro::encoded_shape_model_size(rec);
+                if (size > static_cast<std::size_t>(INT_MAX)) return;  // not expressible in *length
+                block.reset(std::malloc(size));
+                if (block) quro::encode_shape_model_into(rec, block.get(), size);
+            }))
             return -1;
-        }
-        *buffer = block;
+        if (!block) return -1;
+        const int count = static_cast<int>(size);
+        const int handle = quro::register_result(quro::kResultBytes, block.get(), count);
+        *buffer = block.release();
         *length = count;
         return handle;
     });

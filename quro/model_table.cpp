@@ -14,13 +14,9 @@ class ShapeModelTable {
 public:
     int insert(std::shared_ptr<ShapeModelRecord> rec) {
         std::unique_lock lock(mutex_);
-        const int id = ids_.acquire();
-        try {
-            models_.emplace(id, std::move(rec));
-        } catch (...) {
-            ids_.release(id);
-            throw;
-        }
+        const int id = ids_.lowest();
+        models_.emplace(id, std::move(rec));  // may throw; the id is taken only after it
+        ids_.take_lowest();
         return id;
     }
 
@@ -30,9 +26,10 @@ public:
             std::unique_lock lock(mutex_);
             auto it = models_.find(id);
             if (it == models_.end()) return -1;
+            // Given back before the model goes: a failure leaves the model in place.
+            ids_.release(id);
             doomed = std::move(it->second);
             models_.erase(it);
-            ids_.release(id);
         }
         return 0;
     }
@@ -41,6 +38,20 @@ public:
         std::shared_lock lock(mutex_);
         auto it = models_.find(id);
         return it == models_.end() ? nullptr : it->second;
+    }
+
+    void set_range(ShapeModelRecord& rec, float start, float extent) {
+        std::unique_lock lock(mutex_);
+        rec.angle_start = start;
+        rec.angle_extent = extent;
+    }
+
+    bool read_locked(int id, const std::function<void(const ShapeModelRecord&)>& read) const {
+        std::shared_lock lock(mutex_);
+        auto it = models_.find(id);
+        if (it == models_.end()) return false;
+        read(*it->second);
+        return true;
     }
 
     std::size_t size() const {
@@ -78,6 +89,14 @@ std::shared_ptr<ShapeModelRecord> find_shape_model_record(int id) {
     return table().find(id);
 }
 
+void set_shape_model_angle_range(ShapeModelRecord& rec, float start, float extent) {
+    table().set_range(rec, start, extent);
+}
+
+bool read_shape_model_locked(int id, const std::function<void(const ShapeModelRecord&)>& read) {
+    return id >= 0 && table().read_locked(id, read);
+}
+
 int erase_shape_model(int id) {
     if (id < 0) return -1;
     return table().erase(id);
@@ -93,9 +112,10 @@ extern "C" QURO_API int clear_shape_model(int id) {
 
 extern "C" QURO_API int copy_shape_model(int id) {
     return quro::guarded(-1, [&] {
-        auto rec = quro::find_shape_model_record(id);
-        if (!rec) return -1;
-        return quro::add_shape_model(*rec);
+        quro::ShapeModelRecord copy;
+        // Copied under the lock (a search may be writing its range), inserted after it.
+        if (!quro::read_shape_model_locked(id, [&](const auto& rec) { copy = rec; })) return -1;
+        return quro::add_shape_model(std::move(copy));
     });
 }
 

@@ -3,6 +3,7 @@
 #define QURO_MODEL_TABLE_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -51,6 +52,16 @@ bool has_shape_model(int id);
 // The record of `id`, or null. The record stays alive while the returned pointer is held, even
 // if the model is cleared meanwhile; edits through it reach the stored model.
 std::shared_ptr<ShapeModelRecord> find_shape_model_record(int id);
+
+// Writes a search's angle range into a stored record (held through find_shape_model_record)
+// under the table's exclusive lock, so that it never meets a reader of
+// read_shape_model_locked half way.
+void set_shape_model_angle_range(ShapeModelRecord& rec, float start, float extent);
+
+// Runs `read` on the record of `id` under the table's shared lock and returns true; false (and
+// `read` does not run) when the id is below 0 or absent. `read` must not insert, erase or set a
+// range (those wait for the lock it holds); exceptions pass through after the lock is dropped.
+bool read_shape_model_locked(int id, const std::function<void(const ShapeModelRecord&)>& read);
 
 // Removes `id`. Returns 0, or -1 when the id is below 0 or absent.
 int erase_shape_model(int id);

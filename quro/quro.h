@@ -382,8 +382,8 @@ QURO_API int write_shape_model(int id, const char* path);
 
 // Reads a model file and inserts the model under the lowest free id.
 // Returns 0 with *id = the new id; -1 with *id = -1 when `path` is null, the file cannot be
-// opened or read, is not a regular file (a directory, device or pipe), or its content is
-// truncated, damaged or inconsistent.
+// opened or read, is not a regular file (a directory, device or pipe: refused at once, without
+// waiting for data or a writer), or its content is truncated, damaged or inconsistent.
 // A failed read inserts nothing. A null `id` returns -1 and does nothing.
 QURO_API int read_shape_model(const char* path, int* id);
 
@@ -581,16 +581,18 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 // - Returns the result-registry handle (>= 1) of a malloc'd array of `count` matches, best first,
 //   written to `results`; free it with clear_mems(handle). Returns 0 when nothing is found
 //   (`results` is left as it was, count 0), -1 for a bad argument (null data, width or height
-//   below 1, min_score or max_overlap negative or NaN, a negative or non-finite angle range), an
-//   unknown model id, a model without levels or failed memory, -2 on a time-out (nothing is
-//   registered). count is 0 on every failure.
+//   below 1, min_score or max_overlap negative or NaN, a negative or non-finite angle range or
+//   one wider than 3600 degrees), an unknown model id, a model without levels or failed memory,
+//   -2 on a time-out (nothing is registered). count is 0 on every failure.
 // - Position of a match: (x + dx, y + dy), the model's reference point (the model image's centre
 //   for models made from images) in image pixels; angle in degrees, counter-clockwise on screen.
 // - A search must not run on one model from two threads at once, nor while the model is cleared.
+//   write_shape_model, write_shape_model_b and copy_shape_model may run on other threads during a
+//   search of the same model: they see its angle range either before or after the search wrote it.
 // - Deliberate departures from the plain coarse-to-fine rules, each mending a wrong result:
 //   * The coarse levels keep candidates down to a fraction of min_score (0.55 on the top level,
-//     0.9 between it and full resolution) for every metric, and the top level's quantised scores
-//     are not compared with the finer levels' threshold before those measure them: a match that
+//     0.9 between it and full resolution) for every metric, and each level measures every
+//     candidate that passed the level above before judging it by its own threshold: a match that
 //     full resolution accepts is not dropped on a coarse level, also for finely textured models
 //     and partly covered instances.
 //   * max_overlap acts in the final selection only; the top level's box suppression, which
@@ -608,7 +610,8 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 extern "C" {
 
 // Finds model `model_id` under rotation. Writes angle_start and angle_extent into the stored model
-// (a later write_shape_model saves them) once the arguments are accepted.
+// (a later write_shape_model saves them) once the arguments are accepted; a call refused for its
+// arguments leaves the stored model as it was.
 QURO_API int find_shape_model(unsigned char* data, int width, int height, int model_id,
                               float angle_start, float angle_extent, float min_score,
                               int num_matches, float max_overlap, int subpixel_code, int* levels,

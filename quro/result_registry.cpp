@@ -20,13 +20,10 @@ class ResultRegistry {
 public:
     int add(int kind, void* block, int count) {
         std::lock_guard<std::mutex> lock(mutex_);
-        const int handle = handles_.acquire();
-        try {
-            if (static_cast<std::size_t>(handle) >= slots_.size()) slots_.resize(handle + 1);
-        } catch (...) {
-            handles_.release(handle);
-            throw;
-        }
+        const int handle = handles_.lowest();
+        // The only step that may throw comes before the handle is taken.
+        if (static_cast<std::size_t>(handle) >= slots_.size()) slots_.resize(handle + 1);
+        handles_.take_lowest();
         slots_[handle].entry = ResultEntry{count, block, kind};
         slots_[handle].used = true;
         ++live_;
@@ -38,9 +35,11 @@ public:
         if (handle <= 0 || static_cast<std::size_t>(handle) >= slots_.size() ||
             !slots_[handle].used)
             return false;
+        // Given back first: when that fails (no memory) the entry stays as it was, registered
+        // and still releasable, instead of a cleared slot whose handle is never handed out again.
+        handles_.release(handle);
         *out = slots_[handle].entry;
         slots_[handle] = Slot{};
-        handles_.release(handle);
         --live_;
         return true;
     }

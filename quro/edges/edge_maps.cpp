@@ -11,6 +11,7 @@
 #include "quro/edges/quadratic_peak.h"
 #include "quro/edges/sobel_magnitude.h"
 #include "quro/edges/subpix_detector.h"
+#include "quro/parallel.h"
 
 namespace quro {
 namespace {
@@ -18,6 +19,8 @@ namespace {
 constexpr float kTwoPi = 6.28318530717958647692f;
 constexpr float kHalfPi = 1.57079632679489661923f;
 constexpr std::size_t kMinParallelPixels = 256 * 256;
+// Rows of one run of the parallel fit: each run computes two magnitude rows beyond its own.
+constexpr std::size_t kRowsPerRun = 32;
 
 // Row or column index reflected at the border without repeating the edge (OpenCV's default).
 int reflect101(int i, int n) {
@@ -54,7 +57,7 @@ void magnitude_row(const std::uint8_t* image, std::size_t step, int width, int h
     for (; c < width; ++c) out[c] = magnitude_from_square(sq[c]);
 }
 
-// Three magnitude rows kept per thread while it walks down its rows.
+// Three magnitude rows kept by a run of rows while it walks down them.
 struct MagnitudeRing {
     std::vector<int> sq;
     std::vector<float> rows[3];
@@ -91,80 +94,71 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
 
     std::uint8_t* const cls = maps.cls.get();
     std::vector<std::vector<EdgeCandidate>> found(static_cast<std::size_t>(height));
-    std::atomic<bool> out_of_memory{false};
-    long long strong = 0;
-    // Small images are faster on one thread than with the start-up of a thread team.
-    const bool parallel = n >= kMinParallelPixels;
+    std::atomic<long long> strong{0};
+    // Small images are faster on one thread than shared out.
+    const std::size_t rows = static_cast<std::size_t>(height);
+    const std::size_t grain = n >= kMinParallelPixels ? kRowsPerRun : rows;
 
-#pragma omp parallel if (parallel)
-    {
-        MagnitudeRing* ring = nullptr;
-        try {
-            ring = new MagnitudeRing(width);
-        } catch (...) {
-            out_of_memory.store(true, std::memory_order_relaxed);
-        }
-#pragma omp for schedule(static) reduction(+ : strong)
-        for (int r = 0; r < height; ++r) {
+    // One run of consecutive rows: the magnitude ring carries two rows from one row to the next.
+    auto fit_rows = [&](std::size_t first, std::size_t end) {
+        MagnitudeRing ring(width);
+        long long run_strong = 0;
+        const __m128 low4 = _mm_set1_ps(low);
+        for (int r = static_cast<int>(first); r < static_cast<int>(end); ++r) {
             std::uint8_t* cls_row = cls + static_cast<std::size_t>(r) * w;
             std::memset(cls_row, kNoCandidate, w);
-            if (r < r0 || r > r1 || ring == nullptr) continue;
-            const float* m_up = ring->get(image, step, width, height, r - 1);
-            const float* m_mid = ring->get(image, step, width, height, r);
-            const float* m_down = ring->get(image, step, width, height, r + 1);
+            if (r < r0 || r > r1) continue;
+            const float* m_up = ring.get(image, step, width, height, r - 1);
+            const float* m_mid = ring.get(image, step, width, height, r);
+            const float* m_down = ring.get(image, step, width, height, r + 1);
             const std::uint8_t* i_up = image + static_cast<std::size_t>(r - 1) * step;
             const std::uint8_t* i_mid = i_up + step;
             const std::uint8_t* i_down = i_mid + step;
             const std::uint8_t* mask_row =
                 mask != nullptr ? mask + static_cast<std::size_t>(r) * mask_step : nullptr;
             std::vector<EdgeCandidate>& row_found = found[static_cast<std::size_t>(r)];
-            try {
-                const __m128 low4 = _mm_set1_ps(low);
-                for (int c = c0; c <= c1; ++c) {
-                    // Skip four pixels at a time while none exceeds low.
-                    while (c + 3 <= c1 &&
-                           _mm_movemask_ps(_mm_cmpgt_ps(_mm_loadu_ps(m_mid + c), low4)) == 0)
-                        c += 4;
-                    if (c > c1) break;
-                    const float m = m_mid[c];
-                    if (!(m > low)) continue;
-                    if (mask_row != nullptr && mask_row[c] == 0) continue;
-                    const float nb[9] = {m_up[c - 1],  m_up[c],       m_up[c + 1], m_mid[c - 1], m,
-                                         m_mid[c + 1], m_down[c - 1], m_down[c],   m_down[c + 1]};
-                    QuadraticPeak pk;
-                    if (!fit_quadratic_peak(nb, pk)) continue;
-                    int sx, sy;
-                    sobel_sums(i_up, i_mid, i_down, c - 1, c, c + 1, sx, sy);
-                    const float gx = static_cast<float>(sx) * 0.25f;
-                    const float gy = static_cast<float>(sy) * 0.25f;
-                    const float dot = pk.nx * gx + pk.ny * gy;
-                    if (!(std::fabs(dot) / m > 0.5f)) continue;
-                    // Orient the normal along the gradient (dark to bright): the test above
-                    // keeps |dot| well away from 0, so its sign decides the flip unambiguously.
-                    float a = std::atan2(pk.nx, pk.ny);
-                    if (a < 0.f) a += kTwoPi;
-                    if (dot <= 0.f) {
-                        a += kTwoPi * 0.5f;
-                        if (a > kTwoPi) a -= kTwoPi;
-                    }
-                    float e = a + kHalfPi;
-                    if (e > kTwoPi) e -= kTwoPi;
-                    const bool is_strong = m > high;
-                    const std::uint8_t cl = is_strong ? kStrongCandidate : kWeakCandidate;
-                    row_found.push_back(EdgeCandidate{static_cast<float>(c) + pk.ox,
-                                                      static_cast<float>(r) + pk.oy, a,
-                                                      e * kRadToDeg, m, r, c, 0, cl});
-                    cls_row[c] = cl;
-                    strong += is_strong ? 1 : 0;
+            for (int c = c0; c <= c1; ++c) {
+                // Skip four pixels at a time while none exceeds low.
+                while (c + 3 <= c1 &&
+                       _mm_movemask_ps(_mm_cmpgt_ps(_mm_loadu_ps(m_mid + c), low4)) == 0)
+                    c += 4;
+                if (c > c1) break;
+                const float m = m_mid[c];
+                if (!(m > low)) continue;
+                if (mask_row != nullptr && mask_row[c] == 0) continue;
+                const float nb[9] = {m_up[c - 1],  m_up[c],       m_up[c + 1], m_mid[c - 1], m,
+                                     m_mid[c + 1], m_down[c - 1], m_down[c],   m_down[c + 1]};
+                QuadraticPeak pk;
+                if (!fit_quadratic_peak(nb, pk)) continue;
+                int sx, sy;
+                sobel_sums(i_up, i_mid, i_down, c - 1, c, c + 1, sx, sy);
+                const float gx = static_cast<float>(sx) * 0.25f;
+                const float gy = static_cast<float>(sy) * 0.25f;
+                const float dot = pk.nx * gx + pk.ny * gy;
+                if (!(std::fabs(dot) / m > 0.5f)) continue;
+                // Orient the normal along the gradient (dark to bright): the test above keeps
+                // |dot| well away from 0, so its sign decides the flip unambiguously.
+                float a = std::atan2(pk.nx, pk.ny);
+                if (a < 0.f) a += kTwoPi;
+                if (dot <= 0.f) {
+                    a += kTwoPi * 0.5f;
+                    if (a > kTwoPi) a -= kTwoPi;
                 }
-            } catch (...) {
-                out_of_memory.store(true, std::memory_order_relaxed);
+                float e = a + kHalfPi;
+                if (e > kTwoPi) e -= kTwoPi;
+                const bool is_strong = m > high;
+                const std::uint8_t cl = is_strong ? kStrongCandidate : kWeakCandidate;
+                row_found.push_back(EdgeCandidate{static_cast<float>(c) + pk.ox,
+                                                  static_cast<float>(r) + pk.oy, a, e * kRadToDeg,
+                                                  m, r, c, 0, cl});
+                cls_row[c] = cl;
+                run_strong += is_strong ? 1 : 0;
             }
         }
-        delete ring;
-    }
-    if (out_of_memory.load()) throw std::bad_alloc();
-    maps.strong = strong;
+        strong.fetch_add(run_strong, std::memory_order_relaxed);
+    };
+    parallel_for_runs(rows, grain, fit_rows);
+    maps.strong = strong.load();
 
     // Gather the rows' candidates in raster order.
     maps.row_start.assign(static_cast<std::size_t>(height) + 1, 0);
@@ -174,12 +168,11 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
     if (maps.row_start.back() > static_cast<std::size_t>(INT32_MAX)) throw std::bad_alloc();
     maps.candidates.resize(maps.row_start.back());
     EdgeCandidate* const all = maps.candidates.data();
-#pragma omp parallel for schedule(static) if (parallel)
-    for (int r = 0; r < height; ++r) {
-        const std::vector<EdgeCandidate>& row_found = found[static_cast<std::size_t>(r)];
-        std::copy(row_found.begin(), row_found.end(),
-                  all + maps.row_start[static_cast<std::size_t>(r)]);
-    }
+    parallel_for_runs(rows, grain,
+                      [&](std::size_t first, std::size_t end) {
+                          for (std::size_t r = first; r < end; ++r)
+                              std::copy(found[r].begin(), found[r].end(), all + maps.row_start[r]);
+                      });
 }
 
 std::vector<EdgeSeed> collect_seeds(const EdgeMaps& maps) {

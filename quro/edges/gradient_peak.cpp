@@ -43,11 +43,18 @@ bool subpix_peak(const std::uint8_t* const rows[5], int x, int y, float threshol
     return true;
 }
 
+// Whether the 5x5 window around (x, y) lies inside a width x height image. Compared against
+// width - 2 and height - 2 (never x + 2, x - 2), so coordinates near INT_MAX or INT_MIN cannot
+// overflow.
+bool window_inside(int x, int y, int width, int height) {
+    return x >= 2 && y >= 2 && x < width - 2 && y < height - 2;
+}
+
 }  // namespace
 
 bool get_subpix_pos_mat(const cv::Mat& img8u, int x, int y, float threshold, float* out) {
     if (out == nullptr || img8u.type() != CV_8UC1 || img8u.dims != 2) return false;
-    if (x - 2 < 0 || y - 2 < 0 || x + 2 >= img8u.cols || y + 2 >= img8u.rows) return false;
+    if (!window_inside(x, y, img8u.cols, img8u.rows)) return false;
     const std::uint8_t* rows[5];
     for (int k = 0; k < 5; ++k) rows[k] = img8u.ptr<std::uint8_t>(y - 2 + k);
     return subpix_peak(rows, x, y, threshold, out);
@@ -58,7 +65,7 @@ bool get_subpix_pos_mat(const cv::Mat& img8u, int x, int y, float threshold, flo
 extern "C" QURO_API bool get_subpix_pos(const unsigned char* image, int width, int height, int x,
                                         int y, float threshold, float* out) {
     if (image == nullptr || out == nullptr || width < 1 || height < 1) return false;
-    if (x - 2 < 0 || y - 2 < 0 || x + 2 >= width || y + 2 >= height) return false;
+    if (!quro::window_inside(x, y, width, height)) return false;
     return quro::guarded(false, [&] {
         const std::size_t w = static_cast<std::size_t>(width);
         const std::uint8_t* rows[5];

@@ -81,7 +81,7 @@ struct EdgeMaps {
 
 // Builds the maps of an 8-bit image (row stride `step` bytes). Candidates lie at least `margin`
 // (>= 1) pixels inside every border; a null mask accepts every pixel, otherwise pixels with mask
-// byte 0 are no candidates. The fit runs as an OpenMP loop over rows (static schedule).
+// byte 0 are no candidates. The fit runs as a parallel loop over runs of rows (quro/parallel.h).
 // Throws std::bad_alloc when memory runs out.
 void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, int height,
                        const std::uint8_t* mask, std::size_t mask_step, int margin, float low,

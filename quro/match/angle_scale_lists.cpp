@@ -10,21 +10,30 @@
 namespace quro {
 namespace {
 
+// Whether a range or step cannot be laid at all (lay_values then gives the single value start).
+bool unlayable(float start, float extent, float step) {
+    return !std::isfinite(start) || !std::isfinite(extent) || !(extent >= 0.f) ||
+           !std::isfinite(step) || !(step > 0.f);
+}
+
+// Whether lay_values lays the range within kMaxListValues values.
+bool fits_in_list(float start, float extent, float step) {
+    return unlayable(start, extent, step) ||
+           extent / step < static_cast<float>(kMaxListValues - 1);
+}
+
 // Lays start, start + step, ... over [start, start + extent] into `out` (cleared first): n steps
 // with n = extent / step rounded, unless that leaves more than 0.001 uncovered; then n grows to
 // floor(extent / step) + 1 and the step shrinks to extent / n. Each value is the previous one plus
 // the step, in single precision. A range or step that cannot be laid gives the single value start.
 void lay_values(std::vector<float>& out, float start, float extent, float step) {
     out.clear();
-    if (!std::isfinite(start) || !std::isfinite(extent) || !(extent >= 0.f) ||
-        !std::isfinite(step) || !(step > 0.f)) {
+    if (unlayable(start, extent, step)) {
         out.push_back(start);
         return;
     }
+    if (!fits_in_list(start, extent, step)) throw std::length_error("value list too long");
     const float ratio = extent / step;
-    if (!(ratio < static_cast<float>(kMaxListValues - 1))) {
-        throw std::length_error("value list too long");
-    }
     int n = round_half_away(ratio);
     if (std::fabs(extent - static_cast<float>(n) * step) > 0.001f) {
         n = static_cast<int>(std::floor(ratio)) + 1;
@@ -66,6 +75,10 @@ void angle_list(const ShapeModelRecord& rec, std::vector<float>& out, int level,
     if (out.size() > 1 && std::fabs(wrap_angle_180(out.back() - out.front())) < 0.1f) {
         out.pop_back();  // a full turn: the last value repeats the first
     }
+}
+
+bool angle_list_fits(const ShapeModelRecord& rec, int level, float extent) {
+    return fits_in_list(0.f, extent, angle_step(rec, level));
 }
 
 float scale_step(const ShapeModelRecord& rec, int level, int kind) {

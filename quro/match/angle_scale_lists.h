@@ -30,6 +30,10 @@ float angle_step(const ShapeModelRecord& rec, int level);
 void angle_list(const ShapeModelRecord& rec, std::vector<float>& out, int level, float extent,
                 float start);
 
+// Whether angle_list(rec, out, level, extent, start) with a finite start stays within
+// kMaxListValues, that is, does not throw std::length_error. Lays nothing. Throws cv::Exception as angle_step does.
+bool angle_list_fits(const ShapeModelRecord& rec, int level, float extent);
+
 // Scale step of `level` for `kind` (ScaleKind): the stored step times 2^(level - 1) when the
 // stored step is above 0; otherwise the automatic step 2 / ceil(max(1, e)), with e the larger
 // absolute bound of the level's outline box along rows (row kind) or columns (column kind); the

@@ -13,6 +13,7 @@
 #include "quro/match/score_accumulation.h"
 #include "quro/match/selection.h"
 #include "quro/match/templates.h"
+#include "quro/model_archive.h"
 #include "quro/model_table.h"
 #include "quro/parallel.h"
 #include "quro/search/least_squares_refine.h"
@@ -121,10 +122,15 @@ int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& result
     auto stored = find_shape_model_record(model_id);
     if (!stored) return -1;
     ShapeModelRecord& rec = *stored;
-    if (rec.num_levels < 1 || rec.level_features.empty()) return -1;
+    // Everything that could refuse the search later is checked before the stored model changes:
+    // the record itself, and the length of the top level's angle list.
+    LevelPlan plan;
+    if (!shape_model_is_consistent(rec) ||
+        !plan_levels(req.levels, rec.num_levels, req.subpixel_code, plan) ||
+        !angle_list_fits(rec, plan.top + 1, req.angle_extent))
+        return -1;
     // The stored model keeps the range of its latest search (a later save writes it).
-    rec.angle_start = req.angle_start;
-    rec.angle_extent = req.angle_extent;
+    set_shape_model_angle_range(rec, req.angle_start, req.angle_extent);
 
     SearchState st;
     if (const int rc = prepare_search(req, rec, st); rc != 0) return rc;

@@ -23,7 +23,7 @@ int check_search_args(const unsigned char* data, int width, int height, float an
     // NaN fails every comparison, so these reject it too.
     if (!(min_score >= 0.f) || !(max_overlap >= 0.f)) return -1;
     if (!std::isfinite(angle_start) || !std::isfinite(angle_extent)) return -1;
-    if (angle_extent < -1e-6f) return -1;
+    if (angle_extent < -1e-6f || angle_extent > kMaxAngleExtent) return -1;
     return 0;
 }
 

@@ -15,10 +15,14 @@
 
 namespace quro {
 
+// Widest rotation range a search accepts, in degrees: ten full turns. Anything wider is no
+// sensible range (and a huge one would only fail later, when its angles are listed).
+inline constexpr float kMaxAngleExtent = 3600.f;
+
 // Checks the arguments every search shares, before anything else happens (a rejected call must
 // not change the stored model). Returns 0 or -1.
 //   data null, width or height < 1, min_score or max_overlap negative or not a number,
-//   angle_start not finite, angle_extent below -1e-6 or not finite -> -1.
+//   angle_start not finite, angle_extent below -1e-6, above kMaxAngleExtent or not finite -> -1.
 int check_search_args(const unsigned char* data, int width, int height, float angle_start,
                       float angle_extent, float min_score, float max_overlap);
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <climits>
 #include <cmath>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -135,6 +136,14 @@ TEST(GradientPeak, BadArgumentsGiveFalse) {
     cv::Mat f;
     img.convertTo(f, CV_32F);
     EXPECT_FALSE(quro::get_subpix_pos_mat(f, 9, 5, 10.f, out));
+}
+
+TEST(GradientPeak, CoordinatesNearTheIntLimitsGiveFalseWithoutOverflowingIntoAReadOutside) {
+    const cv::Mat img = vertical_step(20, 12, 9);
+    float out[4];
+    for (const int v : {INT_MAX, INT_MAX - 2, INT_MIN})
+        EXPECT_FALSE(peak(img, v, 5, 0.f, out) || peak(img, 9, v, 0.f, out) ||
+                     quro::get_subpix_pos_mat(img, v, v, 0.f, out)) << v;
 }
 
 TEST(GradientPeak, MatrixViewsWithARowStrideMatchTheBuffer) {

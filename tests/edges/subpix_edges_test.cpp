@@ -1,10 +1,11 @@
 // The filter-based sub-pixel edge exports on rendered scenes: arguments, limits, geometry of the
 // points, chain structure, thinning, output order, threads, and agreement with OpenCV's Canny.
 #include <gtest/gtest.h>
-#include <omp.h>
+#include <tbb/global_control.h>
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -486,18 +487,19 @@ TEST(SubPixEdges, SeedsComeStrongestFirstWithRasterOrderOnTies) {
 
 TEST(SubPixEdges, SameBytesWithOneAndEightThreads) {
     const cv::Mat img = render_shapes(640, 480, 60, 10);
-    const int before = omp_get_max_threads();
-    omp_set_num_threads(1);
+    using Limit = tbb::global_control;
+    auto threads = std::make_unique<Limit>(Limit::max_allowed_parallelism, 1);
     std::vector<EdgePoint> g1;
     Contours c1;
     ASSERT_EQ(gray(img, g1, 10, 30, 5, 3), 0);
     ASSERT_EQ(contours(img, c1), 0);
-    omp_set_num_threads(8);
+    threads.reset();  // the smallest of the active limits applies
+    threads = std::make_unique<Limit>(Limit::max_allowed_parallelism, 8);
     std::vector<EdgePoint> g8;
     Contours c8;
     ASSERT_EQ(gray(img, g8, 10, 30, 5, 3), 0);
     ASSERT_EQ(contours(img, c8), 0);
-    omp_set_num_threads(before);
+    threads.reset();
     ASSERT_FALSE(g1.empty());
     EXPECT_TRUE(same_bytes(g1, g8));
     ASSERT_EQ(c1.size(), c8.size());

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstring>
@@ -218,6 +219,15 @@ TEST(ModelFilePaths, MissingFileOrDirectoryCannotBeRead) {
         EXPECT_EQ(id, -1);
     }
     EXPECT_EQ(quro::shape_model_count(), models);
+}
+
+TEST(ModelFilePaths, NamedPipeIsRefusedInsteadOfWaitingForAWriter) {
+    ScratchDir dir;
+    const std::string fifo = dir.file("model.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    int id = 5;
+    EXPECT_EQ(read_shape_model(fifo.c_str(), &id), -1);
+    EXPECT_EQ(id, -1);
 }
 
 TEST(ModelFilePaths, FailingWriteReportsFailure) {

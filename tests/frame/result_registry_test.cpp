@@ -2,16 +2,50 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <new>
 #include <set>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/result_registry.h"
 
 namespace {
+thread_local bool fail_next_allocation = false;  // this executable's operator new fails once
+}  // namespace
+
+void* operator new(std::size_t size) {
+    void* p = fail_next_allocation ? nullptr : std::malloc(size ? size : 1);
+    fail_next_allocation = false;
+    if (p == nullptr) throw std::bad_alloc();
+    return p;
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
 
 void* malloc_bytes(int n) { return std::malloc(static_cast<std::size_t>(n)); }
+
+// Giving back a handle or id below the top needs memory; when that fails the entry stays whole.
+TEST(RegistryHandles, EntryStaysWhenGivingItsNumberBackFails) {
+    using Store = std::tuple<int (*)(), bool (*)(int), int (*)(int)>;  // add, present, clear
+    for (const auto& [add, present, clear] :
+         {Store{[] { return quro::register_result(quro::kResultBytes, nullptr, 0); },
+                [](int h) { quro::ResultEntry e; return quro::lookup_result(h, &e); }, clear_mems},
+          Store{[] { return quro::add_shape_model(quro::ShapeModelRecord{}); },
+                quro::has_shape_model, clear_shape_model}}) {
+        const int a = add(), b = add(), c = add();
+        fail_next_allocation = true;
+        EXPECT_EQ(clear(a), -1);
+        EXPECT_TRUE(present(a)) << "entry lost";
+        EXPECT_EQ(clear(a), 0);
+        EXPECT_EQ(add(), a) << "number lost";
+        for (int x : {a, b, c}) EXPECT_EQ(clear(x), 0);
+    }
+}
 
 TEST(RegistryHandles, LowestFreeHandleIsReused) {
     const int a = quro::register_result(quro::kResultBytes, malloc_bytes(8), 8);

@@ -128,6 +128,9 @@ TEST(AngleList, AbsurdlyLongListsAreRefused) {
     EXPECT_THROW(quro::angle_list(record_with_radius(40.f), angles, /*level=*/3, /*extent=*/1e12f,
                                   /*start=*/0.f),
                  std::length_error);
+    // Foreseen without laying the list (top step 2.149: 2^24 values at an extent of ~3.6e7).
+    for (const float extent : {1e12f, 4e7f, 3.4e7f, 360.f, -1.f, NAN})
+        EXPECT_EQ(quro::angle_list_fits(record_with_radius(40.f), 3, extent), !(extent > 3.5e7f));
 }
 
 TEST(ScaleStep, StoredStepGrowsWithTheLevel) {

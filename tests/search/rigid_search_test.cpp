@@ -3,8 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
@@ -17,6 +21,7 @@
 #include "part_model_fixture.h"
 #include "support/part_scene.h"
 #include "support/polygon_model.h"
+#include "support/records.h"
 
 namespace {
 
@@ -27,6 +32,44 @@ using quro_test::PartPose;
 std::vector<PartPose> five_poses() {
     return {{80.3, 70.6, 12.0}, {250.8, 75.2, 104.5}, {165.45, 160.7, -33.0},
             {75.6, 250.25, 181.0}, {255.2, 245.9, -118.7}};
+}
+
+// One thread searches with two angle ranges in turn while this one saves and copies the model:
+// each save and copy holds one whole range (the creation's or a search's), never a mix. Under
+// ThreadSanitizer this is also the check that the range write races no reader.
+TEST_F(PartModel, RangesWrittenBySearchesReachBuffersAndCopiesWhole) {
+    const cv::Mat scene = quro_test::render_part_scene(cv::Size(200, 180), {{100, 90, 30}});
+    const int id = copy_shape_model(id_);
+    using Range = std::pair<float, float>;
+    const std::vector<Range> ranges = {{0.f, 360.f}, {-10.f, 60.f}, {100.f, 250.f}};
+    std::atomic<bool> done{false};
+    std::thread searcher([&] {
+        for (int i = 0, levels[2] = {0, 0}, count = 0; i < 6; ++i) {
+            quro::Match* res = nullptr;
+            const auto [start, extent] = ranges[1 + i % 2];
+            const int h = find_shape_model(scene.data, scene.cols, scene.rows, id, start, extent,
+                                           0.6f, 0, 0.5f, 2, levels, 0.8f, res, count);
+            if (h > 0) clear_mems(h);
+        }
+        done = true;
+    });
+    for (int checked = 0; !done || checked < 2; ++checked) {
+        const std::vector<unsigned char> bytes = quro_test::model_bytes(id);
+        ASSERT_GE(bytes.size(), 12u);
+        float saved[2];  // angle_start, angle_extent
+        std::memcpy(saved, bytes.data() + 4, 8);
+        const int copy = copy_shape_model(id);
+        const auto rec = quro::find_shape_model_record(copy);
+        ASSERT_TRUE(rec);
+        const Range copied(rec->angle_start, rec->angle_extent);
+        for (const Range& r : {Range(saved[0], saved[1]), copied})
+            EXPECT_EQ(std::count(ranges.begin(), ranges.end(), r), 1);
+        EXPECT_EQ(clear_shape_model(copy), 0);
+    }
+    searcher.join();
+    const auto rec = quro::find_shape_model_record(id);
+    EXPECT_EQ(Range(rec->angle_start, rec->angle_extent), ranges[2]);  // the last search's
+    EXPECT_EQ(clear_shape_model(id), 0);
 }
 
 // Every pose found once, with the accuracy of the least-squares modes: RMS 0.08 px, 0.05 deg.

@@ -25,6 +25,8 @@ TEST(SearchArgs, RejectsWhatWouldBreakALaterStage) {
     EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, -10.f, 0.5f, 0.5f), -1);
     EXPECT_EQ(quro::check_search_args(px, 2, 2, INFINITY, 10.f, 0.5f, 0.5f), -1);
     EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, -1e-7f, 0.5f, 0.5f), 0);  // rounding noise
+    EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, quro::kMaxAngleExtent, 0.5f, 0.5f), 0);
+    EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, 1e9f, 0.5f, 0.5f), -1);  // no sensible range
 }
 
 TEST(LevelPlan, ZeroPairUsesEveryBuiltLevelDownToFullResolution) {

@@ -24,6 +24,7 @@
 #include "quro/result_registry.h"
 #include "quro/search/search_frame.h"
 #include "random_cases.h"
+#include "tests/support/records.h"
 #include "tests/create/create_support.h"
 
 namespace {
@@ -301,15 +302,17 @@ void check_rejected(const cv::Mat& img, int id, Rng& rng) {
     int width = img.cols, height = img.rows;
     unsigned char* data = img.data;
     int model = id;
-    switch (uniform_int(rng, 0, 6)) {
+    switch (uniform_int(rng, 0, 7)) {
         case 0: a.extent = -5.f; break;
         case 1: a.min_score = NAN; break;
         case 2: a.max_overlap = -0.5f; break;
         case 3: width = 0; break;
         case 4: data = nullptr; break;
         case 5: model = id + 1000; break;
+        case 6: a.extent = 1e9f; break;
         default: a.start = INFINITY; break;
     }
+    const std::vector<unsigned char> stored = quro_test::model_bytes(id);
     const std::size_t before = quro::registered_result_count();
     quro::Match sentinel(1, 2, 3.f);
     quro::Match* res = &sentinel;
@@ -321,6 +324,7 @@ void check_rejected(const cv::Mat& img, int id, Rng& rng) {
     EXPECT_EQ(count, 0);
     EXPECT_EQ(res, &sentinel);
     EXPECT_EQ(quro::registered_result_count(), before);
+    EXPECT_EQ(quro_test::model_bytes(id), stored) << "a rejected search changed the model";
 }
 
 // What every created model must hold: consistent per-level lists, 1 to 10 levels (at most the

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "quro/model_table.h"
+#include "quro/quro.h"
 
 namespace quro_test {
 
@@ -35,6 +36,17 @@ inline quro::ShapeModelRecord simple_record(int n = 4) {
     std::vector<quro::Feature> pts;
     for (int i = 0; i < n; ++i) pts.emplace_back(static_cast<float>(i), 1.f, 1.f, 0.f);
     return record_with_levels({pts});
+}
+
+// The bytes of write_shape_model_b for model `id` (empty when it fails); the buffer is cleared.
+inline std::vector<unsigned char> model_bytes(int id) {
+    void* buffer = nullptr;
+    int length = 0;
+    const int handle = write_shape_model_b(id, &buffer, &length);
+    const auto* p = static_cast<const unsigned char*>(buffer);
+    std::vector<unsigned char> bytes(p, p + (handle > 0 ? length : 0));
+    clear_mems(handle);
+    return bytes;
 }
 
 }  // namespace quro_test
