@@ -88,6 +88,17 @@ void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score)
         if (m.score < level_min_score) m.score = level_min_score;
 }
 
+std::vector<Match> with_reversed_polarity(const std::vector<Match>& cands) {
+    std::vector<Match> out = cands;
+    for (Match& m : out) m.flag = static_cast<signed char>(m.flag == 1 ? -1 : 1);
+    return out;
+}
+
+void keep_better_polarity(std::vector<Match>& cands, const std::vector<Match>& flipped) {
+    for (std::size_t i = 0; i < flipped.size() && i < cands.size(); ++i)
+        if (flipped[i].score > cands[i].score) cands[i] = flipped[i];
+}
+
 void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
                                float angle_step, std::vector<Match>& cands) {
     const float min_score = st.min_scores[static_cast<std::size_t>(level)];

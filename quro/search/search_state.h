@@ -89,6 +89,13 @@ void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level
 // score 0), and the filter after it applies this level's minimum.
 void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score);
 
+// Copies of the candidates with the opposite polarity (flag 1 becomes -1, anything else 1).
+std::vector<Match> with_reversed_polarity(const std::vector<Match>& cands);
+
+// After refining `cands` and `flipped` (with_reversed_polarity of them) alike: each candidate
+// takes its flipped twin's result when that scores higher (ties keep the original).
+void keep_better_polarity(std::vector<Match>& cands, const std::vector<Match>& flipped);
+
 // After a level's refinement: drops candidates below the level's minimum score and brings the
 // others' angles back into the search window (with one step of margin above the last level).
 void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
