@@ -595,6 +595,8 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 //     candidate that passed the level above before judging it by its own threshold: a match that
 //     full resolution accepts is not dropped on a coarse level, also for finely textured models
 //     and partly covered instances.
+//   * With a negative metric the level below the top tries both polarities for each candidate:
+//     the top level cannot tell the contrast of strokes thinner than one of its pixels.
 //   * max_overlap acts in the final selection only; the top level's box suppression, which
 //     compares axis-parallel boxes on the coarsest level, uses at least 0.7, so it cannot remove
 //     the better of two overlapping instances before either is measured.
