@@ -62,6 +62,7 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
     std::size_t e = 0;
     const float lo = rec.angle_start - 2.5f * angle_step;
     const float span = rec.angle_extent + 5.f * angle_step;
+    const bool settle_polarity = cand.flag == kPolarityToSettle;
     const bool fixed_angle = std::fabs(rec.angle_extent) < kFixedAngleExtent;
 
     NormalTemplate t;
@@ -94,6 +95,7 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
             cand.x = m.x;
             cand.y = m.y;
             cand.score = p;
+            if (settle_polarity) cand.flag = m.positive ? 1 : -1;
             if (level == last_level && e == 0 && !restarted && m.on_edge) {
                 // Re-centre the window on the edge hit and score the first angle again.
                 restarted = true;
@@ -157,6 +159,11 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
     }
 }
 
+PeakPolarity peak_polarity(signed char flag) {
+    if (flag == 1) return PeakPolarity::positive;
+    return flag == kPolarityToSettle ? PeakPolarity::either : PeakPolarity::reversed;
+}
+
 // Entry checks shared by the variants: false when the candidate is to be left untouched.
 bool worth_refining(const Match& cand, float level_min_score, const Stopwatch& sw,
                     int timeout_ms) {
@@ -171,7 +178,7 @@ void refine_candidate(const cv::Mat& nx, const cv::Mat& ny, int border, Match& c
                       int timeout_ms) {
     if (!worth_refining(cand, level_min_score, sw, timeout_ms)) return;
     const NormalMapsRef maps = normal_maps_ref(nx, ny);
-    WindowScorer scorer(maps, border, metric, cand.flag == 1);
+    WindowScorer scorer(maps, border, metric, peak_polarity(cand.flag));
     walk_angles(maps, scorer, cand, rec, level, last_level, angle_step, level_min_score,
                 predicted_coordinate(border, factor, cand.x),
                 predicted_coordinate(border, factor, cand.y), sw, timeout_ms);
@@ -185,7 +192,7 @@ void refine_candidate_cells(const cv::Mat& nx, const cv::Mat& ny, int border, Ma
                             int timeout_ms) {
     if (!worth_refining(cand, level_min_score, sw, timeout_ms)) return;
     const NormalMapsRef maps = normal_maps_ref(nx, ny);
-    WindowScorer scorer(maps, border, metric, cand.flag == 1);
+    WindowScorer scorer(maps, border, metric, peak_polarity(cand.flag));
     scorer.use_cells(cell_value, cell_index, cell_order);
     walk_angles(maps, scorer, cand, rec, level, last_level, angle_step, level_min_score,
                 predicted_coordinate(border, factor, cand.x),
@@ -198,7 +205,7 @@ void refine_candidate_aniso(const cv::Mat& nx, const cv::Mat& ny, int border, Ma
                             const Stopwatch& sw, int timeout_ms) {
     if (!worth_refining(cand, level_min_score, sw, timeout_ms)) return;
     const NormalMapsRef maps = normal_maps_ref(nx, ny);
-    WindowScorer scorer(maps, border, metric, cand.flag == 1);
+    WindowScorer scorer(maps, border, metric, peak_polarity(cand.flag));
     walk_angles(maps, scorer, cand, rec, level, last_level, angle_step, level_min_score,
                 predicted_coordinate(border, 1, cand.x), predicted_coordinate(border, 1, cand.y),
                 sw, timeout_ms);

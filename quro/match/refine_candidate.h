@@ -24,8 +24,9 @@
 // A level template without points gives score 0.
 //
 // Candidate fields: x, y (on entry in the coordinates of the level above for the plain and cell
-// variants), angle, score, and flag as the polarity (1 positive, anything else reversed
-// contrast); scale_row and scale_col are read only. Nothing happens when the time-out has passed
+// variants), angle, score, and flag as the polarity (1 positive, kPolarityToSettle: whichever
+// polarity scores higher, sample by sample, and the best sample's polarity is written to flag as
+// 1 or -1; anything else reversed contrast); scale_row and scale_col are read only. Nothing happens when the time-out has passed
 // on entry or when level_min_score exceeds the candidate's score.
 //
 // Arguments: nx, ny the level's normal maps (CV_32FC1, continuous, same size) with a zero frame
@@ -47,6 +48,10 @@
 #include "quro/stopwatch.h"
 
 namespace quro {
+
+// Flag of a candidate whose contrast polarity the refinement is to settle (see above). A walk
+// that accepts no sample leaves it, with score 0.
+inline constexpr signed char kPolarityToSettle = 0;
 
 // Plain variant: 8 x 8 window of positions around the predicted position
 // (border + factor * x, border + factor * y).

@@ -145,8 +145,9 @@ WindowPeak window_peak(const float* cells, int size, bool positive) {
     return WindowPeak{positive ? v : -v, best % size, best / size};
 }
 
-WindowScorer::WindowScorer(const NormalMapsRef& maps, int border, int metric, bool positive)
-    : maps_(maps), border_(border), absolute_(metric == 0), positive_(positive) {
+WindowScorer::WindowScorer(const NormalMapsRef& maps, int border, int metric,
+                           PeakPolarity polarity)
+    : maps_(maps), border_(border), absolute_(metric == 0), polarity_(polarity) {
     cells_.resize(static_cast<std::size_t>(size_) * static_cast<std::size_t>(size_));
 }
 
@@ -180,33 +181,48 @@ WindowMatch WindowScorer::score(const NormalTemplate& t, int px, int py) {
     CV_Assert(n > 0);
     WindowMatch m{};
     WindowCorner corner{};
+    // Peaks of both polarities are kept when the polarity is to be settled; index 0 positive.
+    const bool both = polarity_ == PeakPolarity::either;
+    const bool first_positive = polarity_ != PeakPolarity::reversed;
+    float total[2] = {0.f, 0.f};
+    long long sum_i[2] = {0, 0}, sum_j[2] = {0, 0};
+    const auto add_peaks = [&] {
+        const WindowPeak a = window_peak(cells_.data(), size_, first_positive);
+        total[0] += a.value;
+        sum_i[0] += a.i;
+        sum_j[0] += a.j;
+        if (!both) return;
+        const WindowPeak r = window_peak(cells_.data(), size_, false);
+        total[1] += r.value;
+        sum_i[1] += r.i;
+        sum_j[1] += r.j;
+    };
     if (!cell_order_) {
         prepare_window_template(t, maps_.cols, nullptr, prepared_);
         corner = score_window(maps_, prepared_, 0, n, px, py, reach_, size_, absolute_,
                               cells_.data());
-        const WindowPeak peak = window_peak(cells_.data(), size_, positive_);
-        m.score = peak.value / static_cast<float>(n);
-        m.i = peak.i;
-        m.j = peak.j;
+        add_peaks();
     } else {
         CV_Assert(!group_ends_.empty() && group_ends_.back() == n);
         prepare_window_template(t, maps_.cols, cell_order_->data(), prepared_);
-        float total = 0.f;
-        long long sum_i = 0, sum_j = 0;
         std::size_t begin = 0;
         for (const std::size_t end : group_ends_) {
             corner = score_window(maps_, prepared_, begin, end, px, py, reach_, size_, absolute_,
                                   cells_.data());
-            const WindowPeak peak = window_peak(cells_.data(), size_, positive_);
-            total += peak.value;
-            sum_i += peak.i;
-            sum_j += peak.j;
+            add_peaks();
             begin = end;
         }
+    }
+    const int k = both && total[1] > total[0] ? 1 : 0;
+    m.positive = k == 0 && first_positive;
+    m.score = total[k] / static_cast<float>(n);
+    if (!cell_order_) {
+        m.i = static_cast<int>(sum_i[k]);
+        m.j = static_cast<int>(sum_j[k]);
+    } else {
         const auto groups = static_cast<double>(group_ends_.size());
-        m.score = total / static_cast<float>(n);
-        m.i = round_half_away(static_cast<double>(sum_i) / groups);
-        m.j = round_half_away(static_cast<double>(sum_j) / groups);
+        m.i = round_half_away(static_cast<double>(sum_i[k]) / groups);
+        m.j = round_half_away(static_cast<double>(sum_j[k]) / groups);
     }
     m.x = corner.x0 + m.i - prepared_.min_x - border_;
     m.y = corner.y0 + m.j - prepared_.min_y - border_;

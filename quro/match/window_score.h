@@ -118,15 +118,24 @@ struct WindowMatch {
     int x;
     int y;
     bool on_edge;
+    bool positive;  // the polarity whose peak was taken
 };
+
+// Which peak of a filled window the scorer takes: the maximum (the model's own contrast), the
+// negated minimum (reversed contrast), or whichever of the two is larger (a candidate whose
+// polarity is still to be settled; the maximum on a tie).
+enum class PeakPolarity { positive, reversed, either };
 
 // Scores posed templates of one level for one candidate: the 8 x 8 window, or with a cell
 // partition each cell's points in their own (2c + 1) square window, c = max(4, cell value).
 class WindowScorer {
 public:
-    // metric 0 ignores each point's polarity; `positive` picks the maximum, else the negated
-    // minimum. border: zero frame of the maps around the level image.
-    WindowScorer(const NormalMapsRef& maps, int border, int metric, bool positive);
+    // metric 0 ignores each point's polarity; `polarity` picks the peak of each window.
+    // border: zero frame of the maps around the level image.
+    WindowScorer(const NormalMapsRef& maps, int border, int metric, PeakPolarity polarity);
+    WindowScorer(const NormalMapsRef& maps, int border, int metric, bool positive)
+        : WindowScorer(maps, border, metric,
+                       positive ? PeakPolarity::positive : PeakPolarity::reversed) {}
 
     // Switches to the cell partition of a level: cell_index holds the cell of every template
     // point plus one last entry, cell_order the point indices ordered by cell (its first
@@ -145,7 +154,7 @@ private:
     NormalMapsRef maps_;
     int border_;
     bool absolute_;
-    bool positive_;
+    PeakPolarity polarity_;
     int reach_ = 4;
     int size_ = 8;
     const std::vector<int>* cell_order_ = nullptr;

@@ -76,24 +76,22 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     admit_candidates_to_level(cands, level_min);
     // With the polarity of the whole model ignored, the top level's choice of polarity is not
     // reliable for fine texture (strokes thinner than a top-level pixel look alike either way):
-    // the first level below it refines each candidate with both polarities and keeps the better.
-    std::vector<Match> flipped;
-    if (st.metric < 0 && level == st.plan.top - 1) flipped = with_reversed_polarity(cands);
-    const std::size_t n = cands.size();
+    // the first level below it settles the polarity itself.
+    const bool settle = st.metric < 0 && level == st.plan.top - 1;
+    if (settle) leave_polarity_to_settle(cands);
 
-    parallel_for_index(n + flipped.size(), [&](std::size_t i) {
+    parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
-        Match& cand = i < n ? cands[i] : flipped[i - n];
         if (cells)
-            refine_candidate_cells(nx, ny, border, cand, rec, level, st.plan.last, cell_value,
+            refine_candidate_cells(nx, ny, border, cands[i], rec, level, st.plan.last, cell_value,
                                    step, level_min, st.metric, 2, st.cell_index[li],
                                    st.cell_order[li], st.sw, st.timeout_ms);
         else
-            refine_candidate(nx, ny, border, cand, rec, level, st.plan.last, step, level_min,
+            refine_candidate(nx, ny, border, cands[i], rec, level, st.plan.last, step, level_min,
                              st.metric, 2, st.sw, st.timeout_ms);
         st.stop.check(st.sw, st.timeout_ms);
     });
-    keep_better_polarity(cands, flipped);
+    if (settle) settle_unconfirmed_polarity(cands);
     if (st.stop.is_set()) return -2;
 
     filter_refined_candidates(st, req, level, step, cands);

@@ -6,6 +6,7 @@
 #include "quro/match/feature_cells.h"
 #include "quro/match/normals.h"
 #include "quro/match/order_utils.h"
+#include "quro/match/refine_candidate.h"
 #include "quro/match/orientation_codes.h"
 #include "quro/match/selection.h"
 #include "quro/settings.h"
@@ -88,15 +89,13 @@ void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score)
         if (m.score < level_min_score) m.score = level_min_score;
 }
 
-std::vector<Match> with_reversed_polarity(const std::vector<Match>& cands) {
-    std::vector<Match> out = cands;
-    for (Match& m : out) m.flag = static_cast<signed char>(m.flag == 1 ? -1 : 1);
-    return out;
+void leave_polarity_to_settle(std::vector<Match>& cands) {
+    for (Match& m : cands) m.flag = kPolarityToSettle;
 }
 
-void keep_better_polarity(std::vector<Match>& cands, const std::vector<Match>& flipped) {
-    for (std::size_t i = 0; i < flipped.size() && i < cands.size(); ++i)
-        if (flipped[i].score > cands[i].score) cands[i] = flipped[i];
+void settle_unconfirmed_polarity(std::vector<Match>& cands) {
+    for (Match& m : cands)
+        if (m.flag == kPolarityToSettle) m.flag = 1;
 }
 
 void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,

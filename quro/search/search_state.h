@@ -89,12 +89,12 @@ void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level
 // score 0), and the filter after it applies this level's minimum.
 void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score);
 
-// Copies of the candidates with the opposite polarity (flag 1 becomes -1, anything else 1).
-std::vector<Match> with_reversed_polarity(const std::vector<Match>& cands);
+// Marks every candidate's polarity as to be settled by the next refinement (kPolarityToSettle).
+void leave_polarity_to_settle(std::vector<Match>& cands);
 
-// After refining `cands` and `flipped` (with_reversed_polarity of them) alike: each candidate
-// takes its flipped twin's result when that scores higher (ties keep the original).
-void keep_better_polarity(std::vector<Match>& cands, const std::vector<Match>& flipped);
+// After that refinement: a candidate it could not confirm (score 0) still carries the mark; it
+// gets polarity 1, so that no match ever leaves the search without a polarity.
+void settle_unconfirmed_polarity(std::vector<Match>& cands);
 
 // After a level's refinement: drops candidates below the level's minimum score and brings the
 // others' angles back into the search window (with one step of margin above the last level).
