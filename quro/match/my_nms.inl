@@ -24,12 +24,13 @@ inline void nms_check_args(std::size_t boxes, std::size_t scores, float score_th
     nms_require(eta > 0, "eta > 0", function);
 }
 
-template <typename Box, typename Overlap>
-void NMSFast_(const std::vector<Box>& bboxes, const std::vector<float>& scores,
-              float score_threshold, float nms_threshold, float eta, std::vector<int>& indices,
-              int limit, Overlap overlap) {
-    nms_check_args(bboxes.size(), scores.size(), score_threshold, nms_threshold, eta,
-                   "cv::dnn::NMSFast_");
+// The greedy suppression itself. `kept` remembers the kept boxes and answers whether a box
+// overlaps one of them by more than a limit: kept.exceeds(idx, limit) and kept.add(idx). Which
+// kept boxes it compares cannot change the result, as long as it compares every kept box whose
+// overlap with the box can be above the limit.
+template <typename Kept>
+void nms_greedy(const std::vector<float>& scores, float score_threshold, float nms_threshold,
+                float eta, std::vector<int>& indices, int limit, Kept& kept) {
     indices.clear();
     std::vector<std::pair<float, int>> order;
     for (std::size_t i = 0; i < scores.size(); ++i) {
@@ -40,19 +41,39 @@ void NMSFast_(const std::vector<Box>& bboxes, const std::vector<float>& scores,
     float adaptive = nms_threshold;
     for (const auto& entry : order) {
         const int idx = entry.second;
-        bool keep = true;
-        for (const int kept : indices) {
-            if (overlap(bboxes[static_cast<std::size_t>(idx)],
-                        bboxes[static_cast<std::size_t>(kept)]) > adaptive) {
-                keep = false;
-                break;
-            }
-        }
-        if (!keep) continue;
+        if (kept.exceeds(idx, adaptive)) continue;
+        kept.add(idx);
         indices.push_back(idx);
         if (limit > 0 && indices.size() >= static_cast<std::size_t>(limit)) break;
         if (eta < 1.f && adaptive > 0.5f) adaptive *= eta;
     }
+}
+
+// Kept boxes compared one by one, in the order they were kept.
+template <typename Box, typename Overlap>
+struct KeptList {
+    const std::vector<Box>& boxes;
+    Overlap overlap;
+    std::vector<int> kept;
+
+    bool exceeds(int idx, float limit) const {
+        for (const int k : kept)
+            if (overlap(boxes[static_cast<std::size_t>(idx)], boxes[static_cast<std::size_t>(k)]) >
+                limit)
+                return true;
+        return false;
+    }
+    void add(int idx) { kept.push_back(idx); }
+};
+
+template <typename Box, typename Overlap>
+void NMSFast_(const std::vector<Box>& bboxes, const std::vector<float>& scores,
+              float score_threshold, float nms_threshold, float eta, std::vector<int>& indices,
+              int limit, Overlap overlap) {
+    nms_check_args(bboxes.size(), scores.size(), score_threshold, nms_threshold, eta,
+                   "cv::dnn::NMSFast_");
+    KeptList<Box, Overlap> kept{bboxes, overlap, {}};
+    nms_greedy(scores, score_threshold, nms_threshold, eta, indices, limit, kept);
 }
 
 }  // namespace quro

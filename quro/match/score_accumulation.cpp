@@ -57,10 +57,14 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
     check_template(tpl);
     const int rows = maps[0].rows;
     const int cols = maps[0].cols;
-    cv::Mat sums(rows, cols, CV_16SC1, cv::Scalar(0));
-    cv::Mat signs(rows, cols, CV_8SC1, cv::Scalar(1));
-    score = sums;
-    polarity = signs;
+    // Outputs that already have the size and type keep their memory (a search scores every
+    // angle into the same two images of its thread).
+    score.create(rows, cols, CV_16SC1);
+    polarity.create(rows, cols, CV_8SC1);
+    score.setTo(cv::Scalar(0));
+    polarity.setTo(cv::Scalar(1));
+    cv::Mat sums = score;
+    cv::Mat signs = polarity;
     const std::size_t n = tpl.size();
     if (n == 0) return;  // an empty template has no box
 

@@ -17,8 +17,9 @@ namespace quro {
 // only. tpl: the posed template; W = max_x - min_x + 1, H = max_y - min_y + 1 its box.
 //
 // On entry, when timed_out(sw, timeout_ms), returns at once and touches neither output.
-// Otherwise `score` is replaced by a new R x C CV_16SC1 image and `polarity` by a new R x C
-// CV_8SC1 image, filled with 0 and +1. For the linear positions p < N = (R - H + 1) * C - W + 1,
+// Otherwise `score` becomes an R x C CV_16SC1 image and `polarity` an R x C CV_8SC1 image,
+// filled with 0 and +1 (an output that already has that size and type keeps its memory, so it must
+// not share it with anything the caller still reads). For the linear positions p < N = (R - H + 1) * C - W + 1,
 // score[p] is the sum over the template points k, in template order, of
 // maps[code_k][p + (y_k - min_y) * C + (x_k - min_x)], every addition saturating to the int16
 // range: the score of the template with the top-left corner of its box at pixel p. Positions

@@ -1,7 +1,10 @@
 #include "quro/search/rigid_search.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
+
+#include <tbb/enumerable_thread_specific.h>
 
 #include "quro/export_guard.h"
 #include "quro/library_start.h"
@@ -35,11 +38,13 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     std::vector<std::vector<Match>> per_angle(angles.size());
     const float level_min = st.min_scores[static_cast<std::size_t>(top)];
     const float coarse_overlap = std::max(req.max_overlap, kCoarseOverlapLimit);
+    // Each thread scores its angles into the same two images: no page faults per angle.
+    tbb::enumerable_thread_specific<std::pair<cv::Mat, cv::Mat>> score_buffers;
     parallel_for_index(angles.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         QuantizedTemplate tpl;
         quantized_template(rec, tpl, top + 1, 1.f, angles[i]);
-        cv::Mat score, polarity;
+        auto& [score, polarity] = score_buffers.local();
         accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms);
         extract_peaks(score, tpl, level_min, coarse_overlap, box, angles[i], 1.f, per_angle[i],
                       st.sw, st.timeout_ms, polarity);

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "quro/match/my_nms.inl"
 #include "quro/match/my_nmsboxes.h"
 
 namespace {
@@ -149,6 +151,28 @@ TEST(NMSBoxes, RandomBoxesKeepAGreedyConsistentSet) {
             }
             EXPECT_TRUE(covered) << "box " << i << " dropped without cause";
         }
+    }
+}
+
+// Boxes of one size (every coarse-search peak of one angle) are suppressed through a grid of
+// their cells; the kept indices must be those of comparing every kept box.
+TEST(NMSFast, BoxesOfOneSizeKeepWhatComparingAllKeeps) {
+    cv::RNG rng(29);
+    for (int round = 0; round < 12; ++round) {
+        const int w = rng.uniform(1, 30), h = rng.uniform(1, 30), n = rng.uniform(64, 3000);
+        std::vector<cv::Rect> boxes;
+        std::vector<float> scores;
+        for (int i = 0; i < n; ++i) {
+            boxes.emplace_back(rng.uniform(-200, 400), rng.uniform(-200, 400), w, h);
+            scores.push_back(static_cast<float>(rng.uniform(0, 50)) / 50.f);  // many ties
+        }
+        const float thr = static_cast<float>(rng.uniform(0.0, 1.0));
+        const float eta = round % 3 == 0 ? 0.9f : 1.f;
+        std::vector<int> grid, all;
+        quro::NMSFast_(boxes, scores, 0.1f, thr, eta, grid, round % 4 == 1 ? 40 : INT_MAX);
+        quro::NMSFast_(boxes, scores, 0.1f, thr, eta, all, round % 4 == 1 ? 40 : INT_MAX,
+                       [](const cv::Rect& a, const cv::Rect& b) { return rect_overlap(a, b); });
+        EXPECT_EQ(grid, all) << "round " << round;
     }
 }
 
