@@ -2,7 +2,7 @@
 // thread). Arguments: candidate count, share of candidates around instances in percent (the
 // rest is clutter spread over the level). The list is copied into place each iteration (about
 // 1 % of the time at 10,000 candidates).
-#include "quro/match/cluster.h"
+#include "quro/match/select/cluster.h"
 
 #include <benchmark/benchmark.h>
 

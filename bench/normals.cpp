@@ -9,7 +9,7 @@
 
 #include <tbb/global_control.h>
 
-#include "quro/match/normals.h"
+#include "quro/match/refine/normals.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bench/clutter_scene.h"
-#include "quro/match/orientation_codes.h"
+#include "quro/match/coarse/orientation_codes.h"
 
 namespace {
 

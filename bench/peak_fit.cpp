@@ -4,7 +4,7 @@
 // half a step off. Arguments: worker threads, variant (0 plain, normal maps with the border of
 // mode 1; 1 cells with cell value 4 on a 2 x 2 grid; 2 multi-model fit with cell value 2).
 // Reports the mean position and angle error against the rendered poses.
-#include "quro/match/peak_fit.h"
+#include "quro/match/subpixel/peak_fit.h"
 
 #include <benchmark/benchmark.h>
 #include <tbb/blocked_range.h>
@@ -17,8 +17,8 @@
 
 #include "bench/polygon_scene.h"
 #include "quro/match/angle_scale_lists.h"
-#include "quro/match/feature_cells.h"
-#include "quro/match/normals.h"
+#include "quro/match/refine/feature_cells.h"
+#include "quro/match/refine/normals.h"
 #include "quro/match/order_utils.h"
 
 namespace {

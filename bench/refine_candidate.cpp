@@ -15,13 +15,13 @@
 
 #include "bench/polygon_scene.h"
 #include "quro/match/core_tables.h"
-#include "quro/match/feature_cells.h"
-#include "quro/match/normals.h"
+#include "quro/match/refine/feature_cells.h"
+#include "quro/match/refine/normals.h"
 #include "quro/match/order_utils.h"
-#include "quro/match/refine_candidate.h"
+#include "quro/match/refine/refine_candidate.h"
 #include "quro/match/templates.h"
-#include "quro/match/window_kernels.h"
-#include "quro/match/window_score.h"
+#include "quro/match/refine/window_kernels.h"
+#include "quro/match/refine/window_score.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Coarse search kernels: score accumulation alone (single thread, items = template points times
 // template positions), and the top-level loop over poses as a search runs it (accumulate + peaks,
 // on 8 threads, and on 1 for the scaling).
-#include "quro/match/score_accumulation.h"
+#include "quro/match/coarse/score_accumulation.h"
 
 #include <benchmark/benchmark.h>
 #include <tbb/global_control.h>
@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "bench/clutter_scene.h"
-#include "quro/match/orientation_codes.h"
-#include "quro/match/peak_extraction.h"
+#include "quro/match/coarse/orientation_codes.h"
+#include "quro/match/coarse/peak_extraction.h"
 #include "tests/support/polygon_model.h"
 
 namespace {

@@ -2,14 +2,14 @@
 // arguments: candidate count, border rule on (1) or off (0). The candidates lie in clusters
 // around instances (so that many pairs are measured) with some near the image border; the list
 // is copied into place each iteration.
-#include "quro/match/selection.h"
+#include "quro/match/select/selection.h"
 
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core.hpp>
 #include <vector>
 
-#include "quro/match/rotated_box.h"
+#include "quro/match/select/rotated_box.h"
 #include "quro/settings.h"
 #include "tests/support/polygon_model.h"
 

@@ -8,8 +8,8 @@
 
 #include "quro/edges/gradient_peak.h"
 #include "quro/match/angle_scale_lists.h"
-#include "quro/match/pose_step.h"
-#include "quro/match/segment_walk.h"
+#include "quro/match/subpixel/pose_step.h"
+#include "quro/match/subpixel/segment_walk.h"
 #include "quro/model_pose.h"
 #include "quro/model_transforms.h"
 

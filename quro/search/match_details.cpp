@@ -9,7 +9,7 @@
 #include <opencv2/core.hpp>
 
 #include "quro/export_guard.h"
-#include "quro/match/normals.h"
+#include "quro/match/refine/normals.h"
 #include "quro/model_table.h"
 #include "quro/model_transforms.h"
 #include "quro/numeric.h"

@@ -3,12 +3,12 @@
 #include <algorithm>
 
 #include "quro/match/angle_scale_lists.h"
-#include "quro/match/feature_cells.h"
-#include "quro/match/normals.h"
+#include "quro/match/refine/feature_cells.h"
+#include "quro/match/refine/normals.h"
 #include "quro/match/order_utils.h"
-#include "quro/match/refine_candidate.h"
-#include "quro/match/orientation_codes.h"
-#include "quro/match/selection.h"
+#include "quro/match/refine/refine_candidate.h"
+#include "quro/match/coarse/orientation_codes.h"
+#include "quro/match/select/selection.h"
 #include "quro/settings.h"
 
 namespace quro {

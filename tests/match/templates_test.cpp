@@ -5,7 +5,7 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 
-#include "quro/match/orientation_codes.h"
+#include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/templates.h"
 #include "support/polygon_model.h"
 #include "support/records.h"

@@ -1,0 +1,77 @@
+// Candidates of the coarse search: the local maxima of one pose's score map above the level's
+// minimum score, with overlapping template boxes suppressed.
+#ifndef QURO_MATCH_COARSE_PEAK_EXTRACTION_H
+#define QURO_MATCH_COARSE_PEAK_EXTRACTION_H
+
+#include <array>
+#include <opencv2/core.hpp>
+#include <vector>
+
+#include "quro/match/templates.h"
+#include "quro/model_table.h"
+#include "quro/quro.h"
+#include "quro/stopwatch.h"
+
+namespace quro {
+
+// One model level's outline: box min x, max x, min y, max y, model radius, box angle (degrees).
+// Note the order differs from the record's fields.
+using OutlineBox = std::array<float, 6>;
+enum OutlineBoxIndex : int {
+    kBoxMinX = 0,
+    kBoxMaxX = 1,
+    kBoxMinY = 2,
+    kBoxMaxY = 3,
+    kBoxRadius = 4,
+    kBoxAngle = 5,
+};
+
+// The OutlineBox of `level` (1 = full resolution) of a record. Throws cv::Exception for a level
+// the record does not hold.
+OutlineBox outline_box(const ShapeModelRecord& rec, int level);
+
+// Longest candidate list reserved up front; the reserve is only a capacity hint.
+inline constexpr int kMaxPeakReserve = 4096;
+
+// Turns the score map of one pose (accumulate_similarity: `score` CV_16SC1, `polarity` CV_8SC1 of
+// the same size, the template `tpl` with n points and box W x H) into candidates.
+//
+// Returns at once, leaving `out` untouched, when timed_out(sw, timeout_ms) on entry or `score` is
+// empty. Otherwise `out` is replaced by the peaks that survive the box suppression, best first
+// (equal scores in scan order); with no template points there are none.
+//   Threshold T = (int)((float)(4n) * min_score), saturated to the int range (NaN: no peaks);
+//   margin m = orientation_border_of_frame(box[kBoxRadius], R, C), the frame of the response
+//   maps.
+//   Scan: rows max(1, min_y + m + 1) .. min(R + min_y - m, R) - 2 and columns
+//   max(1, min_x + m + 1) .. min(C + min_x - m, C) - 2, inclusive, row by row: the reference
+//   point stays inside the level image. A value v is a peak when v > T and v >= each of its eight
+//   neighbours (plateaus give several peaks).
+//   A peak at (row, col) becomes Match{x = col - min_x - m, y = row - min_y - m, model id 0,
+//   `angle`, scale_row = scale_col = `scale`, score = v * (1.f / (4n)), flag = polarity(row, col),
+//   dx = dy = 0} with the box Rect(col, row, W, H).
+//   Suppression: NMSBoxes(boxes, scores, min_score, overlap, kept, 1.f).
+// For scales at most 1 the template fits wherever the scan goes. With larger scales the scan may
+// reach positions that accumulate_similarity left 0 or summed across the row end; there the
+// points past the map's edge read the zero frame of the maps, so such a value is a partial sum of
+// the points that lie inside. This is kept as it is.
+// Throws cv::Exception for a score map of another type, a polarity map of another size or type,
+// and (NMSBoxes) a negative or NaN min_score or overlap; `out` is untouched then. The searches
+// reject such arguments before any work, so this never happens inside their parallel loops.
+void extract_peaks(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score,
+                   float overlap, const OutlineBox& box, float angle, float scale,
+                   std::vector<Match>& out, const Stopwatch& sw, int timeout_ms,
+                   const cv::Mat& polarity);
+
+// As extract_peaks with separate row and column scales for the candidates.
+void extract_peaks_aniso(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score,
+                         float overlap, const OutlineBox& box, float angle, float scale_row,
+                         float scale_col, std::vector<Match>& out, const Stopwatch& sw,
+                         int timeout_ms, const cv::Mat& polarity);
+
+// Threshold of the peak test for n template points: (int)((float)(4n) * min_score), saturated:
+// INT_MAX at or above 2^31 and for NaN (no value passes), INT_MIN at or below -2^31.
+int peak_threshold(std::size_t n, float min_score);
+
+}  // namespace quro
+
+#endif  // QURO_MATCH_COARSE_PEAK_EXTRACTION_H

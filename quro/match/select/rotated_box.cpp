@@ -1,0 +1,89 @@
+#include "quro/match/select/rotated_box.h"
+
+#include <algorithm>
+#include <cmath>
+#include <opencv2/imgproc.hpp>
+#include <vector>
+
+#include "quro/model_pose.h"
+
+namespace quro {
+namespace {
+
+RotatedBox pose_box(const OutlineBox& box, float x, float y, float angle, float scale_row,
+                    float scale_col) {
+    const float min_x = box[kBoxMinX] * scale_col, max_x = box[kBoxMaxX] * scale_col;
+    const float min_y = box[kBoxMinY] * scale_row, max_y = box[kBoxMaxY] * scale_row;
+    const PoseRotation r = pose_rotation(angle);
+    RotatedBox out{};
+    const float xs[4] = {min_x, max_x, max_x, min_x};
+    const float ys[4] = {min_y, min_y, max_y, max_y};
+    for (int k = 0; k < 4; ++k) {
+        const PoseVec p = pose_position(r, xs[k], ys[k], 1.f, 1.f);
+        out.corners[k] = cv::Point2f(p.x + x, p.y + y);
+    }
+    out.cx = (out.corners[0].x + out.corners[1].x + out.corners[2].x + out.corners[3].x) / 4.f;
+    out.cy = (out.corners[0].y + out.corners[1].y + out.corners[2].y + out.corners[3].y) / 4.f;
+    out.angle = angle;
+    out.half_w = (max_x - min_x) / 2.f;
+    out.half_h = (max_y - min_y) / 2.f;
+    return out;
+}
+
+bool finite_box(const RotatedBox& b) {
+    return std::isfinite(b.cx) && std::isfinite(b.cy) && std::isfinite(b.angle) &&
+           std::isfinite(b.half_w) && std::isfinite(b.half_h);
+}
+
+// The box as OpenCV's rotated rectangle, whose angle turns the other way.
+cv::RotatedRect to_rotated_rect(const RotatedBox& b) {
+    return cv::RotatedRect(cv::Point2f(b.cx, b.cy), cv::Size2f(2.f * b.half_w, 2.f * b.half_h),
+                           -b.angle);
+}
+
+// Model points are pixels, so a box spans at least one pixel across: a box thinner than that (a
+// model whose points lie on a straight line has no area at all) is measured one pixel thick.
+RotatedBox at_least_one_pixel_thick(RotatedBox b) {
+    b.half_w = std::max(b.half_w, 0.5f);
+    b.half_h = std::max(b.half_h, 0.5f);
+    return b;
+}
+
+}  // namespace
+
+RotatedBox rotated_box(const OutlineBox& box, float x, float y, float angle, float scale) {
+    return pose_box(box, x, y, angle, scale, scale);
+}
+
+RotatedBox rotated_box_aniso(const OutlineBox& box, float x, float y, float angle, float scale_row,
+                             float scale_col) {
+    return pose_box(box, x, y, angle, scale_row, scale_col);
+}
+
+float rotated_box_overlap(const RotatedBox& box_a, const RotatedBox& box_b) {
+    if (!finite_box(box_a) || !finite_box(box_b)) return 0.f;
+    const RotatedBox a = at_least_one_pixel_thick(box_a);
+    const RotatedBox b = at_least_one_pixel_thick(box_b);
+    const float area_a = 4.f * a.half_w * a.half_h;
+    const float area_b = 4.f * b.half_w * b.half_h;
+    const float smaller = std::min(area_a, area_b);
+    if (!(smaller > 0.f) || !std::isfinite(smaller)) return 0.f;
+    std::vector<cv::Point2f> polygon;
+    cv::rotatedRectangleIntersection(to_rotated_rect(a), to_rotated_rect(b), polygon);
+    if (polygon.empty()) return 0.f;
+    const auto overlap = static_cast<float>(cv::contourArea(polygon) / smaller);
+    // The polygon's area is measured on rounded corners and may pass the box area by a few ulps.
+    if (!(overlap > 0.f)) return 0.f;  // also NaN
+    return std::min(overlap, 1.f);
+}
+
+float rotated_box_reach(const RotatedBox& b, float x, float y) {
+    float reach2 = 0.f;
+    for (const cv::Point2f& p : b.corners) {
+        const float dx = p.x - x, dy = p.y - y;
+        reach2 = std::max(reach2, dx * dx + dy * dy);
+    }
+    return std::sqrt(reach2);
+}
+
+}  // namespace quro

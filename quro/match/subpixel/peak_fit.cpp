@@ -1,0 +1,101 @@
+#include "quro/match/subpixel/peak_fit.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "quro/match/subpixel/peak_sampling.h"
+#include "quro/match/templates.h"
+#include "quro/match/refine/window_score.h"
+
+namespace quro {
+namespace {
+
+// The 8 x 8 window: offsets -4..+3 around the candidate.
+constexpr int kPlainReach = 4;
+constexpr int kPlainSize = 8;
+
+// A map coordinate of the candidate, kept within +-2^30 so that nothing downstream overflows.
+int map_coordinate(int border, int v) {
+    constexpr long long kLimit = 1LL << 30;
+    return static_cast<int>(std::clamp(static_cast<long long>(border) + v, -kLimit, kLimit));
+}
+
+void negate(float* cells, int count) {
+    for (int q = 0; q < count; ++q) cells[q] = -cells[q];
+}
+
+}  // namespace
+
+void fit_peak_subpixel(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
+                       const ShapeModelRecord& rec, int level, float angle_step, int metric) {
+    const NormalMapsRef maps = normal_maps_ref(nx, ny);
+    const bool positive = cand.flag == 1;
+    const bool absolute = metric == 0;
+    const int px = map_coordinate(border, cand.x);
+    const int py = map_coordinate(border, cand.y);
+    NormalTemplate t;
+    WindowTemplate prepared;
+    PeakWindows w;
+    w.reset(5, kPlainSize, cand.angle, angle_step);
+    sample_five_angles(w, [&](int k, float* out) {
+        normal_template_aniso(rec, t, level + 1, cand.scale_row, cand.scale_col,
+                              w.angles[static_cast<std::size_t>(k)]);
+        if (t.size() == 0) return;  // the window stays 0: no best cell
+        prepare_window_template(t, maps.cols, nullptr, prepared);
+        score_window_at(maps, prepared, 0, t.size(),
+                        window_corner_unclamped(prepared, px, py, kPlainReach), kPlainSize,
+                        absolute, out);
+        if (!positive) negate(out, kPlainSize * kPlainSize);
+    });
+    apply_peak_fit(w, kPlainReach, angle_step, cand);
+}
+
+void fit_peak_subpixel_cells(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
+                             const ShapeModelRecord& rec, int level, int cell_value,
+                             float angle_step, int metric, const std::vector<int>& cell_index,
+                             const std::vector<int>& cell_order) {
+    const NormalMapsRef maps = normal_maps_ref(nx, ny);
+    std::vector<std::size_t> group_ends;
+    cell_group_ends(cell_index, cell_order, group_ends);
+    const std::size_t points = cell_index.size() - 1;
+    const bool positive = cand.flag == 1;
+    const bool absolute = metric == 0;
+    const int c = std::max(4, cell_value);
+    const int size = 2 * c + 1;
+    const int px = map_coordinate(border, cand.x);
+    const int py = map_coordinate(border, cand.y);
+    NormalTemplate t;
+    WindowTemplate prepared;
+    std::vector<float> group(static_cast<std::size_t>(size) * static_cast<std::size_t>(size));
+    PeakWindows w;
+    w.reset(5, size, cand.angle, angle_step);
+    sample_five_angles(w, [&](int k, float* out) {
+        normal_template_aniso(rec, t, level + 1, cand.scale_row, cand.scale_col,
+                              w.angles[static_cast<std::size_t>(k)]);
+        if (t.size() == 0) return;
+        CV_Assert(t.size() == points);
+        prepare_window_template(t, maps.cols, cell_order.data(), prepared);
+        const WindowCorner corner = window_corner_unclamped(prepared, px, py, c);
+        std::fill(out, out + static_cast<std::ptrdiff_t>(size) * size, 0.f);
+        std::size_t begin = 0;
+        for (const std::size_t end : group_ends) {
+            score_window_at(maps, prepared, begin, end, corner, size, absolute, group.data());
+            begin = end;
+            // Each cell's own best position (the minimum for reversed contrast) goes to the centre.
+            const WindowPeak peak = window_peak(group.data(), size, positive);
+            const int u0 = std::max(0, peak.i - c), u1 = std::min(size - 1, peak.i + c);
+            const int v0 = std::max(0, peak.j - c), v1 = std::min(size - 1, peak.j + c);
+            for (int v = v0; v <= v1; ++v) {
+                const std::ptrdiff_t src = static_cast<std::ptrdiff_t>(v) * size;
+                const std::ptrdiff_t dst =
+                    static_cast<std::ptrdiff_t>(c + v - peak.j) * size + (c - peak.i);
+                for (int u = u0; u <= u1; ++u)
+                    out[dst + u] += group[static_cast<std::size_t>(src + u)];
+            }
+        }
+        if (!positive) negate(out, size * size);
+    });
+    apply_peak_fit(w, c, angle_step, cand);
+}
+
+}  // namespace quro

@@ -1,0 +1,100 @@
+#include "quro/match/subpixel/pose_step.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "quro/match/order_utils.h"
+#include "quro/numeric.h"
+
+namespace quro {
+namespace {
+
+// Median of values (reordered in place; not empty).
+float median_in_place(std::vector<float>& values) {
+    const std::size_t h = values.size() / 2;
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(h), values.end(),
+                     less_nan_last);
+    const float mid = values[h];
+    if (values.size() % 2 == 1) return mid;
+    const float below = *std::max_element(
+        values.begin(), values.begin() + static_cast<std::ptrdiff_t>(h), less_nan_last);
+    return (mid + below) / 2.f;
+}
+
+// The rotation factor of the step, radians to degrees in single precision.
+static_assert(kRadToDeg == 57.29578f);
+
+bool within_bounds(const cv::Vec3d& x, double shift_bound, double angle_bound) {
+    return std::abs(x[0]) <= shift_bound && std::abs(x[1]) <= shift_bound &&
+           std::abs(static_cast<double>(kRadToDeg) * x[2]) <= angle_bound;
+}
+
+bool all_finite(const cv::Vec3d& x) {
+    return std::isfinite(x[0]) && std::isfinite(x[1]) && std::isfinite(x[2]);
+}
+
+}  // namespace
+
+std::pair<float, float> median_mad(const std::vector<float>& values) {
+    if (values.empty()) return {0.f, 0.f};
+    std::vector<float> work(values);
+    const float med = median_in_place(work);
+    for (std::size_t i = 0; i < values.size(); ++i) work[i] = std::abs(values[i] - med);
+    return {med, median_in_place(work)};
+}
+
+bool pose_least_squares_step(const cv::Mat& rows, const cv::Mat& rhs,
+                             const std::vector<float>& weights, int tolerance, float& dx,
+                             float& dy, float& dangle, float min_angle_bound) {
+    const int n = rows.empty() ? 0 : rows.rows;
+    CV_Assert(n == 0 || (rows.type() == CV_32FC1 && rows.cols == 3));
+    CV_Assert(rhs.empty() ? n == 0
+                          : (rhs.type() == CV_32FC1 && (rhs.cols == 1 || rhs.rows == 1) &&
+                             rhs.total() == static_cast<std::size_t>(n)));
+    CV_Assert(weights.size() == static_cast<std::size_t>(n));
+
+    cv::Matx33d m = cv::Matx33d::zeros();
+    cv::Vec3d v(0.0, 0.0, 0.0);
+    for (int i = 0; i < n; ++i) {
+        const double w = weights[static_cast<std::size_t>(i)];
+        if (!(w > 1e-5)) continue;
+        const float* row = rows.ptr<float>(i);
+        const double a[3] = {row[0], row[1], row[2]};
+        const double b = rhs.at<float>(i);
+        for (int r = 0; r < 3; ++r) {
+            for (int c = r; c < 3; ++c) m(r, c) += w * a[r] * a[c];
+            v[r] += w * b * a[r];
+        }
+    }
+    for (int r = 1; r < 3; ++r)
+        for (int c = 0; c < r; ++c) m(r, c) = m(c, r);
+    for (int k = 0; k < 9; ++k)
+        if (!std::isfinite(m.val[k])) return false;
+    if (!all_finite(v)) return false;
+
+    cv::Vec3d eigenvalues;  // descending
+    cv::eigen(m, eigenvalues);
+    const double lambda_min = std::max(eigenvalues[2], 0.0);
+    const double cond =
+        lambda_min < 1e-12 ? std::numeric_limits<double>::max() : eigenvalues[0] / lambda_min;
+
+    const double shift_bound = static_cast<double>(tolerance) + 2.5;
+    double angle_bound = static_cast<double>(tolerance / 2) + 2.5;
+    if (min_angle_bound > angle_bound) angle_bound = min_angle_bound;  // NaN: no effect
+
+    cv::Vec3d x;
+    bool accepted = cond < 1e7 && cv::solve(m, v, x, cv::DECOMP_CHOLESKY) && all_finite(x) &&
+                    within_bounds(x, shift_bound, angle_bound);
+    if (!accepted) {
+        const bool solved = cv::solve(m, v, x, cv::DECOMP_SVD);
+        accepted = solved && all_finite(x) && within_bounds(x, shift_bound, angle_bound);
+    }
+    if (!accepted) return false;
+    dx = static_cast<float>(x[0]);
+    dy = static_cast<float>(x[1]);
+    dangle = static_cast<float>(static_cast<double>(kRadToDeg) * x[2]);
+    return true;
+}
+
+}  // namespace quro
