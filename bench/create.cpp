@@ -7,7 +7,7 @@
 
 #include "quro/model_table.h"
 #include "quro/quro.h"
-#include "tests/support/edge_scenes.h"
+#include "testing/edge_scenes.h"
 
 namespace {
 

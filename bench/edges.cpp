@@ -8,7 +8,7 @@
 #include "quro/edges/gradient_peak.h"
 #include "quro/edges/sobel_magnitude.h"
 #include "quro/quro.h"
-#include "tests/support/edge_scenes.h"
+#include "testing/edge_scenes.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
-#include "bench/clutter_scene.h"
 #include "quro/match/coarse/orientation_codes.h"
+#include "testing/clutter_scene.h"
 
 namespace {
 
@@ -16,7 +16,8 @@ struct Setup {
     tbb::global_control threads;
     bool vector_path;
     explicit Setup(const benchmark::State& s)
-        : level(quro_bench::clutter_scene(static_cast<int>(s.range(0)), static_cast<int>(s.range(1)))),
+        : level(
+              quro_test::clutter_scene(static_cast<int>(s.range(0)), static_cast<int>(s.range(1)))),
           threads(tbb::global_control::max_allowed_parallelism,
                   static_cast<std::size_t>(s.range(2))),
           vector_path(s.range(3) != 0) {}

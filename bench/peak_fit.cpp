@@ -15,11 +15,11 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
-#include "bench/polygon_scene.h"
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/refine/feature_cells.h"
 #include "quro/match/refine/normals.h"
 #include "quro/match/order_utils.h"
+#include "testing/polygon_scene.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ struct Scene {
 const Scene& scene() {
     static const Scene s = [] {
         Scene s;
-        const quro_bench::PolygonScene& p = quro_bench::polygon_scene();
+        const quro_test::PolygonScene& p = quro_test::polygon_scene();
         s.rec = p.rec;
         s.step = quro::angle_step(s.rec, 1);
         s.border = static_cast<int>(s.rec.level_radius[0]) + 5;
@@ -84,7 +84,7 @@ void BM_PeakFit(benchmark::State& state) {
                           });
         benchmark::DoNotOptimize(work.data());
     }
-    const auto& poses = quro_bench::polygon_scene().poses;
+    const auto& poses = quro_test::polygon_scene().poses;
     double position = 0, angle = 0;
     for (std::size_t i = 0; i < work.size(); ++i) {
         const quro_test::PolygonPose& q = poses[static_cast<std::size_t>(s.truth[i])];

@@ -13,7 +13,6 @@
 
 #include <vector>
 
-#include "bench/polygon_scene.h"
 #include "quro/match/core_tables.h"
 #include "quro/match/refine/feature_cells.h"
 #include "quro/match/refine/normals.h"
@@ -22,6 +21,7 @@
 #include "quro/match/templates.h"
 #include "quro/match/refine/window_kernels.h"
 #include "quro/match/refine/window_score.h"
+#include "testing/polygon_scene.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ struct Scene {
 const Scene& scene() {
     static const Scene s = [] {
         Scene s;
-        const quro_bench::PolygonScene& p = quro_bench::polygon_scene();
+        const quro_test::PolygonScene& p = quro_test::polygon_scene();
         s.rec = p.rec;
         quro::_getNormal33(p.image, s.nx, 10.f, s.ny);
         // Candidates from the level above: up to one pixel and 1.5 degrees off.

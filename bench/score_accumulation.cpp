@@ -10,10 +10,10 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
-#include "bench/clutter_scene.h"
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/coarse/peak_extraction.h"
-#include "tests/support/polygon_model.h"
+#include "testing/clutter_scene.h"
+#include "testing/polygon_model.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ std::vector<cv::Mat> clutter_maps(int map_w, int map_h, float radius) {
     const int b = quro::orientation_border(radius);
     const int w = map_w - 2 * b, h = map_h - 2 * b;
     cv::Mat codes;
-    quro::quantizedOrientations16(quro_bench::clutter_scene(w, h), codes, 10.f, radius);
+    quro::quantizedOrientations16(quro_test::clutter_scene(w, h), codes, 10.f, radius);
     std::vector<cv::Mat> maps;
     quro::computeResponseMaps16(codes, maps);
     return maps;

@@ -9,7 +9,7 @@
 
 #include "quro/quro.h"
 #include "quro/search/search_frame.h"
-#include "support/part_scene.h"
+#include "testing/part_scene.h"
 
 namespace {
 

@@ -20,11 +20,11 @@
 #include <string>
 #include <utility>
 
-#include "search_compare_linemod.h"
-#include "search_compare_ncc.h"
-#include "search_compare_runner.h"
-#include "search_compare_scenes.h"
-#include "search_compare_textured_sets.h"
+#include "bench/search_compare_runner.h"
+#include "bench/search_compare_textured_sets.h"
+#include "testing/compare_linemod.h"
+#include "testing/compare_ncc.h"
+#include "testing/compare_scenes.h"
 
 namespace compare {
 namespace {

@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/search_compare_runner.h"
+#include "bench/search_compare_textured_sets.h"
 #include "quro/quro.h"
-#include "search_compare_runner.h"
-#include "search_compare_scenes.h"
-#include "search_compare_textured_sets.h"
+#include "testing/compare_scenes.h"
 
 namespace compare {
 namespace {

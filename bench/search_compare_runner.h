@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "search_compare_scenes.h"
-#include "search_compare_score.h"
+#include "testing/compare_scenes.h"
+#include "testing/compare_score.h"
 
 #ifndef QURO_COMPARE_PHOTO_DIR
 #define QURO_COMPARE_PHOTO_DIR "/usr/share/doc/opencv-doc/examples/data"

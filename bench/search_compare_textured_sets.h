@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "search_compare_runner.h"
-#include "search_compare_textured.h"
+#include "bench/search_compare_runner.h"
+#include "testing/textured_scenes.h"
 
 namespace compare {
 

@@ -11,7 +11,7 @@
 
 #include "quro/match/select/rotated_box.h"
 #include "quro/settings.h"
-#include "tests/support/polygon_model.h"
+#include "testing/polygon_model.h"
 
 namespace {
 

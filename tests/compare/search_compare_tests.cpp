@@ -7,10 +7,10 @@
 #include <random>
 #include <vector>
 
-#include "../../bench/search_compare_ncc.h"
-#include "../../bench/search_compare_scenes.h"
-#include "../../bench/search_compare_score.h"
-#include "../../bench/search_compare_textured.h"
+#include "testing/compare_ncc.h"
+#include "testing/compare_scenes.h"
+#include "testing/compare_score.h"
+#include "testing/textured_scenes.h"
 
 namespace {
 

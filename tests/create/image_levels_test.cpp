@@ -12,7 +12,7 @@
 
 #include "quro/model_table.h"
 #include "quro/stopwatch.h"
-#include "tests/support/polygon_model.h"
+#include "testing/polygon_model.h"
 
 namespace {
 

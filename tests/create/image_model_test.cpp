@@ -11,9 +11,9 @@
 
 #include "quro/model_table.h"
 #include "quro/quro.h"
+#include "testing/edge_scenes.h"
+#include "testing/polygon_model.h"
 #include "tests/create/create_support.h"
-#include "tests/support/edge_scenes.h"
-#include "tests/support/polygon_model.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "quro/model_table.h"
 #include "quro/quro.h"
-#include "tests/support/polygon_model.h"
+#include "testing/polygon_model.h"
 
 namespace {
 

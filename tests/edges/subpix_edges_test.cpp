@@ -18,7 +18,7 @@
 #include "quro/edges/geometry.h"
 #include "quro/edges/subpix_detector.h"
 #include "quro/quro.h"
-#include "tests/support/edge_scenes.h"
+#include "testing/edge_scenes.h"
 
 namespace {
 

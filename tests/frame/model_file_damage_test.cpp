@@ -7,10 +7,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "frame/model_file_support.h"
 #include "quro/model_archive.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
+#include "tests/frame/model_file_support.h"
 
 namespace {
 

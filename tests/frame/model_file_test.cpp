@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <string>
 
-#include "frame/model_file_support.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/result_registry.h"
+#include "tests/frame/model_file_support.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/result_registry.h"
-#include "support/records.h"
+#include "testing/records.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/settings.h"
-#include "support/records.h"
+#include "testing/records.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "quro/model_table.h"
 #include "quro/quro.h"
-#include "support/records.h"
+#include "testing/records.h"
 
 namespace {
 

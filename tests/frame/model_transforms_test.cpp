@@ -13,7 +13,7 @@
 
 #include "quro/match/core_tables.h"
 #include "quro/model_pose.h"
-#include "support/records.h"
+#include "testing/records.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "quro/model_archive.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
-#include "tests/support/part_scene.h"
+#include "testing/part_scene.h"
 
 namespace {
 

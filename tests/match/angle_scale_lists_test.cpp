@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "quro/match/angle_scale_lists.h"
-#include "support/records.h"
+#include "testing/records.h"
 
 namespace {
 

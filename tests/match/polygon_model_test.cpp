@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "support/polygon_model.h"
+#include "testing/polygon_model.h"
 
 namespace {
 

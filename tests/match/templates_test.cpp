@@ -7,8 +7,8 @@
 
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/templates.h"
-#include "support/polygon_model.h"
-#include "support/records.h"
+#include "testing/polygon_model.h"
+#include "testing/records.h"
 
 namespace {
 

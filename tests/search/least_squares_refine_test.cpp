@@ -18,9 +18,9 @@
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/search/search_frame.h"
+#include "testing/polygon_model.h"
+#include "testing/records.h"
 #include "tests/create/create_support.h"
-#include "tests/support/polygon_model.h"
-#include "tests/support/records.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "part_model_fixture.h"
 #include "quro/quro.h"
 #include "quro/result_registry.h"
+#include "tests/search/part_model_fixture.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "../../bench/search_compare_textured.h"
 #include "quro/numeric.h"
 #include "quro/quro.h"
+#include "testing/textured_scenes.h"
 
 namespace {
 

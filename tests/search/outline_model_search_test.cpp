@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "quro/quro.h"
-#include "support/edge_scenes.h"
-#include "support/polygon_model.h"
+#include "testing/edge_scenes.h"
+#include "testing/polygon_model.h"
 
 namespace {
 

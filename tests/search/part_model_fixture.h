@@ -1,4 +1,4 @@
-// Test fixture of the search tests: a model of the rendered part (tests/support/part_scene.h)
+// Test fixture of the search tests: a model of the rendered part (testing/part_scene.h)
 // created by the library, and helpers to run a search and compare matches with true poses.
 #ifndef QURO_TESTS_SEARCH_PART_MODEL_FIXTURE_H
 #define QURO_TESTS_SEARCH_PART_MODEL_FIXTURE_H
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "quro/quro.h"
-#include "support/part_scene.h"
+#include "testing/part_scene.h"
 
 namespace quro_test {
 

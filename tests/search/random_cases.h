@@ -15,8 +15,9 @@
 #include <opencv2/imgproc.hpp>
 
 #include "quro/quro.h"
-#include "support/part_scene.h"
-#include "support/polygon_model.h"
+#include "testing/part_scene.h"
+#include "testing/polygon_model.h"
+#include "testing/supersampled.h"
 
 namespace quro_test {
 
@@ -264,8 +265,9 @@ inline cv::Mat render_instances(const RandomModel& m, cv::Size size,
         img = render_part_scene(size, poses, {40, 28, 9, scale}, look.background,
                                 look.foreground, 30, look.noise, look.seed, look.clutter);
     } else {
-        constexpr int k = 8, shift = 4;
-        cv::Mat big(size.height * k, size.width * k, CV_8U, cv::Scalar(look.background));
+        constexpr int k = 8;
+        Supersampled canvas(size, k, look.background);
+        cv::Mat& big = canvas.fine();
         std::mt19937 rng(look.seed);
         for (int c = 0; c < look.clutter; ++c) {
             const cv::Point2d p(uniform(rng, 0, size.width), uniform(rng, 0, size.height));
@@ -284,18 +286,12 @@ inline cv::Mat render_instances(const RandomModel& m, cv::Size size,
                 const PolygonPose pose{static_cast<float>(i.x), static_cast<float>(i.y),
                                        static_cast<float>(i.angle), static_cast<float>(i.scale),
                                        static_cast<float>(i.scale)};
-                std::vector<cv::Point> poly;
-                for (const auto& v : m.outline) {
-                    const cv::Point2d p = pose_model_point(pose, v.x, v.y);
-                    poly.emplace_back(
-                        static_cast<int>(std::lround((p.x * k + (k - 1) * 0.5) * (1 << shift))),
-                        static_cast<int>(std::lround((p.y * k + (k - 1) * 0.5) * (1 << shift))));
-                }
-                cv::fillPoly(big, std::vector<std::vector<cv::Point>>{poly},
-                             cv::Scalar(look.foreground), cv::LINE_8, shift);
+                std::vector<cv::Point2d> placed;
+                for (const auto& v : m.outline) placed.push_back(pose_model_point(pose, v.x, v.y));
+                canvas.fill_polygon(placed, look.foreground);
             }
         }
-        cv::resize(big, img, size, 0, 0, cv::INTER_AREA);
+        img = canvas.reduce();
         if (look.noise > 0) {
             cv::Mat noise(size, CV_32F), f;
             cv::RNG(look.seed * 31u + 7u).fill(noise, cv::RNG::NORMAL, 0, look.noise);

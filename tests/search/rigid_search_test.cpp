@@ -18,10 +18,10 @@
 #include "quro/quro.h"
 #include "quro/result_registry.h"
 #include "quro/search/search_frame.h"
-#include "part_model_fixture.h"
-#include "support/part_scene.h"
-#include "support/polygon_model.h"
-#include "support/records.h"
+#include "testing/part_scene.h"
+#include "testing/polygon_model.h"
+#include "testing/records.h"
+#include "tests/search/part_model_fixture.h"
 
 namespace {
 

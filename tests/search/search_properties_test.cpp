@@ -23,9 +23,9 @@
 #include "quro/quro.h"
 #include "quro/result_registry.h"
 #include "quro/search/search_frame.h"
-#include "random_cases.h"
-#include "tests/support/records.h"
+#include "testing/records.h"
 #include "tests/create/create_support.h"
+#include "tests/search/random_cases.h"
 
 namespace {
 

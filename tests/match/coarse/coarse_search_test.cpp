@@ -11,7 +11,7 @@
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/coarse/peak_extraction.h"
 #include "quro/match/coarse/score_accumulation.h"
-#include "support/polygon_model.h"
+#include "testing/polygon_model.h"
 
 namespace {
 

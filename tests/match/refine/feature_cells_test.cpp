@@ -11,7 +11,7 @@
 
 #include "quro/match/refine/feature_cells.h"
 #include "quro/match/order_utils.h"
-#include "support/records.h"
+#include "testing/records.h"
 
 namespace {
 

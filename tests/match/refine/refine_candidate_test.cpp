@@ -13,8 +13,8 @@
 #include "quro/match/refine/normals.h"
 #include "quro/match/order_utils.h"
 #include "quro/match/refine/refine_candidate.h"
-#include "support/polygon_model.h"
-#include "support/records.h"
+#include "testing/polygon_model.h"
+#include "testing/records.h"
 
 namespace {
 

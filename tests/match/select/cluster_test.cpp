@@ -13,7 +13,7 @@
 
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/order_utils.h"
-#include "support/polygon_model.h"
+#include "testing/polygon_model.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
-#include "support/polygon_model.h"
+#include "testing/polygon_model.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "quro/match/select/rotated_box.h"
 #include "quro/match/templates.h"
 #include "quro/settings.h"
-#include "support/polygon_model.h"
+#include "testing/polygon_model.h"
 
 namespace {
 

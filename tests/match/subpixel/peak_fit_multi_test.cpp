@@ -14,8 +14,8 @@
 #include "quro/match/templates.h"
 #include "quro/match/refine/window_score.h"
 #include "quro/model_transforms.h"
-#include "support/polygon_model.h"
-#include "support/records.h"
+#include "testing/polygon_model.h"
+#include "testing/records.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include "quro/match/subpixel/peak_surface.h"
 #include "quro/match/templates.h"
 #include "quro/match/refine/window_score.h"
-#include "support/polygon_model.h"
-#include "support/records.h"
+#include "testing/polygon_model.h"
+#include "testing/records.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
 // Test scene of the matching benchmarks: a grey image with edges in every direction (random
 // 8 x 8 blocks, blurred).
-#ifndef QURO_BENCH_CLUTTER_SCENE_H
-#define QURO_BENCH_CLUTTER_SCENE_H
+#ifndef QURO_TESTING_CLUTTER_SCENE_H
+#define QURO_TESTING_CLUTTER_SCENE_H
 
 #include <opencv2/imgproc.hpp>
 
-namespace quro_bench {
+namespace quro_test {
 
 inline cv::Mat clutter_scene(int width, int height) {
     cv::Mat small(height / 8 + 1, width / 8 + 1, CV_8UC1);
@@ -17,6 +17,6 @@ inline cv::Mat clutter_scene(int width, int height) {
     return img;
 }
 
-}  // namespace quro_bench
+}  // namespace quro_test
 
-#endif  // QURO_BENCH_CLUTTER_SCENE_H
+#endif  // QURO_TESTING_CLUTTER_SCENE_H

@@ -1,38 +1,38 @@
 // Test scene of the refinement benchmarks: a 640 x 480 image with twelve rendered instances of an
 // irregular hexagon (90 pixels across) at random angles and sub-pixel positions, on a 4 x 3 grid
 // of 160-pixel tiles, and the two-level shape model of that hexagon.
-#ifndef QURO_BENCH_POLYGON_SCENE_H
-#define QURO_BENCH_POLYGON_SCENE_H
+#ifndef QURO_TESTING_POLYGON_SCENE_H
+#define QURO_TESTING_POLYGON_SCENE_H
 
 #include <opencv2/core.hpp>
 #include <vector>
 
 #include "quro/model_table.h"
-#include "tests/support/polygon_model.h"
+#include "testing/polygon_model.h"
 
-namespace quro_bench {
+namespace quro_test {
 
 struct PolygonScene {
     quro::ShapeModelRecord rec;  // angle range: all angles
     cv::Mat image;
-    std::vector<quro_test::PolygonPose> poses;  // full-resolution poses of the instances
+    std::vector<PolygonPose> poses;  // full-resolution poses of the instances
 };
 
 inline const PolygonScene& polygon_scene() {
     static const PolygonScene s = [] {
         PolygonScene s;
-        const auto outline = quro_test::irregular_outline(90.f);
-        s.rec = quro_test::polygon_model(outline, 2);
+        const auto outline = irregular_outline(90.f);
+        s.rec = polygon_model(outline, 2);
         s.rec.angle_start = -180.f;
         s.rec.angle_extent = 360.f;
         s.image = cv::Mat(480, 640, CV_8UC1);
         cv::RNG rng(11);
         for (int ty = 0; ty < 3; ++ty) {
             for (int tx = 0; tx < 4; ++tx) {
-                const quro_test::PolygonPose local{79.5f + rng.uniform(-0.5f, 0.5f),
+                const PolygonPose local{79.5f + rng.uniform(-0.5f, 0.5f),
                                                    79.5f + rng.uniform(-0.5f, 0.5f),
                                                    rng.uniform(-180.f, 180.f), 1.f, 1.f};
-                quro_test::render_polygon(outline, cv::Size(160, 160), local)
+                render_polygon(outline, cv::Size(160, 160), local)
                     .copyTo(s.image(cv::Rect(160 * tx, 160 * ty, 160, 160)));
                 s.poses.push_back({local.cx + 160.f * tx, local.cy + 160.f * ty, local.angle});
             }
@@ -42,6 +42,6 @@ inline const PolygonScene& polygon_scene() {
     return s;
 }
 
-}  // namespace quro_bench
+}  // namespace quro_test
 
-#endif  // QURO_BENCH_POLYGON_SCENE_H
+#endif  // QURO_TESTING_POLYGON_SCENE_H

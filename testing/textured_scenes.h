@@ -4,8 +4,8 @@
 // backgrounds, with distractors cut from the other models, under one of several conditions:
 // light noise, strong noise, a quarter of every instance covered, reversed contrast, blur.
 // Only OpenCV's core and imgproc modules are used, so the tests render the same scenes.
-#ifndef QURO_BENCH_SEARCH_COMPARE_TEXTURED_H
-#define QURO_BENCH_SEARCH_COMPARE_TEXTURED_H
+#ifndef QURO_TESTING_TEXTURED_SCENES_H
+#define QURO_TESTING_TEXTURED_SCENES_H
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "search_compare_scenes.h"
+#include "testing/compare_scenes.h"
+#include "testing/supersampled.h"
 
 namespace compare {
 
@@ -32,10 +33,7 @@ inline int uniform_index(std::mt19937& rng, int lo, int hi) {
 inline constexpr int kTextureSuper = 4;
 
 inline cv::Mat reduce_super(const cv::Mat& big) {
-    cv::Mat out;
-    cv::resize(big, out, cv::Size(big.cols / kTextureSuper, big.rows / kTextureSuper), 0, 0,
-               cv::INTER_AREA);
-    return out;
+    return quro_test::Supersampled(big, kTextureSuper).reduce();
 }
 
 inline std::string random_word(std::mt19937& rng, int min_len, int max_len) {
@@ -335,4 +333,4 @@ inline Scene render_textured_scene(const std::vector<cv::Mat>& models, int model
 
 }  // namespace compare
 
-#endif  // QURO_BENCH_SEARCH_COMPARE_TEXTURED_H
+#endif  // QURO_TESTING_TEXTURED_SCENES_H

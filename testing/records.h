@@ -1,6 +1,6 @@
 // Builders of hand-made model records for tests.
-#ifndef QURO_TESTS_SUPPORT_RECORDS_H
-#define QURO_TESTS_SUPPORT_RECORDS_H
+#ifndef QURO_TESTING_RECORDS_H
+#define QURO_TESTING_RECORDS_H
 
 #include <vector>
 
@@ -51,4 +51,4 @@ inline std::vector<unsigned char> model_bytes(int id) {
 
 }  // namespace quro_test
 
-#endif  // QURO_TESTS_SUPPORT_RECORDS_H
+#endif  // QURO_TESTING_RECORDS_H

@@ -1,7 +1,7 @@
 // Scenes for the search comparison benchmark: copies of a model photo pasted at random angles and
 // sub-pixel positions into a cluttered photo, with the true pose of every copy kept.
-#ifndef QURO_BENCH_SEARCH_COMPARE_SCENES_H
-#define QURO_BENCH_SEARCH_COMPARE_SCENES_H
+#ifndef QURO_TESTING_COMPARE_SCENES_H
+#define QURO_TESTING_COMPARE_SCENES_H
 
 #include <cmath>
 #include <opencv2/core.hpp>
@@ -155,4 +155,4 @@ inline SceneSet render_scene_set(const SceneSpec& spec, const Photos& ph) {
 
 }  // namespace compare
 
-#endif  // QURO_BENCH_SEARCH_COMPARE_SCENES_H
+#endif  // QURO_TESTING_COMPARE_SCENES_H

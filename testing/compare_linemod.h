@@ -6,8 +6,12 @@
 // conversion and padding are timed), matches at kThreshold percent similarity, suppresses
 // neighbours and keeps the best n. Positions and angles are whole pixels and whole degrees: the
 // detector has no sub-pixel stage.
-#ifndef QURO_BENCH_SEARCH_COMPARE_LINEMOD_H
-#define QURO_BENCH_SEARCH_COMPARE_LINEMOD_H
+#ifndef QURO_TESTING_COMPARE_LINEMOD_H
+#define QURO_TESTING_COMPARE_LINEMOD_H
+
+#ifndef QURO_TESTING_BASELINES
+#error "compare_linemod.h needs OpenCV's rgbd module: link the quro_testing_baselines target"
+#endif
 
 #include <algorithm>
 #include <cmath>
@@ -18,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "search_compare_scenes.h"
-#include "search_compare_score.h"
+#include "testing/compare_scenes.h"
+#include "testing/compare_score.h"
 
 namespace compare {
 
@@ -95,4 +99,4 @@ private:
 
 }  // namespace compare
 
-#endif  // QURO_BENCH_SEARCH_COMPARE_LINEMOD_H
+#endif  // QURO_TESTING_COMPARE_LINEMOD_H

@@ -12,8 +12,8 @@
 // then neighbours are suppressed and the best n kept. The scene is mirrored at its borders: by
 // 2 pixels at the reduced scale (instances lie wholly inside the scene, so their templates overhang
 // it by a pixel at most there), at full resolution enough for any template around any candidate.
-#ifndef QURO_BENCH_SEARCH_COMPARE_NCC_H
-#define QURO_BENCH_SEARCH_COMPARE_NCC_H
+#ifndef QURO_TESTING_COMPARE_NCC_H
+#define QURO_TESTING_COMPARE_NCC_H
 
 #include <algorithm>
 #include <cmath>
@@ -21,8 +21,8 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
-#include "search_compare_scenes.h"
-#include "search_compare_score.h"
+#include "testing/compare_scenes.h"
+#include "testing/compare_score.h"
 
 namespace compare {
 
@@ -243,4 +243,4 @@ private:
 
 }  // namespace compare
 
-#endif  // QURO_BENCH_SEARCH_COMPARE_NCC_H
+#endif  // QURO_TESTING_COMPARE_NCC_H

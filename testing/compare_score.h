@@ -1,14 +1,14 @@
 // Scoring of the search comparison benchmark: detections are paired with the true poses of a
 // scene and counted as found or false, with their position and angle errors.
-#ifndef QURO_BENCH_SEARCH_COMPARE_SCORE_H
-#define QURO_BENCH_SEARCH_COMPARE_SCORE_H
+#ifndef QURO_TESTING_COMPARE_SCORE_H
+#define QURO_TESTING_COMPARE_SCORE_H
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
 #include "quro/numeric.h"
-#include "search_compare_scenes.h"
+#include "testing/compare_scenes.h"
 
 namespace compare {
 
@@ -110,4 +110,4 @@ inline double median(std::vector<double> v) {
 
 }  // namespace compare
 
-#endif  // QURO_BENCH_SEARCH_COMPARE_SCORE_H
+#endif  // QURO_TESTING_COMPARE_SCORE_H

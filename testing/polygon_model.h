@@ -6,8 +6,8 @@
 // column scale sc, placed at centre (cx, cy), lands at
 //   X = cx + cos a * (sc * x) + sin a * (sr * y),   Y = cy + cos a * (sr * y) - sin a * (sc * x).
 // Image pixel (c, r) covers [c - 0.5, c + 0.5] x [r - 0.5, r + 0.5].
-#ifndef QURO_TESTS_SUPPORT_POLYGON_MODEL_H
-#define QURO_TESTS_SUPPORT_POLYGON_MODEL_H
+#ifndef QURO_TESTING_POLYGON_MODEL_H
+#define QURO_TESTING_POLYGON_MODEL_H
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "quro/model_table.h"
+#include "testing/supersampled.h"
 
 namespace quro_test {
 
@@ -117,22 +118,11 @@ inline quro::ShapeModelRecord polygon_model(const std::vector<cv::Point2f>& vert
 inline cv::Mat render_polygon(const std::vector<cv::Point2f>& vertices, cv::Size size,
                               const PolygonPose& pose, std::uint8_t inside = 200,
                               std::uint8_t outside = 60, int supersample = 8) {
-    constexpr int kShift = 4;  // sub-pixel bits of the vertex coordinates given to fillPoly
-    const int k = supersample;
-    cv::Mat big(size.height * k, size.width * k, CV_8UC1, cv::Scalar(outside));
-    std::vector<cv::Point> poly;
-    for (const cv::Point2f& v : vertices) {
-        const cv::Point2d p = pose_model_point(pose, v.x, v.y);
-        // Full-resolution pixel c spans fine pixels k*c .. k*c + k - 1, centred at k*c + (k-1)/2.
-        const double fx = p.x * k + (k - 1) * 0.5, fy = p.y * k + (k - 1) * 0.5;
-        poly.emplace_back(static_cast<int>(std::lround(fx * (1 << kShift))),
-                          static_cast<int>(std::lround(fy * (1 << kShift))));
-    }
-    cv::fillPoly(big, std::vector<std::vector<cv::Point>>{poly}, cv::Scalar(inside), cv::LINE_8,
-                 kShift);
-    cv::Mat img;
-    cv::resize(big, img, size, 0, 0, cv::INTER_AREA);
-    return img;
+    Supersampled canvas(size, supersample, outside);
+    std::vector<cv::Point2d> placed;
+    for (const cv::Point2f& v : vertices) placed.push_back(pose_model_point(pose, v.x, v.y));
+    canvas.fill_polygon(placed, inside);
+    return canvas.reduce();
 }
 
 // Axis-parallel rectangle of half-sizes hw (columns) and hh (rows) around the reference point.
@@ -149,4 +139,4 @@ inline std::vector<cv::Point2f> irregular_outline(float size) {
 
 }  // namespace quro_test
 
-#endif  // QURO_TESTS_SUPPORT_POLYGON_MODEL_H
+#endif  // QURO_TESTING_POLYGON_MODEL_H

@@ -2,8 +2,8 @@
 // sub-samples and reduced by area averaging, so that edges carry exact sub-pixel positions.
 //
 // Coordinates follow the library: pixel (c, r) has its centre at x = c, y = r.
-#ifndef QURO_TESTS_SUPPORT_EDGE_SCENES_H
-#define QURO_TESTS_SUPPORT_EDGE_SCENES_H
+#ifndef QURO_TESTING_EDGE_SCENES_H
+#define QURO_TESTING_EDGE_SCENES_H
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +13,8 @@
 #include <random>
 #include <vector>
 
+#include "testing/supersampled.h"
+
 namespace quro::test {
 
 // Renders `inside(x, y)` (true = foreground) into a width x height 8-bit image: each pixel is
@@ -21,7 +23,8 @@ namespace quro::test {
 inline cv::Mat render_scene(int width, int height,
                             const std::function<bool(double, double)>& inside, double background,
                             double foreground, int factor = 8, int sub = 4) {
-    cv::Mat big(height * factor, width * factor, CV_32F);
+    quro_test::Supersampled canvas(cv::Size(width, height), factor, 0.0, CV_32F);
+    cv::Mat& big = canvas.fine();
     const double cell = 1.0 / factor;
     for (int by = 0; by < big.rows; ++by) {
         float* row = big.ptr<float>(by);
@@ -37,10 +40,8 @@ inline cv::Mat render_scene(int width, int height,
             row[bx] = static_cast<float>(background + f * (foreground - background));
         }
     }
-    cv::Mat small;
-    cv::resize(big, small, cv::Size(width, height), 0, 0, cv::INTER_AREA);
     cv::Mat out;
-    small.convertTo(out, CV_8U);  // rounds to nearest
+    canvas.reduce().convertTo(out, CV_8U);  // rounds to nearest
     return out;
 }
 
@@ -71,7 +72,8 @@ inline cv::Mat add_noise(const cv::Mat& img, double sigma, unsigned seed) {
 inline cv::Mat render_shapes(int width, int height, int shapes, unsigned seed) {
     std::mt19937 rng(seed);
     const int f = 4;  // enough for a speed scene
-    cv::Mat big(height * f, width * f, CV_8U, cv::Scalar(110));
+    quro_test::Supersampled canvas(cv::Size(width, height), f, 110);
+    cv::Mat& big = canvas.fine();
     std::uniform_real_distribution<double> ux(0.05 * width, 0.95 * width);
     std::uniform_real_distribution<double> uy(0.05 * height, 0.95 * height);
     std::uniform_real_distribution<double> usize(0.01, 0.04);
@@ -110,11 +112,9 @@ inline cv::Mat render_shapes(int width, int height, int shapes, unsigned seed) {
             }
         }
     }
-    cv::Mat out;
-    cv::resize(big, out, cv::Size(width, height), 0, 0, cv::INTER_AREA);
-    return out;
+    return canvas.reduce();
 }
 
 }  // namespace quro::test
 
-#endif  // QURO_TESTS_SUPPORT_EDGE_SCENES_H
+#endif  // QURO_TESTING_EDGE_SCENES_H

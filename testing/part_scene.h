@@ -1,13 +1,13 @@
 // A machined part for search tests: a chamfered plate with a raised pad, a round hole and a slot,
 // rendered at any pose with exact sub-pixel geometry (drawn at 16x with sub-pixel vertex
-// coordinates and reduced by area averaging). The part's reference point is its pose centre, so
-// a model created from render_part_model() has its reference point where the scene instances
-// have their centre.
+// coordinates and reduced by area averaging: supersampled.h). The part's reference point is its
+// pose centre, so a model created from render_part_model() has its reference point where the
+// scene instances have their centre.
 //
 // Pose convention (the library's): a part point (x, y) at angle a (degrees, counter-clockwise on
 // screen), centred at (cx, cy), lands at X = cx + cos a x + sin a y, Y = cy + cos a y - sin a x.
-#ifndef QURO_TESTS_SUPPORT_PART_SCENE_H
-#define QURO_TESTS_SUPPORT_PART_SCENE_H
+#ifndef QURO_TESTING_PART_SCENE_H
+#define QURO_TESTING_PART_SCENE_H
 
 #include <cmath>
 #include <cstdint>
@@ -16,6 +16,8 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+
+#include "testing/supersampled.h"
 
 namespace quro_test {
 
@@ -36,56 +38,45 @@ struct PartShape {
 namespace detail {
 
 constexpr int kPartSuper = 16;
-constexpr int kPartShift = 4;
 
-inline cv::Point to_fine(const PartPose& p, double x, double y) {
+// Part point (x, y) at pose p, in image coordinates.
+inline cv::Point2d place(const PartPose& p, double x, double y) {
     const double a = p.angle * CV_PI / 180.0;
     const double c = std::cos(a), s = std::sin(a);
-    const double X = p.x + c * x + s * y;
-    const double Y = p.y + c * y - s * x;
-    // Output pixel c spans fine pixels k*c .. k*c + k - 1, centred at k*c + (k - 1) / 2.
-    const double fx = X * kPartSuper + (kPartSuper - 1) * 0.5;
-    const double fy = Y * kPartSuper + (kPartSuper - 1) * 0.5;
-    return {static_cast<int>(std::lround(fx * (1 << kPartShift))),
-            static_cast<int>(std::lround(fy * (1 << kPartShift)))};
+    return {p.x + c * x + s * y, p.y + c * y - s * x};
 }
 
-inline void fill_part_polygon(cv::Mat& fine, const PartPose& p,
+inline void fill_part_polygon(Supersampled& canvas, const PartPose& p,
                               const std::vector<cv::Point2d>& pts, double grey) {
-    std::vector<cv::Point> poly;
-    for (const auto& v : pts) poly.push_back(to_fine(p, v.x, v.y));
-    cv::fillPoly(fine, std::vector<std::vector<cv::Point>>{poly}, cv::Scalar(grey), cv::LINE_8,
-                 kPartShift);
+    std::vector<cv::Point2d> placed;
+    for (const auto& v : pts) placed.push_back(place(p, v.x, v.y));
+    canvas.fill_polygon(placed, grey);
 }
 
-inline void draw_part_fine(cv::Mat& fine, const PartShape& s, const PartPose& p,
+inline void draw_part_fine(Supersampled& canvas, const PartShape& s, const PartPose& p,
                            double plate_grey, double hole_grey) {
     const double k = s.scale, w = s.half_w * k, h = s.half_h * k, c = s.chamfer * k;
     // Plate: chamfered on three corners, a larger chamfer bottom-left (breaks the symmetry).
-    fill_part_polygon(fine, p,
+    fill_part_polygon(canvas, p,
                       {{-w + c, -h}, {w - c, -h}, {w, -h + c}, {w, h - c}, {w - c, h},
                        {-w + 2 * c, h}, {-w, h - 2 * c}, {-w, -h + c}},
                       plate_grey);
     // Raised pad (lighter) in the upper left.
-    fill_part_polygon(fine, p,
+    fill_part_polygon(canvas, p,
                       {{-w + 0.25 * w, -h + 0.3 * h}, {-0.05 * w, -h + 0.3 * h},
                        {-0.05 * w, 0.05 * h}, {-w + 0.25 * w, 0.05 * h}},
                       std::min(255.0, plate_grey + 40));
     // Slot (dark) in the lower middle.
-    fill_part_polygon(fine, p,
+    fill_part_polygon(canvas, p,
                       {{0.0, 0.45 * h}, {0.45 * w, 0.45 * h}, {0.45 * w, 0.72 * h},
                        {0.0, 0.72 * h}},
                       hole_grey);
     // Round hole on the right.
-    const cv::Point centre = to_fine(p, 0.62 * w, -0.3 * h);
-    const int radius = static_cast<int>(std::lround(0.22 * h * kPartSuper * (1 << kPartShift)));
-    cv::circle(fine, centre, radius, cv::Scalar(hole_grey), cv::FILLED, cv::LINE_8, kPartShift);
-}
-
-inline cv::Mat reduce_fine(const cv::Mat& fine, cv::Size size) {
-    cv::Mat out;
-    cv::resize(fine, out, size, 0, 0, cv::INTER_AREA);
-    return out;
+    const cv::Point2d hole = place(p, 0.62 * w, -0.3 * h);
+    const int radius = static_cast<int>(
+        std::lround(0.22 * h * kPartSuper * (1 << Supersampled::kShift)));
+    cv::circle(canvas.fine(), canvas.fixed(hole.x, hole.y), radius, cv::Scalar(hole_grey),
+               cv::FILLED, cv::LINE_8, Supersampled::kShift);
 }
 
 }  // namespace detail
@@ -94,11 +85,10 @@ inline cv::Mat reduce_fine(const cv::Mat& fine, cv::Size size) {
 // `size` on a plain background.
 inline cv::Mat render_part_model(cv::Size size, const PartShape& s = {}, double background = 60,
                                  double plate = 170, double hole = 30) {
-    cv::Mat fine(size.height * detail::kPartSuper, size.width * detail::kPartSuper, CV_8U,
-                 cv::Scalar(background));
-    detail::draw_part_fine(fine, s,
+    Supersampled canvas(size, detail::kPartSuper, background);
+    detail::draw_part_fine(canvas, s,
                            {(size.width - 1) * 0.5, (size.height - 1) * 0.5, 0.0}, plate, hole);
-    return detail::reduce_fine(fine, size);
+    return canvas.reduce();
 }
 
 // A scene of `size` with the part at each pose over a background of `background` grey, optionally
@@ -107,8 +97,8 @@ inline cv::Mat render_part_scene(cv::Size size, const std::vector<PartPose>& pos
                                  const PartShape& s = {}, double background = 60,
                                  double plate = 170, double hole = 30, double noise_sigma = 0,
                                  unsigned seed = 1, int clutter = 0) {
-    cv::Mat fine(size.height * detail::kPartSuper, size.width * detail::kPartSuper, CV_8U,
-                 cv::Scalar(background));
+    Supersampled canvas(size, detail::kPartSuper, background);
+    cv::Mat& fine = canvas.fine();
     std::mt19937 rng(seed);
     const double reach = std::hypot(s.half_w, s.half_h) * s.scale + 3;
     for (int i = 0; i < clutter; ++i) {
@@ -127,8 +117,8 @@ inline cv::Mat render_part_scene(cv::Size size, const std::vector<PartPose>& pos
             cv::line(fine, c, c + cv::Point(detail::kPartSuper * 10, detail::kPartSuper * 4),
                      cv::Scalar(grey), detail::kPartSuper * 2);
     }
-    for (const auto& p : poses) detail::draw_part_fine(fine, s, p, plate, hole);
-    cv::Mat img = detail::reduce_fine(fine, size);
+    for (const auto& p : poses) detail::draw_part_fine(canvas, s, p, plate, hole);
+    cv::Mat img = canvas.reduce();
     if (noise_sigma > 0) {
         cv::Mat noise(size, CV_32F);
         cv::RNG noise_rng(seed * 7919u + 17u);
@@ -143,4 +133,4 @@ inline cv::Mat render_part_scene(cv::Size size, const std::vector<PartPose>& pos
 
 }  // namespace quro_test
 
-#endif  // QURO_TESTS_SUPPORT_PART_SCENE_H
+#endif  // QURO_TESTING_PART_SCENE_H
