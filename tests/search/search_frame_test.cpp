@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
 
-#include "quro/match/core_tables.h"
 #include "quro/result_registry.h"
 #include "quro/search/search_frame.h"
 
@@ -92,13 +93,17 @@ TEST(LevelPlan, ModeAndCellValuesFromTheSubpixelCode) {
 }
 
 TEST(LevelScores, CoarseLevelsTakeTheFactorsAndFullResolutionTheMinimum) {
-    const auto& f = quro::core_tables().level_score_multipliers;
-    const auto s = quro::level_min_scores(0.5f, 4);
-    EXPECT_FLOAT_EQ(s[3], 0.5f * f[0]);
-    EXPECT_FLOAT_EQ(s[2], 0.5f * f[1]);
-    EXPECT_FLOAT_EQ(s[1], 0.5f * f[2]);
-    EXPECT_FLOAT_EQ(s[0], 0.5f);
-    EXPECT_FLOAT_EQ(quro::level_min_scores(0.5f, 1)[0], 0.45f);
+    // Minimum 0.5: the top level keeps 0.55 of it, the levels between 0.9, full resolution all
+    // of it; a search on one level alone keeps 0.9.
+    const struct {
+        int levels;
+        std::vector<float> scores;  // level 0 first
+    } cases[] = {{1, {0.45f}}, {2, {0.5f, 0.275f}}, {4, {0.5f, 0.45f, 0.45f, 0.275f}}};
+    for (const auto& c : cases) {
+        const auto s = quro::level_min_scores(0.5f, c.levels);
+        ASSERT_EQ(s.size(), c.scores.size()) << c.levels;
+        for (std::size_t i = 0; i < s.size(); ++i) EXPECT_FLOAT_EQ(s[i], c.scores[i]) << c.levels;
+    }
 }
 
 TEST(AngleClamp, InsideAnglesAreNormalisedIntoTheWindow) {
@@ -199,23 +204,29 @@ TEST(Pyramid, OnlyTheTwoFinestMaskLevelsAreFilled) {
 }
 
 TEST(BackgroundRelease, WaitReturnsAfterEveryReleaseFinished) {
+    // The released maps share their data with `held`: once every release has finished, only
+    // held's reference to each image is left.
+    std::vector<cv::Mat> held;
     for (int i = 0; i < 20; ++i) {
+        held.emplace_back(256, 256, CV_32F, cv::Scalar(i));
         quro::NormalMaps maps;
-        maps.nx.emplace_back(256, 256, CV_32F, cv::Scalar(1));
-        maps.ny.emplace_back(256, 256, CV_32F, cv::Scalar(2));
+        maps.nx.push_back(held.back());
+        maps.ny.push_back(held.back());
         quro::release_in_background(std::move(maps));
         EXPECT_TRUE(maps.nx.empty() || maps.nx[0].empty());
     }
-    quro::wait_for_search_cleanup();  // LeakSanitizer would report anything still held
-    SUCCEED();
+    quro::wait_for_search_cleanup();
+    for (const cv::Mat& m : held) EXPECT_EQ(m.u->refcount, 1);
 }
 
 TEST(StopFlagTest, SetsOnlyAfterTheTimeOut) {
     quro::StopFlag f;
     quro::Stopwatch sw;
-    EXPECT_FALSE(f.check(sw, 0));
-    EXPECT_FALSE(f.check(sw, 100000));
-    f.set();
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    EXPECT_FALSE(f.check(sw, 0));       // no time-out
+    EXPECT_FALSE(f.check(sw, 100000));  // not reached
+    EXPECT_TRUE(f.check(sw, 1));        // passed
+    EXPECT_TRUE(f.check(sw, 0));        // and the flag stays set
     EXPECT_TRUE(f.is_set());
 }
 
