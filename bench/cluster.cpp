@@ -54,7 +54,7 @@ void BM_ClusterCandidates(benchmark::State& state) {
     std::size_t left = 0;
     for (auto _ : state) {
         c.assign(input.begin(), input.end());
-        quro::cluster_candidates(c, kWidth, kAngleStep, 0);
+        quro::cluster_candidates(c, kAngleStep, 0);
         left = c.size();
         benchmark::DoNotOptimize(c.data());
     }

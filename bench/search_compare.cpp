@@ -104,18 +104,12 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     using compare::SceneSize;
-#ifdef QURO_HAVE_SEARCH
     compare::register_quro_benchmarks(SceneSize::kSmall, 0);
-#endif
     compare::register_baselines(SceneSize::kSmall, 10);
-#ifdef QURO_HAVE_SEARCH
     compare::register_quro_benchmarks(SceneSize::kLarge, 0);
-#endif
     compare::register_baselines(SceneSize::kLarge, 10);
     for (int set = 0; set < compare::kTexturedSets; ++set) {
-#ifdef QURO_HAVE_SEARCH
         compare::register_quro_textured(set, 0);
-#endif
         if (set != compare::kMosaicSet) compare::register_textured_baselines(set, 10);
     }
     benchmark::RunSpecifiedBenchmarks();

@@ -1,5 +1,4 @@
-// The library's own rigid search in the comparison benchmark (see search_compare.cpp). Compiled
-// into bench_search_compare only when the CMake option QURO_HAVE_SEARCH is on.
+// The library's own rigid search in the comparison benchmark (see search_compare.cpp).
 //
 // The model is created once from the model photo (automatic levels and angle step, metric 1,
 // contrast {10, 30, 10, 10}, full circle); model creation is not timed. Each search: angles 0..360,

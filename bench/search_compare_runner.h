@@ -161,8 +161,8 @@ inline void run_method(benchmark::State& state, const SceneSet& set, const Finde
         order);
 }
 
-// Registers the library's own search on one scene size (bench/search_compare_quro.cpp, built
-// only when QURO_HAVE_SEARCH is on); table rows from `order` on.
+// Registers the library's own search on one scene size (bench/search_compare_quro.cpp); table
+// rows from `order` on.
 void register_quro_benchmarks(SceneSize size, int order);
 // The same on one textured set (search_compare_textured_sets.h).
 void register_quro_textured(int set, int order);

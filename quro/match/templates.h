@@ -61,6 +61,7 @@ int quantize_direction16(float a, float b);
 // level outside 1..num_levels (an internal fault).
 void quantized_template(const ShapeModelRecord& rec, QuantizedTemplate& out, int level,
                         float scale, float angle);
+// Built ahead of its caller, the anisotropic search.
 void quantized_template_aniso(const ShapeModelRecord& rec, QuantizedTemplate& out, int level,
                               float scale_row, float scale_col, float angle);
 void normal_template(const ShapeModelRecord& rec, NormalTemplate& out, int level, float scale,

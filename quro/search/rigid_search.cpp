@@ -59,7 +59,7 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     if (top == st.plan.last)
         select_final_matches(req, st, rec, top, cands);
     else
-        cluster_candidates(cands, st.pyramid[top].cols, angle_step(rec, top + 1), 0);
+        cluster_candidates(cands, angle_step(rec, top + 1), 0);
     st.sw.lap("topLevel");
     return st.timed_out() ? -2 : 0;
 }
@@ -101,9 +101,8 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
 
     filter_refined_candidates(st, req, level, step, cands);
     if (st.timed_out()) return -2;
-    const cv::Mat& img = st.pyramid[li];
     if (level > st.plan.last) {
-        cluster_candidates(cands, img.cols, step, 0);
+        cluster_candidates(cands, step, 0);
         return st.timed_out() ? -2 : 0;
     }
     select_final_matches(req, st, rec, level, cands);

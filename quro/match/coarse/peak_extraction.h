@@ -63,6 +63,7 @@ void extract_peaks(const cv::Mat& score, const QuantizedTemplate& tpl, float min
                    const cv::Mat& polarity);
 
 // As extract_peaks with separate row and column scales for the candidates.
+// Built ahead of its caller, the anisotropic search.
 void extract_peaks_aniso(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score,
                          float overlap, const OutlineBox& box, float angle, float scale_row,
                          float scale_col, std::vector<Match>& out, const Stopwatch& sw,

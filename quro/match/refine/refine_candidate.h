@@ -73,6 +73,7 @@ void refine_candidate_cells(const cv::Mat& nx, const cv::Mat& ny, int border, Ma
 
 // As the plain variant for a candidate already placed on this level: the predicted position is
 // (border + x, border + y); factor is ignored.
+// Built ahead of its caller, the anisotropic search.
 void refine_candidate_aniso(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
                             const ShapeModelRecord& rec, int level, int last_level,
                             float angle_step, float level_min_score, int metric, int factor,

@@ -213,17 +213,15 @@ bool angle_repeats(const Match& a, const Match& b, float angle_step) {
 
 }  // namespace
 
-void cluster_candidates(std::vector<Match>& c, int w, float angle_step, int group_limit) {
-    (void)w;  // the pixel keys need no width (see pixel_key)
+void cluster_candidates(std::vector<Match>& c, float angle_step, int group_limit) {
     cluster_groups(c, group_limit, [&c, angle_step](int i, int j) {
         return angle_repeats(c[static_cast<std::size_t>(i)], c[static_cast<std::size_t>(j)],
                              angle_step);
     });
 }
 
-void cluster_candidates_scaled(std::vector<Match>& c, int w, float angle_step, int group_limit,
+void cluster_candidates_scaled(std::vector<Match>& c, float angle_step, int group_limit,
                                float scale_step) {
-    (void)w;
     cluster_groups(c, group_limit, [&c, angle_step, scale_step](int i, int j) {
         const Match& a = c[static_cast<std::size_t>(i)];
         const Match& b = c[static_cast<std::size_t>(j)];
@@ -232,9 +230,8 @@ void cluster_candidates_scaled(std::vector<Match>& c, int w, float angle_step, i
     });
 }
 
-void cluster_candidates_aniso(std::vector<Match>& c, int w, float angle_step, int group_limit,
+void cluster_candidates_aniso(std::vector<Match>& c, float angle_step, int group_limit,
                               float row_scale_step, float column_scale_step) {
-    (void)w;
     cluster_groups(c, group_limit, [&](int i, int j) {
         const Match& a = c[static_cast<std::size_t>(i)];
         const Match& b = c[static_cast<std::size_t>(j)];
@@ -244,9 +241,8 @@ void cluster_candidates_aniso(std::vector<Match>& c, int w, float angle_step, in
     });
 }
 
-void cluster_candidates_multi(int w, std::vector<Match>& c, const ModelRecords& records,
+void cluster_candidates_multi(std::vector<Match>& c, const ModelRecords& records,
                               const ModelIdIndex& id_to_index, int group_limit, int level_index) {
-    (void)w;
     // Each model's angle step at this level, computed once; candidates of unknown models leave.
     std::vector<float> model_step(records.size(), 0.f);
     std::vector<char> model_step_known(records.size(), 0);

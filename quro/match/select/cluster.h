@@ -32,23 +32,24 @@ namespace quro {
 //     candidates when group_limit > 0 (0 or below: no limit). Candidates neither at a maximum
 //     nor next to one, and those whose pixel an earlier group emptied, are dropped.
 //
-// Pixels are told apart by (x, y) and ordered row by row, which for the pixels of the image is
-// the order of the key y * w + x, `w` being the level image's width. The keys are built from
-// (x, y) alone, so `w` is not needed: a pixel at the end of a row is no neighbour of the one at
-// the start of the next row, and candidates outside the image (possible when matches may cross
-// the border) never share a pixel with candidates inside it.
+// Pixels are told apart by (x, y) and ordered row by row (by y, then x), so no image width is
+// needed: a pixel at the end of a row is no neighbour of the one at the start of the next row,
+// and candidates outside the image (possible when matches may cross the border) never share a
+// pixel with candidates inside it.
 //
 // A candidate repeats a kept one when the angle difference, wrapped into (-180, 180], is below
 // 2.5 * angle_step in magnitude.
-void cluster_candidates(std::vector<Match>& c, int w, float angle_step, int group_limit);
+void cluster_candidates(std::vector<Match>& c, float angle_step, int group_limit);
 
 // As cluster_candidates; a repeat also needs |row scale difference| < 0.5 * scale_step.
-void cluster_candidates_scaled(std::vector<Match>& c, int w, float angle_step, int group_limit,
+// Built ahead of its caller, the scaled search.
+void cluster_candidates_scaled(std::vector<Match>& c, float angle_step, int group_limit,
                                float scale_step);
 
 // As cluster_candidates; a repeat also needs |row scale difference| < 0.5 * row_scale_step and
-// |column scale difference| < 0.5 * column_scale_step.
-void cluster_candidates_aniso(std::vector<Match>& c, int w, float angle_step, int group_limit,
+// |column scale difference| < 0.5 * column_scale_step. Built ahead of its caller, the anisotropic
+// search.
+void cluster_candidates_aniso(std::vector<Match>& c, float angle_step, int group_limit,
                               float row_scale_step, float column_scale_step);
 
 // As cluster_candidates over the candidates of several models together, each candidate's model
@@ -58,8 +59,8 @@ void cluster_candidates_aniso(std::vector<Match>& c, int w, float angle_step, in
 // `level_index` counts from 0 (full resolution).
 // A candidate whose model id is not in the map, or maps outside `records` or to a null record, is
 // dropped (a caller fault: asserts in debug builds). Throws cv::Exception when a candidate's
-// model does not hold level level_index + 1.
-void cluster_candidates_multi(int w, std::vector<Match>& c, const ModelRecords& records,
+// model does not hold level level_index + 1. Built ahead of its caller, the multi-model search.
+void cluster_candidates_multi(std::vector<Match>& c, const ModelRecords& records,
                               const ModelIdIndex& id_to_index, int group_limit, int level_index);
 
 }  // namespace quro

@@ -49,6 +49,7 @@ void select_matches(int num_matches, int width, int height, const OutlineBox& bo
 
 // As select_matches with rotated_box_aniso(box, x, y, box[kBoxAngle] + angle, scale_row,
 // scale_col); the model-point border test still uses the row scale alone.
+// Built ahead of its caller, the anisotropic search.
 void select_matches_aniso(int num_matches, int width, int height, const OutlineBox& box,
                           float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
                           int level_index, const SelectionLimit& limit = {});
@@ -59,6 +60,7 @@ void select_matches_aniso(int num_matches, int width, int height, const OutlineB
 // suppress each other like candidates of one model. A candidate whose model id is not in the
 // map, or maps outside `records` or to a null record, is dropped (a caller fault: asserts in
 // debug builds). Throws cv::Exception when a candidate's model does not hold the level.
+// Built ahead of its caller, the multi-model search.
 void select_matches_multi(int num_matches, int width, int height, float max_overlap,
                           std::vector<Match>& c, const ModelRecords& records,
                           const ModelIdIndex& id_to_index, int level_index,

@@ -59,6 +59,7 @@ void fit_peak_subpixel_cells(const cv::Mat& nx, const cv::Mat& ny, int border, M
 // The best cell over the three windows (the first of equal ones) must be positive; edge test
 // i, j within 1..3, move i - 2, j - 2; the three-dimensional fit only when the best angle is the
 // middle one.
+// Built ahead of its caller, the multi-model search.
 void fit_peak_subpixel_multi(const cv::Mat& nx, const cv::Mat& ny, Match& cand,
                              const ShapeModelRecord& rec, int level, int cell_value,
                              float angle_step, float min_score, float greediness, int metric);

@@ -95,14 +95,14 @@ std::vector<Match> reference_cluster(const std::vector<Match>& c, int w, float s
 
 // The candidates clustered on a level 20 pixels wide with angle step `step`, no group limit.
 std::vector<Match> clustered(std::vector<Match> c, float step = 1.f) {
-    quro::cluster_candidates(c, 20, step, 0);
+    quro::cluster_candidates(c, step, 0);
     return c;
 }
 
 TEST(Cluster, SingleCandidatePassesUnchanged) {
     std::vector<Match> c{cand(7, 3, 0.42f, 12.5f, 1.1f, 0.9f, 4)};
     const Match before = c[0];
-    quro::cluster_candidates(c, 40, 2.f, 0);
+    quro::cluster_candidates(c, 2.f, 0);
     ASSERT_EQ(c.size(), 1u);
     EXPECT_TRUE(same_match(c[0], before));
     EXPECT_EQ(c[0].dx, 0.f);
@@ -110,7 +110,7 @@ TEST(Cluster, SingleCandidatePassesUnchanged) {
 
 TEST(Cluster, EmptyListStaysEmpty) {
     std::vector<Match> c;
-    quro::cluster_candidates(c, 40, 2.f, 0);
+    quro::cluster_candidates(c, 2.f, 0);
     EXPECT_TRUE(c.empty());
 }
 
@@ -157,7 +157,7 @@ TEST(Cluster, FirstOfEqualMaximaTakesTheOther) {
     for (const std::vector<Match>& input :
          {std::vector<Match>{a, b, c}, std::vector<Match>{c, b, a}, std::vector<Match>{b, c, a}}) {
         std::vector<Match> out = input;
-        quro::cluster_candidates(out, 30, 1.f, 0);
+        quro::cluster_candidates(out, 1.f, 0);
         ASSERT_EQ(out.size(), 3u);
         EXPECT_TRUE(same_match(out[0], a));
         EXPECT_TRUE(same_match(out[1], b));
@@ -165,7 +165,7 @@ TEST(Cluster, FirstOfEqualMaximaTakesTheOther) {
     }
     // With a group limit of 1, the first group keeps A only and B is gone with it.
     std::vector<Match> limited{a, b, c};
-    quro::cluster_candidates(limited, 30, 1.f, 1);
+    quro::cluster_candidates(limited, 1.f, 1);
     ASSERT_EQ(limited.size(), 2u);
     EXPECT_TRUE(same_match(limited[0], a));
     EXPECT_TRUE(same_match(limited[1], c));
@@ -175,7 +175,7 @@ TEST(Cluster, RidgeKeepsOnlyTheTopAndItsNeighbour) {
     std::vector<Match> c;
     for (int i = 0; i < 4; ++i)
         c.push_back(cand(10 + i, 10, 0.5f + 0.1f * static_cast<float>(i), 30.f * i));
-    quro::cluster_candidates(c, 30, 1.f, 0);
+    quro::cluster_candidates(c, 1.f, 0);
     ASSERT_EQ(c.size(), 2u);
     EXPECT_EQ(c[0].x, 13);
     EXPECT_EQ(c[1].x, 12);
@@ -186,9 +186,9 @@ TEST(Cluster, GroupLimitCutsEachGroup) {
     for (int k = 0; k < 4; ++k) c.push_back(cand(5, 5, 0.9f - 0.01f * k, 20.f * k));
     for (int k = 0; k < 3; ++k) c.push_back(cand(25, 5, 0.7f - 0.01f * k, 20.f * k));
     std::vector<Match> all = c;
-    quro::cluster_candidates(all, 40, 1.f, 0);
+    quro::cluster_candidates(all, 1.f, 0);
     EXPECT_EQ(all.size(), 7u);
-    quro::cluster_candidates(c, 40, 1.f, 2);
+    quro::cluster_candidates(c, 1.f, 2);
     ASSERT_EQ(c.size(), 4u);
     EXPECT_FLOAT_EQ(c[0].score, 0.9f);
     EXPECT_FLOAT_EQ(c[1].score, 0.89f);
@@ -227,7 +227,7 @@ TEST(Cluster, ScaledRepeatNeedsCloseScales) {
     const auto left = [&](float angle, float steps) {
         std::vector<Match> c{cand(5, 5, 0.9f, 0.f, 1.f),
                              cand(5, 5, 0.85f, angle, 1.f + steps * step)};
-        quro::cluster_candidates_scaled(c, 20, 1.f, 0, step);
+        quro::cluster_candidates_scaled(c, 1.f, 0, step);
         return c.size();
     };
     EXPECT_EQ(left(0.f, 0.4f), 1u);
@@ -240,7 +240,7 @@ TEST(Cluster, AnisoRepeatNeedsBothScalesClose) {
     const auto run = [&](float row_steps, float col_steps) {
         std::vector<Match> c{cand(5, 5, 0.9f, 0.f, 1.f, 1.f),
                              cand(5, 5, 0.85f, 0.f, 1.f + row_steps * rs, 1.f + col_steps * cs)};
-        quro::cluster_candidates_aniso(c, 20, 1.f, 0, rs, cs);
+        quro::cluster_candidates_aniso(c, 1.f, 0, rs, cs);
         return c.size();
     };
     EXPECT_EQ(run(0.4f, 0.4f), 1u);
@@ -271,7 +271,7 @@ TEST(Cluster, MatchesThePlainAlgorithmOnRandomCandidates) {
             c.push_back(cand(x, y, score, static_cast<float>(rng.uniform(-180, 180))));
         }
         const std::vector<Match> expected = reference_cluster(c, w, 3.f);
-        quro::cluster_candidates(c, w, 3.f, 0);
+        quro::cluster_candidates(c, 3.f, 0);
         ASSERT_EQ(c.size(), expected.size()) << "trial " << trial;
         for (std::size_t i = 0; i < c.size(); ++i)
             ASSERT_TRUE(same_match(c[i], expected[i])) << "trial " << trial << " entry " << i;
@@ -301,7 +301,7 @@ protected:
 TEST_F(ClusterMulti, OnlyTheBetterModelSurvivesInsideTheAngleWindow) {
     std::vector<Match> c{cand(5, 5, 0.8f, 0.5f * large_step_, 1.f, 1.f, kSmall),
                          cand(5, 5, 0.9f, 0.f, 1.f, 1.f, kLarge)};
-    quro::cluster_candidates_multi(20, c, records_, ids_, 0, 0);
+    quro::cluster_candidates_multi(c, records_, ids_, 0, 0);
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].model_id, kLarge);
 }
@@ -313,12 +313,12 @@ TEST_F(ClusterMulti, EachCandidateUsesItsOwnModelsStep) {
     // The small model's candidate is tested with the small step: a repeat.
     std::vector<Match> c{cand(5, 5, 0.9f, 0.f, 1.f, 1.f, kLarge),
                          cand(5, 5, 0.85f, apart, 1.f, 1.f, kSmall)};
-    quro::cluster_candidates_multi(20, c, records_, ids_, 0, 0);
+    quro::cluster_candidates_multi(c, records_, ids_, 0, 0);
     EXPECT_EQ(c.size(), 1u);
     // The large model's candidate is tested with the large step: no repeat.
     std::vector<Match> d{cand(5, 5, 0.9f, 0.f, 1.f, 1.f, kSmall),
                          cand(5, 5, 0.85f, apart, 1.f, 1.f, kLarge)};
-    quro::cluster_candidates_multi(20, d, records_, ids_, 0, 0);
+    quro::cluster_candidates_multi(d, records_, ids_, 0, 0);
     EXPECT_EQ(d.size(), 2u);
 }
 
@@ -326,17 +326,17 @@ TEST_F(ClusterMulti, CandidateOfAnUnknownModelIsLeftOut) {
     std::vector<Match> c{cand(5, 5, 0.9f, 0.f, 1.f, 1.f, kLarge),
                          cand(15, 5, 0.95f, 0.f, 1.f, 1.f, 77)};
 #ifdef NDEBUG
-    quro::cluster_candidates_multi(20, c, records_, ids_, 0, 0);
+    quro::cluster_candidates_multi(c, records_, ids_, 0, 0);
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].model_id, kLarge);
 #else
-    EXPECT_DEATH(quro::cluster_candidates_multi(20, c, records_, ids_, 0, 0), "does not hold");
+    EXPECT_DEATH(quro::cluster_candidates_multi(c, records_, ids_, 0, 0), "does not hold");
 #endif
 }
 
 TEST_F(ClusterMulti, LevelMissingFromAModelIsAnError) {
     std::vector<Match> c{cand(5, 5, 0.9f, 0.f, 1.f, 1.f, kLarge)};
-    EXPECT_THROW(quro::cluster_candidates_multi(20, c, records_, ids_, 0, 3), cv::Exception);
+    EXPECT_THROW(quro::cluster_candidates_multi(c, records_, ids_, 0, 3), cv::Exception);
 }
 
 }  // namespace
