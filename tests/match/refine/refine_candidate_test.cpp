@@ -13,6 +13,7 @@
 #include "quro/match/refine/normals.h"
 #include "quro/match/order_utils.h"
 #include "quro/match/refine/refine_candidate.h"
+#include "testing/normal_maps.h"
 #include "testing/polygon_model.h"
 #include "testing/records.h"
 
@@ -32,24 +33,13 @@ quro::ShapeModelRecord point_model(float start, float extent) {
     return rec;
 }
 
-struct Maps {
-    cv::Mat nx, ny;
-    Maps(int rows, int cols)
-        : nx(rows, cols, CV_32FC1, cv::Scalar(0)), ny(rows, cols, CV_32FC1, cv::Scalar(0)) {}
-};
+using Maps = quro_test::NormalMapPair;
 
 // f = max(0, 1 - 0.05 * distance to (tx, ty)), turned to direction angle p (degrees).
 Maps cone(int rows, int cols, int tx, int ty, double p_deg) {
-    Maps m(rows, cols);
-    const double p = p_deg * kPi / 180.0;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < cols; ++c) {
-            const double f = std::max(0.0, 1.0 - 0.05 * std::hypot(c - tx, r - ty));
-            m.nx.at<float>(r, c) = float(f * std::cos(p));
-            m.ny.at<float>(r, c) = float(-f * std::sin(p));
-        }
-    }
-    return m;
+    return quro_test::directed_maps(rows, cols, p_deg, [=](int c, int r) {
+        return std::max(0.0, 1.0 - 0.05 * std::hypot(c - tx, r - ty));
+    });
 }
 
 Match candidate(int x, int y, float angle, float score = 0.9f, signed char flag = 1) {

@@ -13,6 +13,7 @@
 #include "quro/match/templates.h"
 #include "quro/match/refine/window_kernels.h"
 #include "quro/match/refine/window_score.h"
+#include "testing/normal_maps.h"
 
 namespace {
 
@@ -163,13 +164,9 @@ TEST(WindowScore, VectorAndScalarKernelsGiveTheSameBits) {
 }
 
 // Maps inside one buffer with NaN on both sides: a read outside the maps turns a cell into NaN.
-struct GuardedMaps {
-    std::vector<float> x, y;
-    cv::Mat nx, ny;
+struct GuardedMaps : quro_test::BufferedMaps {
     GuardedMaps(int rows, int cols, std::size_t guard, cv::RNG& rng)
-        : x(std::size_t(rows) * cols + 2 * guard, std::nanf("")), y(x.size(), std::nanf("")) {
-        nx = cv::Mat(rows, cols, CV_32FC1, x.data() + guard);
-        ny = cv::Mat(rows, cols, CV_32FC1, y.data() + guard);
+        : BufferedMaps(rows, cols, guard) {
         rng.fill(nx, cv::RNG::UNIFORM, -1.f, 1.f);
         rng.fill(ny, cv::RNG::UNIFORM, -1.f, 1.f);
     }

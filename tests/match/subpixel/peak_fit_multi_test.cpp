@@ -14,6 +14,7 @@
 #include "quro/match/templates.h"
 #include "quro/match/refine/window_score.h"
 #include "quro/model_transforms.h"
+#include "testing/normal_maps.h"
 #include "testing/polygon_model.h"
 #include "testing/records.h"
 
@@ -56,10 +57,8 @@ TEST(MultiGreedyBound, FullGreedinessUsesTheLimit) {
 
 // ---- Windows ----
 
-struct Maps {
-    cv::Mat nx, ny;
-    Maps(int rows, int cols)
-        : nx(rows, cols, CV_32FC1, cv::Scalar(0)), ny(rows, cols, CV_32FC1, cv::Scalar(0)) {}
+struct Maps : quro_test::NormalMapPair {
+    using NormalMapPair::NormalMapPair;
     quro::NormalMapsRef ref() const { return quro::normal_maps_ref(nx, ny); }
 };
 

@@ -18,6 +18,7 @@
 #include "quro/match/subpixel/peak_surface.h"
 #include "quro/match/templates.h"
 #include "quro/match/refine/window_score.h"
+#include "testing/normal_maps.h"
 #include "testing/polygon_model.h"
 #include "testing/records.h"
 
@@ -265,24 +266,15 @@ quro::ShapeModelRecord point_model() {
     return quro_test::record_with_levels({{p}, {p}});
 }
 
-struct Maps {
-    cv::Mat nx, ny;
-};
+using Maps = quro_test::NormalMapPair;
 
 // f = exp(-(dx^2 / (2 sx^2) + dy^2 / (2 sy^2))) around (tx, ty), turned to direction p (degrees).
 Maps bump(int rows, int cols, double tx, double ty, double p_deg, double sx = 1.2,
           double sy = 2.0) {
-    Maps m{cv::Mat(rows, cols, CV_32FC1), cv::Mat(rows, cols, CV_32FC1)};
-    const double p = p_deg * kPi / 180.0;
-    for (int r = 0; r < rows; ++r) {
-        for (int c = 0; c < cols; ++c) {
-            const double f = std::exp(
-                -((c - tx) * (c - tx) / (2 * sx * sx) + (r - ty) * (r - ty) / (2 * sy * sy)));
-            m.nx.at<float>(r, c) = float(f * std::cos(p));
-            m.ny.at<float>(r, c) = float(-f * std::sin(p));
-        }
-    }
-    return m;
+    return quro_test::directed_maps(rows, cols, p_deg, [=](int c, int r) {
+        return std::exp(
+            -((c - tx) * (c - tx) / (2 * sx * sx) + (r - ty) * (r - ty) / (2 * sy * sy)));
+    });
 }
 
 TEST(FitPeakSubpixel, ScoresRisingTowardPlusTwoStepsEndOnTheLastAngle) {
@@ -512,17 +504,6 @@ TEST(FitPeakSubpixelPolygon, AccuracyOverRandomPoses) {
     EXPECT_LE(worst_angle, 0.5);
 }
 
-// Exactly sized copies of the maps: the sanitizer sees a read just before or after them.
-struct ExactMaps {
-    std::vector<float> x, y;
-    cv::Mat nx, ny;
-    ExactMaps(const cv::Mat& mx, const cv::Mat& my)
-        : x(mx.begin<float>(), mx.end<float>()), y(my.begin<float>(), my.end<float>()) {
-        nx = cv::Mat(mx.rows, mx.cols, CV_32FC1, x.data());
-        ny = cv::Mat(my.rows, my.cols, CV_32FC1, y.data());
-    }
-};
-
 TEST(FitPeakSubpixelPolygon, ScaledTemplateNearTheImageEdgeReadsOnlyTheMaps) {
     // The maps' border is the unscaled radius + 5; at scale 1.3 the template reaches further, so
     // the windows of a match near the top-left corner start before the maps. The match is placed
@@ -537,7 +518,7 @@ TEST(FitPeakSubpixelPolygon, ScaledTemplateNearTheImageEdgeReadsOnlyTheMaps) {
     const cv::Mat image = quro_test::render_polygon(p.outline, cv::Size(160, 120), pose);
     cv::Mat mx, my;
     quro::_getNormal34(image, mx, 10.f, my, b);
-    const ExactMaps maps(mx, my);
+    const quro_test::BufferedMaps maps(mx, my);  // the sanitizer sees a read past them
     // The same level with a border wide enough for every window.
     const int wide = b + 40;
     cv::Mat wx, wy;
