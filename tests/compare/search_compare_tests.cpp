@@ -10,6 +10,7 @@
 #include "testing/compare_ncc.h"
 #include "testing/compare_scenes.h"
 #include "testing/compare_score.h"
+#include "testing/supersampled.h"
 #include "testing/textured_scenes.h"
 
 namespace {
@@ -26,15 +27,14 @@ cv::Point2d apply(const cv::Mat& m, cv::Point2d p) {
 // An asymmetric part: drawn at 8x and reduced, so its edges are anti-aliased.
 cv::Mat drawn_model() {
     const int s = 8;
-    cv::Mat big(44 * s, 64 * s, CV_8U, cv::Scalar(70));
+    quro_test::Supersampled canvas(cv::Size(64, 44), s, 70);
+    cv::Mat& big = canvas.fine();
     cv::rectangle(big, cv::Rect(6 * s, 6 * s, 40 * s, 30 * s), cv::Scalar(190), cv::FILLED);
     cv::circle(big, cv::Point(18 * s, 18 * s), 7 * s, cv::Scalar(30), cv::FILLED);
     const std::vector<cv::Point> tri{{50 * s, 8 * s}, {60 * s, 38 * s}, {44 * s, 38 * s}};
     cv::fillConvexPoly(big, tri, cv::Scalar(240));
     cv::rectangle(big, cv::Rect(28 * s, 26 * s, 12 * s, 5 * s), cv::Scalar(110), cv::FILLED);
-    cv::Mat model;
-    cv::resize(big, model, cv::Size(64, 44), 0, 0, cv::INTER_AREA);
-    return model;
+    return canvas.reduce();
 }
 
 // Smooth random blobs as clutter.

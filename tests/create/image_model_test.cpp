@@ -13,6 +13,7 @@
 #include "quro/quro.h"
 #include "testing/edge_scenes.h"
 #include "testing/polygon_model.h"
+#include "testing/supersampled.h"
 #include "tests/create/create_support.h"
 
 namespace {
@@ -233,12 +234,12 @@ TEST(ImageModel, ContrastLowBelowOneUsesThresholdsOneAndTwo) {
 TEST(ImageModel, MinComponentSizeAbove128ActsAs128) {
     // A disc of 110 pixels across beside a rectangle whose outline spans far more than 128,
     // drawn at 8x and reduced.
-    cv::Mat fine(512 * 8, 512 * 8, CV_8U, cv::Scalar(60));
+    quro_test::Supersampled canvas(cv::Size(512, 512), 8, 60);
+    cv::Mat& fine = canvas.fine();
     cv::circle(fine, cv::Point(100 * 8 + 4, 100 * 8 + 4), 55 * 8, cv::Scalar(200), cv::FILLED,
                cv::LINE_AA);
     cv::rectangle(fine, cv::Rect(150 * 8, 230 * 8, 300 * 8, 180 * 8), cv::Scalar(200), cv::FILLED);
-    cv::Mat img;
-    cv::resize(fine, img, cv::Size(512, 512), 0, 0, cv::INTER_AREA);
+    const cv::Mat img = canvas.reduce();
     const float cx = 255.5f, cy = 255.5f;
     auto near_disc = [&](const quro::Feature& f) {
         return std::hypot(f.x + cx - 100.f, f.y + cy - 100.f) < 60.f;
