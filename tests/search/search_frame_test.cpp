@@ -6,7 +6,6 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "quro/match/core_tables.h"
 #include "quro/result_registry.h"
 #include "quro/search/search_frame.h"
 
@@ -92,11 +91,10 @@ TEST(LevelPlan, ModeAndCellValuesFromTheSubpixelCode) {
 }
 
 TEST(LevelScores, CoarseLevelsTakeTheFactorsAndFullResolutionTheMinimum) {
-    const auto& f = quro::core_tables().level_score_multipliers;
     const auto s = quro::level_min_scores(0.5f, 4);
-    EXPECT_FLOAT_EQ(s[3], 0.5f * f[0]);
-    EXPECT_FLOAT_EQ(s[2], 0.5f * f[1]);
-    EXPECT_FLOAT_EQ(s[1], 0.5f * f[2]);
+    EXPECT_FLOAT_EQ(s[3], 0.5f * quro::kTopLevelScoreFactor);
+    EXPECT_FLOAT_EQ(s[2], 0.5f * quro::kInnerLevelScoreFactor);
+    EXPECT_FLOAT_EQ(s[1], 0.5f * quro::kInnerLevelScoreFactor);
     EXPECT_FLOAT_EQ(s[0], 0.5f);
     EXPECT_FLOAT_EQ(quro::level_min_scores(0.5f, 1)[0], 0.45f);
 }

@@ -7,7 +7,6 @@
 #include <climits>
 #include <cmath>
 
-#include "quro/match/core_tables.h"
 #include "quro/match/coarse/orientation_kernels.h"
 
 namespace quro {
@@ -43,7 +42,7 @@ int orientation_threshold(float min_contrast) {
 }
 
 void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_contrast,
-                                float radius, bool vector_path) {
+                                float radius, KernelPath path) {
     const int rows = level.rows;
     const int cols = level.cols;
     const int b = orientation_border(radius, rows, cols);
@@ -53,7 +52,7 @@ void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_
         // Only inner pixels are coded, so their 3x3 Sobel neighbourhoods never reach past the
         // level: the kernels compute the gradient from the three rows directly.
         const int threshold = orientation_threshold(min_contrast);
-        const bool avx2 = vector_path && core_tables().cpu_avx2 != 0;
+        const bool avx2 = use_avx2(path);
         const auto n = static_cast<std::size_t>(cols - 2);
         tbb::parallel_for(tbb::blocked_range<int>(1, rows - 1),
                           [&](const tbb::blocked_range<int>& rr) {
@@ -73,7 +72,7 @@ void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_
 
 void quantizedOrientations16(const cv::Mat& level, cv::Mat& codes, float min_contrast,
                              float radius) {
-    quantize_orientations_with(level, codes, min_contrast, radius, true);
+    quantize_orientations_with(level, codes, min_contrast, radius, KernelPath::automatic);
 }
 
 }  // namespace quro

@@ -29,7 +29,7 @@ bool reusable_block(const std::vector<cv::Mat>& maps, int rows, int cols) {
 }  // namespace
 
 void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool absolute,
-                        bool vector_path) {
+                        KernelPath path) {
     CV_Assert(codes.empty() || codes.type() == CV_8UC1);
     const int rows = codes.rows;
     const int cols = codes.cols;
@@ -51,7 +51,7 @@ void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool a
                 fresh[static_cast<std::size_t>(k)] = block.rowRange(k * rows, (k + 1) * rows);
             }
         }
-        const bool avx2 = vector_path && core_tables().cpu_avx2 != 0;
+        const bool avx2 = use_avx2(path);
         const bool linear = codes.isContinuous();
         tbb::parallel_for(tbb::blocked_range<int>(0, rows), [&](const tbb::blocked_range<int>& rr) {
             std::int8_t* dst[16];
@@ -73,11 +73,11 @@ void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool a
 }
 
 void computeResponseMaps16(const cv::Mat& codes, std::vector<cv::Mat>& maps) {
-    response_maps_with(codes, maps, false, true);
+    response_maps_with(codes, maps, false, KernelPath::automatic);
 }
 
 void computeResponseMaps16Abs(const cv::Mat& codes, std::vector<cv::Mat>& maps) {
-    response_maps_with(codes, maps, true, true);
+    response_maps_with(codes, maps, true, KernelPath::automatic);
 }
 
 }  // namespace quro

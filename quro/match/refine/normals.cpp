@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "quro/match/core_tables.h"
-#include "quro/match/refine/normal_rows.h"
+#include "quro/cpu.h"
+#include "quro/match/refine/normal_kernels.h"
 
 namespace quro {
 
@@ -125,7 +125,7 @@ int hardware_threads() {
 }  // namespace
 
 void compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny, int border,
-                     NormalsPath path) {
+                     KernelPath path) {
     CV_Assert(border >= 0);
     CV_Assert(level.empty() || level.type() == CV_8UC1);
     CV_Assert(std::int64_t{level.rows} + 2 * std::int64_t{border} <= INT_MAX &&
@@ -139,7 +139,7 @@ void compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat
         return;
     }
     const int min_sum = min_kept_sum(threshold);
-    const bool vector = path != NormalsPath::scalar && core_tables().cpu_avx2 != 0;
+    const bool vector = use_avx2(path);
     const int bands = std::max(1, std::min(rows / 8, hardware_threads()));
     const int base = rows / bands, extra = rows % bands;
     auto run_band = [&](int b) {
@@ -154,11 +154,11 @@ void compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat
 }
 
 void _getNormal33(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny) {
-    compute_normals(level, nx, threshold, ny, 0, NormalsPath::automatic);
+    compute_normals(level, nx, threshold, ny, 0, KernelPath::automatic);
 }
 
 void _getNormal34(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny, int border) {
-    compute_normals(level, nx, threshold, ny, border, NormalsPath::automatic);
+    compute_normals(level, nx, threshold, ny, border, KernelPath::automatic);
 }
 
 void _setNxNyZero(const cv::Mat& mask, cv::Mat& nx, cv::Mat& ny, int offset) {
