@@ -1,13 +1,11 @@
 #include "quro/match/coarse/orientation_codes.h"
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
 
 #include "quro/match/coarse/orientation_kernels.h"
+#include "quro/parallel.h"
 
 namespace quro {
 
@@ -54,17 +52,16 @@ void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_
         const int threshold = orientation_threshold(min_contrast);
         const bool avx2 = use_avx2(path);
         const auto n = static_cast<std::size_t>(cols - 2);
-        tbb::parallel_for(tbb::blocked_range<int>(1, rows - 1),
-                          [&](const tbb::blocked_range<int>& rr) {
-                              for (int r = rr.begin(); r != rr.end(); ++r) {
-                                  const auto* up = level.ptr<std::uint8_t>(r - 1);
-                                  const auto* mid = level.ptr<std::uint8_t>(r);
-                                  const auto* down = level.ptr<std::uint8_t>(r + 1);
-                                  std::uint8_t* dst = out.ptr<std::uint8_t>(r + b) + b + 1;
-                                  if (avx2) code_row_avx2(up, mid, down, dst, n, threshold);
-                                  else code_row_scalar(up, mid, down, dst, n, threshold);
-                              }
-                          });
+        // Index i codes inner row i + 1.
+        parallel_for_index(static_cast<std::size_t>(rows - 2), [&](std::size_t i) {
+            const int r = static_cast<int>(i) + 1;
+            const auto* up = level.ptr<std::uint8_t>(r - 1);
+            const auto* mid = level.ptr<std::uint8_t>(r);
+            const auto* down = level.ptr<std::uint8_t>(r + 1);
+            std::uint8_t* dst = out.ptr<std::uint8_t>(r + b) + b + 1;
+            if (avx2) code_row_avx2(up, mid, down, dst, n, threshold);
+            else code_row_scalar(up, mid, down, dst, n, threshold);
+        });
     }
     // Assigned last, so that `codes` may be the level image itself.
     codes = out;

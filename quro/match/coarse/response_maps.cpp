@@ -1,11 +1,9 @@
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-
 #include <cstdlib>
 
 #include "quro/match/core_tables.h"
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/coarse/orientation_kernels.h"
+#include "quro/parallel.h"
 
 namespace quro {
 namespace {
@@ -53,11 +51,13 @@ void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool a
         }
         const bool avx2 = use_avx2(path);
         const bool linear = codes.isContinuous();
-        tbb::parallel_for(tbb::blocked_range<int>(0, rows), [&](const tbb::blocked_range<int>& rr) {
+        const auto code_rows = static_cast<std::size_t>(rows);
+        parallel_for_ranges(code_rows, RangeCut{}, [&](std::size_t row_begin, std::size_t row_end) {
             std::int8_t* dst[16];
+            const int r_begin = static_cast<int>(row_begin), r_end = static_cast<int>(row_end);
             // Rows of a continuous codes image follow each other: one span for the whole range.
-            const int step_rows = linear ? rr.end() - rr.begin() : 1;
-            for (int r = rr.begin(); r < rr.end(); r += step_rows) {
+            const int step_rows = linear ? r_end - r_begin : 1;
+            for (int r = r_begin; r < r_end; r += step_rows) {
                 for (int k = 0; k < 16; ++k) {
                     dst[k] = fresh[static_cast<std::size_t>(k)].ptr<std::int8_t>(r);
                 }
