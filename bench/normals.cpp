@@ -62,7 +62,7 @@ void BM_GetNormal33(benchmark::State& state) {
 // The one-pixel loop that processors without AVX2 run.
 void BM_GetNormal33Scalar(benchmark::State& state) {
     run(state, false, [](const cv::Mat& level, cv::Mat& nx, cv::Mat& ny) {
-        quro::compute_normals(level, nx, kThreshold, ny, 0, quro::NormalsPath::scalar);
+        quro::compute_normals(level, nx, kThreshold, ny, 0, quro::KernelPath::scalar);
     });
 }
 

@@ -14,13 +14,13 @@ namespace {
 struct Setup {
     cv::Mat level;
     tbb::global_control threads;
-    bool vector_path;
+    quro::KernelPath vector_path;
     explicit Setup(const benchmark::State& s)
         : level(
               quro_test::clutter_scene(static_cast<int>(s.range(0)), static_cast<int>(s.range(1)))),
           threads(tbb::global_control::max_allowed_parallelism,
                   static_cast<std::size_t>(s.range(2))),
-          vector_path(s.range(3) != 0) {}
+          vector_path(s.range(3) != 0 ? quro::KernelPath::vector : quro::KernelPath::scalar) {}
 };
 
 constexpr float kMinContrast = 10.f;
@@ -62,7 +62,8 @@ void BM_Codes(benchmark::State& state) {
 void BM_Maps(benchmark::State& state) {
     Setup s(state);
     cv::Mat codes;
-    quro::quantize_orientations_with(s.level, codes, kMinContrast, kRadius, true);
+    quro::quantize_orientations_with(s.level, codes, kMinContrast, kRadius,
+                                     quro::KernelPath::automatic);
     std::vector<cv::Mat> maps;
     for (auto _ : state) {
         quro::response_maps_with(codes, maps, false, s.vector_path);

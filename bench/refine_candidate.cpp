@@ -13,7 +13,7 @@
 
 #include <vector>
 
-#include "quro/match/core_tables.h"
+#include "quro/cpu.h"
 #include "quro/match/refine/feature_cells.h"
 #include "quro/match/refine/normals.h"
 #include "quro/match/order_utils.h"
@@ -96,7 +96,7 @@ BENCHMARK(BM_RefineLevel)
 
 void BM_WindowKernel(benchmark::State& state) {
     const bool vector = state.range(0) != 0;
-    if (vector && !quro::core_tables().cpu_avx2) {
+    if (vector && !quro::cpu_has_avx2()) {
         state.SkipWithError("processor without AVX2");
         return;
     }

@@ -31,7 +31,8 @@ std::vector<cv::Mat> clutter_maps(int map_w, int map_h, float radius) {
 
 // Single thread: n = 200 random points in a 50 x 50 box, on 308 x 308 maps.
 void BM_Accumulate(benchmark::State& state) {
-    const bool vector_path = state.range(0) != 0;
+    const quro::KernelPath vector_path =
+        state.range(0) != 0 ? quro::KernelPath::vector : quro::KernelPath::scalar;
     const std::vector<cv::Mat> maps = clutter_maps(308, 308, 35.f);
     quro::QuantizedTemplate tpl;
     cv::RNG rng(1);
@@ -62,7 +63,8 @@ void BM_TopLevel(benchmark::State& state) {
     const int map_w = static_cast<int>(state.range(1));
     const int map_h = static_cast<int>(state.range(2));
     const int n = static_cast<int>(state.range(3));
-    const bool vector_path = state.range(4) != 0;
+    const quro::KernelPath vector_path =
+        state.range(4) != 0 ? quro::KernelPath::vector : quro::KernelPath::scalar;
     tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
                                 static_cast<std::size_t>(state.range(5)));
     // A rectangle of half sizes hw + hh = n / 4 + 1 has n edge points.

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "quro/cpu.h"
 #include "quro/match/core_tables.h"
 
 namespace quro {
@@ -9,9 +10,9 @@ namespace quro {
 void ensure_library_started() {
     static std::once_flag once;
     std::call_once(once, [] {
-        // The matching core's read-only tables: direction similarity, CPU feature flag and
-        // per-level score factors.
+        // The matching core's direction similarity table and the processor's kernel choice.
         (void)core_tables();
+        (void)cpu_has_avx2();
     });
 }
 

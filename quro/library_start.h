@@ -1,5 +1,6 @@
-// One-time library start-up: builds the read-only tables the matching core uses. Every creation
-// and search export calls ensure_library_started() first; it is cheap after the first call.
+// One-time library start-up: builds the read-only table the matching core uses and asks the
+// processor which kernels it runs. Every creation and search export calls
+// ensure_library_started() first; it is cheap after the first call.
 #ifndef QURO_LIBRARY_START_H
 #define QURO_LIBRARY_START_H
 

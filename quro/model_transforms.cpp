@@ -4,7 +4,7 @@
 #include <climits>
 #include <type_traits>
 
-#include "quro/match/core_tables.h"
+#include "quro/cpu.h"
 #include "quro/model_pose.h"
 
 namespace quro {
@@ -72,10 +72,10 @@ void pose_level(const ShapeModelRecord& rec, float angle, int level, float sr, f
     if (circle) {
         box = pose_points<P, true>(src.data(), stride, count, r, sr, sc, out.points.data());
     } else if constexpr (std::is_same_v<P, Feature>) {
-        box = core_tables().cpu_avx2 ? pose_features_avx2(src.data(), stride, count, r.c, r.s, sr,
-                                                          sc, out.points.data())
-                                     : pose_features_scalar(src.data(), stride, count, r.c, r.s, sr,
-                                                            sc, out.points.data());
+        box = use_avx2(KernelPath::automatic)
+                  ? pose_features_avx2(src.data(), stride, count, r.c, r.s, sr, sc, out.points.data())
+                  : pose_features_scalar(src.data(), stride, count, r.c, r.s, sr, sc,
+                                         out.points.data());
     } else {
         box = pose_points<P, false>(src.data(), stride, count, r, sr, sc, out.points.data());
     }

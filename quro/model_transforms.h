@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "quro/model_table.h"
+#include "quro/pose_kernels.h"
 #include "quro/quro.h"
 
 namespace quro {
@@ -26,25 +27,6 @@ struct ModelPointSet {
     int level_height = 0;
     std::vector<P> points;
 };
-
-// ---- Pose kernel of the float transforms (uniform or row/column scales, stored directions) ----
-
-// Bounding box of rounded posed positions; INT_MAX / INT_MIN bounds when no point was posed.
-struct PoseBox {
-    int min_x;
-    int min_y;
-    int max_x;
-    int max_y;
-};
-
-// Poses `count` points in[0], in[stride], in[2 * stride], ... into out[0 .. count): float
-// positions (pose_position), rotated stored directions (rotate_direction), and returns the box of
-// the positions rounded by round_posed. The scalar and the AVX2 version give bit-identical
-// results; the AVX2 one may only run when core_tables().cpu_avx2 is set. The transforms pick one.
-PoseBox pose_features_scalar(const Feature* in, std::size_t stride, std::size_t count, float c,
-                             float s, float scale_row, float scale_col, Feature* out);
-PoseBox pose_features_avx2(const Feature* in, std::size_t stride, std::size_t count, float c,
-                           float s, float scale_row, float scale_col, Feature* out);
 
 // Whether `level` (counted from 1 = full resolution) is one of the record's built levels, with an
 // entry in every per-level list the transforms read.

@@ -98,6 +98,7 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
     // Small images are faster on one thread than shared out.
     const std::size_t rows = static_cast<std::size_t>(height);
     const std::size_t grain = n >= kMinParallelPixels ? kRowsPerRun : rows;
+    const RangeCut cut{.serial_below = grain + 1, .grain = grain};
 
     // One run of consecutive rows: the magnitude ring carries two rows from one row to the next.
     auto fit_rows = [&](std::size_t first, std::size_t end) {
@@ -157,7 +158,7 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
         }
         strong.fetch_add(run_strong, std::memory_order_relaxed);
     };
-    parallel_for_runs(rows, grain, fit_rows);
+    parallel_for_ranges(rows, cut, fit_rows);
     maps.strong = strong.load();
 
     // Gather the rows' candidates in raster order.
@@ -168,11 +169,10 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
     if (maps.row_start.back() > static_cast<std::size_t>(INT32_MAX)) throw std::bad_alloc();
     maps.candidates.resize(maps.row_start.back());
     EdgeCandidate* const all = maps.candidates.data();
-    parallel_for_runs(rows, grain,
-                      [&](std::size_t first, std::size_t end) {
-                          for (std::size_t r = first; r < end; ++r)
-                              std::copy(found[r].begin(), found[r].end(), all + maps.row_start[r]);
-                      });
+    parallel_for_ranges(rows, cut, [&](std::size_t first, std::size_t end) {
+        for (std::size_t r = first; r < end; ++r)
+            std::copy(found[r].begin(), found[r].end(), all + maps.row_start[r]);
+    });
 }
 
 std::vector<EdgeSeed> collect_seeds(const EdgeMaps& maps) {

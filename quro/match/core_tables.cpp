@@ -1,7 +1,5 @@
 #include "quro/match/core_tables.h"
 
-#include <opencv2/core.hpp>
-
 namespace quro {
 namespace {
 
@@ -17,8 +15,6 @@ CoreTables build_core_tables() {
             t.similarity[r][c] = kByDistance[s < 0 ? -s : s];
         }
     }
-    t.cpu_avx2 = cv::checkHardwareSupport(CV_CPU_AVX2) ? 1 : 0;
-    t.level_score_multipliers = kLevelScoreMultipliers;
     return t;
 }
 

@@ -1,10 +1,8 @@
 #include "quro/search/least_squares_refine.h"
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "quro/edges/gradient_peak.h"
 #include "quro/match/angle_scale_lists.h"
@@ -12,6 +10,7 @@
 #include "quro/match/subpixel/segment_walk.h"
 #include "quro/model_pose.h"
 #include "quro/model_transforms.h"
+#include "quro/parallel.h"
 
 namespace quro {
 namespace {
@@ -23,16 +22,10 @@ constexpr std::size_t kParallelFromPoints = 64;
 // An image edge counts as the model point's edge when the directions agree above this.
 constexpr float kMinAgreement = 0.923f;
 
-// Runs body(begin, end) over [0, n): one call on this thread, or tbb chunks.
-template <class Body>
-void for_point_ranges(std::size_t n, bool serial, const Body& body) {
-    if (n == 0) return;
-    if (serial || n < kParallelFromPoints) {
-        body(std::size_t{0}, n);
-        return;
-    }
-    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, n),
-                      [&](const tbb::blocked_range<std::size_t>& r) { body(r.begin(), r.end()); });
+// How the per-point loops are cut: one call on this thread when asked to run serially or for few
+// points, else tbb chunks.
+RangeCut point_cut(bool serial) {
+    return RangeCut{.serial_below = serial ? SIZE_MAX : kParallelFromPoints};
 }
 
 // An image edge: sub-pixel position and unit normal, as get_subpix_pos_mat writes it.
@@ -114,7 +107,7 @@ void edge_correspondences(const cv::Mat& img, const std::vector<Feature>& pts, f
     ws.edges.assign(n, ImageEdge{});
     ws.found.assign(n, 0);
     ws.distance.assign(n, 0.f);
-    for_point_ranges(n, serial, [&](std::size_t begin, std::size_t end) {
+    parallel_for_ranges(n, point_cut(serial), [&](std::size_t begin, std::size_t end) {
         std::vector<cv::Point> walk;
         for (std::size_t i = begin; i < end; ++i) {
             const Feature& p = pts[i];
@@ -136,7 +129,7 @@ void pose_equation_rows(const std::vector<Feature>& pts, const Workspace& ws, fl
     const std::size_t n = ws.kept.size();
     rows = cv::Mat::zeros(static_cast<int>(n), 3, CV_32F);
     rhs = cv::Mat::zeros(static_cast<int>(n), 1, CV_32F);
-    for_point_ranges(n, serial, [&](std::size_t begin, std::size_t end) {
+    parallel_for_ranges(n, point_cut(serial), [&](std::size_t begin, std::size_t end) {
         for (std::size_t k = begin; k < end; ++k) {
             const std::size_t i = ws.kept[k];
             const float px = pts[i].x;

@@ -11,7 +11,6 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "quro/match/core_tables.h"
 #include "quro/numeric.h"
 #include "quro/result_registry.h"
 
@@ -83,11 +82,8 @@ std::vector<float> level_min_scores(float min_score, int levels_used) {
     if (s.empty()) return s;
     const int top = levels_used - 1;
     s[top] = static_cast<float>(static_cast<double>(min_score) * 0.9);
-    const auto& factors = core_tables().level_score_multipliers;
-    for (int n = top; n >= 1; --n) {
-        const std::size_t i = std::min<std::size_t>(top - n, factors.size() - 1);
-        s[n] = min_score * factors[i];
-    }
+    for (int n = top; n >= 1; --n)
+        s[n] = min_score * (n == top ? kTopLevelScoreFactor : kInnerLevelScoreFactor);
     return s;
 }
 

@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "quro/match/core_tables.h"
+#include "quro/cpu.h"
 #include "quro/model_pose.h"
 #include "testing/records.h"
 
@@ -206,7 +206,7 @@ bool same_float(float a, float b) {
 // The AVX2 kernel against the scalar one: every output bit and the box, for strides, odd and even
 // counts, signed zeros, exact halves, huge values that hit the rounding clamp, and NaN rotations.
 TEST(PoseKernel, VectorKernelMatchesScalarKernelBitForBit) {
-    if (!quro::core_tables().cpu_avx2) GTEST_SKIP() << "no AVX2 on this processor";
+    if (!quro::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
     std::mt19937 rng(21);
     std::vector<Feature> in = random_points(rng, 997, 300.f);
     in[0] = Feature(-0.f, 0.f, -0.f, 1.f);

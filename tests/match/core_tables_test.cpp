@@ -26,13 +26,4 @@ TEST(CoreTables, SimilarityFallsWithCircularDistance) {
     EXPECT_EQ(sim[0][7], -4);
 }
 
-TEST(CoreTables, ScoreMultipliersCoverEveryLevelBelowTheTop) {
-    const auto& t = quro::core_tables();
-    ASSERT_GE(t.level_score_multipliers.size(), 9u);
-    for (float f : t.level_score_multipliers) {
-        EXPECT_GT(f, 0.f);
-        EXPECT_LE(f, 1.f);
-    }
-}
-
 }  // namespace

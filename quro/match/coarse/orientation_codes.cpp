@@ -1,14 +1,11 @@
 #include "quro/match/coarse/orientation_codes.h"
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
 
-#include "quro/match/core_tables.h"
 #include "quro/match/coarse/orientation_kernels.h"
+#include "quro/parallel.h"
 
 namespace quro {
 
@@ -43,7 +40,7 @@ int orientation_threshold(float min_contrast) {
 }
 
 void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_contrast,
-                                float radius, bool vector_path) {
+                                float radius, KernelPath path) {
     const int rows = level.rows;
     const int cols = level.cols;
     const int b = orientation_border(radius, rows, cols);
@@ -53,19 +50,18 @@ void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_
         // Only inner pixels are coded, so their 3x3 Sobel neighbourhoods never reach past the
         // level: the kernels compute the gradient from the three rows directly.
         const int threshold = orientation_threshold(min_contrast);
-        const bool avx2 = vector_path && core_tables().cpu_avx2 != 0;
+        const bool avx2 = use_avx2(path);
         const auto n = static_cast<std::size_t>(cols - 2);
-        tbb::parallel_for(tbb::blocked_range<int>(1, rows - 1),
-                          [&](const tbb::blocked_range<int>& rr) {
-                              for (int r = rr.begin(); r != rr.end(); ++r) {
-                                  const auto* up = level.ptr<std::uint8_t>(r - 1);
-                                  const auto* mid = level.ptr<std::uint8_t>(r);
-                                  const auto* down = level.ptr<std::uint8_t>(r + 1);
-                                  std::uint8_t* dst = out.ptr<std::uint8_t>(r + b) + b + 1;
-                                  if (avx2) code_row_avx2(up, mid, down, dst, n, threshold);
-                                  else code_row_scalar(up, mid, down, dst, n, threshold);
-                              }
-                          });
+        // Index i codes inner row i + 1.
+        parallel_for_index(static_cast<std::size_t>(rows - 2), [&](std::size_t i) {
+            const int r = static_cast<int>(i) + 1;
+            const auto* up = level.ptr<std::uint8_t>(r - 1);
+            const auto* mid = level.ptr<std::uint8_t>(r);
+            const auto* down = level.ptr<std::uint8_t>(r + 1);
+            std::uint8_t* dst = out.ptr<std::uint8_t>(r + b) + b + 1;
+            if (avx2) code_row_avx2(up, mid, down, dst, n, threshold);
+            else code_row_scalar(up, mid, down, dst, n, threshold);
+        });
     }
     // Assigned last, so that `codes` may be the level image itself.
     codes = out;
@@ -73,7 +69,7 @@ void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_
 
 void quantizedOrientations16(const cv::Mat& level, cv::Mat& codes, float min_contrast,
                              float radius) {
-    quantize_orientations_with(level, codes, min_contrast, radius, true);
+    quantize_orientations_with(level, codes, min_contrast, radius, KernelPath::automatic);
 }
 
 }  // namespace quro

@@ -7,6 +7,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "quro/cpu.h"
+
 namespace quro {
 
 // Direction bin 0..15 of the gradient (gx, gy), measured from +y (down the rows) towards +x in
@@ -57,13 +59,13 @@ void computeResponseMaps16(const cv::Mat& codes, std::vector<cv::Mat>& maps);
 // The same with the absolute similarity, for models whose points ignore contrast polarity.
 void computeResponseMaps16Abs(const cv::Mat& codes, std::vector<cv::Mat>& maps);
 
-// The two builders with the kernel chosen by the caller: `vector_path` takes the AVX2 kernels
-// when the processor has them (core_tables().cpu_avx2), else the one-lane loops, which give the
-// same bytes. For tests and benchmarks; everything else calls the functions above.
+// The two builders with the kernel chosen by the caller (use_avx2(path)): the AVX2 kernels or
+// the one-lane loops, which give the same bytes. For tests and benchmarks; everything else calls
+// the functions above.
 void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_contrast,
-                                float radius, bool vector_path);
+                                float radius, KernelPath path);
 void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool absolute,
-                        bool vector_path);
+                        KernelPath path);
 
 }  // namespace quro
 

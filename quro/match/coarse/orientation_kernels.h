@@ -1,6 +1,6 @@
 // Row kernels of the orientation codes and response maps: one-lane versions, and AVX2 versions
 // (orientation_kernels_avx2.cpp) that write the same bytes. Call the AVX2 ones only when
-// core_tables().cpu_avx2 is set.
+// use_avx2() (quro/cpu.h) says so.
 #ifndef QURO_MATCH_COARSE_ORIENTATION_KERNELS_H
 #define QURO_MATCH_COARSE_ORIENTATION_KERNELS_H
 

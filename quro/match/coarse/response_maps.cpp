@@ -1,11 +1,9 @@
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-
 #include <cstdlib>
 
 #include "quro/match/core_tables.h"
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/coarse/orientation_kernels.h"
+#include "quro/parallel.h"
 
 namespace quro {
 namespace {
@@ -29,7 +27,7 @@ bool reusable_block(const std::vector<cv::Mat>& maps, int rows, int cols) {
 }  // namespace
 
 void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool absolute,
-                        bool vector_path) {
+                        KernelPath path) {
     CV_Assert(codes.empty() || codes.type() == CV_8UC1);
     const int rows = codes.rows;
     const int cols = codes.cols;
@@ -51,13 +49,15 @@ void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool a
                 fresh[static_cast<std::size_t>(k)] = block.rowRange(k * rows, (k + 1) * rows);
             }
         }
-        const bool avx2 = vector_path && core_tables().cpu_avx2 != 0;
+        const bool avx2 = use_avx2(path);
         const bool linear = codes.isContinuous();
-        tbb::parallel_for(tbb::blocked_range<int>(0, rows), [&](const tbb::blocked_range<int>& rr) {
+        const auto code_rows = static_cast<std::size_t>(rows);
+        parallel_for_ranges(code_rows, RangeCut{}, [&](std::size_t row_begin, std::size_t row_end) {
             std::int8_t* dst[16];
+            const int r_begin = static_cast<int>(row_begin), r_end = static_cast<int>(row_end);
             // Rows of a continuous codes image follow each other: one span for the whole range.
-            const int step_rows = linear ? rr.end() - rr.begin() : 1;
-            for (int r = rr.begin(); r < rr.end(); r += step_rows) {
+            const int step_rows = linear ? r_end - r_begin : 1;
+            for (int r = r_begin; r < r_end; r += step_rows) {
                 for (int k = 0; k < 16; ++k) {
                     dst[k] = fresh[static_cast<std::size_t>(k)].ptr<std::int8_t>(r);
                 }
@@ -73,11 +73,11 @@ void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool a
 }
 
 void computeResponseMaps16(const cv::Mat& codes, std::vector<cv::Mat>& maps) {
-    response_maps_with(codes, maps, false, true);
+    response_maps_with(codes, maps, false, KernelPath::automatic);
 }
 
 void computeResponseMaps16Abs(const cv::Mat& codes, std::vector<cv::Mat>& maps) {
-    response_maps_with(codes, maps, true, true);
+    response_maps_with(codes, maps, true, KernelPath::automatic);
 }
 
 }  // namespace quro

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "quro/match/core_tables.h"
 #include "quro/match/coarse/score_kernels.h"
 
 namespace quro {
@@ -51,7 +50,7 @@ void fold_sign_scalar(std::int16_t* score, std::int8_t* polarity, std::size_t n)
 
 void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const QuantizedTemplate& tpl,
                                 int metric, cv::Mat& score, cv::Mat& polarity, const Stopwatch& sw,
-                                int timeout_ms, bool vector_path) {
+                                int timeout_ms, KernelPath path) {
     if (timed_out(sw, timeout_ms)) return;
     check_maps(maps);
     check_template(tpl);
@@ -74,7 +73,7 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
     const std::int64_t positions = (rows - h + 1) * c - w + 1;
     if (positions <= 0) return;
 
-    const bool avx2 = vector_path && core_tables().cpu_avx2 != 0;
+    const bool avx2 = use_avx2(path);
     std::int16_t* acc = sums.ptr<std::int16_t>();
     for (std::int64_t start = 0; start < positions; start += kAccumulationBlock) {
         const auto len = static_cast<std::size_t>(
@@ -109,7 +108,8 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
 void accumulate_similarity(const std::vector<cv::Mat>& maps, const QuantizedTemplate& tpl,
                            int metric, cv::Mat& score, cv::Mat& polarity, const Stopwatch& sw,
                            int timeout_ms) {
-    accumulate_similarity_with(maps, tpl, metric, score, polarity, sw, timeout_ms, true);
+    accumulate_similarity_with(maps, tpl, metric, score, polarity, sw, timeout_ms,
+                               KernelPath::automatic);
 }
 
 }  // namespace quro

@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "quro/cpu.h"
 #include "quro/match/templates.h"
 #include "quro/stopwatch.h"
 
@@ -37,12 +38,11 @@ void accumulate_similarity(const std::vector<cv::Mat>& maps, const QuantizedTemp
                            int metric, cv::Mat& score, cv::Mat& polarity, const Stopwatch& sw,
                            int timeout_ms);
 
-// The same with the lane choice made by the caller: `vector_path` takes the 32-lane AVX2 loop
-// when the processor has it (core_tables().cpu_avx2), else the one-lane loop; both give the same
-// images. For tests and benchmarks; everything else calls accumulate_similarity.
+// The same with the lane choice made by the caller (use_avx2(path)): the 32-lane AVX2 loop or
+// the one-lane loop; both give the same images. For tests and benchmarks; everything else calls accumulate_similarity.
 void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const QuantizedTemplate& tpl,
                                 int metric, cv::Mat& score, cv::Mat& polarity, const Stopwatch& sw,
-                                int timeout_ms, bool vector_path);
+                                int timeout_ms, KernelPath path);
 
 // Positions per block of the accumulation: one block of the int16 accumulator (16 KB) stays in
 // cache while every template point is added to it.

@@ -1,6 +1,6 @@
 // Kernels of the score accumulation: one-lane versions (score_accumulation.cpp) and 32-lane AVX2
-// versions (score_accumulation_avx2.cpp) that give the same bytes. Call the AVX2 ones only when
-// core_tables().cpu_avx2 is set.
+// versions (score_kernels_avx2.cpp) that give the same bytes. Call the AVX2 ones only when
+// use_avx2() (quro/cpu.h) says so.
 #ifndef QURO_MATCH_COARSE_SCORE_KERNELS_H
 #define QURO_MATCH_COARSE_SCORE_KERNELS_H
 

@@ -1,18 +1,14 @@
 #include "quro/match/refine/normals.h"
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <thread>
 #include <vector>
 
-#include "quro/match/core_tables.h"
-#include "quro/match/refine/normal_rows.h"
+#include "quro/match/refine/normal_kernels.h"
+#include "quro/parallel.h"
 
 namespace quro {
 
@@ -117,15 +113,10 @@ void normals_band(const cv::Mat& level, cv::Mat& nx, cv::Mat& ny, int min_sum, i
     }
 }
 
-int hardware_threads() {
-    const unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : static_cast<int>(n);
-}
-
 }  // namespace
 
 void compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny, int border,
-                     NormalsPath path) {
+                     KernelPath path) {
     CV_Assert(border >= 0);
     CV_Assert(level.empty() || level.type() == CV_8UC1);
     CV_Assert(std::int64_t{level.rows} + 2 * std::int64_t{border} <= INT_MAX &&
@@ -139,26 +130,21 @@ void compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat
         return;
     }
     const int min_sum = min_kept_sum(threshold);
-    const bool vector = path != NormalsPath::scalar && core_tables().cpu_avx2 != 0;
-    const int bands = std::max(1, std::min(rows / 8, hardware_threads()));
-    const int base = rows / bands, extra = rows % bands;
-    auto run_band = [&](int b) {
-        const int first = b * base + std::min(b, extra);
-        const int last = first + base + (b < extra ? 1 : 0);
-        normals_band(level, nx, ny, min_sum, border, vector, first, last);
-    };
-    if (bands == 1)
-        run_band(0);
-    else
-        tbb::parallel_for(0, bands, run_band);
+    const bool vector = use_avx2(path);
+    // A band re-reads the two rows around its start, so bands hold at least about 8 rows.
+    parallel_for_ranges(static_cast<std::size_t>(rows), RangeCut{.serial_below = 16, .grain = 16},
+                        [&](std::size_t first, std::size_t last) {
+                            normals_band(level, nx, ny, min_sum, border, vector,
+                                         static_cast<int>(first), static_cast<int>(last));
+                        });
 }
 
 void _getNormal33(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny) {
-    compute_normals(level, nx, threshold, ny, 0, NormalsPath::automatic);
+    compute_normals(level, nx, threshold, ny, 0, KernelPath::automatic);
 }
 
 void _getNormal34(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny, int border) {
-    compute_normals(level, nx, threshold, ny, border, NormalsPath::automatic);
+    compute_normals(level, nx, threshold, ny, border, KernelPath::automatic);
 }
 
 void _setNxNyZero(const cv::Mat& mask, cv::Mat& nx, cv::Mat& ny, int offset) {
@@ -170,8 +156,9 @@ void _setNxNyZero(const cv::Mat& mask, cv::Mat& nx, cv::Mat& ny, int offset) {
     if (inner_rows < 1 || inner_cols < 1 || mask.rows < 1 || mask.cols < 1) return;
     const int rows = static_cast<int>(std::min<std::int64_t>(mask.rows, inner_rows));
     const int cols = static_cast<int>(std::min<std::int64_t>(mask.cols, inner_cols));
-    tbb::parallel_for(tbb::blocked_range<int>(0, rows), [&](const tbb::blocked_range<int>& range) {
-        for (int r = range.begin(); r < range.end(); ++r) {
+    const auto mask_rows = static_cast<std::size_t>(rows);
+    parallel_for_ranges(mask_rows, RangeCut{}, [&](std::size_t row_begin, std::size_t row_end) {
+        for (int r = static_cast<int>(row_begin); r < static_cast<int>(row_end); ++r) {
             const std::uint8_t* m = mask.ptr<std::uint8_t>(r);
             // Most rows of a mask hide nothing: find the first 0 with memchr and skip the rest.
             const void* first = std::memchr(m, 0, static_cast<std::size_t>(cols));

@@ -5,6 +5,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "quro/cpu.h"
+
 namespace quro {
 
 // Requires level to be 8-bit single-channel (any other type throws cv::Exception). Creates nx and
@@ -23,13 +25,10 @@ void _getNormal34(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& n
 // single-channel mask, two float maps of one size and offset >= 0 (else cv::Exception).
 void _setNxNyZero(const cv::Mat& mask, cv::Mat& nx, cv::Mat& ny, int offset);
 
-// Which row kernel computes the normals: the one the processor supports, or one forced (tests and
-// benchmarks compare them). A forced vector path on a processor without AVX2 runs scalar.
-enum class NormalsPath { automatic, scalar, vector };
-
-// The engine behind _getNormal33 (border 0) and _getNormal34.
+// The engine behind _getNormal33 (border 0) and _getNormal34, with the row kernel chosen by the
+// caller (use_avx2(path)); tests and benchmarks force one to compare them.
 void compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny, int border,
-                     NormalsPath path);
+                     KernelPath path);
 
 }  // namespace quro
 

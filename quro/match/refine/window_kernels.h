@@ -1,6 +1,6 @@
 // The inner kernel of the window scorer (window_score.h): sums of normal-template dot products over
 // a square window of trial positions, one version per processor kind. Both write the same bits;
-// call the AVX2 one only when core_tables().cpu_avx2 is set.
+// call the AVX2 one only when use_avx2() (quro/cpu.h) says so.
 #ifndef QURO_MATCH_REFINE_WINDOW_KERNELS_H
 #define QURO_MATCH_REFINE_WINDOW_KERNELS_H
 

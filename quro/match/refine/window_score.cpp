@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "quro/match/core_tables.h"
+#include "quro/cpu.h"
 #include "quro/match/refine/window_kernels.h"
 #include "quro/numeric.h"
 
@@ -115,7 +115,7 @@ void score_window_at(const NormalMapsRef& maps, const WindowTemplate& t, std::si
     const std::ptrdiff_t* off = t.offsets.data() + begin;
     const float* gx = t.gx.data() + begin;
     const float* gy = t.gy.data() + begin;
-    if (core_tables().cpu_avx2)
+    if (use_avx2(KernelPath::automatic))
         window_kernel_avx2(maps.nx, maps.ny, off, gx, gy, n, base0, cols, 0, limit, size, absolute,
                            out);
     else

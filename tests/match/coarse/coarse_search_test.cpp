@@ -47,7 +47,9 @@ CoarseResult coarse_search(const quro::ShapeModelRecord& rec, const cv::Mat& ima
     for (const float a : angles) {
         quro::quantized_template(rec, tpl, kTop, 1.f, a);
         cv::Mat score, polarity;
-        quro::accumulate_similarity_with(maps, tpl, metric, score, polarity, sw, 0, vector_path);
+        quro::accumulate_similarity_with(maps, tpl, metric, score, polarity, sw, 0,
+                                         vector_path ? quro::KernelPath::vector
+                                                     : quro::KernelPath::scalar);
         std::vector<Match> peaks;
         quro::extract_peaks(score, tpl, min_score, 0.5f, box, a, 1.f, peaks, sw, 0, polarity);
         res.candidates.insert(res.candidates.end(), peaks.begin(), peaks.end());

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "quro/match/core_tables.h"
+#include "quro/cpu.h"
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/coarse/orientation_kernels.h"
 
@@ -109,7 +109,7 @@ cv::Mat boundary_rows(int cols, unsigned seed) {
 }
 
 TEST(OrientationCodeRow, VectorKernelWritesTheSameBytes) {
-    if (!quro::core_tables().cpu_avx2) GTEST_SKIP() << "AVX2 not available (or disabled through OPENCV_CPU_DISABLE)";
+    if (!quro::cpu_has_avx2()) GTEST_SKIP() << "AVX2 not available (or disabled through OPENCV_CPU_DISABLE)";
     for (int cols : {3, 4, 33, 34, 35, 66, 1000, 4099}) {
         for (unsigned seed : {1u, 2u}) {
             const cv::Mat img = boundary_rows(cols, seed);
@@ -250,8 +250,8 @@ TEST(OrientationCodes, VectorAndScalarPathsAgree) {
     for (const cv::Size sz : {cv::Size(33, 20), cv::Size(130, 64), cv::Size(641, 77)}) {
         const cv::Mat level = random_image(sz.height, sz.width, 9);
         cv::Mat a, b;
-        quro::quantize_orientations_with(level, a, 1.f, 7.3f, false);
-        quro::quantize_orientations_with(level, b, 1.f, 7.3f, true);
+        quro::quantize_orientations_with(level, a, 1.f, 7.3f, quro::KernelPath::scalar);
+        quro::quantize_orientations_with(level, b, 1.f, 7.3f, quro::KernelPath::vector);
         ASSERT_EQ(a.size(), b.size());
         EXPECT_EQ(cv::norm(a, b, cv::NORM_INF), 0) << sz;
         EXPECT_GT(cv::countNonZero(a), 0);

@@ -82,8 +82,8 @@ TEST(ResponseMaps, VectorAndScalarBuildersAreByteIdentical) {
     for (const cv::Mat& c : {codes, bytes, cv::Mat(bytes, cv::Rect(3, 2, 70, 40))}) {
         for (bool abs : {false, true}) {
             std::vector<cv::Mat> one, vec;
-            quro::response_maps_with(c, one, abs, false);
-            quro::response_maps_with(c, vec, abs, true);
+            quro::response_maps_with(c, one, abs, quro::KernelPath::scalar);
+            quro::response_maps_with(c, vec, abs, quro::KernelPath::vector);
             ASSERT_EQ(one.size(), 16u);
             ASSERT_EQ(vec.size(), 16u);
             for (std::size_t k = 0; k < 16; ++k) {

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "quro/match/core_tables.h"
+#include "quro/cpu.h"
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/coarse/score_kernels.h"
 
@@ -88,11 +88,12 @@ void expect_same(const cv::Mat& a, const cv::Mat& b, const char* what) {
 void accumulate(const std::vector<cv::Mat>& maps, const QuantizedTemplate& t, int metric,
                 cv::Mat& score, cv::Mat& polarity, bool vector_path) {
     quro::Stopwatch sw;
-    quro::accumulate_similarity_with(maps, t, metric, score, polarity, sw, 0, vector_path);
+    quro::accumulate_similarity_with(maps, t, metric, score, polarity, sw, 0,
+                                     vector_path ? quro::KernelPath::vector : quro::KernelPath::scalar);
 }
 
 bool have_avx2() {
-    return quro::core_tables().cpu_avx2 != 0;
+    return quro::cpu_has_avx2();
 }
 
 // Both lane paths (the vector one when the processor has it) against the reference.
@@ -214,7 +215,8 @@ TEST(ScoreAccumulation, TimeOutBeforeEntryLeavesBothOutputsAsPassed) {
     const void* s_data = s.data;
     const void* p_data = p.data;
     for (bool vec : {false, true}) {
-        quro::accumulate_similarity_with(maps, t, -1, s, p, sw, 1, vec);
+        quro::accumulate_similarity_with(maps, t, -1, s, p, sw, 1,
+                                         vec ? quro::KernelPath::vector : quro::KernelPath::scalar);
         EXPECT_EQ(s.data, s_data);
         EXPECT_EQ(p.data, p_data);
         EXPECT_EQ(cv::countNonZero(s != 7), 0);
@@ -250,7 +252,8 @@ TEST(ScoreAccumulation, TimeOutDuringTheLoopLeavesPartialSumsAndPlusOne) {
         if (vec && !have_avx2()) continue;
         quro::Stopwatch sw;
         cv::Mat s, p;
-        quro::accumulate_similarity_with(maps, t, -1, s, p, sw, 1, vec);
+        quro::accumulate_similarity_with(maps, t, -1, s, p, sw, 1,
+                                         vec ? quro::KernelPath::vector : quro::KernelPath::scalar);
         ASSERT_EQ(s.size(), cv::Size(100, 100));
         const int first = s.at<std::int16_t>(0, 0);
         EXPECT_LT(first, 0);       // not folded

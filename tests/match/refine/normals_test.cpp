@@ -8,12 +8,12 @@
 #include <limits>
 #include <vector>
 
-#include "quro/match/core_tables.h"
+#include "quro/cpu.h"
 #include "quro/match/refine/normals.h"
 
 namespace {
 
-using quro::NormalsPath;
+using quro::KernelPath;
 
 cv::Mat random_level(int rows, int cols, unsigned seed) {
     cv::Mat level(rows, cols, CV_8UC1);
@@ -41,7 +41,7 @@ bool same_bits(const cv::Mat& a, const cv::Mat& b) {
     return true;
 }
 
-bool avx2() { return quro::core_tables().cpu_avx2 != 0; }
+bool avx2() { return quro::cpu_has_avx2(); }
 
 // Checks the maps against OpenCV's Sobel gradient (replicated border) and a double-precision unit
 // vector; the keep decision uses the single-precision magnitude of the definition.
@@ -75,7 +75,7 @@ void expect_matches_sobel(const cv::Mat& level, const cv::Mat& nx, const cv::Mat
 
 TEST(GradientNormals, UniformImageGivesZeroMaps) {
     const cv::Mat level(37, 41, CV_8UC1, cv::Scalar(123));
-    for (NormalsPath path : {NormalsPath::scalar, NormalsPath::vector}) {
+    for (KernelPath path : {KernelPath::scalar, KernelPath::vector}) {
         cv::Mat nx, ny;
         quro::compute_normals(level, nx, 1.f, ny, 0, path);
         EXPECT_EQ(cv::countNonZero(nx), 0);
@@ -86,7 +86,7 @@ TEST(GradientNormals, UniformImageGivesZeroMaps) {
 TEST(GradientNormals, FlatPixelsStayZeroInsteadOfNaNWithThresholdZero) {
     cv::Mat level(20, 35, CV_8UC1, cv::Scalar(10));
     level.colRange(17, 35).setTo(200);
-    for (NormalsPath path : {NormalsPath::scalar, NormalsPath::vector}) {
+    for (KernelPath path : {KernelPath::scalar, KernelPath::vector}) {
         cv::Mat nx, ny;
         quro::compute_normals(level, nx, 0.f, ny, 0, path);
         EXPECT_TRUE(cv::checkRange(nx) && cv::checkRange(ny));  // no NaN anywhere
@@ -119,7 +119,7 @@ TEST(GradientNormals, MagnitudeEqualToThresholdKeepsTheNormal) {
     // A one-grey-level step of width 2 gives gx = 4 and m = 1 exactly on the columns beside it.
     cv::Mat level(9, 33, CV_8UC1, cv::Scalar(50));
     level.colRange(16, 33).setTo(51);
-    for (NormalsPath path : {NormalsPath::scalar, NormalsPath::vector}) {
+    for (KernelPath path : {KernelPath::scalar, KernelPath::vector}) {
         cv::Mat nx, ny;
         quro::compute_normals(level, nx, 1.f, ny, 0, path);
         EXPECT_EQ(nx.at<float>(4, 15), 1.f);
@@ -148,7 +148,7 @@ std::vector<float> thresholds_at_magnitudes(const cv::Mat& level) {
 TEST(GradientNormals, AgreesWithSobelOnSmoothAndRandomImages) {
     const cv::Mat scene = scene_level(83, 131);
     const cv::Mat noise = random_level(29, 47, 7);
-    for (NormalsPath path : {NormalsPath::scalar, NormalsPath::vector}) {
+    for (KernelPath path : {KernelPath::scalar, KernelPath::vector}) {
         for (const cv::Mat* img : {&scene, &noise}) {
             for (float thr : thresholds_at_magnitudes(*img)) {
                 cv::Mat nx, ny;
@@ -161,7 +161,7 @@ TEST(GradientNormals, AgreesWithSobelOnSmoothAndRandomImages) {
 
 TEST(GradientNormals, ExtremeThresholdsKeepEverythingOrNothing) {
     const cv::Mat level = random_level(20, 37, 2);
-    for (NormalsPath path : {NormalsPath::scalar, NormalsPath::vector}) {
+    for (KernelPath path : {KernelPath::scalar, KernelPath::vector}) {
         cv::Mat nx, ny;
         quro::compute_normals(level, nx, std::numeric_limits<float>::quiet_NaN(), ny, 0, path);
         EXPECT_EQ(cv::countNonZero(nx) + cv::countNonZero(ny), 0);
@@ -176,7 +176,7 @@ TEST(GradientNormals, ExtremeThresholdsKeepEverythingOrNothing) {
     // at exactly its magnitude, cleared just above.
     const cv::Mat peak = (cv::Mat_<uchar>(3, 3) << 0, 0, 255, 0, 0, 255, 0, 255, 255);
     const float m = 0.25f * std::sqrt(1020.f * 1020.f + 510.f * 510.f);
-    for (NormalsPath path : {NormalsPath::scalar, NormalsPath::vector}) {
+    for (KernelPath path : {KernelPath::scalar, KernelPath::vector}) {
         cv::Mat nx, ny;
         quro::compute_normals(peak, nx, m, ny, 0, path);
         EXPECT_NEAR(nx.at<float>(1, 1), 2.0 / std::sqrt(5.0), 1e-7);
@@ -206,7 +206,7 @@ TEST(GradientNormals, ShortAndOddlyBandedLevelsMatchTheDefinition) {
     for (cv::Size size : {cv::Size(50, 5), cv::Size(40, 1), cv::Size(1, 30), cv::Size(1, 1),
                           cv::Size(45, 7), cv::Size(70, 8 * 8 + 5), cv::Size(33, 203)}) {
         const cv::Mat level = random_level(size.height, size.width, 11 + size.area());
-        for (NormalsPath path : {NormalsPath::scalar, NormalsPath::vector}) {
+        for (KernelPath path : {KernelPath::scalar, KernelPath::vector}) {
             cv::Mat nx, ny;
             quro::compute_normals(level, nx, 3.f, ny, 0, path);
             expect_matches_sobel(level, nx, ny, 3.f, size.area() > 1);
@@ -261,8 +261,8 @@ TEST(GradientNormals, VectorPathIsBitIdenticalToScalarPath) {
                 for (float thr : {0.f, 1.f, 17.25f, 120.f}) {
                     for (const cv::Mat* img : {&level, &smooth}) {
                         cv::Mat sx, sy, vx, vy;
-                        quro::compute_normals(*img, sx, thr, sy, border, NormalsPath::scalar);
-                        quro::compute_normals(*img, vx, thr, vy, border, NormalsPath::vector);
+                        quro::compute_normals(*img, sx, thr, sy, border, KernelPath::scalar);
+                        quro::compute_normals(*img, vx, thr, vy, border, KernelPath::vector);
                         ASSERT_TRUE(same_bits(sx, vx)) << width << "x" << height << " b" << border;
                         ASSERT_TRUE(same_bits(sy, vy)) << width << "x" << height << " b" << border;
                     }

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "quro/match/core_tables.h"
+#include "quro/cpu.h"
 #include "quro/match/templates.h"
 #include "quro/match/refine/window_kernels.h"
 #include "quro/match/refine/window_score.h"
@@ -127,7 +127,7 @@ TEST(WindowScore, MatchesDoubleReferenceOnRandomInput) {
 }
 
 TEST(WindowScore, VectorAndScalarKernelsGiveTheSameBits) {
-    if (!quro::core_tables().cpu_avx2) GTEST_SKIP() << "processor without AVX2";
+    if (!quro::cpu_has_avx2()) GTEST_SKIP() << "processor without AVX2";
     cv::RNG rng(99);
     for (int trial = 0; trial < 80; ++trial) {
         const int rows = rng.uniform(4, 50), cols = rng.uniform(4, 50);

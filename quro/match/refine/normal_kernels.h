@@ -1,7 +1,7 @@
 // Row kernels of the gradient normals. Declarations only: this header is included by the AVX2
 // translation unit, which must not instantiate inline code shared with the rest of the library.
-#ifndef QURO_MATCH_REFINE_NORMAL_ROWS_H
-#define QURO_MATCH_REFINE_NORMAL_ROWS_H
+#ifndef QURO_MATCH_REFINE_NORMAL_KERNELS_H
+#define QURO_MATCH_REFINE_NORMAL_KERNELS_H
 
 #include <cstdint>
 
@@ -28,4 +28,4 @@ void normal_row_avx2(const std::uint8_t* up, const std::uint8_t* cur, const std:
 
 }  // namespace quro
 
-#endif  // QURO_MATCH_REFINE_NORMAL_ROWS_H
+#endif  // QURO_MATCH_REFINE_NORMAL_KERNELS_H

@@ -2,7 +2,7 @@
 // code, so that no AVX2-compiled copy of a shared inline function can reach the scalar path.
 #include <immintrin.h>
 
-#include "quro/match/refine/normal_rows.h"
+#include "quro/match/refine/normal_kernels.h"
 
 namespace quro {
 namespace {

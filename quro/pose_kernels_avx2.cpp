@@ -5,7 +5,7 @@
 // inline function is instantiated with AVX2 code generation.
 #include <immintrin.h>
 
-#include "quro/model_transforms.h"
+#include "quro/pose_kernels.h"
 
 namespace quro {
 namespace {
