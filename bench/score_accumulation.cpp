@@ -73,7 +73,7 @@ void BM_TopLevel(benchmark::State& state) {
     const quro::ShapeModelRecord rec =
         quro_test::polygon_model(quro_test::rectangle_outline(hw, hh), 1);
     const quro::OutlineBox box = quro::outline_box(rec, 1);
-    const std::vector<cv::Mat> maps = clutter_maps(map_w, map_h, box[quro::kBoxRadius]);
+    const std::vector<cv::Mat> maps = clutter_maps(map_w, map_h, box.radius);
     std::vector<quro::QuantizedTemplate> tpls(static_cast<std::size_t>(poses));
     for (int i = 0; i < poses; ++i) {
         quro::quantized_template(rec, tpls[static_cast<std::size_t>(i)], 1, 1.f,

@@ -31,7 +31,7 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     const int top = st.plan.top;
     const OutlineBox box = outline_box(rec, top + 1);
     std::vector<cv::Mat> maps;
-    if (top_level_response_maps(st, box[kBoxRadius], maps) != 0) return -2;
+    if (top_level_response_maps(st, box.radius, maps) != 0) return -2;
 
     std::vector<float> angles;
     angle_list(rec, angles, top + 1, req.angle_extent, req.angle_start);

@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdint>
 
-#include "quro/match/level_check.h"
 #include "quro/match/coarse/my_nmsboxes.h"
 #include "quro/match/coarse/orientation_codes.h"
 
@@ -26,7 +25,7 @@ void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score
         const int threshold = peak_threshold(n, min_score);
         const float factor = 1.f / static_cast<float>(4.0 * static_cast<double>(n));
         const std::int64_t m =
-            orientation_border_of_frame(box[kBoxRadius], score.rows, score.cols);
+            orientation_border_of_frame(box.radius, score.rows, score.cols);
         const std::int64_t rows = score.rows, cols = score.cols;
         const std::int64_t w = static_cast<std::int64_t>(tpl.max_x) - tpl.min_x + 1;
         const std::int64_t h = static_cast<std::int64_t>(tpl.max_y) - tpl.min_y + 1;
@@ -75,13 +74,6 @@ void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score
 }
 
 }  // namespace
-
-OutlineBox outline_box(const ShapeModelRecord& rec, int level) {
-    require_level(rec, level);
-    const auto i = static_cast<std::size_t>(level - 1);
-    return {rec.box_min_x[i], rec.box_max_x[i],    rec.box_min_y[i],
-            rec.box_max_y[i], rec.level_radius[i], rec.level_angle[i]};
-}
 
 int peak_threshold(std::size_t n, float min_score) {
     const float t = static_cast<float>(4.0 * static_cast<double>(n)) * min_score;

@@ -3,32 +3,16 @@
 #ifndef QURO_MATCH_COARSE_PEAK_EXTRACTION_H
 #define QURO_MATCH_COARSE_PEAK_EXTRACTION_H
 
-#include <array>
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "quro/match/outline_box.h"
 #include "quro/match/templates.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/stopwatch.h"
 
 namespace quro {
-
-// One model level's outline: box min x, max x, min y, max y, model radius, box angle (degrees).
-// Note the order differs from the record's fields.
-using OutlineBox = std::array<float, 6>;
-enum OutlineBoxIndex : int {
-    kBoxMinX = 0,
-    kBoxMaxX = 1,
-    kBoxMinY = 2,
-    kBoxMaxY = 3,
-    kBoxRadius = 4,
-    kBoxAngle = 5,
-};
-
-// The OutlineBox of `level` (1 = full resolution) of a record. Throws cv::Exception for a level
-// the record does not hold.
-OutlineBox outline_box(const ShapeModelRecord& rec, int level);
 
 // Longest candidate list reserved up front; the reserve is only a capacity hint.
 inline constexpr int kMaxPeakReserve = 4096;
@@ -40,7 +24,7 @@ inline constexpr int kMaxPeakReserve = 4096;
 // empty. Otherwise `out` is replaced by the peaks that survive the box suppression, best first
 // (equal scores in scan order); with no template points there are none.
 //   Threshold T = (int)((float)(4n) * min_score), saturated to the int range (NaN: no peaks);
-//   margin m = orientation_border_of_frame(box[kBoxRadius], R, C), the frame of the response
+//   margin m = orientation_border_of_frame(box.radius, R, C), the frame of the response
 //   maps.
 //   Scan: rows max(1, min_y + m + 1) .. min(R + min_y - m, R) - 2 and columns
 //   max(1, min_x + m + 1) .. min(C + min_x - m, C) - 2, inclusive, row by row: the reference

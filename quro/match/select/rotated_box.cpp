@@ -12,8 +12,8 @@ namespace {
 
 RotatedBox pose_box(const OutlineBox& box, float x, float y, float angle, float scale_row,
                     float scale_col) {
-    const float min_x = box[kBoxMinX] * scale_col, max_x = box[kBoxMaxX] * scale_col;
-    const float min_y = box[kBoxMinY] * scale_row, max_y = box[kBoxMaxY] * scale_row;
+    const float min_x = box.min_x * scale_col, max_x = box.max_x * scale_col;
+    const float min_y = box.min_y * scale_row, max_y = box.max_y * scale_row;
     const PoseRotation r = pose_rotation(angle);
     RotatedBox out{};
     const float xs[4] = {min_x, max_x, max_x, min_x};

@@ -19,9 +19,9 @@ struct RotatedBox {
     cv::Point2f corners[4];
 };
 
-// The box `box` (OutlineBox order) scaled by `scale` and posed at reference point (x, y) with
+// The box `box` (an OutlineBox) scaled by `scale` and posed at reference point (x, y) with
 // angle `angle` in degrees. `angle` is the FULL angle: the caller adds the box angle
-// (box[kBoxAngle]) to
+// (box.angle) to
 // the match's angle; this function does not. A corner (X, Y) lands at
 // (c * X + s * Y + x, c * Y - s * X + y), c = cos angle, s = sin angle (the model pose).
 RotatedBox rotated_box(const OutlineBox& box, float x, float y, float angle, float scale);

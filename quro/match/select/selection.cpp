@@ -92,7 +92,7 @@ void select_one_model(int num_matches, int width, int height, const OutlineBox& 
     select_placed(num_matches, width, height, max_overlap, c, level_index, limit,
                   [&](const Match& m) {
         return Placement{rotated_box_aniso(box, static_cast<float>(m.x), static_cast<float>(m.y),
-                                           box[kBoxAngle] + m.angle, m.scale_row,
+                                           box.angle + m.angle, m.scale_row,
                                            aniso ? m.scale_col : m.scale_row),
                          &rec};
     });
@@ -131,7 +131,7 @@ void select_matches_multi(int num_matches, int width, int height, float max_over
             box_read[k] = 1;
         }
         return Placement{rotated_box(boxes[k], static_cast<float>(m.x), static_cast<float>(m.y),
-                                     boxes[k][kBoxAngle] + m.angle, m.scale_row),
+                                     boxes[k].angle + m.angle, m.scale_row),
                          records[k].get()};
     });
 }

@@ -27,7 +27,7 @@ inline constexpr std::size_t kTimeoutCheckInterval = 64;
 // resolution) by the selected matches, best first:
 //  1. c is sorted stably by descending score (NaN last; equal scores keep their order).
 //  2. Walking the sorted list, each candidate gets its rotated box: rotated_box(box, x, y,
-//     box[kBoxAngle] + angle, scale_row).
+//     box.angle + angle, scale_row).
 //  3. Border, only while border_shape_models() <= 0: when a corner of the box lies outside
 //     [0, width - 1] x [0, height - 1] (or is not a number), the model's sampled points decide:
 //     model_leaves_image(rec, x, y, width, height, level_index + 1, angle, scale_row) drops the
@@ -47,7 +47,7 @@ void select_matches(int num_matches, int width, int height, const OutlineBox& bo
                     float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
                     int level_index, const SelectionLimit& limit = {});
 
-// As select_matches with rotated_box_aniso(box, x, y, box[kBoxAngle] + angle, scale_row,
+// As select_matches with rotated_box_aniso(box, x, y, box.angle + angle, scale_row,
 // scale_col); the model-point border test still uses the row scale alone.
 // Built ahead of its caller, the anisotropic search.
 void select_matches_aniso(int num_matches, int width, int height, const OutlineBox& box,

@@ -32,7 +32,7 @@ CoarseResult coarse_search(const quro::ShapeModelRecord& rec, const cv::Mat& ima
     for (int k = 1; k < kTop; ++k) cv::pyrDown(level, level);
     const quro::OutlineBox box = quro::outline_box(rec, kTop);
     cv::Mat codes;
-    quro::quantizedOrientations16(level, codes, 10.f, box[quro::kBoxRadius]);
+    quro::quantizedOrientations16(level, codes, 10.f, box.radius);
     std::vector<cv::Mat> maps;
     if (metric == 0)
         quro::computeResponseMaps16Abs(codes, maps);

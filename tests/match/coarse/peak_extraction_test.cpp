@@ -147,7 +147,7 @@ TEST(PeakExtraction, ScanStaysInsideTheMargin) {
     EXPECT_EQ(positions(f.peaks(0.5f, 1.f)), (std::vector<cv::Point>{{4, 4}, {55, 45}}));
     // The margin follows the response maps' frame: a radius of 6.4 gives 7, which widens the
     // scan by one row and column on each side and moves the reference points by one.
-    f.box[quro::kBoxRadius] = 6.4f;
+    f.box.radius = 6.4f;
     ASSERT_EQ(quro::orientation_border(6.4f), 7);
     const auto out = f.peaks(0.5f, 1.f);
     ASSERT_EQ(out.size(), 6u);

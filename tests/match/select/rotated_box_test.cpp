@@ -71,8 +71,8 @@ TEST(RotatedBox, CornersFollowTheModelPose) {
         const float angle = rng.uniform(-360.f, 360.f), scale = rng.uniform(0.5f, 2.f);
         const RotatedBox b = quro::rotated_box(box, x, y, angle, scale);
         const quro_test::PolygonPose pose{x, y, angle, scale, scale};
-        const float bx[4] = {box[0], box[1], box[1], box[0]};
-        const float by[4] = {box[2], box[2], box[3], box[3]};
+        const float bx[4] = {box.min_x, box.max_x, box.max_x, box.min_x};
+        const float by[4] = {box.min_y, box.min_y, box.max_y, box.max_y};
         double mx = 0, my = 0;
         for (int k = 0; k < 4; ++k) {
             const cv::Point2d ref = quro_test::pose_model_point(pose, bx[k], by[k]);
@@ -83,8 +83,8 @@ TEST(RotatedBox, CornersFollowTheModelPose) {
         }
         EXPECT_NEAR(b.cx, mx, 1e-3);
         EXPECT_NEAR(b.cy, my, 1e-3);
-        EXPECT_FLOAT_EQ(b.half_w, (box[1] - box[0]) * scale / 2);
-        EXPECT_FLOAT_EQ(b.half_h, (box[3] - box[2]) * scale / 2);
+        EXPECT_FLOAT_EQ(b.half_w, (box.max_x - box.min_x) * scale / 2);
+        EXPECT_FLOAT_EQ(b.half_h, (box.max_y - box.min_y) * scale / 2);
         // The angle is the one passed in: the box angle (25) is the caller's to add.
         EXPECT_EQ(b.angle, angle);
     }

@@ -199,7 +199,7 @@ TEST_F(CornerShape, OverlapAlongTheLongArmIsSuppressed) {
                                                     quro::rotated_box(box_, 184.f, 40.f, 0.f, 1.f));
     ASSERT_NEAR(overlap, 50.f / 84.f, 1e-3);
     // A bound of twice the distance to the corner (max_x, max_y) would not compare them.
-    const float d2 = 4.f * (box_[1] * box_[1] + box_[3] * box_[3]);
+    const float d2 = 4.f * (box_.max_x * box_.max_x + box_.max_y * box_.max_y);
     ASSERT_GT(34.f * 34.f, d2);
 
     std::vector<Match> c{b, a};
@@ -280,7 +280,7 @@ TEST(SelectionBound, PrefilterNeverChangesTheResult) {
         for (const Match& m : sorted) {
             const quro::RotatedBox b =
                 quro::rotated_box(box, static_cast<float>(m.x), static_cast<float>(m.y),
-                                  box[5] + m.angle, m.scale_row);
+                                  box.angle + m.angle, m.scale_row);
             const bool suppressed = std::any_of(boxes.begin(), boxes.end(), [&](const auto& k) {
                 return quro::rotated_box_overlap(b, k) > max_overlap;
             });
