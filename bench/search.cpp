@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "quro/quro.h"
-#include "quro/search/search_frame.h"
+#include "quro/search/hand_out.h"
+#include "quro/search/level_plan.h"
+#include "quro/search/search_input.h"
 #include "testing/part_scene.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #ifndef QURO_STOPWATCH_H
 #define QURO_STOPWATCH_H
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string_view>
@@ -43,6 +44,21 @@ private:
 inline bool timed_out(const Stopwatch& sw, int timeout_ms) {
     return timeout_ms > 0 && sw.elapsed() * 1000.0 > timeout_ms;
 }
+
+// The stop flag shared by an export and its parallel loop bodies.
+class StopFlag {
+public:
+    bool is_set() const { return flag_.load(std::memory_order_relaxed); }
+    void set() { flag_.exchange(true); }
+    // Sets the flag when the time-out has passed; returns whether the flag is set now.
+    bool check(const Stopwatch& sw, int timeout_ms) {
+        if (timed_out(sw, timeout_ms)) set();
+        return is_set();
+    }
+
+private:
+    std::atomic<bool> flag_{false};
+};
 
 }  // namespace quro
 

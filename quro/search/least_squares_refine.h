@@ -12,7 +12,9 @@
 
 #include "quro/model_table.h"
 #include "quro/quro.h"
-#include "quro/search/search_frame.h"
+#include "quro/search/hand_out.h"
+#include "quro/search/level_plan.h"
+#include "quro/search/search_input.h"
 
 namespace quro {
 

@@ -11,7 +11,9 @@
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/search/least_squares_refine.h"
-#include "quro/search/search_frame.h"
+#include "quro/search/hand_out.h"
+#include "quro/search/level_plan.h"
+#include "quro/search/search_input.h"
 #include "quro/stopwatch.h"
 
 namespace quro {
@@ -82,7 +84,7 @@ void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level
 // Before a level's refinement: the candidates' scores are those of the level above, and the
 // refinement's entry test ("already below this level's minimum") would judge them against this
 // level's threshold. That is wrong twice: the top level's quantised scores are not on the scale of
-// the dot products below it (they run lower, see search_frame.h), and a finer level may score an
+// the dot products below it (they run lower, see level_plan.h), and a finer level may score an
 // instance higher than a coarser one, so the level above's own threshold (lower than this one's)
 // is what its candidates had to pass, and they all did. Their scores are raised to this level's
 // minimum; the refinement then scores each candidate anew (a walk that accepts no sample leaves

@@ -1,30 +1,13 @@
-// The frame every search export shares: argument checks, the level and sub-pixel plan, the image
-// pyramid, per-level score thresholds, the stop flag, angle clamping, the scale-back to full
-// resolution, handing the matches out, and the background release of the normal maps.
-#ifndef QURO_SEARCH_SEARCH_FRAME_H
-#define QURO_SEARCH_SEARCH_FRAME_H
+// The plan of a search: which pyramid levels it runs on, the sub-pixel mode and cell values of
+// each, the minimum score of each level, and how a refined angle is kept in the search window.
+// A search with a plan of its own (the scaled, anisotropic, multi-model and deformable searches)
+// builds it from plan_levels and adds its own fields.
+#ifndef QURO_SEARCH_LEVEL_PLAN_H
+#define QURO_SEARCH_LEVEL_PLAN_H
 
-#include <atomic>
-#include <memory>
 #include <vector>
 
-#include <opencv2/core.hpp>
-
-#include "quro/quro.h"
-#include "quro/stopwatch.h"
-
 namespace quro {
-
-// Widest rotation range a search accepts, in degrees: ten full turns. Anything wider is no
-// sensible range (and a huge one would only fail later, when its angles are listed).
-inline constexpr float kMaxAngleExtent = 3600.f;
-
-// Checks the arguments every search shares, before anything else happens (a rejected call must
-// not change the stored model). Returns 0 or -1.
-//   data null, width or height < 1, min_score or max_overlap negative or not a number,
-//   angle_start not finite, angle_extent below -1e-6, above kMaxAngleExtent or not finite -> -1.
-int check_search_args(const unsigned char* data, int width, int height, float angle_start,
-                      float angle_extent, float min_score, float max_overlap);
 
 // Sub-pixel step of the last level: 0 none, 1 score peak fit, 2/4/5 least squares on the last
 // level searched (2, 3, 4 iterations), 3 least squares at full resolution after stopping one level
@@ -60,16 +43,6 @@ inline constexpr float kCoarseOverlapLimit = 0.7f;
 // code against a model of `num_levels` levels. Returns false when the model has no levels.
 bool plan_levels(const int* levels, int num_levels, int subpixel_code, LevelPlan& plan);
 
-// The image pyramid: level 0 is a header on the caller's bytes, level k the cv::pyrDown of k-1.
-std::vector<cv::Mat> build_search_pyramid(const unsigned char* data, int width, int height,
-                                          int levels_used);
-
-// The mask pyramid of the masked searches: entry 0 the mask, entry 1 its cv::pyrDown, entries 2
-// and above empty (only the two finest levels are masked). An empty vector for a null mask and for
-// a mask without any 0 (it would change nothing).
-std::vector<cv::Mat> build_mask_pyramid(const unsigned char* mask, int width, int height,
-                                        int levels_used);
-
 // Factors of a search's minimum score on the coarse levels, for every metric; full resolution
 // always takes the minimum score itself.
 // The coarse levels score lower than full resolution, and the top level most: its quantised
@@ -93,54 +66,11 @@ inline constexpr float kInnerLevelScoreFactor = 0.9f;
 // the same factors.
 std::vector<float> level_min_scores(float min_score, int levels_used);
 
-// The minimum contrast a search uses: the model's value, or 1 when it is below 2.
-int search_min_contrast(int model_min_contrast);
-
-// The stop flag shared by an export and its parallel loop bodies.
-class StopFlag {
-public:
-    bool is_set() const { return flag_.load(std::memory_order_relaxed); }
-    void set() { flag_.exchange(true); }
-    // Sets the flag when the time-out has passed; returns whether the flag is set now.
-    bool check(const Stopwatch& sw, int timeout_ms) {
-        if (timed_out(sw, timeout_ms)) set();
-        return is_set();
-    }
-
-private:
-    std::atomic<bool> flag_{false};
-};
-
 // Brings a refined angle back into the search window [start, start + extent]. On a level above
 // the last (`margin_steps` = 1) the window is widened by one angle step on each side; on the last
 // level (0) it is exact. An angle outside goes to the nearer end (the start on a tie).
 float clamp_angle_to_window(float angle, float start, float extent, float step, int margin_steps);
 
-// Moves candidates found on level `last` back to full resolution: positions and sub-pixel parts
-// times 2^last. With `drop_below_min` set, candidates scoring below min_score are removed first.
-void scale_back_to_full_resolution(std::vector<Match>& cands, int last, float min_score,
-                                   bool drop_below_min);
-
-// Hands the first min(num_matches, size) candidates (all when num_matches <= 0) out as one
-// registered malloc'd array (kind 0), with scale_col = scale_row and model_id set (unless
-// `keep_model_ids`). Returns the handle, 0 with nothing to hand out, -1 when the array cannot be
-// allocated (results then null). `count` receives the number of matches.
-int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model_id,
-                     bool keep_model_ids, Match*& results, int& count);
-
-// Normal maps of all levels: the largest buffers of a search.
-struct NormalMaps {
-    std::vector<cv::Mat> nx;
-    std::vector<cv::Mat> ny;
-};
-
-// Releases the maps on a detached thread so the export can return without paying for it. If no
-// thread can be started they are released on the calling thread. Never throws.
-void release_in_background(NormalMaps&& maps);
-
-// Blocks until every background release has finished (also runs when the library unloads).
-void wait_for_search_cleanup();
-
 }  // namespace quro
 
-#endif  // QURO_SEARCH_SEARCH_FRAME_H
+#endif  // QURO_SEARCH_LEVEL_PLAN_H

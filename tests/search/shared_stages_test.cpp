@@ -9,7 +9,10 @@
 #include <opencv2/imgproc.hpp>
 
 #include "quro/result_registry.h"
-#include "quro/search/search_frame.h"
+#include "quro/search/hand_out.h"
+#include "quro/stopwatch.h"
+#include "quro/search/level_plan.h"
+#include "quro/search/search_input.h"
 
 namespace {
 

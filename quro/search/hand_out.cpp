@@ -1,0 +1,124 @@
+#include "quro/search/hand_out.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "quro/result_registry.h"
+
+namespace quro {
+
+void scale_back_to_full_resolution(std::vector<Match>& cands, int last, float min_score,
+                                   bool drop_below_min) {
+    if (drop_below_min)
+        cands.erase(std::remove_if(cands.begin(), cands.end(),
+                                   [&](const Match& m) { return !(m.score >= min_score); }),
+                    cands.end());
+    if (last <= 0) return;
+    const float f = static_cast<float>(1 << last);
+    for (Match& m : cands) {
+        m.x <<= last;
+        m.y <<= last;
+        m.dx *= f;
+        m.dy *= f;
+    }
+}
+
+int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model_id,
+                     bool keep_model_ids, Match*& results, int& count) {
+    std::size_t n = cands.size();
+    if (num_matches > 0 && static_cast<std::size_t>(num_matches) < n)
+        n = static_cast<std::size_t>(num_matches);
+    if (n > static_cast<std::size_t>(std::numeric_limits<int>::max())) n = 0;
+    count = static_cast<int>(n);
+    if (n == 0) return 0;
+    auto* block = static_cast<Match*>(std::malloc(n * sizeof(Match)));
+    if (block == nullptr) {
+        results = nullptr;
+        count = 0;
+        return -1;
+    }
+    std::memcpy(block, cands.data(), n * sizeof(Match));
+    for (std::size_t i = 0; i < n; ++i) {
+        block[i].scale_col = block[i].scale_row;
+        if (!keep_model_ids) block[i].model_id = model_id;
+    }
+    int handle;
+    try {
+        handle = register_result(kResultBytes, block, static_cast<int>(n));
+    } catch (...) {
+        std::free(block);
+        results = nullptr;
+        count = 0;
+        return -1;
+    }
+    results = block;
+    return handle;
+}
+
+// ---- background release of normal maps ----------------------------------------------------------
+
+namespace {
+
+struct CleanupState {
+    std::mutex mutex;
+    std::condition_variable idle;
+    int running = 0;
+};
+
+CleanupState& cleanup_state() {
+    static CleanupState* s = new CleanupState;  // never destroyed: threads may outlive statics
+    return *s;
+}
+
+// Waits for the release threads when the library unloads, so no thread touches freed memory and
+// leak checkers see every buffer released.
+struct CleanupDrain {
+    ~CleanupDrain() { wait_for_search_cleanup(); }
+};
+CleanupDrain g_drain_at_unload;
+
+}  // namespace
+
+void release_in_background(NormalMaps&& maps) {
+    std::unique_ptr<NormalMaps> owned;
+    try {
+        owned = std::make_unique<NormalMaps>(std::move(maps));
+    } catch (...) {
+        NormalMaps doomed(std::move(maps));  // no memory for the hand-over: release here
+        return;
+    }
+    CleanupState& st = cleanup_state();
+    {
+        std::lock_guard<std::mutex> lock(st.mutex);
+        ++st.running;
+    }
+    try {
+        NormalMaps* raw = owned.get();
+        std::thread([raw] {
+            delete raw;
+            CleanupState& s = cleanup_state();
+            std::lock_guard<std::mutex> lock(s.mutex);
+            if (--s.running == 0) s.idle.notify_all();
+        }).detach();
+        owned.release();
+    } catch (...) {
+        // No thread: free here (owned still holds the maps).
+        owned.reset();
+        std::lock_guard<std::mutex> lock(st.mutex);
+        if (--st.running == 0) st.idle.notify_all();
+    }
+}
+
+void wait_for_search_cleanup() {
+    CleanupState& st = cleanup_state();
+    std::unique_lock<std::mutex> lock(st.mutex);
+    st.idle.wait(lock, [&] { return st.running == 0; });
+}
+
+}  // namespace quro
