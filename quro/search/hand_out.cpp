@@ -30,7 +30,7 @@ void scale_back_to_full_resolution(std::vector<Match>& cands, int last, float mi
 }
 
 int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model_id,
-                     bool keep_model_ids, Match*& results, int& count) {
+                     HandOutOptions options, Match*& results, int& count) {
     std::size_t n = cands.size();
     if (num_matches > 0 && static_cast<std::size_t>(num_matches) < n)
         n = static_cast<std::size_t>(num_matches);
@@ -45,8 +45,8 @@ int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model
     }
     std::memcpy(block, cands.data(), n * sizeof(Match));
     for (std::size_t i = 0; i < n; ++i) {
-        block[i].scale_col = block[i].scale_row;
-        if (!keep_model_ids) block[i].model_id = model_id;
+        if (!options.keep_scale_col) block[i].scale_col = block[i].scale_row;
+        if (!options.keep_model_ids) block[i].model_id = model_id;
     }
     int handle;
     try {

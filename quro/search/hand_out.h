@@ -16,12 +16,20 @@ namespace quro {
 void scale_back_to_full_resolution(std::vector<Match>& cands, int last, float min_score,
                                    bool drop_below_min);
 
+// What the hand-out leaves of each match as the search set it: a search of one model and one
+// scale stamps its model id and copies scale_row into scale_col; the multi-model search keeps the
+// ids its candidates carry, the anisotropic search the column scale.
+struct HandOutOptions {
+    bool keep_model_ids = false;
+    bool keep_scale_col = false;
+};
+
 // Hands the first min(num_matches, size) candidates (all when num_matches <= 0) out as one
-// registered malloc'd array (kind 0), with scale_col = scale_row and model_id set (unless
-// `keep_model_ids`). Returns the handle, 0 with nothing to hand out, -1 when the array cannot be
+// registered malloc'd array (kind 0), with scale_col = scale_row and model_id set unless the
+// options keep them. Returns the handle, 0 with nothing to hand out, -1 when the array cannot be
 // allocated (results then null). `count` receives the number of matches.
 int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model_id,
-                     bool keep_model_ids, Match*& results, int& count);
+                     HandOutOptions options, Match*& results, int& count);
 
 // Normal maps of all levels: the largest buffers of a search.
 struct NormalMaps {

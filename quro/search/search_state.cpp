@@ -157,7 +157,7 @@ int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int mod
     st.sw.lap("matchEnd");
     // The maps go first: nothing that can fail may follow the registration of the matches.
     release_in_background(std::move(st.normals));
-    return hand_out_matches(cands, req.num_matches, model_id, false, results, count);
+    return hand_out_matches(cands, req.num_matches, model_id, {}, results, count);
 }
 
 }  // namespace quro

@@ -151,7 +151,7 @@ TEST(HandOut, RegistersTheFirstMatchesWithModelIdAndColumnScale) {
     for (int i = 0; i < 5; ++i) c.emplace_back(i, i, 1.f - 0.1f * i, 0.f, 1.25f);
     quro::Match* res = reinterpret_cast<quro::Match*>(0x1);
     int count = -1;
-    const int h = quro::hand_out_matches(c, 2, 7, false, res, count);
+    const int h = quro::hand_out_matches(c, 2, 7, {}, res, count);
     ASSERT_GE(h, 1);
     EXPECT_EQ(count, 2);
     EXPECT_EQ(res[1].x, 1);
@@ -163,7 +163,7 @@ TEST(HandOut, RegistersTheFirstMatchesWithModelIdAndColumnScale) {
     EXPECT_EQ(e.kind, 0);
     EXPECT_EQ(clear_mems(h), 0);
 
-    const int all = quro::hand_out_matches(c, 0, 7, false, res, count);
+    const int all = quro::hand_out_matches(c, 0, 7, {}, res, count);
     EXPECT_EQ(count, 5);
     EXPECT_EQ(clear_mems(all), 0);
 }
@@ -172,7 +172,7 @@ TEST(HandOut, NothingFoundLeavesResultsAlone) {
     quro::Match sentinel(1, 2, 3.f);
     quro::Match* res = &sentinel;
     int count = 9;
-    EXPECT_EQ(quro::hand_out_matches({}, 0, 1, false, res, count), 0);
+    EXPECT_EQ(quro::hand_out_matches({}, 0, 1, {}, res, count), 0);
     EXPECT_EQ(res, &sentinel);
     EXPECT_EQ(count, 0);
 }
