@@ -3,25 +3,25 @@
 // model whose level template has about 150 points, normal maps without border, a parallel loop
 // over the candidates. Arguments: worker threads, variant (0 plain, 1 cells with cell value 4 on a
 // 2 x 2 grid). Also the window kernel alone (8 x 8 window, 150 points), scalar and AVX2.
+#include "quro/match/refine/refine_candidate.h"
+
 #include <benchmark/benchmark.h>
-
-#include <opencv2/core.hpp>
-
 #include <tbb/blocked_range.h>
 #include <tbb/global_control.h>
 #include <tbb/parallel_for.h>
 
+#include <opencv2/core.hpp>
 #include <vector>
 
 #include "quro/cpu.h"
+#include "quro/match/order_utils.h"
 #include "quro/match/refine/feature_cells.h"
 #include "quro/match/refine/normals.h"
-#include "quro/match/order_utils.h"
-#include "quro/match/refine/refine_candidate.h"
-#include "quro/match/templates.h"
 #include "quro/match/refine/window_kernels.h"
 #include "quro/match/refine/window_score.h"
+#include "quro/match/templates.h"
 #include "testing/polygon_scene.h"
+#include "testing/refine_level.h"
 
 namespace {
 
@@ -42,10 +42,9 @@ const Scene& scene() {
         cv::RNG rng(12);
         for (int i = 0; i < 100; ++i) {
             const quro_test::PolygonPose& q = p.poses[static_cast<std::size_t>(i) % p.poses.size()];
-            s.candidates.emplace_back(cvRound(q.cx / 2) + rng.uniform(-1, 2),
-                                      cvRound(q.cy / 2) + rng.uniform(-1, 2), 0.8f,
-                                      q.angle + rng.uniform(-1.5f, 1.5f), 1.f, 1.f, 0,
-                                      static_cast<signed char>(1));
+            s.candidates.emplace_back(
+                cvRound(q.cx / 2) + rng.uniform(-1, 2), cvRound(q.cy / 2) + rng.uniform(-1, 2),
+                0.8f, q.angle + rng.uniform(-1.5f, 1.5f), 1.f, 1.f, 0, static_cast<signed char>(1));
         }
         quro::feature_cell_index(s.rec, 1, 2, s.cell_index);
         s.cell_order = quro::argsort_int(s.cell_index);
@@ -67,18 +66,21 @@ void BM_RefineLevel(benchmark::State& state) {
     double mean_score = 0;
     for (auto _ : state) {
         work = s.candidates;
-        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, work.size()),
-                          [&](const tbb::blocked_range<std::size_t>& r) {
-                              for (std::size_t i = r.begin(); i != r.end(); ++i) {
-                                  if (cells)
-                                      quro::refine_candidate_cells(
-                                          s.nx, s.ny, 0, work[i], s.rec, 0, 0, 4, 2.f, 0.5f, 1, 2,
-                                          s.cell_index, s.cell_order, sw, 0);
-                                  else
-                                      quro::refine_candidate(s.nx, s.ny, 0, work[i], s.rec, 0, 0,
-                                                             2.f, 0.5f, 1, 2, sw, 0);
-                              }
-                          });
+        tbb::parallel_for(
+            tbb::blocked_range<std::size_t>(0, work.size()),
+            [&](const tbb::blocked_range<std::size_t>& r) {
+                for (std::size_t i = r.begin(); i != r.end(); ++i) {
+                    if (cells)
+                        quro::refine_candidate_cells(
+                            quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 1, 2, sw,
+                                                    0, 4, &s.cell_index, &s.cell_order),
+                            work[i]);
+                    else
+                        quro::refine_candidate(quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0,
+                                                                       2.f, 0.5f, 1, 2, sw, 0),
+                                               work[i]);
+                }
+            });
         benchmark::DoNotOptimize(work.data());
     }
     for (const quro::Match& m : work) mean_score += m.score;
@@ -116,9 +118,8 @@ void BM_WindowKernel(benchmark::State& state) {
             quro::window_kernel_avx2(maps.nx, maps.ny, p.offsets.data(), p.gx.data(), p.gy.data(),
                                      p.size(), base0, maps.cols, 0, limit, 8, false, out);
         else
-            quro::window_kernel_scalar(maps.nx, maps.ny, p.offsets.data(), p.gx.data(),
-                                       p.gy.data(), p.size(), base0, maps.cols, 0, limit, 8, false,
-                                       out);
+            quro::window_kernel_scalar(maps.nx, maps.ny, p.offsets.data(), p.gx.data(), p.gy.data(),
+                                       p.size(), base0, maps.cols, 0, limit, 8, false, out);
         benchmark::DoNotOptimize(out);
         benchmark::ClobberMemory();
     }

@@ -85,15 +85,27 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     const bool settle = st.metric < 0 && level == st.plan.top - 1;
     if (settle) leave_polarity_to_settle(cands);
 
+    const RefineLevel lvl{.nx = &nx,
+                          .ny = &ny,
+                          .border = border,
+                          .rec = &rec,
+                          .level = level,
+                          .last_level = st.plan.last,
+                          .angle_step = step,
+                          .min_score = level_min,
+                          .metric = st.metric,
+                          .factor = 2,
+                          .sw = &st.sw,
+                          .timeout_ms = st.timeout_ms,
+                          .cell_value = cell_value,
+                          .cell_index = &st.cell_index[li],
+                          .cell_order = &st.cell_order[li]};
     parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         if (cells)
-            refine_candidate_cells(nx, ny, border, cands[i], rec, level, st.plan.last, cell_value,
-                                   step, level_min, st.metric, 2, st.cell_index[li],
-                                   st.cell_order[li], st.sw, st.timeout_ms);
+            refine_candidate_cells(lvl, cands[i]);
         else
-            refine_candidate(nx, ny, border, cands[i], rec, level, st.plan.last, step, level_min,
-                             st.metric, 2, st.sw, st.timeout_ms);
+            refine_candidate(lvl, cands[i]);
         st.stop.check(st.sw, st.timeout_ms);
     });
     if (settle) settle_unconfirmed_polarity(cands);

@@ -170,45 +170,33 @@ bool worth_refining(const Match& cand, float level_min_score, const Stopwatch& s
     return !timed_out(sw, timeout_ms) && !(level_min_score > cand.score);
 }
 
+// The three variants: `factor` scales the candidate's position onto this level; `cells` scores
+// with the level's cell partition.
+void refine_on_level(const RefineLevel& lvl, Match& cand, int factor, bool cells) {
+    if (!worth_refining(cand, lvl.min_score, *lvl.sw, lvl.timeout_ms)) return;
+    const NormalMapsRef maps = normal_maps_ref(*lvl.nx, *lvl.ny);
+    WindowScorer scorer(maps, lvl.border, lvl.metric, peak_polarity(cand.flag));
+    if (cells) {
+        CV_Assert(lvl.cell_index != nullptr && lvl.cell_order != nullptr);
+        scorer.use_cells(lvl.cell_value, *lvl.cell_index, *lvl.cell_order);
+    }
+    walk_angles(maps, scorer, cand, *lvl.rec, lvl.level, lvl.last_level, lvl.angle_step,
+                lvl.min_score, predicted_coordinate(lvl.border, factor, cand.x),
+                predicted_coordinate(lvl.border, factor, cand.y), *lvl.sw, lvl.timeout_ms);
+}
+
 }  // namespace
 
-void refine_candidate(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
-                      const ShapeModelRecord& rec, int level, int last_level, float angle_step,
-                      float level_min_score, int metric, int factor, const Stopwatch& sw,
-                      int timeout_ms) {
-    if (!worth_refining(cand, level_min_score, sw, timeout_ms)) return;
-    const NormalMapsRef maps = normal_maps_ref(nx, ny);
-    WindowScorer scorer(maps, border, metric, peak_polarity(cand.flag));
-    walk_angles(maps, scorer, cand, rec, level, last_level, angle_step, level_min_score,
-                predicted_coordinate(border, factor, cand.x),
-                predicted_coordinate(border, factor, cand.y), sw, timeout_ms);
+void refine_candidate(const RefineLevel& lvl, Match& cand) {
+    refine_on_level(lvl, cand, lvl.factor, false);
 }
 
-void refine_candidate_cells(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
-                            const ShapeModelRecord& rec, int level, int last_level,
-                            int cell_value, float angle_step, float level_min_score, int metric,
-                            int factor, const std::vector<int>& cell_index,
-                            const std::vector<int>& cell_order, const Stopwatch& sw,
-                            int timeout_ms) {
-    if (!worth_refining(cand, level_min_score, sw, timeout_ms)) return;
-    const NormalMapsRef maps = normal_maps_ref(nx, ny);
-    WindowScorer scorer(maps, border, metric, peak_polarity(cand.flag));
-    scorer.use_cells(cell_value, cell_index, cell_order);
-    walk_angles(maps, scorer, cand, rec, level, last_level, angle_step, level_min_score,
-                predicted_coordinate(border, factor, cand.x),
-                predicted_coordinate(border, factor, cand.y), sw, timeout_ms);
+void refine_candidate_cells(const RefineLevel& lvl, Match& cand) {
+    refine_on_level(lvl, cand, lvl.factor, true);
 }
 
-void refine_candidate_aniso(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
-                            const ShapeModelRecord& rec, int level, int last_level,
-                            float angle_step, float level_min_score, int metric, int /*factor*/,
-                            const Stopwatch& sw, int timeout_ms) {
-    if (!worth_refining(cand, level_min_score, sw, timeout_ms)) return;
-    const NormalMapsRef maps = normal_maps_ref(nx, ny);
-    WindowScorer scorer(maps, border, metric, peak_polarity(cand.flag));
-    walk_angles(maps, scorer, cand, rec, level, last_level, angle_step, level_min_score,
-                predicted_coordinate(border, 1, cand.x), predicted_coordinate(border, 1, cand.y),
-                sw, timeout_ms);
+void refine_candidate_aniso(const RefineLevel& lvl, Match& cand) {
+    refine_on_level(lvl, cand, 1, false);
 }
 
 }  // namespace quro

@@ -53,31 +53,43 @@ namespace quro {
 // that accepts no sample leaves it, with score 0.
 inline constexpr signed char kPolarityToSettle = 0;
 
+// One level's refinement, as a search builds it once per level: the level's normal maps with
+// their zero frame, the model, the 0-based level refined to (the record's level + 1) and the
+// lowest level the search reaches, the level's angle step (degrees) and minimum score, the
+// model's metric (0 ignores each point's polarity), the ratio of the candidates' level to this
+// one (normally 2), the time limit, and for the cell variant the level's cell partition
+// (cell_index from feature_cell_index for level + 1, cell_order its stable argsort).
+struct RefineLevel {
+    const cv::Mat* nx = nullptr;
+    const cv::Mat* ny = nullptr;
+    int border = 0;
+    const ShapeModelRecord* rec = nullptr;
+    int level = 0;
+    int last_level = 0;
+    float angle_step = 0.f;
+    float min_score = 0.f;
+    int metric = 0;
+    int factor = 2;
+    const Stopwatch* sw = nullptr;
+    int timeout_ms = 0;
+    int cell_value = 1;
+    const std::vector<int>* cell_index = nullptr;
+    const std::vector<int>* cell_order = nullptr;
+};
+
 // Plain variant: 8 x 8 window of positions around the predicted position
 // (border + factor * x, border + factor * y).
-void refine_candidate(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
-                      const ShapeModelRecord& rec, int level, int last_level, float angle_step,
-                      float level_min_score, int metric, int factor, const Stopwatch& sw,
-                      int timeout_ms);
+void refine_candidate(const RefineLevel& lvl, Match& cand);
 
-// Cell variant: the points of each cell of the level's partition (cell_index from
-// feature_cell_index for level + 1, cell_order its stable argsort) settle in their own
-// (2c + 1) square window, c = max(4, cell_value); the score is the sum of the cells' best values
-// over the point count, and the position comes from the mean best cell.
-void refine_candidate_cells(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
-                            const ShapeModelRecord& rec, int level, int last_level,
-                            int cell_value, float angle_step, float level_min_score, int metric,
-                            int factor, const std::vector<int>& cell_index,
-                            const std::vector<int>& cell_order, const Stopwatch& sw,
-                            int timeout_ms);
+// Cell variant: the points of each cell of the level's partition settle in their own (2c + 1)
+// square window, c = max(4, cell_value); the score is the sum of the cells' best values over the
+// point count, and the position comes from the mean best cell.
+void refine_candidate_cells(const RefineLevel& lvl, Match& cand);
 
 // As the plain variant for a candidate already placed on this level: the predicted position is
 // (border + x, border + y); factor is ignored.
 // Built ahead of its caller, the anisotropic search.
-void refine_candidate_aniso(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
-                            const ShapeModelRecord& rec, int level, int last_level,
-                            float angle_step, float level_min_score, int metric, int factor,
-                            const Stopwatch& sw, int timeout_ms);
+void refine_candidate_aniso(const RefineLevel& lvl, Match& cand);
 
 }  // namespace quro
 

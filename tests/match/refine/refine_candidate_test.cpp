@@ -1,21 +1,22 @@
 // Candidate refinement across levels: the angle walk and its exits on hand-made normal maps, and
 // the accuracy of all three variants on rendered polygons.
-#include <gtest/gtest.h>
+#include "quro/match/refine/refine_candidate.h"
 
-#include <opencv2/core.hpp>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
+#include <opencv2/core.hpp>
 #include <thread>
 #include <vector>
 
+#include "quro/match/order_utils.h"
 #include "quro/match/refine/feature_cells.h"
 #include "quro/match/refine/normals.h"
-#include "quro/match/order_utils.h"
-#include "quro/match/refine/refine_candidate.h"
 #include "testing/normal_maps.h"
 #include "testing/polygon_model.h"
 #include "testing/records.h"
+#include "testing/refine_level.h"
 
 namespace {
 
@@ -66,7 +67,9 @@ void expect_same(const Match& a, const Match& b) {
 void refine_upper(const Maps& m, Match& c, const quro::ShapeModelRecord& rec, float step,
                   float level_min, int border = 0, int metric = 1) {
     const quro::Stopwatch sw;
-    quro::refine_candidate(m.nx, m.ny, border, c, rec, 1, 0, step, level_min, metric, 2, sw, 0);
+    quro::refine_candidate(
+        quro_test::refine_level(m.nx, m.ny, border, rec, 1, 0, step, level_min, metric, 2, sw, 0),
+        c);
 }
 
 TEST(RefineCandidate, BelowTheLevelMinimumTheCandidateIsUntouched) {
@@ -85,10 +88,12 @@ TEST(RefineCandidate, PassedTimeOutOnEntryLeavesTheCandidateUntouched) {
     const Match before = c;
     const quro::Stopwatch sw;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    quro::refine_candidate(m.nx, m.ny, 0, c, rec, 1, 0, 2.f, 0.5f, 1, 2, sw, 1);
+    quro::refine_candidate(
+        quro_test::refine_level(m.nx, m.ny, 0, rec, 1, 0, 2.f, 0.5f, 1, 2, sw, 1), c);
     expect_same(c, before);
     Match d = candidate(15, 12, 10.f);
-    quro::refine_candidate(m.nx, m.ny, 0, d, rec, 1, 0, 2.f, 0.5f, 1, 2, sw, 0);  // no limit
+    quro::refine_candidate(
+        quro_test::refine_level(m.nx, m.ny, 0, rec, 1, 0, 2.f, 0.5f, 1, 2, sw, 0), d);  // no limit
     EXPECT_EQ(d.x, 30);
 }
 
@@ -130,7 +135,9 @@ Match walk_from_ten(double peak) {
     return c;
 }
 
-double cos_deg(double d) { return std::cos(d * kPi / 180.0); }
+double cos_deg(double d) {
+    return std::cos(d * kPi / 180.0);
+}
 
 TEST(RefineCandidate, LowerScoreAboveTurnsTheWalkDownAndTakesTheVertex) {
     const Match c = walk_from_ten(9.3);
@@ -175,12 +182,14 @@ TEST(RefineCandidate, EdgeHitOnTheLastLevelRecentresOnce) {
         const Maps m = cone(50, 70, 30 + shift, 24, 10.f);
         // Last level: the first window ends 3 to the right; one re-centring reaches 3 further.
         Match last = candidate(15, 12, 10.f);
-        quro::refine_candidate(m.nx, m.ny, 0, last, rec, 0, 0, 2.f, 0.3f, 1, 2, sw, 0);
+        quro::refine_candidate(
+            quro_test::refine_level(m.nx, m.ny, 0, rec, 0, 0, 2.f, 0.3f, 1, 2, sw, 0), last);
         EXPECT_EQ(last.x, 36) << shift;
         EXPECT_EQ(last.y, 24);
         // Above the last level there is no re-centring.
         Match upper = candidate(15, 12, 10.f);
-        quro::refine_candidate(m.nx, m.ny, 0, upper, rec, 1, 0, 2.f, 0.3f, 1, 2, sw, 0);
+        quro::refine_candidate(
+            quro_test::refine_level(m.nx, m.ny, 0, rec, 1, 0, 2.f, 0.3f, 1, 2, sw, 0), upper);
         EXPECT_EQ(upper.x, 33) << shift;
     }
 }
@@ -266,9 +275,11 @@ TEST(RefineCandidate, RejectsMapsOfAnotherType) {
     cv::Mat a(20, 20, CV_64FC1, cv::Scalar(0)), b(20, 20, CV_32FC1, cv::Scalar(0));
     Match c = candidate(5, 5, 0.f);
     const quro::Stopwatch sw;
-    EXPECT_THROW(quro::refine_candidate(a, a, 0, c, rec, 1, 0, 2.f, 0.5f, 1, 2, sw, 0),
+    EXPECT_THROW(quro::refine_candidate(
+                     quro_test::refine_level(a, a, 0, rec, 1, 0, 2.f, 0.5f, 1, 2, sw, 0), c),
                  cv::Exception);
-    EXPECT_THROW(quro::refine_candidate(b, b, 0, c, rec, 5, 0, 2.f, 0.5f, 1, 2, sw, 0),
+    EXPECT_THROW(quro::refine_candidate(
+                     quro_test::refine_level(b, b, 0, rec, 5, 0, 2.f, 0.5f, 1, 2, sw, 0), c),
                  cv::Exception);
 }
 
@@ -301,7 +312,9 @@ TEST(RefineCandidatePolygon, GuessOnePixelOffAboveEndsOnThePose) {
         for (const int dx : {-1, 1}) {
             for (const int dy : {-1, 1}) {
                 Match c = candidate(50 + dx, 40 + dy, angle);
-                quro::refine_candidate(s.nx, s.ny, 0, c, s.rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 1000);
+                quro::refine_candidate(
+                    quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 1000),
+                    c);
                 expect_near_pose(c, s.pose, 0.5);
             }
         }
@@ -317,8 +330,10 @@ TEST(RefineCandidatePolygon, CellVariantEndsOnThePose) {
         const std::vector<int> order = quro::argsort_int(cells);
         for (const int dx : {-1, 1}) {
             Match c = candidate(50 + dx, 41, 4.f);
-            quro::refine_candidate_cells(s.nx, s.ny, 0, c, s.rec, 0, 0, 4, 2.f, 0.5f, 1, 2, cells,
-                                         order, sw, 0);
+            quro::refine_candidate_cells(
+                quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 0, 4,
+                                        &cells, &order),
+                c);
             expect_near_pose(c, s.pose, 1.0);
         }
     }
@@ -328,7 +343,8 @@ TEST(RefineCandidatePolygon, AnisoVariantStartsFromThisLevel) {
     const PolygonScene s;
     const quro::Stopwatch sw;
     Match c = candidate(102, 79, 2.f);
-    quro::refine_candidate_aniso(s.nx, s.ny, 0, c, s.rec, 0, 0, 2.f, 0.5f, 1, 77, sw, 0);
+    quro::refine_candidate_aniso(
+        quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 1, 77, sw, 0), c);
     expect_near_pose(c, s.pose, 0.5);
 }
 
@@ -339,8 +355,10 @@ TEST(RefineCandidatePolygon, MetricZeroScoresReversedContrastAsHigh) {
     quro::_getNormal33(inverted, inx, 10.f, iny);
     const quro::Stopwatch sw;
     Match same = candidate(51, 40, 4.f), reversed = candidate(51, 40, 4.f);
-    quro::refine_candidate(s.nx, s.ny, 0, same, s.rec, 0, 0, 2.f, 0.5f, 0, 2, sw, 0);
-    quro::refine_candidate(inx, iny, 0, reversed, s.rec, 0, 0, 2.f, 0.5f, 0, 2, sw, 0);
+    quro::refine_candidate(
+        quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 0, 2, sw, 0), same);
+    quro::refine_candidate(
+        quro_test::refine_level(inx, iny, 0, s.rec, 0, 0, 2.f, 0.5f, 0, 2, sw, 0), reversed);
     expect_near_pose(reversed, s.pose, 0.5);
     EXPECT_EQ(reversed.score, same.score);
     EXPECT_EQ(reversed.x, same.x);
@@ -348,11 +366,13 @@ TEST(RefineCandidatePolygon, MetricZeroScoresReversedContrastAsHigh) {
 
     // With polarity the reversed edges do not match...
     Match polar = candidate(51, 40, 4.f);
-    quro::refine_candidate(inx, iny, 0, polar, s.rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 0);
+    quro::refine_candidate(
+        quro_test::refine_level(inx, iny, 0, s.rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 0), polar);
     EXPECT_LT(polar.score, 0.3f);
     // ...unless the candidate carries the reversed polarity.
     Match flipped = candidate(51, 40, 4.f, 0.9f, -1);
-    quro::refine_candidate(inx, iny, 0, flipped, s.rec, 0, 0, 2.f, 0.5f, -1, 2, sw, 0);
+    quro::refine_candidate(
+        quro_test::refine_level(inx, iny, 0, s.rec, 0, 0, 2.f, 0.5f, -1, 2, sw, 0), flipped);
     expect_near_pose(flipped, s.pose, 0.5);
 }
 

@@ -1,0 +1,38 @@
+// The refinement of one level for tests and benchmarks, with its inputs in one argument list.
+#ifndef QURO_TESTING_REFINE_LEVEL_H
+#define QURO_TESTING_REFINE_LEVEL_H
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "quro/match/refine/refine_candidate.h"
+
+namespace quro_test {
+
+inline quro::RefineLevel refine_level(const cv::Mat& nx, const cv::Mat& ny, int border,
+                                      const quro::ShapeModelRecord& rec, int level, int last,
+                                      float step, float min_score, int metric, int factor,
+                                      const quro::Stopwatch& sw, int timeout_ms, int cell_value = 1,
+                                      const std::vector<int>* cell_index = nullptr,
+                                      const std::vector<int>* cell_order = nullptr) {
+    return {.nx = &nx,
+            .ny = &ny,
+            .border = border,
+            .rec = &rec,
+            .level = level,
+            .last_level = last,
+            .angle_step = step,
+            .min_score = min_score,
+            .metric = metric,
+            .factor = factor,
+            .sw = &sw,
+            .timeout_ms = timeout_ms,
+            .cell_value = cell_value,
+            .cell_index = cell_index,
+            .cell_order = cell_order};
+}
+
+}  // namespace quro_test
+
+#endif  // QURO_TESTING_REFINE_LEVEL_H
