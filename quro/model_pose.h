@@ -17,7 +17,10 @@
 #ifndef QURO_MODEL_POSE_H
 #define QURO_MODEL_POSE_H
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstddef>
 
 #include "quro/model_table.h"
 #include "quro/numeric.h"
@@ -96,6 +99,58 @@ inline PoseVec circle_model_direction(float x, float y, float gx, float gy, floa
         ny = -ny;
     }
     return PoseVec{nx, ny};
+}
+
+// Number of indices 0, step, 2 * step, ... below n: (n - 1) / step + 1 of n, none of none. A step
+// below 1 counts as 1.
+inline std::size_t sampled_count(std::size_t n, int step) {
+    return n == 0 ? 0 : (n - 1) / static_cast<std::size_t>(std::max(step, 1)) + 1;
+}
+
+// Bounding box of rounded posed positions; INT_MAX / INT_MIN bounds (min > max) when no point was
+// posed. Each kind of posed level decides at its boundary what an empty box becomes.
+struct PoseBox {
+    int min_x = INT_MAX;
+    int min_y = INT_MAX;
+    int max_x = INT_MIN;
+    int max_y = INT_MIN;
+};
+
+// The one posing loop: poses points in[0], in[stride], ..., in[(count - 1) * stride] under
+// rotation r, row scale sr and column scale sc, hands each to emit(i, posed position, rotated
+// direction, rounded column, rounded row) and returns the box of the rounded positions. kCircle:
+// directions from the scaled ellipse (circle_model_direction), else the stored ones.
+template <bool kCircle, class Emit>
+inline PoseBox pose_points(const Feature* in, std::size_t stride, std::size_t count,
+                           const PoseRotation& r, float sr, float sc, Emit&& emit) {
+    PoseBox box;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Feature& p = in[i * stride];
+        const PoseVec pos = pose_position(r, p.x, p.y, sr, sc);
+        PoseVec dir;
+        if constexpr (kCircle) {
+            const PoseVec g = circle_model_direction(p.x, p.y, p.gx, p.gy, sr, sc);
+            dir = rotate_direction(r, g.x, g.y);
+        } else {
+            dir = rotate_direction(r, p.gx, p.gy);
+        }
+        const int ix = round_posed(pos.x);
+        const int iy = round_posed(pos.y);
+        box.min_x = std::min(box.min_x, ix);
+        box.max_x = std::max(box.max_x, ix);
+        box.min_y = std::min(box.min_y, iy);
+        box.max_y = std::max(box.max_y, iy);
+        emit(i, pos, dir, ix, iy);
+    }
+    return box;
+}
+
+// pose_points with the direction rule chosen at run time (circle: the scaled ellipse's).
+template <class Emit>
+inline PoseBox pose_points(const Feature* in, std::size_t stride, std::size_t count,
+                           const PoseRotation& r, float sr, float sc, bool circle, Emit&& emit) {
+    return circle ? pose_points<true>(in, stride, count, r, sr, sc, emit)
+                  : pose_points<false>(in, stride, count, r, sr, sc, emit);
 }
 
 }  // namespace quro

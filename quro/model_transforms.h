@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "quro/model_pose.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
 
@@ -28,14 +29,6 @@ struct ModelPointSet {
 };
 
 // ---- Pose kernel of the float transforms (uniform or row/column scales, stored directions) ----
-
-// Bounding box of rounded posed positions; INT_MAX / INT_MIN bounds when no point was posed.
-struct PoseBox {
-    int min_x;
-    int min_y;
-    int max_x;
-    int max_y;
-};
 
 // Poses `count` points in[0], in[stride], in[2 * stride], ... into out[0 .. count): float
 // positions (pose_position), rotated stored directions (rotate_direction), and returns the box of
