@@ -65,7 +65,7 @@ Outline outline_by_value(int id, float angle, float scale_row, float scale_col,
     Outline t;
     if (!finite_pose(angle, scale_row, scale_col)) return t;
     const auto rec = find_shape_model_record(id);
-    if (!rec || !model_level_exists(*rec, 1)) return t;
+    if (!rec || !rec->has_level(1)) return t;
     ModelPointSet<P> set;
     transform(*rec, set);
     if (!fill_outline(t, set)) return Outline{};
@@ -79,7 +79,7 @@ int outline_registered(int id, int level, float angle, float scale_row, float sc
                        Outline** out, Transform&& transform) {
     if (out == nullptr || !finite_pose(angle, scale_row, scale_col)) return -1;
     const auto rec = find_shape_model_record(id);
-    if (!rec || !model_level_exists(*rec, level)) return -1;
+    if (!rec || !rec->has_level(level)) return -1;
     ModelPointSet<P> set;
     transform(*rec, set);
     auto obj = std::make_unique<Outline>();

@@ -35,15 +35,15 @@ template <class P>
 void pose_level(const ShapeModelRecord& rec, float angle, int level, float sr, float sc, int step,
                 bool circle, ModelPointSet<P>& out) {
     out.min_x = out.min_y = out.max_x = out.max_y = 0;
-    if (!model_level_exists(rec, level)) {
+    if (!rec.has_level(level)) {
         out.level_width = out.level_height = 0;
         out.points.clear();
         return;
     }
-    const std::size_t li = static_cast<std::size_t>(level - 1);
-    const std::vector<Feature>& src = rec.level_features[li];
-    out.level_width = rec.level_widths[li];
-    out.level_height = rec.level_heights[li];
+    const LevelView view = rec.level(level);
+    const std::vector<Feature>& src = view.features;
+    out.level_width = view.width;
+    out.level_height = view.height;
     const std::size_t stride = static_cast<std::size_t>(std::max(step, 1));
     const std::size_t count = sampled_count(src.size(), step);
     out.points.resize(count);
@@ -72,13 +72,6 @@ void pose_level(const ShapeModelRecord& rec, float angle, int level, float sr, f
 PoseBox pose_features_scalar(const Feature* in, std::size_t stride, std::size_t count, float c,
                              float s, float scale_row, float scale_col, Feature* out) {
     return pose_into(in, stride, count, PoseRotation{c, s}, scale_row, scale_col, false, out);
-}
-
-bool model_level_exists(const ShapeModelRecord& rec, int level) {
-    if (level < 1 || level > rec.num_levels) return false;
-    const std::size_t need = static_cast<std::size_t>(level);
-    return rec.level_features.size() >= need && rec.level_widths.size() >= need &&
-           rec.level_heights.size() >= need;
 }
 
 int aniso_point_step(const ShapeModelRecord& rec, int level, int step) {

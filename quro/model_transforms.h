@@ -39,10 +39,6 @@ PoseBox pose_features_scalar(const Feature* in, std::size_t stride, std::size_t 
 PoseBox pose_features_avx2(const Feature* in, std::size_t stride, std::size_t count, float c,
                            float s, float scale_row, float scale_col, Feature* out);
 
-// Whether `level` (counted from 1 = full resolution) is one of the record's built levels, with an
-// entry in every per-level list the transforms read.
-bool model_level_exists(const ShapeModelRecord& rec, int level);
-
 // Sampling steps. transform_model_points_aniso: a step below 1 means 2^(num_levels - level).
 // rotated_template and rotated_template_aniso: a step below 1 means
 // 2^(num_levels + max(0, -step) - level). A step of 1 or more is used as it is. The exponent is

@@ -3,26 +3,24 @@
 #include <algorithm>
 #include <cmath>
 
-#include "quro/match/level_check.h"
 #include "quro/model_pose.h"
 #include "quro/model_transforms.h"
 
 namespace quro {
 namespace {
 
-// Poses every step-th point of `level` (checked by the caller) into the offsets, box and level
+// Poses every step-th point of `level` into the offsets, box and level
 // size of `out` (its point lists already sized by sampled_count), handing each point to
 // emit(i, posed position, rotated direction). circle: directions from the scaled ellipse. A
 // template without points keeps the INT_MAX / INT_MIN box of an empty PoseBox.
 template <class Template, class Emit>
 void pose_sampled(const ShapeModelRecord& rec, Template& out, int level, float sr, float sc,
                   float angle, int step, bool circle, Emit&& emit) {
-    const auto li = static_cast<std::size_t>(level - 1);
-    const std::vector<Feature>& src = rec.level_features[li];
-    out.level_width = rec.level_widths[li];
-    out.level_height = rec.level_heights[li];
+    const LevelView view = rec.level(level);
+    out.level_width = view.width;
+    out.level_height = view.height;
     const PoseBox box =
-        pose_points(src.data(), static_cast<std::size_t>(std::max(step, 1)), out.xs.size(),
+        pose_points(view.features.data(), static_cast<std::size_t>(std::max(step, 1)), out.xs.size(),
                     pose_rotation(angle), sr, sc, circle,
                     [&](std::size_t i, const PoseVec& pos, const PoseVec& dir, int x, int y) {
                         out.xs[i] = x;
@@ -37,9 +35,8 @@ void pose_sampled(const ShapeModelRecord& rec, Template& out, int level, float s
 
 void build_quantized(const ShapeModelRecord& rec, QuantizedTemplate& out, int level, float sr,
                      float sc, float angle, bool circle) {
-    require_level(rec, level);
     const int step = template_point_step(rec, level, 0);
-    const std::size_t count = sampled_count(rec.level_features[static_cast<std::size_t>(level - 1)].size(), step);
+    const std::size_t count = sampled_count(rec.level(level).features.size(), step);
     out.xs.resize(count);
     out.ys.resize(count);
     out.codes.resize(count);
@@ -53,9 +50,8 @@ void build_quantized(const ShapeModelRecord& rec, QuantizedTemplate& out, int le
 void build_normal(const ShapeModelRecord& rec, NormalTemplate& out, int level, float sr, float sc,
                   float angle, int step, bool circle, std::vector<float>* xf,
                   std::vector<float>* yf) {
-    require_level(rec, level);
     const int stride = template_point_step(rec, level, step);
-    const std::size_t count = sampled_count(rec.level_features[static_cast<std::size_t>(level - 1)].size(), stride);
+    const std::size_t count = sampled_count(rec.level(level).features.size(), stride);
     out.xs.resize(count);
     out.ys.resize(count);
     out.nxs.resize(count);
@@ -117,8 +113,7 @@ void normal_template_sampled(const ShapeModelRecord& rec, NormalTemplate& out, i
 
 bool model_leaves_image(const ShapeModelRecord& rec, float cx, float cy, int width, int height,
                         int level, float angle, float scale) {
-    require_level(rec, level);
-    const std::vector<Feature>& pts = rec.level_features[static_cast<std::size_t>(level - 1)];
+    const std::vector<Feature>& pts = rec.level(level).features;
     const auto k = static_cast<std::size_t>(rec.num_levels - level + 1);
     const PoseRotation r = pose_rotation(angle);
     for (std::size_t i = 0; i < pts.size(); i += k) {

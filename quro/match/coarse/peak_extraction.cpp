@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstdint>
 
-#include "quro/match/level_check.h"
 #include "quro/match/coarse/my_nmsboxes.h"
 #include "quro/match/coarse/orientation_codes.h"
 
@@ -77,10 +76,8 @@ void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score
 }  // namespace
 
 OutlineBox outline_box(const ShapeModelRecord& rec, int level) {
-    require_level(rec, level);
-    const auto i = static_cast<std::size_t>(level - 1);
-    return {rec.box_min_x[i], rec.box_max_x[i],    rec.box_min_y[i],
-            rec.box_max_y[i], rec.level_radius[i], rec.level_angle[i]};
+    const LevelView v = rec.level(level);
+    return {v.box_min_x, v.box_max_x, v.box_min_y, v.box_max_y, v.radius, v.angle};
 }
 
 int peak_threshold(std::size_t n, float min_score) {

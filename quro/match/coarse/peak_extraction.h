@@ -26,8 +26,8 @@ enum OutlineBoxIndex : int {
     kBoxAngle = 5,
 };
 
-// The OutlineBox of `level` (1 = full resolution) of a record. Throws cv::Exception for a level
-// the record does not hold.
+// The OutlineBox of `level` (1 = full resolution) of a record, which must hold the level
+// (asserted).
 OutlineBox outline_box(const ShapeModelRecord& rec, int level);
 
 // Longest candidate list reserved up front; the reserve is only a capacity hint.

@@ -31,8 +31,7 @@ int cell_coordinate(float v, float o, float t, int P) {
 }
 
 const std::vector<Feature>& level_points(const ShapeModelRecord& rec, int level) {
-    CV_Assert(model_level_exists(rec, level));
-    return rec.level_features[static_cast<std::size_t>(level - 1)];
+    return rec.level(level).features;
 }
 
 // The sampled points as the KD tree reads them.

@@ -273,12 +273,10 @@ TEST(RefineCandidate, MapsNarrowerThanTheWindowAreSafe) {
 
 TEST(RefineCandidate, RejectsMapsOfAnotherType) {
     const auto rec = point_model(-30.f, 60.f);
-    cv::Mat a(20, 20, CV_64FC1, cv::Scalar(0)), b(20, 20, CV_32FC1, cv::Scalar(0));
+    cv::Mat a(20, 20, CV_64FC1, cv::Scalar(0));
     Match c = candidate(5, 5, 0.f);
     const quro::Stopwatch sw;
     EXPECT_THROW(quro::refine_candidate(a, a, 0, c, rec, 1, 0, 2.f, 0.5f, 1, 2, sw, 0),
-                 cv::Exception);
-    EXPECT_THROW(quro::refine_candidate(b, b, 0, c, rec, 5, 0, 2.f, 0.5f, 1, 2, sw, 0),
                  cv::Exception);
 }
 
