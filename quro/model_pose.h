@@ -9,7 +9,7 @@
 //   direction: gx' = c * gx + s * gy,  gy' = c * gy - s * gx    (never scaled)
 // Integer positions are X and Y rounded half away from zero (round_posed).
 //
-// Circle models (ShapeModelRecord::shape_kind == 1) are the one exception to "directions are never
+// Circle models (ShapeModelRecord::shape_kind == kShapeCircle) are the one exception to "directions are never
 // scaled": under separate row and column scales a circle becomes an ellipse, and a point's
 // direction must follow the normal of that ellipse. circle_model_direction() computes it, and it
 // must be used by every anisotropic poser of a circle model (the aniso outline transforms and the
@@ -69,7 +69,7 @@ inline int round_posed(float v) {
 
 // Whether a record's anisotropic poses derive point directions from the scaled ellipse.
 inline bool is_circle_model(const ShapeModelRecord& rec) {
-    return rec.shape_kind == 1;
+    return rec.shape_kind == kShapeCircle;
 }
 
 // The unrotated direction of a circle-model point (x, y) with stored direction (gx, gy) under row

@@ -13,6 +13,14 @@
 
 namespace quro {
 
+// What a record was built from: ShapeModelRecord::shape_kind, one byte in model files. Outline
+// kinds 2..9 (the outline creators' shape codes) all behave as kShapeOutline.
+enum ShapeKind : std::uint8_t {
+    kShapeImage = 0,    // built from an image
+    kShapeCircle = 1,   // a circle outline: point directions follow the scaled ellipse
+    kShapeOutline = 2,  // any other outline, polygon or point list
+};
+
 // One level of a record, as the matching core reads it: the level's image size, its outline box
 // (rotated by `angle`), radius, box angle in degrees and its points.
 struct LevelView {
@@ -37,9 +45,7 @@ struct ShapeModelRecord {
     float origin_first = 0.f, origin_second = 0.f;  // set_shape_model_origin, argument order
     int reserved = 0;
     int metric = 0;
-    // 0 built from an image; 1 a circle outline (point directions follow the scaled ellipse);
-    // 2..9 other outlines, polygons and point lists (all behave as 2).
-    std::uint8_t shape_kind = 0;
+    std::uint8_t shape_kind = kShapeImage;  // a ShapeKind, 0..9
     int timeout_ms = 1000;  // below 1: no limit
     ContrastParams contrast{0, 0, 0, 0};
     std::vector<int> level_widths;

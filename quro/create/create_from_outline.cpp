@@ -75,7 +75,7 @@ extern "C" QURO_API int create_shape_model_xld(float length1, float length2, int
         const bool circle = length2 == 0.f;
         const auto start = quro::outline_box_start(length1, circle ? length1 : length2);
         return quro::create_outline_model(
-            args, circle ? 1 : 2, start, id, [&](std::vector<quro::Feature>& pts) {
+            args, circle ? quro::kShapeCircle : quro::kShapeOutline, start, id, [&](std::vector<quro::Feature>& pts) {
                 return quro::first_family_level1(length1, length2, pts);
             });
     });

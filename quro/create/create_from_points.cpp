@@ -41,7 +41,7 @@ extern "C" QURO_API int create_shape_model_pol(const float* x, const float* y, c
             return -1;
         const quro::CreationArgs args{angle_start, angle_extent, angle_step, metric, *contrast};
         return quro::create_outline_model(
-            args, 2, quro::unbounded_box_start(), id, [&](std::vector<quro::Feature>& pts) {
+            args, quro::kShapeOutline, quro::unbounded_box_start(), id, [&](std::vector<quro::Feature>& pts) {
                 if (count == INT_MIN) return -4;
                 const int n = count < 0 ? -count : count;
                 if (n < 2) return -4;
@@ -70,7 +70,7 @@ extern "C" QURO_API int create_shape_model_xld3(const float* x, const float* y, 
             return -1;
         const quro::CreationArgs args{angle_start, angle_extent, angle_step, metric, *contrast};
         return quro::create_outline_model(
-            args, 2, quro::unbounded_box_start(), id, [&](std::vector<quro::Feature>& pts) {
+            args, quro::kShapeOutline, quro::unbounded_box_start(), id, [&](std::vector<quro::Feature>& pts) {
                 if (count < 2) return -4;
                 const quro::Centre c = quro::vertex_box_centre(x, y, count);
                 pts.reserve(static_cast<std::size_t>(count));

@@ -49,7 +49,7 @@ float box_angle_of_corners(const cv::Point2f (&p)[4]) {
     const cv::Point2f side = la > lb ? a : b;
     // The column difference is the first argument: the angle is measured from the row axis.
     const double raw =
-        std::atan2(static_cast<double>(side.x), static_cast<double>(side.y)) * 180.0 / M_PI - 90.0;
+        std::atan2(static_cast<double>(side.x), static_cast<double>(side.y)) * 180.0 / kPi - 90.0;
     const double theta0 = fold_half_turn(raw);
     const double theta1 = fold_half_turn(raw + 90.0);
     return static_cast<float>(std::fabs(theta1) < std::fabs(theta0) ? theta1 : theta0);

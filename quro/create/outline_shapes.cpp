@@ -4,11 +4,10 @@
 #include <cstdint>
 
 #include "quro/create/outline_levels.h"
+#include "quro/numeric.h"
 
 namespace quro {
 namespace {
-
-constexpr float kTwoPi = 6.28318530717958647692f;
 
 // Visits t = i / step_radius for i = 0, 1, ... while t < 2 pi. The counter is an integer, so the
 // count does not depend on accumulated rounding.
@@ -17,7 +16,7 @@ void for_each_turn_step(float step_radius, Visit&& visit) {
     if (!(step_radius > 0.f)) return;
     for (std::int64_t i = 0;; ++i) {
         const float t = static_cast<float>(i) / step_radius;
-        if (!(t < kTwoPi)) break;
+        if (!(t < kTwoPiF)) break;
         visit(t);
     }
 }
@@ -37,14 +36,13 @@ std::vector<Feature> circle_outline(float r) {
 std::vector<Feature> ellipse_outline(float ra, float rb) {
     std::vector<Feature> pts;
     const float k = (ra * ra) / (rb * rb);
-    constexpr float kHalfPi = 1.57079632679489661923f;
     for_each_turn_step(ra, [&](float t) {
         const float x = ra * std::sin(t);
         const float y = rb * std::cos(t);
         // At x = 0 the quotient would be infinite and its arc tangent -+pi/2 (by the sign of y):
         // the normal is vertical there.
-        const float q = x != 0.f ? std::atan(-k * y / x) : (y > 0.f ? -kHalfPi : kHalfPi);
-        const float phi = q + (x >= 0.f ? -kHalfPi : kHalfPi);
+        const float q = x != 0.f ? std::atan(-k * y / x) : (y > 0.f ? -kHalfPiF : kHalfPiF);
+        const float phi = q + (x >= 0.f ? -kHalfPiF : kHalfPiF);
         pts.emplace_back(x, y, std::sin(phi), std::cos(phi));
     });
     return pts;
