@@ -5,6 +5,7 @@
 
 #include "quro/create/outline_levels.h"
 #include "quro/numeric.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -71,15 +72,15 @@ int cross_outline(float a, float c, std::vector<Feature>& out) {
         {-c, c, -c, a, -1},   {-a, c, -c, c, -1},  {c, c, c, a, 1},   {c, c, a, c, -1},
     };
     for (const SignedSegment& e : edges)
-        if (segment_to_features(e.sign, out, e.x0, e.y0, e.x1, e.y1) != 0) return -1;
-    return 0;
+        if (segment_to_features(e.sign, out, e.x0, e.y0, e.x1, e.y1) != 0) return kFailed;
+    return kOk;
 }
 
 int segment_pair_outline(const SignedSegment& first, const SignedSegment& second,
                          std::vector<Feature>& out) {
     for (const SignedSegment* e : {&first, &second})
-        if (segment_to_features(e->sign, out, e->x0, e->y0, e->x1, e->y1) != 0) return -1;
-    return 0;
+        if (segment_to_features(e->sign, out, e->x0, e->y0, e->x1, e->y1) != 0) return kFailed;
+    return kOk;
 }
 
 }  // namespace quro

@@ -14,17 +14,18 @@
 #include "quro/match/core_tables.h"
 #include "quro/numeric.h"
 #include "quro/result_registry.h"
+#include "quro/status.h"
 
 namespace quro {
 
 int check_search_args(const unsigned char* data, int width, int height, float angle_start,
                       float angle_extent, float min_score, float max_overlap) {
-    if (data == nullptr || width < 1 || height < 1) return -1;
+    if (data == nullptr || width < 1 || height < 1) return kFailed;
     // NaN fails every comparison, so these reject it too.
-    if (!(min_score >= 0.f) || !(max_overlap >= 0.f)) return -1;
-    if (!std::isfinite(angle_start) || !std::isfinite(angle_extent)) return -1;
-    if (angle_extent < -1e-6f || angle_extent > kMaxAngleExtent) return -1;
-    return 0;
+    if (!(min_score >= 0.f) || !(max_overlap >= 0.f)) return kFailed;
+    if (!std::isfinite(angle_start) || !std::isfinite(angle_extent)) return kFailed;
+    if (angle_extent < -1e-6f || angle_extent > kMaxAngleExtent) return kFailed;
+    return kOk;
 }
 
 bool plan_levels(const int* levels, int num_levels, int subpixel_code, LevelPlan& plan) {
@@ -135,7 +136,7 @@ int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model
     if (block == nullptr) {
         results = nullptr;
         count = 0;
-        return -1;
+        return kFailed;
     }
     std::memcpy(block, cands.data(), n * sizeof(Match));
     for (std::size_t i = 0; i < n; ++i) {
@@ -149,7 +150,7 @@ int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model
         std::free(block);
         results = nullptr;
         count = 0;
-        return -1;
+        return kFailed;
     }
     results = block;
     return handle;
