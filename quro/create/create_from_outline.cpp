@@ -76,8 +76,9 @@ extern "C" QURO_API int create_shape_model_xld(float length1, float length2, int
         const quro::CreationArgs args{angle_start, angle_extent, angle_step, metric, *contrast};
         const bool circle = length2 == 0.f;
         const auto start = quro::outline_box_start(length1, circle ? length1 : length2);
+        const std::uint8_t kind = circle ? quro::kShapeCircle : quro::kShapeOutline;
         return quro::create_outline_model(
-            args, circle ? quro::kShapeCircle : quro::kShapeOutline, start, id, [&](std::vector<quro::Feature>& pts) {
+            args, kind, start, id, [&](std::vector<quro::Feature>& pts) {
                 return quro::first_family_level1(length1, length2, pts);
             });
     });

@@ -60,8 +60,7 @@ float automatic_scale_step(float lo, float hi) {
 float angle_step(const ShapeModelRecord& rec, int level) {
     const double d = level == rec.num_levels ? 1.5 : 2.0;
     const double r = rec.level(level).radius;
-    const float step =
-        static_cast<float>(std::acos(1.0 - d * d / (2.0 * r * r)) * kRadToDegD);
+    const float step = static_cast<float>(std::acos(1.0 - d * d / (2.0 * r * r)) * kRadToDegD);
     // std::fmin would hide a NaN; a radius too small for the chord (or 0, or NaN) takes the cap.
     if (!std::isfinite(step) || step > kMaxAngleStep) return kMaxAngleStep;
     return step;

@@ -9,24 +9,24 @@
 namespace quro {
 namespace {
 
-// Poses every step-th point of `level` into the offsets, box and level
-// size of `out` (its point lists already sized by sampled_count), handing each point to
-// emit(i, posed position, rotated direction). circle: directions from the scaled ellipse. A
-// template without points keeps the INT_MAX / INT_MIN box of an empty PoseBox.
+// Poses every step-th point of `level` into the offsets, box and level size of `out` (its point
+// lists already sized by sampled_count), handing each point to emit(i, posed position, rotated
+// direction). circle: directions from the scaled ellipse. A template without points keeps the
+// INT_MAX / INT_MIN box of an empty PoseBox.
 template <class Template, class Emit>
 void pose_sampled(const ShapeModelRecord& rec, Template& out, int level, float sr, float sc,
                   float angle, int step, bool circle, Emit&& emit) {
     const LevelView view = rec.level(level);
     out.level_width = view.width;
     out.level_height = view.height;
-    const PoseBox box =
-        pose_points(view.features.data(), static_cast<std::size_t>(std::max(step, 1)), out.xs.size(),
-                    pose_rotation(angle), sr, sc, circle,
-                    [&](std::size_t i, const PoseVec& pos, const PoseVec& dir, int x, int y) {
-                        out.xs[i] = x;
-                        out.ys[i] = y;
-                        emit(i, pos, dir);
-                    });
+    const auto stride = static_cast<std::size_t>(std::max(step, 1));
+    const PoseBox box = pose_points(
+        view.features.data(), stride, out.xs.size(), pose_rotation(angle), sr, sc, circle,
+        [&](std::size_t i, const PoseVec& pos, const PoseVec& dir, int x, int y) {
+            out.xs[i] = x;
+            out.ys[i] = y;
+            emit(i, pos, dir);
+        });
     out.min_x = box.min_x;
     out.min_y = box.min_y;
     out.max_x = box.max_x;
