@@ -28,11 +28,17 @@ quro::ShapeModelRecord level_of(int n, unsigned char shape_kind) {
             pts.emplace_back(pos(rng), pos(rng), std::sin(a), std::cos(a));
         }
     }
+    // A complete level (every per-level list holds it); the transforms read no box or radius.
+    const float reach = std::fmax(200.f, radius);
     quro::ShapeModelRecord rec;
     rec.num_levels = 1;
     rec.shape_kind = shape_kind;
     rec.level_widths = {400};
     rec.level_heights = {400};
+    rec.box_min_x = rec.box_min_y = {-reach};
+    rec.box_max_x = rec.box_max_y = {reach};
+    rec.level_radius = {reach * 1.4143f};
+    rec.level_angle = {0.f};
     rec.level_features.push_back(std::move(pts));
     return rec;
 }

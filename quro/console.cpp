@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "quro/quro.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -31,27 +32,29 @@ bool console_is_open() {
 
 extern "C" QURO_API int open_console(void) {
     std::lock_guard<std::mutex> lock(quro::g_console_mutex);
-    if (quro::g_console_open) return 0;
+    if (quro::g_console_open) return quro::kOk;
     quro::g_console_open = true;
     quro::write_to_terminal("\033]0;Debug Output\007");
-    return 0;
+    return quro::kOk;
 }
 
 extern "C" QURO_API int close_console(void) {
     std::lock_guard<std::mutex> lock(quro::g_console_mutex);
-    if (!quro::g_console_open) return 0;
+    if (!quro::g_console_open) return quro::kOk;
     // Descriptors 0 to 2 stay open: closing them would hand their numbers to the next file the
     // process opens, which would then receive later output.
     std::fflush(stdout);
     std::fflush(stderr);
     quro::g_console_open = false;
-    return 0;
+    return quro::kOk;
 }
 
 extern "C" QURO_API int clear_console(void) {
     std::lock_guard<std::mutex> lock(quro::g_console_mutex);
     if (quro::g_console_open) quro::write_to_terminal("\033[H\033[2J");
-    return 0;
+    return quro::kOk;
 }
 
-extern "C" QURO_API int write_line(void) { return 0; }
+extern "C" QURO_API int write_line(void) {
+    return quro::kOk;
+}

@@ -4,6 +4,7 @@
 
 #include "quro/export_guard.h"
 #include "quro/model_table.h"
+#include "quro/status.h"
 
 namespace {
 
@@ -13,7 +14,7 @@ int quadrant_bit(float x, float y) {
     if (x < 0.f && y > 0.f) return 2;
     if (x < 0.f && y < 0.f) return 4;
     if (x > 0.f && y < 0.f) return 8;
-    return 0;
+    return quro::kOk;
 }
 
 }  // namespace
@@ -30,7 +31,7 @@ extern "C" QURO_API int invert_model_feature(int id, int quadrants) {
                     f.gy = -f.gy;
                 }
     });
-    return 0;
+    return quro::kOk;
 }
 
 extern "C" QURO_API int remove_model_feature(int id, int index, float radius) {
@@ -74,5 +75,5 @@ extern "C" QURO_API int remove_model_feature(int id, int index, float radius) {
             level_factor *= 0.25f;
         }
     });
-    return 0;
+    return quro::kOk;
 }

@@ -16,6 +16,7 @@
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/result_registry.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -75,7 +76,7 @@ bool write_whole_file(const char* path, const std::string& bytes) {
 // Decodes a model and inserts it. Returns the new id, or -1 (nothing inserted).
 int insert_decoded_model(const void* data, std::size_t size) {
     ShapeModelRecord rec;
-    if (!decode_shape_model(data, size, rec)) return -1;
+    if (!decode_shape_model(data, size, rec)) return kFailed;
     return add_shape_model(std::move(rec));
 }
 
@@ -83,37 +84,37 @@ int insert_decoded_model(const void* data, std::size_t size) {
 }  // namespace quro
 
 extern "C" QURO_API int write_shape_model(int id, const char* path) {
-    if (path == nullptr) return -1;
-    return quro::guarded(-1, [&] {
+    if (path == nullptr) return quro::kFailed;
+    return quro::guarded(quro::kFailed, [&] {
         std::string bytes;
         // Encoded under the table's lock (a search may be writing its range) and before the file
         // is opened: a failure here leaves an existing file untouched.
         if (!quro::read_shape_model_locked(
                 id, [&](const auto& rec) { bytes = quro::encode_shape_model(rec); }))
-            return -1;
-        return quro::write_whole_file(path, bytes) ? 0 : -1;
+            return quro::kFailed;
+        return quro::write_whole_file(path, bytes) ? quro::kOk : quro::kFailed;
     });
 }
 
 extern "C" QURO_API int read_shape_model(const char* path, int* id) {
-    if (id == nullptr) return -1;
+    if (id == nullptr) return quro::kFailed;
     *id = -1;
-    if (path == nullptr) return -1;
-    return quro::guarded(-1, [&] {
+    if (path == nullptr) return quro::kFailed;
+    return quro::guarded(quro::kFailed, [&] {
         std::string bytes;
-        if (!quro::read_whole_file(path, bytes)) return -1;
+        if (!quro::read_whole_file(path, bytes)) return quro::kFailed;
         const int new_id = quro::insert_decoded_model(bytes.data(), bytes.size());
-        if (new_id < 0) return -1;
+        if (new_id < 0) return quro::kFailed;
         *id = new_id;
-        return 0;
+        return quro::kOk;
     });
 }
 
 extern "C" QURO_API int write_shape_model_b(int id, void** buffer, int* length) {
-    if (buffer == nullptr || length == nullptr) return -1;
+    if (buffer == nullptr || length == nullptr) return quro::kFailed;
     *buffer = nullptr;
     *length = 0;
-    return quro::guarded(-1, [&] {
+    return quro::guarded(quro::kFailed, [&] {
         // Encoded under the table's lock (a search may be writing its range), registered after.
         std::unique_ptr<void, decltype(&std::free)> block(nullptr, &std::free);
         std::size_t size = 0;
@@ -123,8 +124,8 @@ extern "C" QURO_API int write_shape_model_b(int id, void** buffer, int* length) 
                 block.reset(std::malloc(size));
                 if (block) quro::encode_shape_model_into(rec, block.get(), size);
             }))
-            return -1;
-        if (!block) return -1;
+            return quro::kFailed;
+        if (!block) return quro::kFailed;
         const int count = static_cast<int>(size);
         const int handle = quro::register_result(quro::kResultBytes, block.get(), count);
         *buffer = block.release();
@@ -134,10 +135,10 @@ extern "C" QURO_API int write_shape_model_b(int id, void** buffer, int* length) 
 }
 
 extern "C" QURO_API int read_shape_model_b(const void* buffer, int length, int* id) {
-    if (id == nullptr) return -1;
+    if (id == nullptr) return quro::kFailed;
     *id = -1;
-    if (buffer == nullptr || length < 1) return -1;
-    return quro::guarded(-1, [&] {
+    if (buffer == nullptr || length < 1) return quro::kFailed;
+    return quro::guarded(quro::kFailed, [&] {
         const int new_id =
             quro::insert_decoded_model(buffer, static_cast<std::size_t>(length));
         *id = new_id;

@@ -13,6 +13,7 @@
 #include "quro/model_table.h"
 #include "quro/model_transforms.h"
 #include "quro/result_registry.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -65,7 +66,7 @@ Outline outline_by_value(int id, float angle, float scale_row, float scale_col,
     Outline t;
     if (!finite_pose(angle, scale_row, scale_col)) return t;
     const auto rec = find_shape_model_record(id);
-    if (!rec || !model_level_exists(*rec, 1)) return t;
+    if (!rec || !rec->has_level(1)) return t;
     ModelPointSet<P> set;
     transform(*rec, set);
     if (!fill_outline(t, set)) return Outline{};
@@ -77,13 +78,13 @@ Outline outline_by_value(int id, float angle, float scale_row, float scale_col,
 template <class Outline, class P, class Transform>
 int outline_registered(int id, int level, float angle, float scale_row, float scale_col, int kind,
                        Outline** out, Transform&& transform) {
-    if (out == nullptr || !finite_pose(angle, scale_row, scale_col)) return -1;
+    if (out == nullptr || !finite_pose(angle, scale_row, scale_col)) return kFailed;
     const auto rec = find_shape_model_record(id);
-    if (!rec || !model_level_exists(*rec, level)) return -1;
+    if (!rec || !rec->has_level(level)) return kFailed;
     ModelPointSet<P> set;
     transform(*rec, set);
     auto obj = std::make_unique<Outline>();
-    if (!fill_outline(*obj, set)) return -1;
+    if (!fill_outline(*obj, set)) return kFailed;
     const int handle = register_result(kind, obj.get(), obj->count);
     Outline* raw = obj.release();  // owned by the registry from here on
     // An outline without points stays registered (clear_mems frees it) but keeps handle -1.
@@ -200,12 +201,14 @@ extern "C" QURO_API quro::TemplateF get_model_transform2_s(int id, float angle, 
 }
 
 extern "C" QURO_API int get_model_contour(int id, float angle, float scale, quro::TemplateI** out) {
-    return quro::guarded(-1, [&] { return quro::get_model_contour_impl(id, angle, scale, out); });
+    return quro::guarded(quro::kFailed,
+                         [&] { return quro::get_model_contour_impl(id, angle, scale, out); });
 }
 
 extern "C" QURO_API int get_model_contour2(int id, float angle, float scale,
                                            quro::TemplateF** out) {
-    return quro::guarded(-1, [&] { return quro::get_model_contour2_impl(id, angle, scale, out); });
+    return quro::guarded(quro::kFailed,
+                         [&] { return quro::get_model_contour2_impl(id, angle, scale, out); });
 }
 
 extern "C" QURO_API int get_model_contour3(int id, int level, float angle, float scale,
@@ -228,7 +231,7 @@ extern "C" QURO_API int get_model_contour2_s(int id, float angle, float scale_ro
 
 extern "C" QURO_API int get_model_contour3_s(int id, int level, float angle, float scale_row,
                                              float scale_col, quro::TemplateF** out) {
-    return quro::guarded(-1, [&] {
+    return quro::guarded(quro::kFailed, [&] {
         return quro::get_model_contour3_s_impl(id, level, angle, scale_row, scale_col, out);
     });
 }

@@ -9,7 +9,7 @@
 //   direction: gx' = c * gx + s * gy,  gy' = c * gy - s * gx    (never scaled)
 // Integer positions are X and Y rounded half away from zero (round_posed).
 //
-// Circle models (ShapeModelRecord::shape_kind == 1) are the one exception to "directions are never
+// Circle models (ShapeModelRecord::shape_kind == kShapeCircle) are the one exception to "directions are never
 // scaled": under separate row and column scales a circle becomes an ellipse, and a point's
 // direction must follow the normal of that ellipse. circle_model_direction() computes it, and it
 // must be used by every anisotropic poser of a circle model (the aniso outline transforms and the
@@ -17,10 +17,14 @@
 #ifndef QURO_MODEL_POSE_H
 #define QURO_MODEL_POSE_H
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstddef>
 
 #include "quro/model_table.h"
 #include "quro/numeric.h"
+#include "quro/pose_kernels.h"
 
 namespace quro {
 
@@ -66,7 +70,7 @@ inline int round_posed(float v) {
 
 // Whether a record's anisotropic poses derive point directions from the scaled ellipse.
 inline bool is_circle_model(const ShapeModelRecord& rec) {
-    return rec.shape_kind == 1;
+    return rec.shape_kind == kShapeCircle;
 }
 
 // The unrotated direction of a circle-model point (x, y) with stored direction (gx, gy) under row
@@ -96,6 +100,53 @@ inline PoseVec circle_model_direction(float x, float y, float gx, float gy, floa
         ny = -ny;
     }
     return PoseVec{nx, ny};
+}
+
+// Number of indices 0, step, 2 * step, ... below n: (n - 1) / step + 1 of n, none of none. A step
+// below 1 counts as 1.
+inline std::size_t sampled_count(std::size_t n, int step) {
+    return n == 0 ? 0 : (n - 1) / static_cast<std::size_t>(std::max(step, 1)) + 1;
+}
+
+// An empty PoseBox (pose_kernels.h): INT_MAX / INT_MIN bounds, min > max. Each kind of posed
+// level decides at its boundary what an empty box becomes.
+inline constexpr PoseBox kEmptyPoseBox{INT_MAX, INT_MAX, INT_MIN, INT_MIN};
+
+// The one posing loop: poses points in[0], in[stride], ..., in[(count - 1) * stride] under
+// rotation r, row scale sr and column scale sc, hands each to emit(i, posed position, rotated
+// direction, rounded column, rounded row) and returns the box of the rounded positions. kCircle:
+// directions from the scaled ellipse (circle_model_direction), else the stored ones.
+template <bool kCircle, class Emit>
+inline PoseBox pose_points(const Feature* in, std::size_t stride, std::size_t count,
+                           const PoseRotation& r, float sr, float sc, Emit&& emit) {
+    PoseBox box = kEmptyPoseBox;
+    for (std::size_t i = 0; i < count; ++i) {
+        const Feature& p = in[i * stride];
+        const PoseVec pos = pose_position(r, p.x, p.y, sr, sc);
+        PoseVec dir;
+        if constexpr (kCircle) {
+            const PoseVec g = circle_model_direction(p.x, p.y, p.gx, p.gy, sr, sc);
+            dir = rotate_direction(r, g.x, g.y);
+        } else {
+            dir = rotate_direction(r, p.gx, p.gy);
+        }
+        const int ix = round_posed(pos.x);
+        const int iy = round_posed(pos.y);
+        box.min_x = std::min(box.min_x, ix);
+        box.max_x = std::max(box.max_x, ix);
+        box.min_y = std::min(box.min_y, iy);
+        box.max_y = std::max(box.max_y, iy);
+        emit(i, pos, dir, ix, iy);
+    }
+    return box;
+}
+
+// pose_points with the direction rule chosen at run time (circle: the scaled ellipse's).
+template <class Emit>
+inline PoseBox pose_points(const Feature* in, std::size_t stride, std::size_t count,
+                           const PoseRotation& r, float sr, float sc, bool circle, Emit&& emit) {
+    return circle ? pose_points<true>(in, stride, count, r, sr, sc, emit)
+                  : pose_points<false>(in, stride, count, r, sr, sc, emit);
 }
 
 }  // namespace quro

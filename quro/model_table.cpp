@@ -6,6 +6,7 @@
 
 #include "quro/export_guard.h"
 #include "quro/lowest_free.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -25,13 +26,13 @@ public:
         {
             std::unique_lock lock(mutex_);
             auto it = models_.find(id);
-            if (it == models_.end()) return -1;
+            if (it == models_.end()) return kFailed;
             // Given back before the model goes: a failure leaves the model in place.
             ids_.release(id);
             doomed = std::move(it->second);
             models_.erase(it);
         }
-        return 0;
+        return kOk;
     }
 
     std::shared_ptr<ShapeModelRecord> find(int id) const {
@@ -98,7 +99,7 @@ bool read_shape_model_locked(int id, const std::function<void(const ShapeModelRe
 }
 
 int erase_shape_model(int id) {
-    if (id < 0) return -1;
+    if (id < 0) return kFailed;
     return table().erase(id);
 }
 
@@ -107,14 +108,15 @@ std::size_t shape_model_count() { return table().size(); }
 }  // namespace quro
 
 extern "C" QURO_API int clear_shape_model(int id) {
-    return quro::guarded(-1, [&] { return quro::erase_shape_model(id); });
+    return quro::guarded(quro::kFailed, [&] { return quro::erase_shape_model(id); });
 }
 
 extern "C" QURO_API int copy_shape_model(int id) {
-    return quro::guarded(-1, [&] {
+    return quro::guarded(quro::kFailed, [&] {
         quro::ShapeModelRecord copy;
         // Copied under the lock (a search may be writing its range), inserted after it.
-        if (!quro::read_shape_model_locked(id, [&](const auto& rec) { copy = rec; })) return -1;
+        if (!quro::read_shape_model_locked(id, [&](const auto& rec) { copy = rec; }))
+            return quro::kFailed;
         return quro::add_shape_model(std::move(copy));
     });
 }

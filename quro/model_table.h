@@ -2,6 +2,8 @@
 #ifndef QURO_MODEL_TABLE_H
 #define QURO_MODEL_TABLE_H
 
+#include <cassert>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -10,6 +12,25 @@
 #include "quro/quro.h"
 
 namespace quro {
+
+// What a record was built from: ShapeModelRecord::shape_kind, one byte in model files. Outline
+// kinds 2..9 (the outline creators' shape codes) all behave as kShapeOutline.
+enum ShapeKind : std::uint8_t {
+    kShapeImage = 0,    // built from an image
+    kShapeCircle = 1,   // a circle outline: point directions follow the scaled ellipse
+    kShapeOutline = 2,  // any other outline, polygon or point list
+};
+
+// One level of a record, as the matching core reads it: the level's image size, its outline box
+// (rotated by `angle`), radius, box angle in degrees and its points.
+struct LevelView {
+    int width;
+    int height;
+    float box_min_x, box_min_y, box_max_x, box_max_y;
+    float radius;
+    float angle;
+    const std::vector<Feature>& features;
+};
 
 // One shape model: the creation parameters and the edge points of each pyramid level.
 // Levels are numbered from 1 (full resolution); entry i of every per-level list is level i + 1.
@@ -24,9 +45,7 @@ struct ShapeModelRecord {
     float origin_first = 0.f, origin_second = 0.f;  // set_shape_model_origin, argument order
     int reserved = 0;
     int metric = 0;
-    // 0 built from an image; 1 a circle outline (point directions follow the scaled ellipse);
-    // 2..9 other outlines, polygons and point lists (all behave as 2).
-    std::uint8_t shape_kind = 0;
+    std::uint8_t shape_kind = kShapeImage;  // a ShapeKind, 0..9
     int timeout_ms = 1000;  // below 1: no limit
     ContrastParams contrast{0, 0, 0, 0};
     std::vector<int> level_widths;
@@ -35,7 +54,31 @@ struct ShapeModelRecord {
     std::vector<float> level_radius;  // largest distance of a point from the level's centre
     std::vector<float> level_angle;   // box angle, degrees
     std::vector<std::vector<Feature>> level_features;
+
+    // Whether `level` (1 = full resolution) is one of the built levels, with an entry in every
+    // per-level list. Records in the table hold every level up to num_levels (they are validated
+    // when they enter it); a level that comes from a caller is checked here.
+    bool has_level(int level) const;
+    // The view of `level`, which must be one of the built levels (asserted).
+    LevelView level(int level) const;
 };
+
+inline bool ShapeModelRecord::has_level(int level) const {
+    if (level < 1 || level > num_levels) return false;
+    const auto need = static_cast<std::size_t>(level);
+    return level_features.size() >= need && level_widths.size() >= need &&
+           level_heights.size() >= need && box_min_x.size() >= need && box_min_y.size() >= need &&
+           box_max_x.size() >= need && box_max_y.size() >= need && level_radius.size() >= need &&
+           level_angle.size() >= need;
+}
+
+inline LevelView ShapeModelRecord::level(int level) const {
+    assert(has_level(level));
+    const auto i = static_cast<std::size_t>(level - 1);
+    return LevelView{level_widths[i], level_heights[i], box_min_x[i],    box_min_y[i],
+                     box_max_x[i],    box_max_y[i],     level_radius[i], level_angle[i],
+                     level_features[i]};
+}
 
 // Brings a record back to the values of a fresh one.
 void reset_shape_model_record(ShapeModelRecord& rec);

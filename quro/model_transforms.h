@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "quro/model_pose.h"
 #include "quro/model_table.h"
 #include "quro/pose_kernels.h"
 #include "quro/quro.h"
@@ -28,9 +29,6 @@ struct ModelPointSet {
     std::vector<P> points;
 };
 
-// Whether `level` (counted from 1 = full resolution) is one of the record's built levels, with an
-// entry in every per-level list the transforms read.
-bool model_level_exists(const ShapeModelRecord& rec, int level);
 
 // Sampling steps. transform_model_points_aniso: a step below 1 means 2^(num_levels - level).
 // rotated_template and rotated_template_aniso: a step below 1 means

@@ -6,6 +6,7 @@
 
 #include "quro/model_archive.h"
 #include "quro/numeric.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -73,10 +74,10 @@ bool level_is_valid(const ShapeModelRecord& r, std::size_t k) {
 
 int validate_shape_model_record(const ShapeModelRecord& rec) {
     if (!shape_model_is_consistent(rec) || !finite_scalars(rec) || !level_sizes_halve(rec))
-        return -1;
+        return kFailed;
     for (std::size_t k = 0; k < rec.level_features.size(); ++k)
-        if (!level_is_valid(rec, k)) return -1;
-    return 0;
+        if (!level_is_valid(rec, k)) return kFailed;
+    return kOk;
 }
 
 }  // namespace quro

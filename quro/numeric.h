@@ -6,9 +6,17 @@
 
 namespace quro {
 
-// Degrees to radians, as a float factor.
+// Pi, written once; every angle constant of the library derives from it.
+inline constexpr double kPi = 3.14159265358979323846;
+inline constexpr float kTwoPiF = static_cast<float>(2.0 * kPi);
+inline constexpr float kHalfPiF = static_cast<float>(kPi / 2.0);
+
+// Degrees to radians, as a float factor (the float nearest pi / 180), and back.
 inline constexpr float kDegToRad = 0.017453292f;
-inline constexpr float kRadToDeg = 57.29577951f;
+static_assert(kDegToRad == static_cast<float>(kPi / 180.0));
+inline constexpr float kRadToDeg = static_cast<float>(180.0 / kPi);
+// Radians to degrees in double precision.
+inline constexpr double kRadToDegD = 180.0 / kPi;
 
 inline float deg_to_rad(float deg) { return deg * kDegToRad; }
 

@@ -11,7 +11,8 @@
 
 namespace quro {
 
-// Bounding box of rounded posed positions; INT_MAX / INT_MIN bounds when no point was posed.
+// Bounding box of rounded posed positions (min > max when no point was posed). A plain aggregate:
+// this header is compiled into the AVX2 kernel, which must not share inline code with the rest.
 struct PoseBox {
     int min_x;
     int min_y;

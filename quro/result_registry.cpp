@@ -7,6 +7,7 @@
 #include "quro/export_guard.h"
 #include "quro/lowest_free.h"
 #include "quro/quro.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -108,9 +109,9 @@ int register_result(int kind, void* block, int count) { return registry().add(ki
 
 int release_result(int handle) {
     ResultEntry e;
-    if (!registry().take(handle, &e)) return -1;
+    if (!registry().take(handle, &e)) return kFailed;
     free_block(e);
-    return 0;
+    return kOk;
 }
 
 bool lookup_result(int handle, ResultEntry* out) {
@@ -122,5 +123,5 @@ std::size_t registered_result_count() { return registry().live(); }
 }  // namespace quro
 
 extern "C" QURO_API int clear_mems(int handle) {
-    return quro::guarded(-1, [&] { return quro::release_result(handle); });
+    return quro::guarded(quro::kFailed, [&] { return quro::release_result(handle); });
 }

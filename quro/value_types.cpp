@@ -6,10 +6,13 @@
 #include <utility>
 
 #include "quro/quro.h"
+#include "quro/status.h"
 
 QURO_API int nquro = 0;  // declared extern "C" in quro.h
 
-extern "C" QURO_API int fnquro(void) { return 0; }
+extern "C" QURO_API int fnquro(void) {
+    return quro::kOk;
+}
 
 namespace quro {
 namespace {

@@ -7,16 +7,17 @@
 #include "quro/create/image_levels.h"
 #include "quro/export_guard.h"
 #include "quro/library_start.h"
+#include "quro/status.h"
 
 namespace quro {
 
 int create_shape_model_impl(const unsigned char* image, int width, int height, int num_levels,
                             float angle_start, float angle_extent, float angle_step, int metric,
                             const ContrastParams* contrast, const unsigned char* mask, int* id) {
-    return guarded(-1, [&] {
+    return guarded(kFailed, [&] {
         ensure_library_started();
         if (image == nullptr || contrast == nullptr || id == nullptr || width < 1 || height < 1)
-            return -1;
+            return kFailed;
         // The caller's buffers are wrapped, never written: the levels only read them.
         const cv::Mat img(height, width, CV_8UC1, const_cast<unsigned char*>(image));
         cv::Mat msk;

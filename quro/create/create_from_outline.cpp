@@ -8,6 +8,7 @@
 #include "quro/create/outline_shapes.h"
 #include "quro/export_guard.h"
 #include "quro/library_start.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -19,9 +20,10 @@ bool length_in_range(float v) {
 
 // Level 1 of the first family (a = length1, b = length2).
 int first_family_level1(float a, float b, std::vector<Feature>& pts) {
-    if ((a < 0.f && b > 0.f) || (a > 0.f && b < 0.f && std::fabs(b) >= a)) return -4;
-    if (b == 0.f && a < 0.f) return -4;  // a circle of negative radius has no end
-    if (!length_in_range(a) || !length_in_range(b)) return -1;
+    if ((a < 0.f && b > 0.f) || (a > 0.f && b < 0.f && std::fabs(b) >= a))
+        return kBadShapeArguments;
+    if (b == 0.f && a < 0.f) return kBadShapeArguments;  // a circle of negative radius has no end
+    if (!length_in_range(a) || !length_in_range(b)) return kFailed;
     if (b == 0.f) {
         pts = circle_outline(a);
     } else if (b > 0.f) {
@@ -31,7 +33,7 @@ int first_family_level1(float a, float b, std::vector<Feature>& pts) {
     } else {
         return cross_outline(a, std::fabs(b), pts);
     }
-    return 0;
+    return kOk;
 }
 
 // Level 1 of the second family (shape 1..9, l1 > 0, l2 > 0 except for the circle).
@@ -39,13 +41,13 @@ int second_family_level1(int shape, float l1, float l2, std::vector<Feature>& pt
     switch (shape) {
         case 1:
             pts = circle_outline(l1);
-            return 0;
+            return kOk;
         case 2:
             pts = ellipse_outline(l1, l2);
-            return 0;
+            return kOk;
         case 3:
             pts = rectangle_outline(l1, l2);
-            return 0;
+            return kOk;
         case 4:
             return cross_outline(l1, l2, pts);
         case 5:  // two parallel bars
@@ -68,14 +70,15 @@ extern "C" QURO_API int create_shape_model_xld(float length1, float length2, int
                                                float angle_start, float angle_extent,
                                                float angle_step, int metric,
                                                const ContrastParams* contrast, int* id) {
-    return quro::guarded(-1, [&] {
+    return quro::guarded(quro::kFailed, [&] {
         quro::ensure_library_started();
-        if (contrast == nullptr || id == nullptr) return -1;
+        if (contrast == nullptr || id == nullptr) return quro::kFailed;
         const quro::CreationArgs args{angle_start, angle_extent, angle_step, metric, *contrast};
         const bool circle = length2 == 0.f;
         const auto start = quro::outline_box_start(length1, circle ? length1 : length2);
+        const std::uint8_t kind = circle ? quro::kShapeCircle : quro::kShapeOutline;
         return quro::create_outline_model(
-            args, circle ? 1 : 2, start, id, [&](std::vector<quro::Feature>& pts) {
+            args, kind, start, id, [&](std::vector<quro::Feature>& pts) {
                 return quro::first_family_level1(length1, length2, pts);
             });
     });
@@ -85,19 +88,19 @@ extern "C" QURO_API int create_shape_model_xld2(int shape, int flip, float lengt
                                                 int /*num_levels*/, float angle_start,
                                                 float angle_extent, float angle_step, int metric,
                                                 const ContrastParams* contrast, int* id) {
-    return quro::guarded(-1, [&] {
+    return quro::guarded(quro::kFailed, [&] {
         quro::ensure_library_started();
-        if (contrast == nullptr || id == nullptr) return -1;
+        if (contrast == nullptr || id == nullptr) return quro::kFailed;
         const quro::CreationArgs args{angle_start, angle_extent, angle_step, metric, *contrast};
         const bool circle = shape == 1;  // its second length is not used
         const auto start = quro::outline_box_start(length1, circle ? length1 : length2);
         return quro::create_outline_model(
             args, static_cast<std::uint8_t>(shape < 1 || shape > 9 ? 0 : shape), start, id,
             [&](std::vector<quro::Feature>& pts) {
-                if (shape < 1 || shape > 9) return -3;
-                if (length1 <= 0.f || (!circle && length2 <= 0.f)) return -4;
+                if (shape < 1 || shape > 9) return quro::kUnknownShape;
+                if (length1 <= 0.f || (!circle && length2 <= 0.f)) return quro::kBadShapeArguments;
                 if (!quro::length_in_range(length1) || (!circle && !quro::length_in_range(length2)))
-                    return -1;
+                    return quro::kFailed;
                 const int rc = quro::second_family_level1(shape, length1, length2, pts);
                 if (rc != 0) return rc;
                 if (flip != 0)
@@ -105,7 +108,7 @@ extern "C" QURO_API int create_shape_model_xld2(int shape, int flip, float lengt
                         f.gx = -f.gx;
                         f.gy = -f.gy;
                     }
-                return 0;
+                return quro::kOk;
             });
     });
 }

@@ -7,6 +7,7 @@
 #include "quro/create/outline_creation.h"
 #include "quro/export_guard.h"
 #include "quro/library_start.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -35,25 +36,26 @@ extern "C" QURO_API int create_shape_model_pol(const float* x, const float* y, c
                                                int count, int /*num_levels*/, float angle_start,
                                                float angle_extent, float angle_step, int metric,
                                                const ContrastParams* contrast, int* id) {
-    return quro::guarded(-1, [&] {
+    return quro::guarded(quro::kFailed, [&] {
         quro::ensure_library_started();
         if (x == nullptr || y == nullptr || use == nullptr || contrast == nullptr || id == nullptr)
-            return -1;
+            return quro::kFailed;
         const quro::CreationArgs args{angle_start, angle_extent, angle_step, metric, *contrast};
         return quro::create_outline_model(
-            args, 2, quro::unbounded_box_start(), id, [&](std::vector<quro::Feature>& pts) {
-                if (count == INT_MIN) return -4;
+            args, quro::kShapeOutline, quro::unbounded_box_start(), id,
+            [&](std::vector<quro::Feature>& pts) {
+                if (count == INT_MIN) return quro::kBadShapeArguments;
                 const int n = count < 0 ? -count : count;
-                if (n < 2) return -4;
+                if (n < 2) return quro::kBadShapeArguments;
                 const quro::Centre c = quro::vertex_box_centre(x, y, n);
                 const int sign = count < 0 ? -1 : 0;
                 for (int i = 1; i < n; ++i) {
                     if (use[i] == 0) continue;
                     if (quro::segment_to_features(sign, pts, x[i - 1] - c.x, y[i - 1] - c.y,
                                                   x[i] - c.x, y[i] - c.y) != 0)
-                        return -1;
+                        return quro::kFailed;
                 }
-                return 0;
+                return quro::kOk;
             });
     });
 }
@@ -63,20 +65,21 @@ extern "C" QURO_API int create_shape_model_xld3(const float* x, const float* y, 
                                                 float angle_start, float angle_extent,
                                                 float angle_step, int metric,
                                                 const ContrastParams* contrast, int* id) {
-    return quro::guarded(-1, [&] {
+    return quro::guarded(quro::kFailed, [&] {
         quro::ensure_library_started();
         if (x == nullptr || y == nullptr || gx == nullptr || gy == nullptr || contrast == nullptr ||
             id == nullptr)
-            return -1;
+            return quro::kFailed;
         const quro::CreationArgs args{angle_start, angle_extent, angle_step, metric, *contrast};
         return quro::create_outline_model(
-            args, 2, quro::unbounded_box_start(), id, [&](std::vector<quro::Feature>& pts) {
-                if (count < 2) return -4;
+            args, quro::kShapeOutline, quro::unbounded_box_start(), id,
+            [&](std::vector<quro::Feature>& pts) {
+                if (count < 2) return quro::kBadShapeArguments;
                 const quro::Centre c = quro::vertex_box_centre(x, y, count);
                 pts.reserve(static_cast<std::size_t>(count));
                 for (int i = 0; i < count; ++i)
                     pts.emplace_back(x[i] - c.x, y[i] - c.y, gx[i], gy[i]);
-                return 0;
+                return quro::kOk;
             });
     });
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "quro/model_validation.h"
+#include "quro/status.h"
 
 namespace quro {
 
@@ -25,9 +26,9 @@ int finish_creation(ShapeModelRecord&& rec, Stopwatch& watch, const char* lap_fo
     (void)watch.lap(label);
     if (build_rc != 0) return build_rc;
     // Every creator's record passes the check a model file passes (finite directions, ...).
-    if (validate_shape_model_record(rec) != 0) return -1;
+    if (validate_shape_model_record(rec) != 0) return kFailed;
     *id = add_shape_model(std::move(rec));
-    return 0;
+    return kOk;
 }
 
 void append_model_level(ShapeModelRecord& rec, std::vector<Feature>&& points, const LevelBox& box) {
@@ -44,7 +45,7 @@ void append_model_level(ShapeModelRecord& rec, std::vector<Feature>&& points, co
 
 int close_model_levels(ShapeModelRecord& rec) {
     rec.num_levels = static_cast<int>(rec.level_features.size());
-    return rec.num_levels > 0 ? 0 : -1;
+    return rec.num_levels > 0 ? kOk : kFailed;
 }
 
 }  // namespace quro

@@ -6,6 +6,7 @@
 
 #include "quro/edges/subpix_edges.h"
 #include "quro/numeric.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -49,7 +50,7 @@ float box_angle_of_corners(const cv::Point2f (&p)[4]) {
     const cv::Point2f side = la > lb ? a : b;
     // The column difference is the first argument: the angle is measured from the row axis.
     const double raw =
-        std::atan2(static_cast<double>(side.x), static_cast<double>(side.y)) * 180.0 / M_PI - 90.0;
+        std::atan2(static_cast<double>(side.x), static_cast<double>(side.y)) * 180.0 / kPi - 90.0;
     const double theta0 = fold_half_turn(raw);
     const double theta1 = fold_half_turn(raw + 90.0);
     return static_cast<float>(std::fabs(theta1) < std::fabs(theta0) ? theta1 : theta0);
@@ -101,10 +102,10 @@ std::vector<Feature> centre_and_measure(const std::vector<EdgePoint>& points, in
 int build_shape_model_levels(const cv::Mat& image, const cv::Mat& mask, int num_levels,
                              const ContrastParams& contrast, ShapeModelRecord& record,
                              Stopwatch& watch, int timeout_ms) {
-    if (image.empty() || image.type() != CV_8UC1 || !image.isContinuous()) return -1;
+    if (image.empty() || image.type() != CV_8UC1 || !image.isContinuous()) return kFailed;
     if (!mask.empty() &&
         (mask.type() != CV_8UC1 || mask.size() != image.size() || !mask.isContinuous()))
-        return -1;
+        return kFailed;
 
     const bool size_stop = num_levels == 0;
     const int levels = num_levels >= 1 && num_levels <= kMaxLevels ? num_levels : kMaxLevels;
@@ -147,7 +148,7 @@ int build_shape_model_levels(const cv::Mat& image, const cv::Mat& mask, int num_
         std::vector<Feature> features = centre_and_measure(points, cols, rows, box);
         append_model_level(record, std::move(features), box);
 
-        if (timed_out(watch, timeout_ms)) return -2;
+        if (timed_out(watch, timeout_ms)) return kTimedOut;
     }
     return close_model_levels(record);
 }

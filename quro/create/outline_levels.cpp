@@ -8,6 +8,7 @@
 
 #include "quro/create/creation_frame.h"
 #include "quro/numeric.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -49,25 +50,25 @@ LevelBox measure_outline_level(const std::vector<Feature>& pts, const OutlineBox
 int segment_to_features(int sign, std::vector<Feature>& out, float x0, float y0, float x1,
                         float y1) {
     if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1))
-        return 0;
+        return kOk;
     const float dx = x1 - x0;
     const float dy = y1 - y0;
     const float g = std::sqrt(dx * dx + dy * dy);
-    if (!(g <= kMaxIntFloat)) return -1;  // also a length that overflowed to infinity
+    if (!(g <= kMaxIntFloat)) return kFailed;  // also a length that overflowed to infinity
     const float ux = dx / g;
     const float uy = dy / g;
     const float gx = sign >= 0 ? -uy : uy;
     const float gy = sign >= 0 ? ux : -ux;
     if (g > 1.1920929e-7f && g < 2.f) {
         out.emplace_back((x0 + x1) * 0.5f, (y0 + y1) * 0.5f, gx, gy);
-        return 0;
+        return kOk;
     }
     const int n = static_cast<int>(g);
     for (int i = 1; i < n; ++i) {
         const float t = static_cast<float>(i);
         out.emplace_back(x0 + t * ux, y0 + t * uy, gx, gy);
     }
-    return 0;
+    return kOk;
 }
 
 std::vector<Feature> derive_outline_level(const std::vector<Feature>& prev) {
@@ -98,14 +99,14 @@ OutlineBoxStart unbounded_box_start() {
 
 int build_outline_levels(std::vector<Feature> level1, const OutlineBoxStart& start,
                          ShapeModelRecord& record, Stopwatch& watch, int timeout_ms) {
-    if (!std::all_of(level1.begin(), level1.end(), position_in_range)) return -1;
+    if (!std::all_of(level1.begin(), level1.end(), position_in_range)) return kFailed;
     std::vector<Feature> pts = std::move(level1);
     for (int level = 1; level <= kMaxLevels; ++level) {
         if (level > 1) pts = derive_outline_level(record.level_features.back());
         if (pts.size() < kMinLevelPoints) break;
         const LevelBox box = measure_outline_level(pts, start);
         append_model_level(record, std::move(pts), box);
-        if (timed_out(watch, timeout_ms)) return -2;
+        if (timed_out(watch, timeout_ms)) return kTimedOut;
     }
     return close_model_levels(record);
 }

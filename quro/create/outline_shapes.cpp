@@ -4,11 +4,11 @@
 #include <cstdint>
 
 #include "quro/create/outline_levels.h"
+#include "quro/numeric.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
-
-constexpr float kTwoPi = 6.28318530717958647692f;
 
 // Visits t = i / step_radius for i = 0, 1, ... while t < 2 pi. The counter is an integer, so the
 // count does not depend on accumulated rounding.
@@ -17,7 +17,7 @@ void for_each_turn_step(float step_radius, Visit&& visit) {
     if (!(step_radius > 0.f)) return;
     for (std::int64_t i = 0;; ++i) {
         const float t = static_cast<float>(i) / step_radius;
-        if (!(t < kTwoPi)) break;
+        if (!(t < kTwoPiF)) break;
         visit(t);
     }
 }
@@ -37,14 +37,13 @@ std::vector<Feature> circle_outline(float r) {
 std::vector<Feature> ellipse_outline(float ra, float rb) {
     std::vector<Feature> pts;
     const float k = (ra * ra) / (rb * rb);
-    constexpr float kHalfPi = 1.57079632679489661923f;
     for_each_turn_step(ra, [&](float t) {
         const float x = ra * std::sin(t);
         const float y = rb * std::cos(t);
         // At x = 0 the quotient would be infinite and its arc tangent -+pi/2 (by the sign of y):
         // the normal is vertical there.
-        const float q = x != 0.f ? std::atan(-k * y / x) : (y > 0.f ? -kHalfPi : kHalfPi);
-        const float phi = q + (x >= 0.f ? -kHalfPi : kHalfPi);
+        const float q = x != 0.f ? std::atan(-k * y / x) : (y > 0.f ? -kHalfPiF : kHalfPiF);
+        const float phi = q + (x >= 0.f ? -kHalfPiF : kHalfPiF);
         pts.emplace_back(x, y, std::sin(phi), std::cos(phi));
     });
     return pts;
@@ -73,15 +72,15 @@ int cross_outline(float a, float c, std::vector<Feature>& out) {
         {-c, c, -c, a, -1},   {-a, c, -c, c, -1},  {c, c, c, a, 1},   {c, c, a, c, -1},
     };
     for (const SignedSegment& e : edges)
-        if (segment_to_features(e.sign, out, e.x0, e.y0, e.x1, e.y1) != 0) return -1;
-    return 0;
+        if (segment_to_features(e.sign, out, e.x0, e.y0, e.x1, e.y1) != 0) return kFailed;
+    return kOk;
 }
 
 int segment_pair_outline(const SignedSegment& first, const SignedSegment& second,
                          std::vector<Feature>& out) {
     for (const SignedSegment* e : {&first, &second})
-        if (segment_to_features(e->sign, out, e->x0, e->y0, e->x1, e->y1) != 0) return -1;
-    return 0;
+        if (segment_to_features(e->sign, out, e->x0, e->y0, e->x1, e->y1) != 0) return kFailed;
+    return kOk;
 }
 
 }  // namespace quro

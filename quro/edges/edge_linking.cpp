@@ -11,7 +11,6 @@ namespace {
 
 constexpr double kEps = FLT_EPSILON;              // 1.1920929e-7
 constexpr double kCos5Deg = 0.99619469809174553;  // cos(0.08726646259971647)
-constexpr double kPi = 3.14159265358979323846;
 
 // One row of the neighbour table: two fixed offsets (column, row) and an extra one that is added
 // when sign * v + 0.5 < 0.25 + eps, with v the row (test_row) or column position after the step.
@@ -148,7 +147,7 @@ struct Walker {
             }
             if (count >= 3) {
                 for (int k = 0; k < count; ++k) {
-                    double s = std::atan2(steps[k].dx, steps[k].dy) * (180.0 / kPi);
+                    double s = std::atan2(steps[k].dx, steps[k].dy) * kRadToDegD;
                     if (s < 0.0) s += 360.0;
                     steps[k].deviation = angle_gap(wdeg, s);
                 }

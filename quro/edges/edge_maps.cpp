@@ -11,13 +11,12 @@
 #include "quro/edges/quadratic_peak.h"
 #include "quro/edges/sobel_magnitude.h"
 #include "quro/edges/subpix_detector.h"
+#include "quro/numeric.h"
 #include "quro/parallel.h"
 
 namespace quro {
 namespace {
 
-constexpr float kTwoPi = 6.28318530717958647692f;
-constexpr float kHalfPi = 1.57079632679489661923f;
 constexpr std::size_t kMinParallelPixels = 256 * 256;
 // Rows of one run of the parallel fit: each run computes two magnitude rows beyond its own.
 constexpr std::size_t kRowsPerRun = 32;
@@ -140,13 +139,13 @@ void compute_edge_maps(const std::uint8_t* image, std::size_t step, int width, i
                 // Orient the normal along the gradient (dark to bright): the test above keeps
                 // |dot| well away from 0, so its sign decides the flip unambiguously.
                 float a = std::atan2(pk.nx, pk.ny);
-                if (a < 0.f) a += kTwoPi;
+                if (a < 0.f) a += kTwoPiF;
                 if (dot <= 0.f) {
-                    a += kTwoPi * 0.5f;
-                    if (a > kTwoPi) a -= kTwoPi;
+                    a += kTwoPiF * 0.5f;
+                    if (a > kTwoPiF) a -= kTwoPiF;
                 }
-                float e = a + kHalfPi;
-                if (e > kTwoPi) e -= kTwoPi;
+                float e = a + kHalfPiF;
+                if (e > kTwoPiF) e -= kTwoPiF;
                 const bool is_strong = m > high;
                 const std::uint8_t cl = is_strong ? kStrongCandidate : kWeakCandidate;
                 row_found.push_back(EdgeCandidate{static_cast<float>(c) + pk.ox,

@@ -13,14 +13,10 @@
 #include "quro/edges/subpix_detector.h"
 #include "quro/export_guard.h"
 #include "quro/quro.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
-
-// The detector's status besides its result.
-constexpr int kOk = 0;
-constexpr int kBadArgument = -1;
-constexpr int kTooManyStrongPixels = -2;
 
 // Whether a smoothing kernel of blur_size fits the image: a kernel wider than twice the image's
 // larger side plus one would only repeat its reflections, at a cost that grows with the size.
@@ -70,15 +66,15 @@ void report_out_of_memory() {
 // exception into -1.
 template <class F>
 int run_detector(F&& body) {
-    return guarded(kBadArgument, [&]() -> int {
+    return guarded(kFailed, [&]() -> int {
         try {
             return body();
         } catch (const std::bad_alloc&) {
             report_out_of_memory();
-            return kBadArgument;
+            return kFailed;
         } catch (const cv::Exception& e) {
             if (e.code == cv::Error::StsNoMem) report_out_of_memory();
-            return kBadArgument;
+            return kFailed;
         }
     });
 }
@@ -88,8 +84,8 @@ int run_detector(F&& body) {
 int edges_sub_pix_gray_impl(const unsigned char* image, int width, int height, int blur_size,
                             float low, float high, int min_length, int window,
                             std::vector<EdgePoint>* out, const unsigned char* mask) {
-    if (image == nullptr || out == nullptr || width < 1 || height < 1) return kBadArgument;
-    if (!blur_fits_image(blur_size, width, height)) return kBadArgument;
+    if (image == nullptr || out == nullptr || width < 1 || height < 1) return kFailed;
+    if (!blur_fits_image(blur_size, width, height)) return kFailed;
     return run_detector([&]() -> int {
         EdgeMaps maps;
         std::vector<EdgeChain> chains;
@@ -130,8 +126,8 @@ int find_sub_pix_contours_impl(const unsigned char* image, int width, int height
                                int margin, float low, float high, int min_length,
                                std::vector<std::vector<EdgePoint>>* out,
                                const unsigned char* mask) {
-    if (image == nullptr || out == nullptr || width < 1 || height < 1) return kBadArgument;
-    if (!blur_fits_image(blur_size, width, height)) return kBadArgument;
+    if (image == nullptr || out == nullptr || width < 1 || height < 1) return kFailed;
+    if (!blur_fits_image(blur_size, width, height)) return kFailed;
     return run_detector([&]() -> int {
         EdgeMaps maps;
         std::vector<EdgeChain> chains;

@@ -4,7 +4,6 @@
 #include <limits>
 #include <stdexcept>
 
-#include "quro/match/level_check.h"
 #include "quro/numeric.h"
 
 namespace quro {
@@ -59,11 +58,9 @@ float automatic_scale_step(float lo, float hi) {
 }  // namespace
 
 float angle_step(const ShapeModelRecord& rec, int level) {
-    require_level(rec, level);
     const double d = level == rec.num_levels ? 1.5 : 2.0;
-    const double r = rec.level_radius[static_cast<std::size_t>(level - 1)];
-    const float step =
-        static_cast<float>(std::acos(1.0 - d * d / (2.0 * r * r)) * 57.29577951308232);
+    const double r = rec.level(level).radius;
+    const float step = static_cast<float>(std::acos(1.0 - d * d / (2.0 * r * r)) * kRadToDegD);
     // std::fmin would hide a NaN; a radius too small for the chord (or 0, or NaN) takes the cap.
     if (!std::isfinite(step) || step > kMaxAngleStep) return kMaxAngleStep;
     return step;
@@ -82,7 +79,7 @@ bool angle_list_fits(const ShapeModelRecord& rec, int level, float extent) {
 }
 
 float scale_step(const ShapeModelRecord& rec, int level, int kind) {
-    require_level(rec, level);
+    const LevelView v = rec.level(level);
     float stored = 0.f;
     switch (kind) {
         case kScaleUniform: stored = rec.scale_step; break;
@@ -91,9 +88,8 @@ float scale_step(const ShapeModelRecord& rec, int level, int kind) {
         default: return 0.f;
     }
     if (stored > 0.f) return std::ldexp(stored, level - 1);
-    const auto i = static_cast<std::size_t>(level - 1);
-    const float rows = automatic_scale_step(rec.box_min_y[i], rec.box_max_y[i]);
-    const float cols = automatic_scale_step(rec.box_min_x[i], rec.box_max_x[i]);
+    const float rows = automatic_scale_step(v.box_min_y, v.box_max_y);
+    const float cols = automatic_scale_step(v.box_min_x, v.box_max_x);
     switch (kind) {
         case kScaleRow: return rows;
         case kScaleCol: return cols;

@@ -18,7 +18,7 @@ enum ScaleKind : int { kScaleUniform = 0, kScaleRow = 1, kScaleCol = 2 };
 // Angle step of `level`, in degrees: the angle by which the level's outermost point (at the
 // level's model radius) moves by a chord of 1.5 pixels on the top level and 2 pixels below it,
 // capped at 11.25. A radius that gives no finite step (0, below half the chord, NaN) gives 11.25.
-// Throws cv::Exception for a level outside 1..num_levels.
+// `level` must be one of the record's levels (asserted).
 float angle_step(const ShapeModelRecord& rec, int level);
 
 // Replaces `out` by the angles start, start + s, ... covering [start, start + extent], where s is
@@ -38,7 +38,7 @@ bool angle_list_fits(const ShapeModelRecord& rec, int level, float extent);
 // stored step is above 0; otherwise the automatic step 2 / ceil(max(1, e)), with e the larger
 // absolute bound of the level's outline box along rows (row kind) or columns (column kind); the
 // uniform kind takes the smaller of the two. Any other kind gives 0. A corrupt (NaN) box gives NaN.
-// Throws cv::Exception for a level outside 1..num_levels.
+// `level` must be one of the record's levels (asserted).
 float scale_step(const ShapeModelRecord& rec, int level, int kind);
 
 // Replaces `out` by the scales min, min + s, ... covering [min, max] with s = scale_step(rec,

@@ -21,8 +21,8 @@ struct OutlineBox {
     bool operator==(const OutlineBox&) const = default;
 };
 
-// The OutlineBox of `level` (1 = full resolution) of a record. Throws cv::Exception for a level
-// the record does not hold.
+// The OutlineBox of `level` (1 = full resolution) of a record, which must hold the level
+// (asserted).
 OutlineBox outline_box(const ShapeModelRecord& rec, int level);
 
 }  // namespace quro

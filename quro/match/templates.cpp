@@ -3,57 +3,40 @@
 #include <algorithm>
 #include <cmath>
 
-#include "quro/match/level_check.h"
 #include "quro/model_pose.h"
 #include "quro/model_transforms.h"
 
 namespace quro {
 namespace {
 
-// Number of points a template of `level` takes with sampling step `step` (>= 1).
-std::size_t sampled_count(const ShapeModelRecord& rec, int level, int step) {
-    const std::size_t n = rec.level_features[static_cast<std::size_t>(level - 1)].size();
-    return n == 0 ? 0 : (n - 1) / static_cast<std::size_t>(std::max(step, 1)) + 1;
-}
-
-// Poses every step-th point of `level` (checked by the caller) into the offsets, box and level
-// size of `out` (its point lists already sized by sampled_count), handing each point to
-// emit(i, posed position, rotated direction). circle: directions from the scaled ellipse.
+// Poses every step-th point of `level` into the offsets, box and level size of `out` (its point
+// lists already sized by sampled_count), handing each point to emit(i, posed position, rotated
+// direction). circle: directions from the scaled ellipse. A template without points keeps the
+// INT_MAX / INT_MIN box of an empty PoseBox.
 template <class Template, class Emit>
 void pose_sampled(const ShapeModelRecord& rec, Template& out, int level, float sr, float sc,
                   float angle, int step, bool circle, Emit&& emit) {
-    const auto li = static_cast<std::size_t>(level - 1);
-    const std::vector<Feature>& src = rec.level_features[li];
-    out.level_width = rec.level_widths[li];
-    out.level_height = rec.level_heights[li];
-    out.min_x = out.min_y = INT_MAX;
-    out.max_x = out.max_y = INT_MIN;
-    const std::size_t count = out.xs.size();
-    if (count == 0) return;
+    const LevelView view = rec.level(level);
+    out.level_width = view.width;
+    out.level_height = view.height;
     const auto stride = static_cast<std::size_t>(std::max(step, 1));
-    const PoseRotation r = pose_rotation(angle);
-    for (std::size_t i = 0; i < count; ++i) {
-        const Feature& p = src[i * stride];
-        const PoseVec pos = pose_position(r, p.x, p.y, sr, sc);
-        const PoseVec g = circle ? circle_model_direction(p.x, p.y, p.gx, p.gy, sr, sc)
-                                 : PoseVec{p.gx, p.gy};
-        const int x = round_posed(pos.x);
-        const int y = round_posed(pos.y);
-        out.xs[i] = x;
-        out.ys[i] = y;
-        out.min_x = std::min(out.min_x, x);
-        out.max_x = std::max(out.max_x, x);
-        out.min_y = std::min(out.min_y, y);
-        out.max_y = std::max(out.max_y, y);
-        emit(i, pos, rotate_direction(r, g.x, g.y));
-    }
+    const PoseBox box = pose_points(
+        view.features.data(), stride, out.xs.size(), pose_rotation(angle), sr, sc, circle,
+        [&](std::size_t i, const PoseVec& pos, const PoseVec& dir, int x, int y) {
+            out.xs[i] = x;
+            out.ys[i] = y;
+            emit(i, pos, dir);
+        });
+    out.min_x = box.min_x;
+    out.min_y = box.min_y;
+    out.max_x = box.max_x;
+    out.max_y = box.max_y;
 }
 
 void build_quantized(const ShapeModelRecord& rec, QuantizedTemplate& out, int level, float sr,
                      float sc, float angle, bool circle) {
-    require_level(rec, level);
     const int step = template_point_step(rec, level, 0);
-    const std::size_t count = sampled_count(rec, level, step);
+    const std::size_t count = sampled_count(rec.level(level).features.size(), step);
     out.xs.resize(count);
     out.ys.resize(count);
     out.codes.resize(count);
@@ -67,9 +50,8 @@ void build_quantized(const ShapeModelRecord& rec, QuantizedTemplate& out, int le
 void build_normal(const ShapeModelRecord& rec, NormalTemplate& out, int level, float sr, float sc,
                   float angle, int step, bool circle, std::vector<float>* xf,
                   std::vector<float>* yf) {
-    require_level(rec, level);
     const int stride = template_point_step(rec, level, step);
-    const std::size_t count = sampled_count(rec, level, stride);
+    const std::size_t count = sampled_count(rec.level(level).features.size(), stride);
     out.xs.resize(count);
     out.ys.resize(count);
     out.nxs.resize(count);
@@ -131,8 +113,7 @@ void normal_template_sampled(const ShapeModelRecord& rec, NormalTemplate& out, i
 
 bool model_leaves_image(const ShapeModelRecord& rec, float cx, float cy, int width, int height,
                         int level, float angle, float scale) {
-    require_level(rec, level);
-    const std::vector<Feature>& pts = rec.level_features[static_cast<std::size_t>(level - 1)];
+    const std::vector<Feature>& pts = rec.level(level).features;
     const auto k = static_cast<std::size_t>(rec.num_levels - level + 1);
     const PoseRotation r = pose_rotation(angle);
     for (std::size_t i = 0; i < pts.size(); i += k) {

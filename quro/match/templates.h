@@ -57,8 +57,8 @@ int quantize_direction16(float a, float b);
 // d = 2^(num_levels - level) (all points at the top level, every second one level lower, ...),
 // poses each point, and replaces `out` completely, reusing the capacity of its lists. The aniso
 // builders give circle models (shape kind 1) the direction of the scaled ellipse
-// (circle_model_direction); the uniform ones keep stored directions. All throw cv::Exception for a
-// level outside 1..num_levels (an internal fault).
+// (circle_model_direction); the uniform ones keep stored directions. `level` must be one of the
+// record's levels (ShapeModelRecord::has_level; asserted).
 void quantized_template(const ShapeModelRecord& rec, QuantizedTemplate& out, int level,
                         float scale, float angle);
 // Built ahead of its caller, the anisotropic search.
@@ -81,7 +81,7 @@ void normal_template_sampled(const ShapeModelRecord& rec, NormalTemplate& out, i
 // outside the image of width x height: tests the level's points at indices 0, k, 2k, ... with
 // k = num_levels - level + 1, each posed and moved by (cx, cy), then rounded half away from zero;
 // true at the first one with a column outside 0..width-1 or a row outside 0..height-1. A level
-// without points gives false. Throws cv::Exception for a level outside 1..num_levels.
+// without points gives false. `level` must be one of the record's levels (asserted).
 bool model_leaves_image(const ShapeModelRecord& rec, float cx, float cy, int width, int height,
                         int level, float angle, float scale);
 

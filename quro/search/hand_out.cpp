@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "quro/result_registry.h"
+#include "quro/status.h"
 
 namespace quro {
 
@@ -41,7 +42,7 @@ int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model
     if (block == nullptr) {
         results = nullptr;
         count = 0;
-        return -1;
+        return kFailed;
     }
     std::memcpy(block, cands.data(), n * sizeof(Match));
     for (std::size_t i = 0; i < n; ++i) {
@@ -55,7 +56,7 @@ int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model
         std::free(block);
         results = nullptr;
         count = 0;
-        return -1;
+        return kFailed;
     }
     results = block;
     return handle;

@@ -265,7 +265,7 @@ LeastSquaresTrace refine_match_least_squares(Match& cand, const LeastSquaresLeve
     LeastSquaresTrace trace;
     const cv::Mat* img = lvl.image;
     if (img == nullptr || img->empty() || img->type() != CV_8UC1 || img->dims != 2 ||
-        !model_level_exists(rec, lvl.level + 1))
+        !rec.has_level(lvl.level + 1))
         return trace;  // kError, pose untouched
     try {
         refine_one(cand, lvl, run, rec, src, serial, trace);

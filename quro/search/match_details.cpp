@@ -16,6 +16,7 @@
 #include "quro/parallel.h"
 #include "quro/quro.h"
 #include "quro/result_registry.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -62,7 +63,7 @@ int get_match_details_impl(const unsigned char* data, int width, int height, flo
                            const Match* matches, int count, const unsigned char* mask,
                            MatchDetails*& details) {
     if (count <= 0) return 0;
-    if (data == nullptr || matches == nullptr || width < 1 || height < 1) return -1;
+    if (data == nullptr || matches == nullptr || width < 1 || height < 1) return kFailed;
     cv::Mat image(height, width, CV_8UC1, const_cast<unsigned char*>(data));
     cv::Mat nx, ny;
     _getNormal33(image, nx, min_contrast, ny);
@@ -81,7 +82,7 @@ int get_match_details_impl(const unsigned char* data, int width, int height, flo
         }
     });
     for (unsigned char f : failed)
-        if (f) return -1;
+        if (f) return kFailed;
     const int handle = register_result(kResultDetails, block.get(), count);
     details = block.release();
     return handle;
@@ -92,7 +93,7 @@ int get_match_details_impl(const unsigned char* data, int width, int height, flo
 extern "C" QURO_API int get_match_details(unsigned char* data, int width, int height,
                                           float min_contrast, quro::Match* matches, int count,
                                           quro::MatchDetails*& details) {
-    return quro::guarded(-1, [&] {
+    return quro::guarded(quro::kFailed, [&] {
         return quro::get_match_details_impl(data, width, height, min_contrast, matches, count,
                                             nullptr, details);
     });
@@ -101,7 +102,7 @@ extern "C" QURO_API int get_match_details(unsigned char* data, int width, int he
 extern "C" QURO_API int get_match_details2(unsigned char* data, int width, int height,
                                            float min_contrast, quro::Match* matches, int count,
                                            unsigned char* mask, quro::MatchDetails*& details) {
-    return quro::guarded(-1, [&] {
+    return quro::guarded(quro::kFailed, [&] {
         return quro::get_match_details_impl(data, width, height, min_contrast, matches, count,
                                             mask, details);
     });

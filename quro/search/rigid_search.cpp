@@ -20,6 +20,7 @@
 #include "quro/model_table.h"
 #include "quro/parallel.h"
 #include "quro/search/least_squares_refine.h"
+#include "quro/status.h"
 
 namespace quro {
 namespace {
@@ -31,7 +32,7 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     const int top = st.plan.top;
     const OutlineBox box = outline_box(rec, top + 1);
     std::vector<cv::Mat> maps;
-    if (top_level_response_maps(st, box.radius, maps) != 0) return -2;
+    if (top_level_response_maps(st, box.radius, maps) != 0) return kTimedOut;
 
     std::vector<float> angles;
     angle_list(rec, angles, top + 1, req.angle_extent, req.angle_start);
@@ -50,7 +51,7 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
                       st.sw, st.timeout_ms, polarity);
         st.stop.check(st.sw, st.timeout_ms);
     });
-    if (st.stop.is_set()) return -2;
+    if (st.stop.is_set()) return kTimedOut;
     std::size_t total = 0;
     for (const auto& l : per_angle) total += l.size();
     cands.reserve(total);
@@ -61,7 +62,7 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     else
         cluster_candidates(cands, angle_step(rec, top + 1), 0);
     st.sw.lap("topLevel");
-    return st.timed_out() ? -2 : 0;
+    return st.timed_out() ? kTimedOut : kOk;
 }
 
 // Refines the candidates on one level below the top and filters, clusters or selects them; on
@@ -74,7 +75,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     const int cell_value = st.plan.cell_values[li];
     const bool cells = cell_value > 1;
     if (cells) prepare_level_cells(st, rec, level);
-    if (compute_level_normals(st, level, border) != 0) return -2;
+    if (compute_level_normals(st, level, border) != 0) return kTimedOut;
     const cv::Mat& nx = st.normals.nx[li];
     const cv::Mat& ny = st.normals.ny[li];
     const float level_min = st.min_scores[li];
@@ -109,16 +110,16 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         st.stop.check(st.sw, st.timeout_ms);
     });
     if (settle) settle_unconfirmed_polarity(cands);
-    if (st.stop.is_set()) return -2;
+    if (st.stop.is_set()) return kTimedOut;
 
     filter_refined_candidates(st, req, level, step, cands);
-    if (st.timed_out()) return -2;
+    if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
         cluster_candidates(cands, step, 0);
-        return st.timed_out() ? -2 : 0;
+        return st.timed_out() ? kTimedOut : kOk;
     }
     select_final_matches(req, st, rec, level, cands);
-    if (st.timed_out()) return -2;
+    if (st.timed_out()) return kTimedOut;
 
     if (st.plan.mode == kSubpixelPeakFit) {
         parallel_for_index(cands.size(), [&](std::size_t i) {
@@ -132,17 +133,17 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
                st.plan.mode != kSubpixelLeastSquaresFull) {
         refine_least_squares_in_window(req, rec, st, level, level, cands, PoseSource::rigid());
     }
-    return 0;
+    return kOk;
 }
 
 }  // namespace
 
 int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& results, int& count) {
     count = 0;
-    if (check_request(req) != 0) return -1;
+    if (check_request(req) != 0) return kFailed;
     ensure_library_started();
     auto stored = find_shape_model_record(model_id);
-    if (!stored) return -1;
+    if (!stored) return kFailed;
     ShapeModelRecord& rec = *stored;
     // Everything that could refuse the search later is checked before the stored model changes:
     // the record itself, and the length of the top level's angle list.
@@ -150,7 +151,7 @@ int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& result
     if (!shape_model_is_consistent(rec) ||
         !plan_levels(req.levels, rec.num_levels, req.subpixel_code, plan) ||
         !angle_list_fits(rec, plan.top + 1, req.angle_extent))
-        return -1;
+        return kFailed;
     // The stored model keeps the range of its latest search (a later save writes it).
     set_shape_model_angle_range(rec, req.angle_start, req.angle_extent);
 
@@ -191,7 +192,7 @@ SearchRequest make_request(unsigned char* data, int width, int height, float ang
 
 int rigid_search_export(const SearchRequest& req, int model_id, Match*& results, int& count) {
     count = 0;
-    return guarded(-1, [&] {
+    return guarded(kFailed, [&] {
         const int rc = find_shape_model_impl(req, model_id, results, count);
         if (rc < 0) count = 0;
         return rc;

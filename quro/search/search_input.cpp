@@ -5,17 +5,18 @@
 #include <opencv2/imgproc.hpp>
 
 #include "quro/search/level_plan.h"
+#include "quro/status.h"
 
 namespace quro {
 
 int check_search_args(const unsigned char* data, int width, int height, float angle_start,
                       float angle_extent, float min_score, float max_overlap) {
-    if (data == nullptr || width < 1 || height < 1) return -1;
+    if (data == nullptr || width < 1 || height < 1) return kFailed;
     // NaN fails every comparison, so these reject it too.
-    if (!(min_score >= 0.f) || !(max_overlap >= 0.f)) return -1;
-    if (!std::isfinite(angle_start) || !std::isfinite(angle_extent)) return -1;
-    if (angle_extent < -1e-6f || angle_extent > kMaxAngleExtent) return -1;
-    return 0;
+    if (!(min_score >= 0.f) || !(max_overlap >= 0.f)) return kFailed;
+    if (!std::isfinite(angle_start) || !std::isfinite(angle_extent)) return kFailed;
+    if (angle_extent < -1e-6f || angle_extent > kMaxAngleExtent) return kFailed;
+    return kOk;
 }
 
 std::vector<cv::Mat> build_search_pyramid(const unsigned char* data, int width, int height,

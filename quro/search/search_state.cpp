@@ -10,6 +10,7 @@
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/select/selection.h"
 #include "quro/settings.h"
+#include "quro/status.h"
 
 namespace quro {
 
@@ -28,18 +29,18 @@ int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, Search
     st.metric = rec.metric;
     st.min_contrast = search_min_contrast(rec.contrast.min_contrast);
     const int built = std::min<int>(rec.num_levels, static_cast<int>(rec.level_features.size()));
-    if (!plan_levels(req.levels, built, req.subpixel_code, st.plan)) return -1;
+    if (!plan_levels(req.levels, built, req.subpixel_code, st.plan)) return kFailed;
     const int L = st.plan.levels_used;
     st.pyramid = build_search_pyramid(req.data, req.width, req.height, L);
     st.mask_pyramid = build_mask_pyramid(req.mask, req.width, req.height, L);
     st.sw.lap("pyrDown");
-    if (st.timed_out()) return -2;
+    if (st.timed_out()) return kTimedOut;
     st.normals.nx.assign(static_cast<std::size_t>(L), cv::Mat());
     st.normals.ny.assign(static_cast<std::size_t>(L), cv::Mat());
     st.min_scores = level_min_scores(req.min_score, L);
     st.cell_index.assign(static_cast<std::size_t>(L), {});
     st.cell_order.assign(static_cast<std::size_t>(L), {});
-    return 0;
+    return kOk;
 }
 
 int normal_map_border(const SearchState& st, const ShapeModelRecord& rec, int level) {
@@ -52,7 +53,7 @@ int normal_map_border(const SearchState& st, const ShapeModelRecord& rec, int le
 }
 
 int compute_level_normals(SearchState& st, int level, int border) {
-    if (st.timed_out()) return -2;
+    if (st.timed_out()) return kTimedOut;
     const auto i = static_cast<std::size_t>(level);
     const float threshold = static_cast<float>(st.min_contrast);
     if (border > 0)
@@ -61,20 +62,20 @@ int compute_level_normals(SearchState& st, int level, int border) {
         _getNormal33(st.pyramid[i], st.normals.nx[i], threshold, st.normals.ny[i]);
     if (i < st.mask_pyramid.size() && !st.mask_pyramid[i].empty())
         _setNxNyZero(st.mask_pyramid[i], st.normals.nx[i], st.normals.ny[i], border);
-    return 0;
+    return kOk;
 }
 
 int top_level_response_maps(const SearchState& st, float radius, std::vector<cv::Mat>& maps) {
-    if (st.timed_out()) return -2;
+    if (st.timed_out()) return kTimedOut;
     cv::Mat codes;
     quantizedOrientations16(st.pyramid[static_cast<std::size_t>(st.plan.top)], codes,
                             static_cast<float>(st.min_contrast), radius);
-    if (st.timed_out()) return -2;
+    if (st.timed_out()) return kTimedOut;
     if (st.metric != 0)
         computeResponseMaps16(codes, maps);
     else
         computeResponseMaps16Abs(codes, maps);
-    return 0;
+    return kOk;
 }
 
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level) {

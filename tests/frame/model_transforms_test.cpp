@@ -291,9 +291,9 @@ TEST(TransformEmpty, LevelOutsideTheRecordGivesAnEmptySet) {
         EXPECT_EQ(set.level_width, 0);
         EXPECT_EQ(set.max_x, 0);
     }
-    EXPECT_TRUE(quro::model_level_exists(rec, 1));
-    EXPECT_FALSE(quro::model_level_exists(rec, 2));
-    EXPECT_FALSE(quro::model_level_exists(rec, 0));
+    EXPECT_TRUE(rec.has_level(1));
+    EXPECT_FALSE(rec.has_level(2));
+    EXPECT_FALSE(rec.has_level(0));
 }
 
 TEST(TransformEmpty, WildPoseStaysDefined) {

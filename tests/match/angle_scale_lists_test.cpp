@@ -56,12 +56,6 @@ TEST(AngleStep, RadiusTooSmallForTheChordGivesTheCap) {
         quro::angle_step(record_with_radius(std::numeric_limits<float>::quiet_NaN()), 1), 11.25f);
 }
 
-TEST(AngleStep, RejectsLevelsTheRecordDoesNotHold) {
-    const ShapeModelRecord rec = record_with_radius(40.f);
-    EXPECT_THROW(quro::angle_step(rec, 0), cv::Exception);
-    EXPECT_THROW(quro::angle_step(rec, 4), cv::Exception);
-}
-
 TEST(AngleList, FullTurnDropsTheRepeatedStart) {
     const ShapeModelRecord rec = record_with_radius(40.f);
     std::vector<float> angles;

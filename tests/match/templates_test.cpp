@@ -279,18 +279,6 @@ TEST(Templates, LevelWithoutPointsGivesAnEmptyTemplate) {
     EXPECT_FALSE(quro::model_leaves_image(rec, -100.f, -100.f, 10, 10, 2, 0.f, 1.f));
 }
 
-TEST(Templates, LevelsOutsideTheModelAreRefused) {
-    const auto rec = three_levels();
-    QuantizedTemplate q;
-    NormalTemplate t;
-    EXPECT_THROW(quro::quantized_template(rec, q, 0, 1.f, 0.f), cv::Exception);
-    EXPECT_THROW(quro::quantized_template_aniso(rec, q, 4, 1.f, 1.f, 0.f), cv::Exception);
-    EXPECT_THROW(quro::normal_template(rec, t, -1, 1.f, 0.f), cv::Exception);
-    EXPECT_THROW(quro::normal_template_sampled(rec, t, 9, 1.f, 1.f, nullptr, nullptr, 0, 0.f),
-                 cv::Exception);
-    EXPECT_THROW(quro::model_leaves_image(rec, 0.f, 0.f, 10, 10, 0, 0.f, 1.f), cv::Exception);
-}
-
 TEST(ModelLeavesImage, LastColumnAndRowAreInside) {
     const auto rec = quro_test::record_with_levels({{Feature(0.f, 0.f, 1.f, 0.f)}});
     EXPECT_FALSE(quro::model_leaves_image(rec, 99.f, 49.f, 100, 50, 1, 0.f, 1.f));

@@ -13,6 +13,7 @@
 #include <nanoflann.hpp>
 #include <opencv2/core.hpp>
 
+#include "quro/model_pose.h"
 #include "quro/model_transforms.h"
 
 namespace quro {
@@ -30,13 +31,7 @@ int cell_coordinate(float v, float o, float t, int P) {
 }
 
 const std::vector<Feature>& level_points(const ShapeModelRecord& rec, int level) {
-    CV_Assert(model_level_exists(rec, level));
-    return rec.level_features[static_cast<std::size_t>(level - 1)];
-}
-
-// Number of indices 0, step, 2 * step, ... below n.
-std::size_t sampled_count(std::size_t n, int step) {
-    return n == 0 ? 0 : (n - 1) / static_cast<std::size_t>(std::max(step, 1)) + 1;
+    return rec.level(level).features;
 }
 
 // The sampled points as the KD tree reads them.

@@ -30,7 +30,7 @@ float feature_half_extent(const ShapeModelRecord& rec, int level);
 // square -o .. +o: cell = P * row + column with row = (int)((o + y) / (2o / P)) and
 // column = (int)((o + x) / (2o / P)), both in 0..P-1 (a coordinate that is not a number counts
 // as 0). One last entry holds P * P. `out` is replaced (sampled count + 1 entries).
-// Throws cv::Exception for a level the record lacks or P outside 1..46340.
+// Throws cv::Exception for P outside 1..46340; `level` must be one of the record's (asserted).
 void feature_cell_index(const ShapeModelRecord& rec, int level, int P, std::vector<int>& out);
 
 // For every sampled point of the level, its k nearest sampled points (squared Euclidean distance
@@ -40,7 +40,7 @@ void feature_cell_index(const ShapeModelRecord& rec, int level, int P, std::vect
 // entries beyond the points found (k > count) are 0. k below 1 gives an empty list.
 // Sampling step: `step` when above 0, 2^(num_levels - level) when 0, 2^(num_levels - level - step)
 // when below 0. Fills `grid` with that step, P, the count, 1, o and 2o / P.
-// Throws cv::Exception for a level the record lacks or P below 1.
+// Throws cv::Exception for P below 1; `level` must be one of the record's (asserted).
 void feature_neighbours(const ShapeModelRecord& rec, FeatureGrid& grid, int level, int P, int k,
                         std::vector<int>& out, int step);
 

@@ -35,8 +35,9 @@
 // degrees; level_min_score the level's minimum score; metric the model's metric (0 ignores each
 // point's polarity); factor the ratio of the candidate's level to this one (normally 2). The
 // template of every trial angle is normal_template_aniso with the candidate's two scales. Safe to
-// call concurrently for different candidates. Throws cv::Exception on maps of another type or
-// size, a level the record lacks, or (cell variant) a cell partition that does not fit the level.
+// call concurrently for different candidates. The record must hold the level (asserted). Throws
+// cv::Exception on maps of another type or size, or (cell variant) a cell partition that does not
+// fit the level.
 #ifndef QURO_MATCH_REFINE_REFINE_CANDIDATE_H
 #define QURO_MATCH_REFINE_REFINE_CANDIDATE_H
 

@@ -58,8 +58,8 @@ void cluster_candidates_aniso(std::vector<Match>& c, float angle_step, int group
 // compared, so at one place only the best-scoring model survives within that angle window.
 // `level_index` counts from 0 (full resolution).
 // A candidate whose model id is not in the map, or maps outside `records` or to a null record, is
-// dropped (a caller fault: asserts in debug builds). Throws cv::Exception when a candidate's
-// model does not hold level level_index + 1. Built ahead of its caller, the multi-model search.
+// dropped (a caller fault: asserts in debug builds). Every candidate's model must hold level
+// level_index + 1 (asserted). Built ahead of its caller, the multi-model search.
 void cluster_candidates_multi(std::vector<Match>& c, const ModelRecords& records,
                               const ModelIdIndex& id_to_index, int group_limit, int level_index);
 

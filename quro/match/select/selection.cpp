@@ -1,9 +1,9 @@
 #include "quro/match/select/selection.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
-#include "quro/match/level_check.h"
 #include "quro/match/order_utils.h"
 #include "quro/match/select/rotated_box.h"
 #include "quro/match/templates.h"
@@ -88,7 +88,7 @@ void select_placed(int num_matches, int width, int height, float max_overlap, st
 void select_one_model(int num_matches, int width, int height, const OutlineBox& box,
                       float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
                       int level_index, bool aniso, const SelectionLimit& limit) {
-    require_level(rec, level_index + 1);
+    assert(rec.has_level(level_index + 1));
     select_placed(num_matches, width, height, max_overlap, c, level_index, limit,
                   [&](const Match& m) {
         return Placement{rotated_box_aniso(box, static_cast<float>(m.x), static_cast<float>(m.y),

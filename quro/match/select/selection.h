@@ -42,7 +42,7 @@ inline constexpr std::size_t kTimeoutCheckInterval = 64;
 //     limit. It also stops when `limit` says the search's time is up.
 // max_overlap is expected to be a number >= 0 (the searches reject anything else); a negative
 // one drops every candidate whose pair with a selected match is measured at all.
-// Throws cv::Exception when the record does not hold level level_index + 1.
+// The record must hold level level_index + 1 (asserted).
 void select_matches(int num_matches, int width, int height, const OutlineBox& box,
                     float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
                     int level_index, const SelectionLimit& limit = {});
@@ -59,7 +59,7 @@ void select_matches_aniso(int num_matches, int width, int height, const OutlineB
 // candidate's own model records[id_to_index.at(model_id)]. Candidates of different models
 // suppress each other like candidates of one model. A candidate whose model id is not in the
 // map, or maps outside `records` or to a null record, is dropped (a caller fault: asserts in
-// debug builds). Throws cv::Exception when a candidate's model does not hold the level.
+// debug builds). Every candidate's model must hold the level (asserted).
 // Built ahead of its caller, the multi-model search.
 void select_matches_multi(int num_matches, int width, int height, float max_overlap,
                           std::vector<Match>& c, const ModelRecords& records,

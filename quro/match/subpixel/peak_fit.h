@@ -10,9 +10,9 @@
 //
 // Maps: the level's normal maps nx, ny (CV_32FC1, continuous, same size; else cv::Exception).
 // level is the 0-based pyramid level: templates and points come from the record's level
-// level + 1 (cv::Exception for a level the record lacks in the template variants; the multi
-// variant leaves the candidate unchanged then). A level without points leaves the candidate
-// unchanged. Safe to call concurrently for different candidates.
+// level + 1, which the template variants require the record to hold (asserted); the multi
+// variant leaves the candidate unchanged for a level the record lacks. A level without points
+// leaves the candidate unchanged. Safe to call concurrently for different candidates.
 #ifndef QURO_MATCH_SUBPIXEL_PEAK_FIT_H
 #define QURO_MATCH_SUBPIXEL_PEAK_FIT_H
 

@@ -334,9 +334,4 @@ TEST_F(ClusterMulti, CandidateOfAnUnknownModelIsLeftOut) {
 #endif
 }
 
-TEST_F(ClusterMulti, LevelMissingFromAModelIsAnError) {
-    std::vector<Match> c{cand(5, 5, 0.9f, 0.f, 1.f, 1.f, kLarge)};
-    EXPECT_THROW(quro::cluster_candidates_multi(c, records_, ids_, 0, 3), cv::Exception);
-}
-
 }  // namespace

@@ -177,11 +177,6 @@ TEST_F(Selection, EqualScoresKeepTheirOrderAndNaNGoesLast) {
     EXPECT_EQ(c[3].x, 10);
 }
 
-TEST_F(Selection, LevelMissingFromTheModelIsAnError) {
-    std::vector<Match> c{cand(30, 25, 0.9f)};
-    EXPECT_THROW(quro::select_matches(0, 60, 50, box_, 0.5f, c, rec_, 1), cv::Exception);
-}
-
 // An L-shaped part with its reference point in the corner and a long arm along -x, so that its
 // box is far from symmetric about the reference point.
 class CornerShape : public ::testing::Test {
