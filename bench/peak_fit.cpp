@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "quro/match/angle_scale_lists.h"
+#include "quro/match/order_utils.h"
 #include "quro/match/refine/feature_cells.h"
 #include "quro/match/refine/normals.h"
-#include "quro/match/order_utils.h"
 #include "testing/polygon_scene.h"
+#include "testing/refine_level.h"
 
 namespace {
 
@@ -67,21 +68,24 @@ void BM_PeakFit(benchmark::State& state) {
     std::vector<quro::Match> work;
     for (auto _ : state) {
         work = s.matches;
-        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, work.size()),
-                          [&](const tbb::blocked_range<std::size_t>& r) {
-                              for (std::size_t i = r.begin(); i != r.end(); ++i) {
-                                  if (variant == 0)
-                                      quro::fit_peak_subpixel(s.bnx, s.bny, s.border, work[i],
-                                                              s.rec, 0, s.step, 1);
-                                  else if (variant == 1)
-                                      quro::fit_peak_subpixel_cells(s.nx, s.ny, 0, work[i], s.rec,
-                                                                    0, 4, s.step, 1, s.cell_index,
-                                                                    s.cell_order);
-                                  else
-                                      quro::fit_peak_subpixel_multi(s.nx, s.ny, work[i], s.rec, 0,
-                                                                    2, s.step, 0.7f, 0.9f, 1);
-                              }
-                          });
+        tbb::parallel_for(
+            tbb::blocked_range<std::size_t>(0, work.size()),
+            [&](const tbb::blocked_range<std::size_t>& r) {
+                for (std::size_t i = r.begin(); i != r.end(); ++i) {
+                    if (variant == 0)
+                        quro::fit_peak_subpixel(
+                            quro_test::fit_level(s.bnx, s.bny, s.border, s.rec, 0, s.step, 1),
+                            work[i]);
+                    else if (variant == 1)
+                        quro::fit_peak_subpixel_cells(
+                            quro_test::fit_level(s.nx, s.ny, 0, s.rec, 0, s.step, 1, 4,
+                                                 &s.cell_index, &s.cell_order),
+                            work[i]);
+                    else
+                        quro::fit_peak_subpixel_multi(s.nx, s.ny, work[i], s.rec, 0, 2, s.step,
+                                                      0.7f, 0.9f, 1);
+                }
+            });
         benchmark::DoNotOptimize(work.data());
     }
     const auto& poses = quro_test::polygon_scene().poses;

@@ -124,10 +124,9 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     if (st.plan.mode == kSubpixelPeakFit) {
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (cells)
-                fit_peak_subpixel_cells(nx, ny, border, cands[i], rec, level, cell_value, step,
-                                        st.metric, st.cell_index[li], st.cell_order[li]);
+                fit_peak_subpixel_cells(lvl, cands[i]);
             else
-                fit_peak_subpixel(nx, ny, border, cands[i], rec, level, step, st.metric);
+                fit_peak_subpixel(lvl, cands[i]);
         });
     } else if (least_squares_run(st.plan.mode) != nullptr &&
                st.plan.mode != kSubpixelLeastSquaresFull) {

@@ -26,8 +26,12 @@ void negate(float* cells, int count) {
 
 }  // namespace
 
-void fit_peak_subpixel(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
-                       const ShapeModelRecord& rec, int level, float angle_step, int metric) {
+void fit_peak_subpixel(const RefineLevel& lvl, Match& cand) {
+    const cv::Mat& nx = *lvl.nx;
+    const cv::Mat& ny = *lvl.ny;
+    const ShapeModelRecord& rec = *lvl.rec;
+    const int border = lvl.border, level = lvl.level, metric = lvl.metric;
+    const float angle_step = lvl.angle_step;
     const NormalMapsRef maps = normal_maps_ref(nx, ny);
     const bool positive = cand.flag == 1;
     const bool absolute = metric == 0;
@@ -50,10 +54,16 @@ void fit_peak_subpixel(const cv::Mat& nx, const cv::Mat& ny, int border, Match& 
     apply_peak_fit(w, kPlainReach, angle_step, cand);
 }
 
-void fit_peak_subpixel_cells(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
-                             const ShapeModelRecord& rec, int level, int cell_value,
-                             float angle_step, int metric, const std::vector<int>& cell_index,
-                             const std::vector<int>& cell_order) {
+void fit_peak_subpixel_cells(const RefineLevel& lvl, Match& cand) {
+    const cv::Mat& nx = *lvl.nx;
+    const cv::Mat& ny = *lvl.ny;
+    const ShapeModelRecord& rec = *lvl.rec;
+    const int border = lvl.border, level = lvl.level, metric = lvl.metric;
+    const int cell_value = lvl.cell_value;
+    const float angle_step = lvl.angle_step;
+    CV_Assert(lvl.cell_index != nullptr && lvl.cell_order != nullptr);
+    const std::vector<int>& cell_index = *lvl.cell_index;
+    const std::vector<int>& cell_order = *lvl.cell_order;
     const NormalMapsRef maps = normal_maps_ref(nx, ny);
     std::vector<std::size_t> group_ends;
     cell_group_ends(cell_index, cell_order, group_ends);

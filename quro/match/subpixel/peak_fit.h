@@ -8,6 +8,8 @@
 // flag as the polarity (1 positive; any other value reversed contrast, whose windows count with
 // the opposite sign so that the best match is always the largest value).
 //
+// The level comes as a RefineLevel (refine_candidate.h); the fits read its maps, border, record,
+// level, angle step, metric and, in the cell variant, its partition.
 // Maps: the level's normal maps nx, ny (CV_32FC1, continuous, same size; else cv::Exception).
 // level is the 0-based pyramid level: templates and points come from the record's level
 // level + 1, which the template variants require the record to hold (asserted); the multi
@@ -19,6 +21,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "quro/match/refine/refine_candidate.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
 
@@ -33,8 +36,7 @@ namespace quro {
 // (column or row 0 or 7): integer move and best angle only. Otherwise the move, then the
 // three-dimensional fit when the best angle has both neighbours, else (or when not accepted) the
 // two-dimensional fit.
-void fit_peak_subpixel(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
-                       const ShapeModelRecord& rec, int level, float angle_step, int metric);
+void fit_peak_subpixel(const RefineLevel& lvl, Match& cand);
 
 // As fit_peak_subpixel with the level's cell partition (cell_index from feature_cell_index for
 // level + 1, cell_order its stable argsort; a partition that does not fit the template throws
@@ -42,10 +44,7 @@ void fit_peak_subpixel(const cv::Mat& nx, const cv::Mat& ny, int border, Match& 
 // Each cell's points fill a window of their own, which is shifted so that its best cell (polarity
 // taken into account) lands on the centre before it is added to the angle's window. The edge test
 // is i, j within 1 .. 2c - 1, the move i - c, j - c.
-void fit_peak_subpixel_cells(const cv::Mat& nx, const cv::Mat& ny, int border, Match& cand,
-                             const ShapeModelRecord& rec, int level, int cell_value,
-                             float angle_step, int metric, const std::vector<int>& cell_index,
-                             const std::vector<int>& cell_order);
+void fit_peak_subpixel_cells(const RefineLevel& lvl, Match& cand);
 
 // The multi-model fit: three angles angle - step, angle, angle + step; model points from
 // transform_model_points_aniso (level + 1, the template sampling); 5 x 5 positions of the

@@ -10,13 +10,14 @@
 
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/refine/normals.h"
+#include "quro/match/refine/window_score.h"
 #include "quro/match/subpixel/peak_fit.h"
 #include "quro/match/templates.h"
-#include "quro/match/refine/window_score.h"
 #include "quro/model_transforms.h"
 #include "testing/normal_maps.h"
 #include "testing/polygon_model.h"
 #include "testing/records.h"
+#include "testing/refine_level.h"
 
 namespace {
 
@@ -234,7 +235,7 @@ TEST(FitPeakSubpixelMulti, WithoutSearchOrStopItAgreesWithTheTemplateFit) {
         Scene s({100.3f, 89.8f, 0.f});
         s = Scene({100.3f, 89.8f, theta + 0.2f * s.step});
         Match a(100, 90, 0.8f, theta, 1.f, 1.f, 0, 1), b = a;
-        quro::fit_peak_subpixel(s.nx, s.ny, 0, a, s.rec, 0, s.step, 1);
+        quro::fit_peak_subpixel(quro_test::fit_level(s.nx, s.ny, 0, s.rec, 0, s.step, 1), a);
         quro::fit_peak_subpixel_multi(s.nx, s.ny, b, s.rec, 0, 1, s.step, -1.f, 0.f, 1);
         EXPECT_EQ(b.x, a.x) << theta;
         EXPECT_EQ(b.y, a.y);

@@ -11,16 +11,17 @@
 #include <vector>
 
 #include "quro/match/angle_scale_lists.h"
+#include "quro/match/order_utils.h"
 #include "quro/match/refine/feature_cells.h"
 #include "quro/match/refine/normals.h"
-#include "quro/match/order_utils.h"
+#include "quro/match/refine/window_score.h"
 #include "quro/match/subpixel/peak_sampling.h"
 #include "quro/match/subpixel/peak_surface.h"
 #include "quro/match/templates.h"
-#include "quro/match/refine/window_score.h"
 #include "testing/normal_maps.h"
 #include "testing/polygon_model.h"
 #include "testing/records.h"
+#include "testing/refine_level.h"
 
 namespace {
 
@@ -282,7 +283,7 @@ TEST(FitPeakSubpixel, ScoresRisingTowardPlusTwoStepsEndOnTheLastAngle) {
     const float step = 2.f;
     const Maps m = bump(50, 60, 30.25, 24.0, 10.0 + 2.6 * step);
     Match c = candidate(30, 24, 10.f);
-    quro::fit_peak_subpixel(m.nx, m.ny, 0, c, rec, 0, step, 1);
+    quro::fit_peak_subpixel(quro_test::fit_level(m.nx, m.ny, 0, rec, 0, step, 1), c);
     EXPECT_EQ(c.x, 30);
     EXPECT_EQ(c.y, 24);
     EXPECT_EQ(c.angle, 10.f + 2.f * step);  // the two-dimensional fit keeps the angle
@@ -296,7 +297,7 @@ TEST(FitPeakSubpixel, APeakInsideTheBlockRefinesPositionAndAngle) {
     const float step = 10.f;
     const Maps m = bump(50, 60, 29.7, 24.3, 10.0 + 0.4 * step, 1.5, 1.5);
     Match c = candidate(30, 24, 10.f);
-    quro::fit_peak_subpixel(m.nx, m.ny, 0, c, rec, 0, step, 1);
+    quro::fit_peak_subpixel(quro_test::fit_level(m.nx, m.ny, 0, rec, 0, step, 1), c);
     EXPECT_EQ(c.x, 30);
     EXPECT_EQ(c.y, 24);
     EXPECT_NEAR(c.dx, -0.3, 0.05);
@@ -309,7 +310,7 @@ TEST(FitPeakSubpixel, ABestCellOnTheWindowEdgeMovesWithoutSubpixelOffset) {
     const auto rec = point_model();
     const Maps m = bump(50, 60, 35.3, 21.6, 10.0);  // 5 right and 2 up: column 7 of the window
     Match c = candidate(30, 24, 10.f);
-    quro::fit_peak_subpixel(m.nx, m.ny, 0, c, rec, 0, 2.f, 1);
+    quro::fit_peak_subpixel(quro_test::fit_level(m.nx, m.ny, 0, rec, 0, 2.f, 1), c);
     EXPECT_EQ(c.x, 33);
     EXPECT_EQ(c.y, 22);
     EXPECT_EQ(c.dx, 0.f);
@@ -326,8 +327,9 @@ TEST(FitPeakSubpixel, TheMapBorderOnlyShiftsTheMaps) {
     m.nx.copyTo(framed.nx(cv::Rect(b, b, 60, 50)));
     m.ny.copyTo(framed.ny(cv::Rect(b, b, 60, 50)));
     Match plain = candidate(30, 24, 10.f), bordered = candidate(30, 24, 10.f);
-    quro::fit_peak_subpixel(m.nx, m.ny, 0, plain, rec, 0, 10.f, 1);
-    quro::fit_peak_subpixel(framed.nx, framed.ny, b, bordered, rec, 0, 10.f, 1);
+    quro::fit_peak_subpixel(quro_test::fit_level(m.nx, m.ny, 0, rec, 0, 10.f, 1), plain);
+    quro::fit_peak_subpixel(quro_test::fit_level(framed.nx, framed.ny, b, rec, 0, 10.f, 1),
+                            bordered);
     expect_same(bordered, plain);
 }
 
@@ -336,13 +338,15 @@ TEST(FitPeakSubpixel, ReversedContrastFitsAsTheMatchingOne) {
     const Maps m = bump(50, 60, 29.7, 24.3, 14.0, 1.5, 1.5);
     const Maps inverted{-m.nx, -m.ny};
     Match same = candidate(30, 24, 10.f), reversed = candidate(30, 24, 10.f, -1);
-    quro::fit_peak_subpixel(m.nx, m.ny, 0, same, rec, 0, 10.f, -1);
-    quro::fit_peak_subpixel(inverted.nx, inverted.ny, 0, reversed, rec, 0, 10.f, -1);
+    quro::fit_peak_subpixel(quro_test::fit_level(m.nx, m.ny, 0, rec, 0, 10.f, -1), same);
+    quro::fit_peak_subpixel(quro_test::fit_level(inverted.nx, inverted.ny, 0, rec, 0, 10.f, -1),
+                            reversed);
     expect_same(reversed, same);
     EXPECT_NE(same.dx, 0.f);
     // Metric 0 takes each agreement's absolute value: the reversed maps score as high.
     Match absolute = candidate(30, 24, 10.f);
-    quro::fit_peak_subpixel(inverted.nx, inverted.ny, 0, absolute, rec, 0, 10.f, 0);
+    quro::fit_peak_subpixel(quro_test::fit_level(inverted.nx, inverted.ny, 0, rec, 0, 10.f, 0),
+                            absolute);
     EXPECT_EQ(absolute.x, same.x);
     EXPECT_EQ(absolute.y, same.y);
 }
@@ -353,18 +357,18 @@ TEST(FitPeakSubpixel, NothingToFitLeavesTheMatchUnchanged) {
     Match c = candidate(20, 20, 10.f);
     c.dx = 0.5f;
     const Match before = c;
-    quro::fit_peak_subpixel(zero.nx, zero.ny, 0, c, rec, 0, 2.f, 1);
+    quro::fit_peak_subpixel(quro_test::fit_level(zero.nx, zero.ny, 0, rec, 0, 2.f, 1), c);
     expect_same(c, before);
     // A level without points.
     const quro::Feature p(0.f, 0.f, 1.f, 0.f);
     const auto empty = quro_test::record_with_levels({{}, {p}});
     const Maps m = bump(40, 40, 20, 20, 10);
-    quro::fit_peak_subpixel(m.nx, m.ny, 0, c, empty, 0, 2.f, 1);
+    quro::fit_peak_subpixel(quro_test::fit_level(m.nx, m.ny, 0, empty, 0, 2.f, 1), c);
     expect_same(c, before);
     // A candidate far outside the maps reads nothing and finds nothing.
     Match far = candidate(1 << 29, -(1 << 29), 10.f);
     const Match far_before = far;
-    quro::fit_peak_subpixel(m.nx, m.ny, 0, far, rec, 0, 2.f, 1);
+    quro::fit_peak_subpixel(quro_test::fit_level(m.nx, m.ny, 0, rec, 0, 2.f, 1), far);
     expect_same(far, far_before);
 }
 
@@ -372,7 +376,8 @@ TEST(FitPeakSubpixel, RejectsMapsOfAnotherType) {
     const auto rec = point_model();
     const cv::Mat d(20, 20, CV_64FC1, cv::Scalar(0));
     Match c = candidate(5, 5, 0.f);
-    EXPECT_THROW(quro::fit_peak_subpixel(d, d, 0, c, rec, 0, 2.f, 1), cv::Exception);
+    EXPECT_THROW(quro::fit_peak_subpixel(quro_test::fit_level(d, d, 0, rec, 0, 2.f, 1), c),
+                 cv::Exception);
 }
 
 // ---- Cells ----
@@ -395,7 +400,8 @@ TEST(FitPeakSubpixelCells, EachCellIsAlignedOnItsOwnPeak) {
             }
         }
         Match c = candidate(x, y, 0.f, flag);
-        quro::fit_peak_subpixel_cells(nx, ny, 0, c, rec, 0, 4, 2.f, flag, cells, order);
+        quro::fit_peak_subpixel_cells(
+            quro_test::fit_level(nx, ny, 0, rec, 0, 2.f, flag, 4, &cells, &order), c);
         // The centre holds both peaks: the match stays, with a symmetric (zero) offset.
         EXPECT_EQ(c.x, x) << int(flag);
         EXPECT_EQ(c.y, y);
@@ -403,7 +409,7 @@ TEST(FitPeakSubpixelCells, EachCellIsAlignedOnItsOwnPeak) {
         EXPECT_NEAR(c.dy, 0.f, 1e-5);
         // The plain fit takes both points at one shift only.
         Match p = candidate(x, y, 0.f, flag);
-        quro::fit_peak_subpixel(nx, ny, 0, p, rec, 0, 2.f, flag);
+        quro::fit_peak_subpixel(quro_test::fit_level(nx, ny, 0, rec, 0, 2.f, flag), p);
         EXPECT_NE(p.x + p.dx, float(x));
     }
 }
@@ -421,8 +427,10 @@ TEST(FitPeakSubpixelCells, ReversedContrastFitsAsTheMatchingOne) {
     const std::vector<int> order = quro::argsort_int(cells);
     const float step = quro::angle_step(rec, 1);
     Match same = candidate(100, 90, 20.f), reversed = candidate(100, 90, 20.f, -1);
-    quro::fit_peak_subpixel_cells(nx, ny, 0, same, rec, 0, 4, step, -1, cells, order);
-    quro::fit_peak_subpixel_cells(inx, iny, 0, reversed, rec, 0, 4, step, -1, cells, order);
+    quro::fit_peak_subpixel_cells(
+        quro_test::fit_level(nx, ny, 0, rec, 0, step, -1, 4, &cells, &order), same);
+    quro::fit_peak_subpixel_cells(
+        quro_test::fit_level(inx, iny, 0, rec, 0, step, -1, 4, &cells, &order), reversed);
     EXPECT_EQ(reversed.x, same.x);
     EXPECT_EQ(reversed.y, same.y);
     EXPECT_EQ(reversed.angle, same.angle);
@@ -438,10 +446,12 @@ TEST(FitPeakSubpixelCells, RejectsAPartitionThatDoesNotFitTheLevel) {
     const cv::Mat f(20, 20, CV_32FC1, cv::Scalar(0));
     Match c = candidate(5, 5, 0.f);
     const std::vector<int> two = {0, 0, 1}, order = {0, 1, 2};
-    EXPECT_THROW(quro::fit_peak_subpixel_cells(f, f, 0, c, rec, 0, 4, 2.f, 1, two, order),
+    EXPECT_THROW(quro::fit_peak_subpixel_cells(
+                     quro_test::fit_level(f, f, 0, rec, 0, 2.f, 1, 4, &two, &order), c),
                  cv::Exception);
     const std::vector<int> empty;
-    EXPECT_THROW(quro::fit_peak_subpixel_cells(f, f, 0, c, rec, 0, 4, 2.f, 1, empty, order),
+    EXPECT_THROW(quro::fit_peak_subpixel_cells(
+                     quro_test::fit_level(f, f, 0, rec, 0, 2.f, 1, 4, &empty, &order), c),
                  cv::Exception);
 }
 
@@ -463,7 +473,7 @@ FitError fit_rendered(const Polygon& p, const quro_test::PolygonPose& pose, int 
     cv::Mat nx, ny;
     quro::_getNormal33(image, nx, 10.f, ny);
     Match c = candidate(x, y, angle);
-    quro::fit_peak_subpixel(nx, ny, 0, c, p.rec, 0, p.step, 1);
+    quro::fit_peak_subpixel(quro_test::fit_level(nx, ny, 0, p.rec, 0, p.step, 1), c);
     EXPECT_EQ(c.score, 0.8f);
     return {c.x + c.dx - pose.cx, c.y + c.dy - pose.cy, (c.angle - pose.angle) / p.step};
 }
@@ -532,8 +542,8 @@ TEST(FitPeakSubpixelPolygon, ScaledTemplateNearTheImageEdgeReadsOnlyTheMaps) {
     // Positions that would read outside score 0; the peak and its neighbours read inside, so the
     // fit is the one the wide border gives.
     Match c = candidate(x, y, theta, 1, scale), w = c;
-    quro::fit_peak_subpixel(maps.nx, maps.ny, b, c, p.rec, 0, p.step, 1);
-    quro::fit_peak_subpixel(wx, wy, wide, w, p.rec, 0, p.step, 1);
+    quro::fit_peak_subpixel(quro_test::fit_level(maps.nx, maps.ny, b, p.rec, 0, p.step, 1), c);
+    quro::fit_peak_subpixel(quro_test::fit_level(wx, wy, wide, p.rec, 0, p.step, 1), w);
     expect_same(c, w);
     // Only part of the outline lies in the image: a looser fit.
     EXPECT_LE(std::fabs(c.x + c.dx - pose.cx), 1.5);
@@ -545,7 +555,8 @@ TEST(FitPeakSubpixelPolygon, ScaledTemplateNearTheImageEdgeReadsOnlyTheMaps) {
     quro::feature_cell_index(p.rec, 1, 2, cells);
     const std::vector<int> order = quro::argsort_int(cells);
     Match d = candidate(x, y, theta, 1, scale);
-    quro::fit_peak_subpixel_cells(maps.nx, maps.ny, b, d, p.rec, 0, 6, p.step, 1, cells, order);
+    quro::fit_peak_subpixel_cells(
+        quro_test::fit_level(maps.nx, maps.ny, b, p.rec, 0, p.step, 1, 6, &cells, &order), d);
     EXPECT_LE(std::fabs(d.x + d.dx - pose.cx), 1.5);
     EXPECT_LE(std::fabs(d.y + d.dy - pose.cy), 1.5);
 }
