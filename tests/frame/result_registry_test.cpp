@@ -22,8 +22,13 @@ void* operator new(std::size_t size) {
     if (p == nullptr) throw std::bad_alloc();
     return p;
 }
+// The replaced operator new above allocates with malloc, so free is the matching release; the
+// compiler cannot see that pairing through the replacement.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
