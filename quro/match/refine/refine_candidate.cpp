@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "quro/match/templates.h"
+#include "quro/match/refine/walk_helpers.h"
 #include "quro/match/refine/window_score.h"
 #include "quro/numeric.h"
 
@@ -18,46 +19,16 @@ constexpr float kLowScore = 0.05f;
 
 enum class WalkExit { peak, range, low_score, time_out };
 
-// A map coordinate of the predicted position, kept within +-2^30 so that nothing downstream
-// overflows on a wild candidate.
-int predicted_coordinate(int border, long long factor, int v) {
-    constexpr long long kLimit = 1LL << 30;
-    return static_cast<int>(std::clamp(border + factor * v, -kLimit, kLimit));
-}
-
-// Vertex of the parabola through three (angle, score) samples; false when there is none (the
-// scores lie on a line, or the result is not finite).
-bool parabola_vertex(float a1, float s1, float a2, float s2, float a3, float s3, float& vertex) {
-    const double m = (static_cast<double>(s1) - s2) / (static_cast<double>(a1) - a2);
-    const double q = (m - (static_cast<double>(s2) - s3) / (static_cast<double>(a2) - a3)) /
-                     (static_cast<double>(a1) - a3);
-    if (q == 0.0 || !std::isfinite(q)) return false;
-    const double v = -0.5 * (m - (static_cast<double>(a1) + a2) * q) / q;
-    if (!std::isfinite(v) || std::fabs(v) > 3.0e38) return false;
-    vertex = static_cast<float>(v);
-    return true;
-}
-
 // The angle walk shared by the three variants; (px, py) is the predicted position in map
 // coordinates.
 void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
                  const ShapeModelRecord& rec, int level, int last_level, float angle_step,
                  float level_min_score, int px, int py, const Stopwatch& sw, int timeout_ms) {
     const int b = scorer.border();
-    const int inner_w = maps.cols - 2 * b;
-    const int inner_h = maps.rows - 2 * b;
     const int predicted_x = px - b;
     const int predicted_y = py - b;
 
-    // Trial angles and their scores; the walk rarely takes more than a handful.
-    std::vector<float> angles{cand.angle};
-    std::vector<float> scores;
-    angles.reserve(8);
-    scores.reserve(8);
-    float dir = 1.f;
-    float best = 0.f;
-    float best_angle = cand.angle;
-    bool accepted = false;
+    WalkSamples w(cand.angle);
     bool restarted = false;
     std::size_t e = 0;
     const float lo = rec.angle_start - 2.5f * angle_step;
@@ -69,7 +40,7 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
     bool built = false;  // t holds the template of `theta` (a re-centred first angle reuses it)
     WalkExit exit;
     for (;;) {
-        const float theta = angles[e];
+        const float theta = w.values[e];
         if (!(wrap_angle_360(theta - lo) <= span)) {
             exit = WalkExit::range;
             break;
@@ -88,10 +59,8 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
         }
         const WindowMatch m = scorer.score(t, px, py);
         const float p = m.score;
-        if (p >= best && m.x > 0 && m.x < inner_w - 1 && m.y > 0 && m.y < inner_h - 1) {
-            best = p;
-            best_angle = theta;
-            accepted = true;
+        if (p >= w.best && inside_level(m, maps, b)) {
+            w.accept(theta, p);
             cand.x = m.x;
             cand.y = m.y;
             cand.score = p;
@@ -104,7 +73,7 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
                 continue;
             }
             if (fixed_angle) {
-                cand.angle = best_angle;
+                cand.angle = w.best_value;
                 return;
             }
         }
@@ -112,21 +81,16 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
             exit = WalkExit::low_score;
             break;
         }
-        scores.push_back(p);
-        if (scores.size() == 2 && scores[0] > scores[1]) {
-            std::swap(scores[0], scores[1]);
-            std::swap(angles[0], angles[1]);
-            dir = -1.f;
-        }
-        if (scores.size() >= 3 && scores[scores.size() - 2] >= scores.back()) {
+        w.add(p, false);
+        if (w.peak_passed()) {
             exit = WalkExit::peak;
             break;
         }
-        angles.push_back(angles.back() + dir * angle_step);
+        w.step(angle_step);
         ++e;
     }
 
-    if (!accepted) {
+    if (!w.accepted) {
         // No position was ever acceptable: nothing of this level confirms the candidate.
         cand.score = 0.f;
         cand.x = predicted_x;
@@ -134,52 +98,31 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
         return;
     }
     switch (exit) {
-        case WalkExit::peak: {
-            const std::size_t k = scores.size();
-            float vertex = 0.f;
-            cand.angle = parabola_vertex(angles[k - 3], scores[k - 3], angles[k - 2],
-                                         scores[k - 2], angles[k - 1], scores[k - 1], vertex)
-                             ? vertex
-                             : best_angle;
+        case WalkExit::peak:
+            cand.angle = w.vertex_or_best(w.scores.size());
             break;
-        }
         case WalkExit::range:
         case WalkExit::low_score:
-            if (level_min_score > best)
+            if (level_min_score > w.best)
                 cand.score = 0.f;
             else
-                cand.angle = best_angle;
+                cand.angle = w.best_value;
             break;
         case WalkExit::time_out:
             if (level_min_score > 0.f)
                 cand.score = 0.f;
             else
-                cand.angle = best_angle;
+                cand.angle = w.best_value;
             break;
     }
-}
-
-PeakPolarity peak_polarity(signed char flag) {
-    if (flag == 1) return PeakPolarity::positive;
-    return flag == kPolarityToSettle ? PeakPolarity::either : PeakPolarity::reversed;
-}
-
-// Entry checks shared by the variants: false when the candidate is to be left untouched.
-bool worth_refining(const Match& cand, float level_min_score, const Stopwatch& sw,
-                    int timeout_ms) {
-    return !timed_out(sw, timeout_ms) && !(level_min_score > cand.score);
 }
 
 // The three variants: `factor` scales the candidate's position onto this level; `cells` scores
 // with the level's cell partition.
 void refine_on_level(const RefineLevel& lvl, Match& cand, int factor, bool cells) {
-    if (!worth_refining(cand, lvl.min_score, *lvl.sw, lvl.timeout_ms)) return;
+    if (!worth_refining(cand, lvl)) return;
     const NormalMapsRef maps = normal_maps_ref(*lvl.nx, *lvl.ny);
-    WindowScorer scorer(maps, lvl.border, lvl.metric, peak_polarity(cand.flag));
-    if (cells) {
-        CV_Assert(lvl.cell_index != nullptr && lvl.cell_order != nullptr);
-        scorer.use_cells(lvl.cell_value, *lvl.cell_index, *lvl.cell_order);
-    }
+    WindowScorer scorer = level_scorer(lvl, maps, cand, cells);
     walk_angles(maps, scorer, cand, *lvl.rec, lvl.level, lvl.last_level, lvl.angle_step,
                 lvl.min_score, predicted_coordinate(lvl.border, factor, cand.x),
                 predicted_coordinate(lvl.border, factor, cand.y), *lvl.sw, lvl.timeout_ms);

@@ -1,0 +1,182 @@
+#include "quro/match/refine/scale_refine.h"
+
+#include <cmath>
+#include <vector>
+
+#include "quro/match/refine/walk_helpers.h"
+#include "quro/match/refine/window_score.h"
+#include "quro/match/templates.h"
+
+namespace quro {
+namespace {
+
+// Slack of the range tests on trial and final scales.
+constexpr float kRangeSlack = 0.000001f;
+// A record scale range narrower than this is not tested after the anisotropic trials.
+constexpr float kNarrowRange = 0.001f;
+
+bool usable_step(float step) {
+    return std::isfinite(step) && step > 0.f;
+}
+
+// One level's scoring of trial scales around one candidate: the scorer, the predicted position
+// in map coordinates, and the template reused by every trial.
+class ScaleTrials {
+public:
+    ScaleTrials(const RefineLevel& lvl, const Match& cand, bool cells)
+        : lvl_(lvl),
+          maps_(normal_maps_ref(*lvl.nx, *lvl.ny)),
+          scorer_(level_scorer(lvl, maps_, cand, cells)),
+          px_(predicted_coordinate(lvl.border, lvl.factor, cand.x)),
+          py_(predicted_coordinate(lvl.border, lvl.factor, cand.y)) {}
+
+    // Scores the model at (row scale, column scale) and the candidate's angle; `uniform` builds
+    // the uniform template (row scale used). Returns false for a level template without points.
+    bool score(float scale_row, float scale_col, float angle, bool uniform, WindowMatch& m) {
+        if (uniform)
+            normal_template(*lvl_.rec, t_, lvl_.level + 1, scale_row, angle);
+        else
+            normal_template_aniso(*lvl_.rec, t_, lvl_.level + 1, scale_row, scale_col, angle);
+        if (t_.size() == 0) return false;
+        m = scorer_.score(t_, px_, py_);
+        return true;
+    }
+
+    bool acceptable(const WindowMatch& m, float best) const {
+        return m.score > best && inside_level(m, maps_, lvl_.border);
+    }
+
+    // No trial accepted, or no points to score: score 0 at the predicted position.
+    void reject(Match& cand) const {
+        cand.score = 0.f;
+        cand.x = px_ - lvl_.border;
+        cand.y = py_ - lvl_.border;
+    }
+
+private:
+    const RefineLevel& lvl_;
+    NormalMapsRef maps_;
+    WindowScorer scorer_;
+    int px_;
+    int py_;
+    NormalTemplate t_;
+};
+
+bool outside(float s, float lo, float hi) {
+    return !(s >= lo - kRangeSlack && s <= hi + kRangeSlack);
+}
+
+void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
+    if (!worth_refining(cand, lvl)) return;
+    ScaleTrials trials(lvl, cand, cells);
+    const ShapeModelRecord& rec = *lvl.rec;
+    const bool stepping = usable_step(step);
+
+    WalkSamples w(cand.scale_row);
+    for (std::size_t e = 0;; ++e) {
+        const float s = w.values[e];
+        if (outside(s, rec.scale_min, rec.scale_max) || timed_out(*lvl.sw, lvl.timeout_ms)) {
+            w.dir = 0.f;
+            break;
+        }
+        WindowMatch m{};
+        if (!trials.score(s, s, cand.angle, true, m)) {
+            trials.reject(cand);
+            cand.scale_col = cand.scale_row;
+            return;
+        }
+        if (trials.acceptable(m, w.best)) {
+            w.accept(s, m.score);
+            cand.x = m.x;
+            cand.y = m.y;
+            cand.score = m.score;
+        }
+        w.add(m.score, true);
+        if (m.score == 0.f && e > 1) break;
+        if (!stepping) {
+            w.dir = 0.f;
+            break;
+        }
+        if (w.peak_passed()) break;
+        w.step(step);
+    }
+
+    // Zero scores at either end carry no information about the peak.
+    std::size_t first = 0, last = w.scores.size();
+    while (first < last && w.scores[first] == 0.f) ++first;
+    while (last > first && w.scores[last - 1] == 0.f) --last;
+
+    if (!w.accepted)
+        trials.reject(cand);
+    else if (w.dir != 0.f && last - first >= 3)
+        cand.scale_row = w.vertex_or_best(last);
+    else
+        cand.score = w.best;
+    cand.scale_col = cand.scale_row;
+}
+
+// The trial values around v: v - step, v, v + step, or v alone for an unusable step.
+std::vector<float> trial_values(float v, float step) {
+    if (!usable_step(step)) return {v};
+    return {v - step, v, v + step};
+}
+
+bool range_rejects(float s, float lo, float hi) {
+    return std::fabs(hi - lo) >= kNarrowRange && outside(s, lo, hi);
+}
+
+void try_scale_pairs(const RefineLevel& lvl, float row_step, float col_step, Match& cand,
+                     bool cells) {
+    if (!worth_refining(cand, lvl)) return;
+    ScaleTrials trials(lvl, cand, cells);
+    float best = 0.f;
+    bool accepted = false;
+    for (const float r : trial_values(cand.scale_row, row_step)) {
+        for (const float c : trial_values(cand.scale_col, col_step)) {
+            if (!std::isfinite(r) || !std::isfinite(c)) continue;
+            WindowMatch m{};
+            if (!trials.score(r, c, cand.angle, false, m)) {
+                trials.reject(cand);
+                return;
+            }
+            if (!trials.acceptable(m, best)) continue;
+            best = m.score;
+            accepted = true;
+            cand.x = m.x;
+            cand.y = m.y;
+            cand.score = m.score;
+            cand.scale_row = r;
+            cand.scale_col = c;
+        }
+    }
+    if (!accepted) {
+        trials.reject(cand);
+        return;
+    }
+    const ShapeModelRecord& rec = *lvl.rec;
+    if (range_rejects(cand.scale_row, rec.scale_row_min, rec.scale_row_max) ||
+        range_rejects(cand.scale_col, rec.scale_col_min, rec.scale_col_max))
+        cand.score = 0.f;
+}
+
+}  // namespace
+
+void refine_scale(const RefineLevel& lvl, float scale_step, Match& cand) {
+    walk_scale(lvl, scale_step, cand, false);
+}
+
+void refine_scale_cells(const RefineLevel& lvl, float scale_step, Match& cand) {
+    walk_scale(lvl, scale_step, cand, true);
+}
+
+void refine_scales_aniso(const RefineLevel& lvl, float row_scale_step, float column_scale_step,
+                         Match& cand) {
+    try_scale_pairs(lvl, row_scale_step, column_scale_step, cand, false);
+}
+
+void refine_scales_aniso_cells(const RefineLevel& lvl, float row_scale_step,
+                               float column_scale_step, Match& cand) {
+    try_scale_pairs(lvl, row_scale_step, column_scale_step, cand, true);
+}
+
+}  // namespace quro

@@ -1,0 +1,66 @@
+// Refinement of a candidate's scale on the next finer pyramid level, run before the angle
+// refinement of that level (refine_candidate.h). Each trial scale poses the model at the
+// candidate's angle and scores it over the window of positions of the angle walk (window_score.h,
+// the 8 x 8 window, or with the cell variants each cell of the level's partition in its own
+// (2c + 1) square window); the trial's position is that of the window's best cell.
+//
+// Acceptance (all four): a trial whose score is strictly above the best so far, at a position
+// strictly inside the level image (0 < x < width - 1, 0 < y < height - 1, the maps' border
+// excluded), becomes the best; the candidate's x, y and score are written then (the anisotropic
+// variants also write both trial scales). A walk that accepts no trial gives score 0 and the
+// position predicted on this level, (factor * x, factor * y); a level template without points does
+// the same.
+//
+// Candidate fields: x, y (on entry in the coordinates of the level above, on exit in this
+// level's), scale_row, scale_col, score; read only: angle, and flag as the polarity (1 positive,
+// kPolarityToSettle whichever polarity scores higher, anything else reversed contrast; the flag is
+// not written, the angle walk settles it). Nothing happens when the time-out has passed on entry
+// or when lvl.min_score exceeds the candidate's score.
+//
+// Read from the level (RefineLevel): nx, ny, border, rec (its scale ranges and the template of
+// level + 1), level, min_score, metric, factor, sw, timeout_ms, and for the cell variants
+// cell_value, cell_index, cell_order; angle_step and last_level are not read. Safe to call
+// concurrently for different candidates. Throws cv::Exception on maps of another type or size, or
+// (cell variants) a cell partition that does not fit the level.
+#ifndef QURO_MATCH_REFINE_SCALE_REFINE_H
+#define QURO_MATCH_REFINE_SCALE_REFINE_H
+
+#include "quro/match/refine/refine_candidate.h"
+#include "quro/quro.h"
+
+namespace quro {
+
+// Uniform scale walk, from the candidate's scale_row. It tries the scale, then scale + step; when
+// that scores lower (or both score 0) it turns and goes on from scale - step, else upwards; it
+// stops after the first trial that scores no higher than the one before (at least three trials),
+// after a trial scoring 0 beyond the second, at the first trial scale outside the record's
+// [scale_min, scale_max] (+-1e-6), or at the time-out. Zero scores are dropped from both ends of
+// the samples; when the walk ended at a peak and three samples remain, scale_row becomes the
+// vertex of the parabola through the last three (the best trial's scale when they lie on a line
+// or give no finite vertex). Otherwise the scale stays and the score becomes the best accepted
+// (0 when none was). scale_col = scale_row on exit. A step that is not finite or not above 0
+// gives one trial at the candidate's scale; a trial scale that is not finite counts as outside
+// the range. Templates: normal_template at the trial scale.
+void refine_scale(const RefineLevel& lvl, float scale_step, Match& cand);
+
+// refine_scale on the level's cell partition.
+void refine_scale_cells(const RefineLevel& lvl, float scale_step, Match& cand);
+
+// Anisotropic scales: the nine combinations of the row scale r - row_step, r, r + row_step (outer)
+// and the column scale c - column_step, c, c + column_step (inner) are tried in that order; the
+// first of equal best scores wins. A step that is not finite or not above 0 gives that scale
+// alone; combinations with a scale that is not finite are skipped. Afterwards a scale outside
+// its record range (+-1e-6) sets the score to 0, tested only for a range at least 0.001 wide.
+// Templates: normal_template_aniso. The time-out is tested on entry only.
+// Built ahead of its caller, the anisotropic search.
+void refine_scales_aniso(const RefineLevel& lvl, float row_scale_step, float column_scale_step,
+                         Match& cand);
+
+// refine_scales_aniso on the level's cell partition (the same range test, 0.001 guard included).
+// Built ahead of its caller, the anisotropic search.
+void refine_scales_aniso_cells(const RefineLevel& lvl, float row_scale_step,
+                               float column_scale_step, Match& cand);
+
+}  // namespace quro
+
+#endif  // QURO_MATCH_REFINE_SCALE_REFINE_H
