@@ -2,8 +2,11 @@
 // (one pixel and up to 1.5 degrees off), a 640 x 480 level with twelve rendered instances of a
 // model whose level template has about 150 points, normal maps without border, a parallel loop
 // over the candidates. Arguments: worker threads, variant (0 plain, 1 cells with cell value 4 on a
-// 2 x 2 grid). Also the window kernel alone (8 x 8 window, 150 points), scalar and AVX2.
+// 2 x 2 grid), stage (0 the angle refinement; 1 the scale refinement, the candidates starting at
+// scale 0.96 with steps of 0.02 in a range 0.8 - 1.2, the instances at scale 1). Also the window
+// kernel alone (8 x 8 window, 150 points), scalar and AVX2.
 #include "quro/match/refine/refine_candidate.h"
+#include "quro/match/refine/scale_refine.h"
 
 #include <benchmark/benchmark.h>
 #include <tbb/blocked_range.h>
@@ -57,7 +60,15 @@ void BM_RefineLevel(benchmark::State& state) {
     tbb::global_control limit(tbb::global_control::max_allowed_parallelism,
                               static_cast<std::size_t>(state.range(0)));
     const bool cells = state.range(1) != 0;
+    const bool scale = state.range(2) != 0;
     const Scene& s = scene();
+    std::vector<quro::Match> start = s.candidates;
+    quro::ShapeModelRecord rec = s.rec;
+    if (scale) {
+        for (quro::Match& m : start) m.scale_row = m.scale_col = 0.96f;
+        rec.scale_min = 0.8f;
+        rec.scale_max = 1.2f;
+    }
     quro::NormalTemplate t;
     quro::normal_template_aniso(s.rec, t, 1, 1.f, 1.f, 0.f);
     state.counters["template_points"] = static_cast<double>(t.size());
@@ -65,34 +76,36 @@ void BM_RefineLevel(benchmark::State& state) {
     std::vector<quro::Match> work;
     double mean_score = 0;
     for (auto _ : state) {
-        work = s.candidates;
+        work = start;
         tbb::parallel_for(
             tbb::blocked_range<std::size_t>(0, work.size()),
             [&](const tbb::blocked_range<std::size_t>& r) {
                 for (std::size_t i = r.begin(); i != r.end(); ++i) {
-                    if (cells)
-                        quro::refine_candidate_cells(
-                            quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 1, 2, sw,
-                                                    0, 4, &s.cell_index, &s.cell_order),
-                            work[i]);
+                    const quro::RefineLevel lvl = quro_test::refine_level(
+                        s.nx, s.ny, 0, rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 0, 4, &s.cell_index,
+                        &s.cell_order);
+                    if (scale)
+                        (cells ? quro::refine_scale_cells : quro::refine_scale)(lvl, 0.02f,
+                                                                                work[i]);
                     else
-                        quro::refine_candidate(quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0,
-                                                                       2.f, 0.5f, 1, 2, sw, 0),
-                                               work[i]);
+                        (cells ? quro::refine_candidate_cells : quro::refine_candidate)(lvl,
+                                                                                        work[i]);
                 }
             });
         benchmark::DoNotOptimize(work.data());
     }
-    for (const quro::Match& m : work) mean_score += m.score;
+    double mean_scale = 0;
+    for (const quro::Match& m : work) {
+        mean_score += m.score;
+        mean_scale += m.scale_row;
+    }
     state.counters["mean_score"] = mean_score / static_cast<double>(work.size());
+    state.counters["mean_scale"] = mean_scale / static_cast<double>(work.size());
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(work.size()));
 }
 BENCHMARK(BM_RefineLevel)
-    ->ArgNames({"threads", "cells"})
-    ->Args({1, 0})
-    ->Args({8, 0})
-    ->Args({1, 1})
-    ->Args({8, 1})
+    ->ArgNames({"threads", "cells", "scale"})
+    ->ArgsProduct({{1, 8}, {0, 1}, {0, 1}})
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
 
