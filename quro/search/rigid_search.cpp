@@ -6,7 +6,6 @@
 
 #include <tbb/enumerable_thread_specific.h>
 
-#include "quro/export_guard.h"
 #include "quro/library_start.h"
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/select/cluster.h"
@@ -20,6 +19,7 @@
 #include "quro/model_table.h"
 #include "quro/parallel.h"
 #include "quro/search/least_squares_refine.h"
+#include "quro/search/search_export.h"
 #include "quro/status.h"
 
 namespace quro {
@@ -165,42 +165,6 @@ int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& result
 
 }  // namespace quro
 
-namespace quro {
-namespace {
-
-// The request of a single-model search export (every search export shares this argument order).
-SearchRequest make_request(unsigned char* data, int width, int height, float angle_start,
-                           float angle_extent, float min_score, int num_matches, float max_overlap,
-                           int subpixel_code, const int* levels, float greediness,
-                           const unsigned char* mask) {
-    SearchRequest req;
-    req.data = data;
-    req.width = width;
-    req.height = height;
-    req.angle_start = angle_start;
-    req.angle_extent = angle_extent;
-    req.min_score = min_score;
-    req.num_matches = num_matches;
-    req.max_overlap = max_overlap;
-    req.subpixel_code = subpixel_code;
-    copy_level_pair(levels, req);
-    req.greediness = greediness;
-    req.mask = mask;
-    return req;
-}
-
-int rigid_search_export(const SearchRequest& req, int model_id, Match*& results, int& count) {
-    count = 0;
-    return guarded(kFailed, [&] {
-        const int rc = find_shape_model_impl(req, model_id, results, count);
-        if (rc < 0) count = 0;
-        return rc;
-    });
-}
-
-}  // namespace
-}  // namespace quro
-
 extern "C" QURO_API int find_shape_model(unsigned char* data, int width, int height, int model_id,
                                          float angle_start, float angle_extent, float min_score,
                                          int num_matches, float max_overlap, int subpixel_code,
@@ -209,7 +173,8 @@ extern "C" QURO_API int find_shape_model(unsigned char* data, int width, int hei
     const quro::SearchRequest req =
         quro::make_request(data, width, height, angle_start, angle_extent, min_score, num_matches,
                            max_overlap, subpixel_code, levels, greediness, nullptr);
-    return quro::rigid_search_export(req, model_id, results, count);
+    return quro::run_search_export(
+        count, [&] { return quro::find_shape_model_impl(req, model_id, results, count); });
 }
 
 extern "C" QURO_API int find_shape_model_2(unsigned char* data, int width, int height,
@@ -221,5 +186,6 @@ extern "C" QURO_API int find_shape_model_2(unsigned char* data, int width, int h
     const quro::SearchRequest req =
         quro::make_request(data, width, height, angle_start, angle_extent, min_score, num_matches,
                            max_overlap, subpixel_code, levels, greediness, mask);
-    return quro::rigid_search_export(req, model_id, results, count);
+    return quro::run_search_export(
+        count, [&] { return quro::find_shape_model_impl(req, model_id, results, count); });
 }
