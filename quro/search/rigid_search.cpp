@@ -1,69 +1,24 @@
 #include "quro/search/rigid_search.h"
 
 #include <algorithm>
-#include <utility>
 #include <vector>
-
-#include <tbb/enumerable_thread_specific.h>
 
 #include "quro/library_start.h"
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/select/cluster.h"
-#include "quro/match/coarse/peak_extraction.h"
 #include "quro/match/subpixel/peak_fit.h"
 #include "quro/match/refine/refine_candidate.h"
-#include "quro/match/coarse/score_accumulation.h"
 #include "quro/match/select/selection.h"
-#include "quro/match/templates.h"
 #include "quro/model_archive.h"
 #include "quro/model_table.h"
 #include "quro/parallel.h"
 #include "quro/search/least_squares_refine.h"
 #include "quro/search/search_export.h"
+#include "quro/search/top_level.h"
 #include "quro/status.h"
 
 namespace quro {
 namespace {
-
-// The exhaustive stage on the top level: every angle of the range is scored on the response maps
-// and its peaks become candidates, in angle order. Returns -2 on a time-out.
-int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
-                     std::vector<Match>& cands) {
-    const int top = st.plan.top;
-    const OutlineBox box = outline_box(rec, top + 1);
-    std::vector<cv::Mat> maps;
-    if (top_level_response_maps(st, box.radius, maps) != 0) return kTimedOut;
-
-    std::vector<float> angles;
-    angle_list(rec, angles, top + 1, req.angle_extent, req.angle_start);
-    std::vector<std::vector<Match>> per_angle(angles.size());
-    const float level_min = st.min_scores[static_cast<std::size_t>(top)];
-    const float coarse_overlap = std::max(req.max_overlap, kCoarseOverlapLimit);
-    // Each thread scores its angles into the same two images: no page faults per angle.
-    tbb::enumerable_thread_specific<std::pair<cv::Mat, cv::Mat>> score_buffers;
-    parallel_for_index(angles.size(), [&](std::size_t i) {
-        if (st.stop.is_set()) return;
-        QuantizedTemplate tpl;
-        quantized_template(rec, tpl, top + 1, 1.f, angles[i]);
-        auto& [score, polarity] = score_buffers.local();
-        accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms);
-        extract_peaks(score, tpl, level_min, coarse_overlap, box, angles[i], 1.f, per_angle[i],
-                      st.sw, st.timeout_ms, polarity);
-        st.stop.check(st.sw, st.timeout_ms);
-    });
-    if (st.stop.is_set()) return kTimedOut;
-    std::size_t total = 0;
-    for (const auto& l : per_angle) total += l.size();
-    cands.reserve(total);
-    for (const auto& l : per_angle) cands.insert(cands.end(), l.begin(), l.end());
-
-    if (top == st.plan.last)
-        select_final_matches(req, st, rec, top, cands);
-    else
-        cluster_candidates(cands, angle_step(rec, top + 1), 0);
-    st.sw.lap("topLevel");
-    return st.timed_out() ? kTimedOut : kOk;
-}
 
 // Refines the candidates on one level below the top and filters, clusters or selects them; on
 // the last level also runs the sub-pixel mode. Returns -2 on a time-out.
@@ -157,7 +112,7 @@ int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& result
     SearchState st;
     if (const int rc = prepare_search(req, rec, st); rc != 0) return rc;
     std::vector<Match> cands;
-    if (const int rc = search_top_level(req, rec, st, cands); rc != 0) return rc;
+    if (const int rc = search_top_level(req, rec, st, TopLevelScan{}, cands); rc != 0) return rc;
     for (int level = st.plan.top - 1; level >= st.plan.last; --level)
         if (const int rc = search_level(req, rec, st, level, cands); rc != 0) return rc;
     return finish_search(req, rec, model_id, st, cands, results, count);

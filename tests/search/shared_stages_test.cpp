@@ -13,6 +13,7 @@
 #include "quro/stopwatch.h"
 #include "quro/search/level_plan.h"
 #include "quro/search/search_input.h"
+#include "quro/search/top_level.h"
 
 namespace {
 
@@ -31,6 +32,18 @@ TEST(SearchArgs, RejectsWhatWouldBreakALaterStage) {
     EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, -1e-7f, 0.5f, 0.5f), 0);  // rounding noise
     EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, quro::kMaxAngleExtent, 0.5f, 0.5f), 0);
     EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, 1e9f, 0.5f, 0.5f), -1);  // no sensible range
+}
+
+TEST(TopLevelPoses, ScaleMajorOverEveryScaleAndAngle) {
+    const std::vector<float> scales = {0.9f, 1.f, 1.1f};
+    const std::vector<float> angles = {-5.f, 0.f, 5.f, 10.f};
+    const auto poses = quro::scaled_poses(scales, angles);
+    ASSERT_EQ(poses.size(), scales.size() * angles.size());
+    for (std::size_t i = 0; i < scales.size(); ++i)
+        for (std::size_t j = 0; j < angles.size(); ++j) {
+            EXPECT_EQ(poses[i * angles.size() + j].scale, scales[i]);
+            EXPECT_EQ(poses[i * angles.size() + j].angle, angles[j]);
+        }
 }
 
 TEST(LevelPlan, ZeroPairUsesEveryBuiltLevelDownToFullResolution) {
