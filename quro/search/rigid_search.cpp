@@ -99,13 +99,8 @@ int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& result
     auto stored = find_shape_model_record(model_id);
     if (!stored) return kFailed;
     ShapeModelRecord& rec = *stored;
-    // Everything that could refuse the search later is checked before the stored model changes:
-    // the record itself, and the length of the top level's angle list.
-    LevelPlan plan;
-    if (!shape_model_is_consistent(rec) ||
-        !plan_levels(req.levels, rec.num_levels, req.subpixel_code, plan) ||
-        !angle_list_fits(rec, plan.top + 1, req.angle_extent))
-        return kFailed;
+    // Everything that could refuse the search later is checked before the stored model changes.
+    if (!search_can_run(req, rec)) return kFailed;
     // The stored model keeps the range of its latest search (a later save writes it).
     set_shape_model_angle_range(rec, req.angle_start, req.angle_extent);
 

@@ -9,6 +9,7 @@
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/select/selection.h"
+#include "quro/model_archive.h"
 #include "quro/settings.h"
 #include "quro/status.h"
 
@@ -22,6 +23,13 @@ void copy_level_pair(const int* levels, SearchRequest& req) {
 int check_request(const SearchRequest& req) {
     return check_search_args(req.data, req.width, req.height, req.angle_start, req.angle_extent,
                              req.min_score, req.max_overlap);
+}
+
+bool search_can_run(const SearchRequest& req, const ShapeModelRecord& rec) {
+    LevelPlan plan;
+    return shape_model_is_consistent(rec) &&
+           plan_levels(req.levels, rec.num_levels, req.subpixel_code, plan) &&
+           angle_list_fits(rec, plan.top + 1, req.angle_extent);
 }
 
 int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st) {

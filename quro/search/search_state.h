@@ -40,6 +40,13 @@ void copy_level_pair(const int* levels, SearchRequest& req);
 // Returns -1 unless the request's shared arguments are usable (check_search_args).
 int check_request(const SearchRequest& req);
 
+// Whether a search of `rec` with `req` can run to its end: the record is consistent, the levels
+// pair plans, and the top level's angle list fits. Every search checks this before it writes a
+// range into any record. A search that leaves the stored model alone (so that two of them may
+// run on one model at once) works on a member-wise copy from copy_shape_model_record (taken under
+// the table's shared lock); every stage takes the record it is given, so it runs on the copy.
+bool search_can_run(const SearchRequest& req, const ShapeModelRecord& rec);
+
 // Everything a single-model search keeps between its stages.
 struct SearchState {
     Stopwatch sw;
