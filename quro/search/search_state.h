@@ -61,6 +61,7 @@ struct SearchState {
     std::vector<float> min_scores;      // per level
     std::vector<std::vector<int>> cell_index;  // per level, computed when first needed
     std::vector<std::vector<int>> cell_order;
+    float scale_max = 1.f;  // largest scale a template may take on the normal maps (1: rigid)
 
     bool timed_out() const { return quro::timed_out(sw, timeout_ms); }
 };
@@ -70,8 +71,9 @@ struct SearchState {
 // or -2 when the time-out passed while the pyramid was built.
 int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st);
 
-// Border of the normal maps of `level`: model radius of the level + 5 when matches may cross the
-// image border, or on the last level with the peak-fit mode; else 0. The border is at most the
+// Border of the normal maps of `level`: ceil(model radius of the level times max(1,
+// st.scale_max)) + 5 when matches may cross the image border, or on the last level with the
+// peak-fit mode; else 0. The scale keeps the templates of a scaled search inside the maps. The border is at most the
 // level image's larger side + 5: a refined reference point lies inside the level, so a wider
 // frame would only serve model points beyond that distance from every pixel of it.
 int normal_map_border(const SearchState& st, const ShapeModelRecord& rec, int level);
