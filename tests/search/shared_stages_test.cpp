@@ -15,7 +15,7 @@
 #include "quro/search/search_input.h"
 #include "quro/search/search_state.h"
 #include "testing/records.h"
-#include "quro/search/top_level.h"
+#include "quro/search/search_levels.h"
 
 namespace {
 
