@@ -98,6 +98,10 @@ bool read_shape_model_locked(int id, const std::function<void(const ShapeModelRe
     return id >= 0 && table().read_locked(id, read);
 }
 
+bool copy_shape_model_record(int id, ShapeModelRecord& out) {
+    return read_shape_model_locked(id, [&](const ShapeModelRecord& rec) { out = rec; });
+}
+
 int erase_shape_model(int id) {
     if (id < 0) return kFailed;
     return table().erase(id);
@@ -114,9 +118,8 @@ extern "C" QURO_API int clear_shape_model(int id) {
 extern "C" QURO_API int copy_shape_model(int id) {
     return quro::guarded(quro::kFailed, [&] {
         quro::ShapeModelRecord copy;
-        // Copied under the lock (a search may be writing its range), inserted after it.
-        if (!quro::read_shape_model_locked(id, [&](const auto& rec) { copy = rec; }))
-            return quro::kFailed;
+        // Copied under the lock, inserted after it.
+        if (!quro::copy_shape_model_record(id, copy)) return quro::kFailed;
         return quro::add_shape_model(std::move(copy));
     });
 }

@@ -106,6 +106,11 @@ void set_shape_model_angle_range(ShapeModelRecord& rec, float start, float exten
 // range (those wait for the lock it holds); exceptions pass through after the lock is dropped.
 bool read_shape_model_locked(int id, const std::function<void(const ShapeModelRecord&)>& read);
 
+// Replaces `out` by a member-wise copy of the record of `id`, taken under the table's shared
+// lock (so a search writing its range into the stored record is never met half way), and returns
+// true; false, with `out` unchanged, when the id is below 0 or absent. May throw std::bad_alloc.
+bool copy_shape_model_record(int id, ShapeModelRecord& out);
+
 // Removes `id`. Returns 0, or -1 when the id is below 0 or absent.
 int erase_shape_model(int id);
 

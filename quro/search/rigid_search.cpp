@@ -1,141 +1,14 @@
 #include "quro/search/rigid_search.h"
 
-#include <algorithm>
-#include <utility>
 #include <vector>
 
-#include <tbb/enumerable_thread_specific.h>
-
-#include "quro/export_guard.h"
 #include "quro/library_start.h"
-#include "quro/match/angle_scale_lists.h"
-#include "quro/match/select/cluster.h"
-#include "quro/match/coarse/peak_extraction.h"
-#include "quro/match/subpixel/peak_fit.h"
-#include "quro/match/refine/refine_candidate.h"
-#include "quro/match/coarse/score_accumulation.h"
-#include "quro/match/select/selection.h"
-#include "quro/match/templates.h"
-#include "quro/model_archive.h"
 #include "quro/model_table.h"
-#include "quro/parallel.h"
-#include "quro/search/least_squares_refine.h"
+#include "quro/search/search_export.h"
+#include "quro/search/search_levels.h"
 #include "quro/status.h"
 
 namespace quro {
-namespace {
-
-// The exhaustive stage on the top level: every angle of the range is scored on the response maps
-// and its peaks become candidates, in angle order. Returns -2 on a time-out.
-int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
-                     std::vector<Match>& cands) {
-    const int top = st.plan.top;
-    const OutlineBox box = outline_box(rec, top + 1);
-    std::vector<cv::Mat> maps;
-    if (top_level_response_maps(st, box.radius, maps) != 0) return kTimedOut;
-
-    std::vector<float> angles;
-    angle_list(rec, angles, top + 1, req.angle_extent, req.angle_start);
-    std::vector<std::vector<Match>> per_angle(angles.size());
-    const float level_min = st.min_scores[static_cast<std::size_t>(top)];
-    const float coarse_overlap = std::max(req.max_overlap, kCoarseOverlapLimit);
-    // Each thread scores its angles into the same two images: no page faults per angle.
-    tbb::enumerable_thread_specific<std::pair<cv::Mat, cv::Mat>> score_buffers;
-    parallel_for_index(angles.size(), [&](std::size_t i) {
-        if (st.stop.is_set()) return;
-        QuantizedTemplate tpl;
-        quantized_template(rec, tpl, top + 1, 1.f, angles[i]);
-        auto& [score, polarity] = score_buffers.local();
-        accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms);
-        extract_peaks(score, tpl, level_min, coarse_overlap, box, angles[i], 1.f, per_angle[i],
-                      st.sw, st.timeout_ms, polarity);
-        st.stop.check(st.sw, st.timeout_ms);
-    });
-    if (st.stop.is_set()) return kTimedOut;
-    std::size_t total = 0;
-    for (const auto& l : per_angle) total += l.size();
-    cands.reserve(total);
-    for (const auto& l : per_angle) cands.insert(cands.end(), l.begin(), l.end());
-
-    if (top == st.plan.last)
-        select_final_matches(req, st, rec, top, cands);
-    else
-        cluster_candidates(cands, angle_step(rec, top + 1), 0);
-    st.sw.lap("topLevel");
-    return st.timed_out() ? kTimedOut : kOk;
-}
-
-// Refines the candidates on one level below the top and filters, clusters or selects them; on
-// the last level also runs the sub-pixel mode. Returns -2 on a time-out.
-int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
-                 int level, std::vector<Match>& cands) {
-    const auto li = static_cast<std::size_t>(level);
-    const float step = angle_step(rec, level + 1);
-    const int border = normal_map_border(st, rec, level);
-    const int cell_value = st.plan.cell_values[li];
-    const bool cells = cell_value > 1;
-    if (cells) prepare_level_cells(st, rec, level);
-    if (compute_level_normals(st, level, border) != 0) return kTimedOut;
-    const cv::Mat& nx = st.normals.nx[li];
-    const cv::Mat& ny = st.normals.ny[li];
-    const float level_min = st.min_scores[li];
-    admit_candidates_to_level(cands, level_min);
-    // With the polarity of the whole model ignored, the top level's choice of polarity is not
-    // reliable for fine texture (strokes thinner than a top-level pixel look alike either way):
-    // the first level below it settles the polarity itself.
-    const bool settle = st.metric < 0 && level == st.plan.top - 1;
-    if (settle) leave_polarity_to_settle(cands);
-
-    const RefineLevel lvl{.nx = &nx,
-                          .ny = &ny,
-                          .border = border,
-                          .rec = &rec,
-                          .level = level,
-                          .last_level = st.plan.last,
-                          .angle_step = step,
-                          .min_score = level_min,
-                          .metric = st.metric,
-                          .factor = 2,
-                          .sw = &st.sw,
-                          .timeout_ms = st.timeout_ms,
-                          .cell_value = cell_value,
-                          .cell_index = &st.cell_index[li],
-                          .cell_order = &st.cell_order[li]};
-    parallel_for_index(cands.size(), [&](std::size_t i) {
-        if (st.stop.is_set()) return;
-        if (cells)
-            refine_candidate_cells(lvl, cands[i]);
-        else
-            refine_candidate(lvl, cands[i]);
-        st.stop.check(st.sw, st.timeout_ms);
-    });
-    if (settle) settle_unconfirmed_polarity(cands);
-    if (st.stop.is_set()) return kTimedOut;
-
-    filter_refined_candidates(st, req, level, step, cands);
-    if (st.timed_out()) return kTimedOut;
-    if (level > st.plan.last) {
-        cluster_candidates(cands, step, 0);
-        return st.timed_out() ? kTimedOut : kOk;
-    }
-    select_final_matches(req, st, rec, level, cands);
-    if (st.timed_out()) return kTimedOut;
-
-    if (st.plan.mode == kSubpixelPeakFit) {
-        parallel_for_index(cands.size(), [&](std::size_t i) {
-            if (cells)
-                fit_peak_subpixel_cells(lvl, cands[i]);
-            else
-                fit_peak_subpixel(lvl, cands[i]);
-        });
-    } else if (least_squares_run(st.plan.mode) != nullptr &&
-               st.plan.mode != kSubpixelLeastSquaresFull) {
-        refine_least_squares_in_window(req, rec, st, level, level, cands, PoseSource::rigid());
-    }
-    return kOk;
-}
-
-}  // namespace
 
 int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& results, int& count) {
     count = 0;
@@ -144,61 +17,21 @@ int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& result
     auto stored = find_shape_model_record(model_id);
     if (!stored) return kFailed;
     ShapeModelRecord& rec = *stored;
-    // Everything that could refuse the search later is checked before the stored model changes:
-    // the record itself, and the length of the top level's angle list.
-    LevelPlan plan;
-    if (!shape_model_is_consistent(rec) ||
-        !plan_levels(req.levels, rec.num_levels, req.subpixel_code, plan) ||
-        !angle_list_fits(rec, plan.top + 1, req.angle_extent))
-        return kFailed;
+    // Everything that could refuse the search later is checked before the stored model changes.
+    if (!search_can_run(req, rec)) return kFailed;
     // The stored model keeps the range of its latest search (a later save writes it).
     set_shape_model_angle_range(rec, req.angle_start, req.angle_extent);
 
+    const SearchVariant rigid;
     SearchState st;
     if (const int rc = prepare_search(req, rec, st); rc != 0) return rc;
     std::vector<Match> cands;
-    if (const int rc = search_top_level(req, rec, st, cands); rc != 0) return rc;
+    if (const int rc = search_top_level(req, rec, st, rigid, cands); rc != 0) return rc;
     for (int level = st.plan.top - 1; level >= st.plan.last; --level)
-        if (const int rc = search_level(req, rec, st, level, cands); rc != 0) return rc;
+        if (const int rc = search_level(req, rec, st, rigid, level, cands); rc != 0) return rc;
     return finish_search(req, rec, model_id, st, cands, results, count);
 }
 
-}  // namespace quro
-
-namespace quro {
-namespace {
-
-// The request of a single-model search export (every search export shares this argument order).
-SearchRequest make_request(unsigned char* data, int width, int height, float angle_start,
-                           float angle_extent, float min_score, int num_matches, float max_overlap,
-                           int subpixel_code, const int* levels, float greediness,
-                           const unsigned char* mask) {
-    SearchRequest req;
-    req.data = data;
-    req.width = width;
-    req.height = height;
-    req.angle_start = angle_start;
-    req.angle_extent = angle_extent;
-    req.min_score = min_score;
-    req.num_matches = num_matches;
-    req.max_overlap = max_overlap;
-    req.subpixel_code = subpixel_code;
-    copy_level_pair(levels, req);
-    req.greediness = greediness;
-    req.mask = mask;
-    return req;
-}
-
-int rigid_search_export(const SearchRequest& req, int model_id, Match*& results, int& count) {
-    count = 0;
-    return guarded(kFailed, [&] {
-        const int rc = find_shape_model_impl(req, model_id, results, count);
-        if (rc < 0) count = 0;
-        return rc;
-    });
-}
-
-}  // namespace
 }  // namespace quro
 
 extern "C" QURO_API int find_shape_model(unsigned char* data, int width, int height, int model_id,
@@ -209,7 +42,8 @@ extern "C" QURO_API int find_shape_model(unsigned char* data, int width, int hei
     const quro::SearchRequest req =
         quro::make_request(data, width, height, angle_start, angle_extent, min_score, num_matches,
                            max_overlap, subpixel_code, levels, greediness, nullptr);
-    return quro::rigid_search_export(req, model_id, results, count);
+    return quro::run_search_export(
+        count, [&] { return quro::find_shape_model_impl(req, model_id, results, count); });
 }
 
 extern "C" QURO_API int find_shape_model_2(unsigned char* data, int width, int height,
@@ -221,5 +55,6 @@ extern "C" QURO_API int find_shape_model_2(unsigned char* data, int width, int h
     const quro::SearchRequest req =
         quro::make_request(data, width, height, angle_start, angle_extent, min_score, num_matches,
                            max_overlap, subpixel_code, levels, greediness, mask);
-    return quro::rigid_search_export(req, model_id, results, count);
+    return quro::run_search_export(
+        count, [&] { return quro::find_shape_model_impl(req, model_id, results, count); });
 }

@@ -19,6 +19,12 @@ int check_search_args(const unsigned char* data, int width, int height, float an
     return kOk;
 }
 
+int check_scale_range(float scale_min, float scale_max) {
+    if (!std::isfinite(scale_min) || !std::isfinite(scale_max)) return kFailed;
+    if (scale_min <= 0.f || scale_min > scale_max + 1e-6f) return kFailed;
+    return kOk;
+}
+
 std::vector<cv::Mat> build_search_pyramid(const unsigned char* data, int width, int height,
                                           int levels_used) {
     std::vector<cv::Mat> pyr(static_cast<std::size_t>(std::max(levels_used, 0)));

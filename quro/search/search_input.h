@@ -21,6 +21,10 @@ inline constexpr float kMaxAngleExtent = 3600.f;
 int check_search_args(const unsigned char* data, int width, int height, float angle_start,
                       float angle_extent, float min_score, float max_overlap);
 
+// Checks the scale range of a scaled search, before anything is written: both bounds finite,
+// scale_min above 0 and at most scale_max + 1e-6 (rounding noise). Returns 0 or -1.
+int check_scale_range(float scale_min, float scale_max);
+
 // The image pyramid: level 0 is a header on the caller's bytes, level k the cv::pyrDown of k-1.
 std::vector<cv::Mat> build_search_pyramid(const unsigned char* data, int width, int height,
                                           int levels_used);

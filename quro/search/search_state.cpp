@@ -1,6 +1,7 @@
 #include "quro/search/search_state.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/refine/feature_cells.h"
@@ -9,6 +10,7 @@
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/select/selection.h"
+#include "quro/model_archive.h"
 #include "quro/settings.h"
 #include "quro/status.h"
 
@@ -22,6 +24,13 @@ void copy_level_pair(const int* levels, SearchRequest& req) {
 int check_request(const SearchRequest& req) {
     return check_search_args(req.data, req.width, req.height, req.angle_start, req.angle_extent,
                              req.min_score, req.max_overlap);
+}
+
+bool search_can_run(const SearchRequest& req, const ShapeModelRecord& rec) {
+    LevelPlan plan;
+    return shape_model_is_consistent(rec) &&
+           plan_levels(req.levels, rec.num_levels, req.subpixel_code, plan) &&
+           angle_list_fits(rec, plan.top + 1, req.angle_extent);
 }
 
 int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st) {
@@ -48,8 +57,10 @@ int normal_map_border(const SearchState& st, const ShapeModelRecord& rec, int le
     if (border_shape_models() <= 0 && !peak_fit_here) return 0;
     const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
     const float cap = static_cast<float>(std::max(img.rows, img.cols)) + 5.f;
-    const float b = rec.level_radius[static_cast<std::size_t>(level)] + 5.f;
-    return static_cast<int>(b < cap ? b : cap);  // the radius is finite and >= 0 (validated)
+    // The radius is finite and >= 0 (validated), the scale finite (check_scale_range).
+    const float r = rec.level_radius[static_cast<std::size_t>(level)] * std::max(1.f, st.scale_max);
+    const float b = std::ceil(r) + 5.f;
+    return static_cast<int>(b < cap ? b : cap);
 }
 
 int compute_level_normals(SearchState& st, int level, int border) {

@@ -40,6 +40,13 @@ void copy_level_pair(const int* levels, SearchRequest& req);
 // Returns -1 unless the request's shared arguments are usable (check_search_args).
 int check_request(const SearchRequest& req);
 
+// Whether a search of `rec` with `req` can run to its end: the record is consistent, the levels
+// pair plans, and the top level's angle list fits. Every search checks this before it writes a
+// range into any record. A search that leaves the stored model alone (so that two of them may
+// run on one model at once) works on a member-wise copy from copy_shape_model_record (taken under
+// the table's shared lock); every stage takes the record it is given, so it runs on the copy.
+bool search_can_run(const SearchRequest& req, const ShapeModelRecord& rec);
+
 // Everything a single-model search keeps between its stages.
 struct SearchState {
     Stopwatch sw;
@@ -54,6 +61,7 @@ struct SearchState {
     std::vector<float> min_scores;      // per level
     std::vector<std::vector<int>> cell_index;  // per level, computed when first needed
     std::vector<std::vector<int>> cell_order;
+    float scale_max = 1.f;  // largest scale a template may take on the normal maps (1: rigid)
 
     bool timed_out() const { return quro::timed_out(sw, timeout_ms); }
 };
@@ -63,8 +71,9 @@ struct SearchState {
 // or -2 when the time-out passed while the pyramid was built.
 int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st);
 
-// Border of the normal maps of `level`: model radius of the level + 5 when matches may cross the
-// image border, or on the last level with the peak-fit mode; else 0. The border is at most the
+// Border of the normal maps of `level`: ceil(model radius of the level times max(1,
+// st.scale_max)) + 5 when matches may cross the image border, or on the last level with the
+// peak-fit mode; else 0. The scale keeps the templates of a scaled search inside the maps. The border is at most the
 // level image's larger side + 5: a refined reference point lies inside the level, so a wider
 // frame would only serve model points beyond that distance from every pixel of it.
 int normal_map_border(const SearchState& st, const ShapeModelRecord& rec, int level);

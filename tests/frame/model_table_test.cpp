@@ -63,6 +63,15 @@ TEST(ModelCopy, CopyIsDeepAndGetsANewId) {
     EXPECT_EQ(orig->level_widths[0], 64);
     EXPECT_EQ(copy_shape_model(-3), -1);
     EXPECT_EQ(copy_shape_model(copy + 500), -1);
+    // A search's working copy: its edits never reach the stored record.
+    quro::ShapeModelRecord work;
+    ASSERT_TRUE(quro::copy_shape_model_record(id, work));
+    work.scale_max = 1.2f;
+    work.level_features[0][0].x = 5.f;
+    EXPECT_EQ(orig->scale_max, 1.f);
+    EXPECT_EQ(orig->level_features[0][0].x, 0.f);
+    EXPECT_FALSE(quro::copy_shape_model_record(copy + 500, work));
+    EXPECT_EQ(work.scale_max, 1.2f);  // untouched by the failed copy
     clear_shape_model(id);
     clear_shape_model(copy);
 }

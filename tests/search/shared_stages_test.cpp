@@ -13,6 +13,9 @@
 #include "quro/stopwatch.h"
 #include "quro/search/level_plan.h"
 #include "quro/search/search_input.h"
+#include "quro/search/search_state.h"
+#include "testing/records.h"
+#include "quro/search/search_levels.h"
 
 namespace {
 
@@ -31,6 +34,41 @@ TEST(SearchArgs, RejectsWhatWouldBreakALaterStage) {
     EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, -1e-7f, 0.5f, 0.5f), 0);  // rounding noise
     EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, quro::kMaxAngleExtent, 0.5f, 0.5f), 0);
     EXPECT_EQ(quro::check_search_args(px, 2, 2, 0.f, 1e9f, 0.5f, 0.5f), -1);  // no sensible range
+}
+
+TEST(SearchArgs, ScaleRangeNeedsFinitePositiveOrderedBounds) {
+    const struct { float lo, hi; int rc; } cases[] = {
+        {0.8f, 1.2f, 0},  {1.f, 1.f, 0},       {1.f + 5e-7f, 1.f, 0},  // rounding noise
+        {1.2f, 0.8f, -1}, {0.f, 1.f, -1},      {-0.5f, 1.f, -1},
+        {NAN, 1.f, -1},   {0.8f, NAN, -1},     {0.8f, INFINITY, -1}, {-INFINITY, 1.f, -1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(quro::check_scale_range(c.lo, c.hi), c.rc) << c.lo << ".." << c.hi;
+}
+
+TEST(NormalMapBorder, CoversTheRadiusAtTheLargestScale) {
+    quro::ShapeModelRecord rec = quro_test::simple_record();
+    rec.level_radius[0] = 10.4f;
+    quro::SearchState st;
+    st.plan.mode = quro::kSubpixelPeakFit;  // the last level gets a border
+    st.pyramid = {cv::Mat(40, 60, CV_8UC1)};
+    const struct { float scale_max; int border; } cases[] = {
+        {1.f, 16}, {0.5f, 16}, {1.2f, 18}, {1000.f, 65}};  // 65: capped at the side + 5
+    for (const auto& c : cases) {
+        st.scale_max = c.scale_max;
+        EXPECT_EQ(quro::normal_map_border(st, rec, 0), c.border) << c.scale_max;
+    }
+}
+
+TEST(TopLevelPoses, ScaleMajorOverEveryScaleAndAngle) {
+    const std::vector<float> scales = {0.9f, 1.f, 1.1f};
+    const std::vector<float> angles = {-5.f, 0.f, 5.f, 10.f};
+    const auto poses = quro::scaled_poses(scales, angles);
+    ASSERT_EQ(poses.size(), scales.size() * angles.size());
+    for (std::size_t i = 0; i < scales.size(); ++i)
+        for (std::size_t j = 0; j < angles.size(); ++j) {
+            EXPECT_EQ(poses[i * angles.size() + j].scale, scales[i]);
+            EXPECT_EQ(poses[i * angles.size() + j].angle, angles[j]);
+        }
 }
 
 TEST(LevelPlan, ZeroPairUsesEveryBuiltLevelDownToFullResolution) {

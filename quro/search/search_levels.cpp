@@ -1,0 +1,148 @@
+#include "quro/search/search_levels.h"
+
+#include <algorithm>
+#include <utility>
+
+#include <tbb/enumerable_thread_specific.h>
+
+#include "quro/match/angle_scale_lists.h"
+#include "quro/match/coarse/peak_extraction.h"
+#include "quro/match/coarse/score_accumulation.h"
+#include "quro/match/outline_box.h"
+#include "quro/match/refine/refine_candidate.h"
+#include "quro/match/select/cluster.h"
+#include "quro/match/subpixel/peak_fit.h"
+#include "quro/match/templates.h"
+#include "quro/parallel.h"
+#include "quro/status.h"
+
+namespace quro {
+
+std::vector<ScaledPose> scaled_poses(const std::vector<float>& scales,
+                                     const std::vector<float>& angles) {
+    std::vector<ScaledPose> poses;
+    poses.reserve(scales.size() * angles.size());
+    for (const float s : scales)
+        for (const float a : angles) poses.push_back({s, a});
+    return poses;
+}
+
+int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
+                     const SearchVariant& variant, std::vector<Match>& cands) {
+    const int top = st.plan.top;
+    const OutlineBox box = outline_box(rec, top + 1);
+    std::vector<cv::Mat> maps;
+    if (top_level_response_maps(st, box.radius, maps) != 0) return kTimedOut;
+
+    std::vector<float> angles;
+    angle_list(rec, angles, top + 1, req.angle_extent, req.angle_start);
+    const std::vector<ScaledPose> poses = scaled_poses(variant.top_scales, angles);
+    std::vector<std::vector<Match>> per_pose(poses.size());
+    const float level_min = st.min_scores[static_cast<std::size_t>(top)];
+    const float coarse_overlap = std::max(req.max_overlap, kCoarseOverlapLimit);
+    // Each thread scores its poses into the same two images: no page faults per pose.
+    tbb::enumerable_thread_specific<std::pair<cv::Mat, cv::Mat>> score_buffers;
+    parallel_for_index(poses.size(), [&](std::size_t i) {
+        if (st.stop.is_set()) return;
+        const ScaledPose& pose = poses[i];
+        QuantizedTemplate tpl;
+        quantized_template(rec, tpl, top + 1, pose.scale, pose.angle);
+        auto& [score, polarity] = score_buffers.local();
+        accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms);
+        extract_peaks(score, tpl, level_min, coarse_overlap, box, pose.angle, pose.scale,
+                      per_pose[i], st.sw, st.timeout_ms, polarity);
+        st.stop.check(st.sw, st.timeout_ms);
+    });
+    if (st.stop.is_set()) return kTimedOut;
+    std::size_t total = 0;
+    for (const auto& l : per_pose) total += l.size();
+    cands.reserve(total);
+    for (const auto& l : per_pose) cands.insert(cands.end(), l.begin(), l.end());
+
+    if (top == st.plan.last)
+        select_final_matches(req, st, rec, top, cands);
+    else
+        cluster_level_candidates(variant, cands, top, angle_step(rec, top + 1));
+    st.sw.lap("topLevel");
+    return st.timed_out() ? kTimedOut : kOk;
+}
+
+int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
+                 const SearchVariant& variant, int level, std::vector<Match>& cands) {
+    const auto li = static_cast<std::size_t>(level);
+    const float step = angle_step(rec, level + 1);
+    const int border = normal_map_border(st, rec, level);
+    const int cell_value = st.plan.cell_values[li];
+    const bool cells = cell_value > 1;
+    if (cells) prepare_level_cells(st, rec, level);
+    if (compute_level_normals(st, level, border) != 0) return kTimedOut;
+    const cv::Mat& nx = st.normals.nx[li];
+    const cv::Mat& ny = st.normals.ny[li];
+    const float level_min = st.min_scores[li];
+    admit_candidates_to_level(cands, level_min);
+    // With the polarity of the whole model ignored, the top level's choice of polarity is not
+    // reliable for fine texture (strokes thinner than a top-level pixel look alike either way):
+    // the first level below it settles the polarity itself.
+    const bool settle = st.metric < 0 && level == st.plan.top - 1;
+    if (settle) leave_polarity_to_settle(cands);
+
+    const RefineLevel lvl{.nx = &nx,
+                          .ny = &ny,
+                          .border = border,
+                          .rec = &rec,
+                          .level = level,
+                          .last_level = st.plan.last,
+                          .angle_step = step,
+                          .min_score = level_min,
+                          .metric = st.metric,
+                          .factor = 2,
+                          .sw = &st.sw,
+                          .timeout_ms = st.timeout_ms,
+                          .cell_value = cell_value,
+                          .cell_index = &st.cell_index[li],
+                          .cell_order = &st.cell_order[li]};
+    parallel_for_index(cands.size(), [&](std::size_t i) {
+        if (st.stop.is_set()) return;
+        if (variant.refine)
+            variant.refine(lvl, cells, cands[i]);
+        else if (cells)
+            refine_candidate_cells(lvl, cands[i]);
+        else
+            refine_candidate(lvl, cands[i]);
+        st.stop.check(st.sw, st.timeout_ms);
+    });
+    if (settle) settle_unconfirmed_polarity(cands);
+    if (st.stop.is_set()) return kTimedOut;
+
+    filter_refined_candidates(st, req, level, step, cands);
+    if (st.timed_out()) return kTimedOut;
+    if (level > st.plan.last) {
+        cluster_level_candidates(variant, cands, level, step);
+        return st.timed_out() ? kTimedOut : kOk;
+    }
+    select_final_matches(req, st, rec, level, cands);
+    if (st.timed_out()) return kTimedOut;
+
+    if (st.plan.mode == kSubpixelPeakFit) {
+        parallel_for_index(cands.size(), [&](std::size_t i) {
+            if (cells)
+                fit_peak_subpixel_cells(lvl, cands[i]);
+            else
+                fit_peak_subpixel(lvl, cands[i]);
+        });
+    } else if (least_squares_run(st.plan.mode) != nullptr &&
+               st.plan.mode != kSubpixelLeastSquaresFull) {
+        refine_least_squares_in_window(req, rec, st, level, level, cands, PoseSource::rigid());
+    }
+    return kOk;
+}
+
+void cluster_level_candidates(const SearchVariant& v, std::vector<Match>& cands, int level,
+                              float angle_step) {
+    if (v.cluster)
+        v.cluster(cands, level, angle_step);
+    else
+        cluster_candidates(cands, angle_step, 0);
+}
+
+}  // namespace quro
