@@ -586,7 +586,8 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 //   -2 on a time-out (nothing is registered). count is 0 on every failure.
 // - Position of a match: (x + dx, y + dy), the model's reference point (the model image's centre
 //   for models made from images) in image pixels; angle in degrees, counter-clockwise on screen.
-// - A search must not run on one model from two threads at once, nor while the model is cleared.
+// - A search must not run on one model from two threads at once (the scaled search excepted), nor
+//   while the model is cleared.
 //   write_shape_model, write_shape_model_b and copy_shape_model may run on other threads during a
 //   search of the same model: they see its angle range either before or after the search wrote it.
 // - Deliberate departures from the plain coarse-to-fine rules, each mending a wrong result:
@@ -631,6 +632,36 @@ QURO_API int find_shape_model_2(unsigned char* data, int width, int height, int 
                                 int num_matches, float max_overlap, int subpixel_code, int* levels,
                                 float greediness, unsigned char* mask, quro::Match*& results,
                                 int& count);
+
+// Finds model `model_id` under rotation and one uniform change of size: scale_min <= s <=
+// scale_max (both finite, scale_min > 0, scale_min at most scale_max + 1e-6; equal bounds search
+// one fixed size). Everything else as find_shape_model, except that the stored model is never
+// written (the ranges go into a private copy of it), so two scaled searches of one model may run
+// at once on different threads; the model must still not be cleared during a search.
+// Each match carries its scale in scale_row and the same value in scale_col; the sub-pixel steps
+// refine position and angle only, the scale is that of the level refinement (which walks the
+// scale on every level below the top, also for equal bounds). Scales are sampled on the top level
+// with a step that doubles per pyramid level (the model's stored uniform scale step, or one that
+// moves the model's outermost point by about two pixels of the level).
+// Returns as find_shape_model: the handle (>= 1, free with clear_mems), 0 when nothing is found,
+// -1 for a bad argument (those of find_shape_model, a bad scale range as above, or a range so
+// wide that the top level's scale and angle poses would exceed 2^24), an unknown model id, a
+// model without levels or failed memory (results null), -2 on a time-out. count is 0 on every
+// failure; nothing is registered then.
+QURO_API int find_scaled_shape_model(unsigned char* data, int width, int height, int model_id,
+                                     float angle_start, float angle_extent, float scale_min,
+                                     float scale_max, float min_score, int num_matches,
+                                     float max_overlap, int subpixel_code, int* levels,
+                                     float greediness, quro::Match*& results, int& count);
+
+// As find_scaled_shape_model, with a mask that acts as in find_shape_model_2 (null: no mask; a
+// mask without any 0 byte gives the same matches as no mask).
+QURO_API int find_scaled_shape_model_2(unsigned char* data, int width, int height, int model_id,
+                                       float angle_start, float angle_extent, float scale_min,
+                                       float scale_max, float min_score, int num_matches,
+                                       float max_overlap, int subpixel_code, int* levels,
+                                       float greediness, unsigned char* mask,
+                                       quro::Match*& results, int& count);
 
 // Per-point agreement of matches with the image. For each of the `count` matches (any match
 // array, e.g. a search's result), the model outline at full resolution is placed at the match's

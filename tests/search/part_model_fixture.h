@@ -44,13 +44,18 @@ protected:
             f.handle = find_shape_model_2(img.data, img.cols, img.rows, id_, start, extent,
                                           min_score, num, overlap, code, levels.data(), 0.8f,
                                           mask->data, res, count);
+        collect(f, res, count);
+        return f;
+    }
+
+    // Copies a search's matches out of its registered array and clears it.
+    static void collect(Found& f, const quro::Match* res, int count) {
         if (f.handle > 0) {
             f.matches.assign(res, res + count);
             EXPECT_EQ(clear_mems(f.handle), 0);
         } else {
             EXPECT_EQ(count, 0);
         }
-        return f;
     }
 
 public:

@@ -42,7 +42,6 @@ namespace quro {
 void cluster_candidates(std::vector<Match>& c, float angle_step, int group_limit);
 
 // As cluster_candidates; a repeat also needs |row scale difference| < 0.5 * scale_step.
-// Built ahead of its caller, the scaled search.
 void cluster_candidates_scaled(std::vector<Match>& c, float angle_step, int group_limit,
                                float scale_step);
 
