@@ -1,6 +1,7 @@
 #include "quro/match/refine/scale_refine.h"
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "quro/match/refine/walk_helpers.h"
@@ -75,7 +76,20 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
     WalkSamples w(cand.scale_row);
     for (std::size_t e = 0;; ++e) {
         const float s = w.values[e];
-        if (outside(s, rec.scale_min, rec.scale_max) || timed_out(*lvl.sw, lvl.timeout_ms)) {
+        if (timed_out(*lvl.sw, lvl.timeout_ms)) {
+            w.dir = 0.f;
+            break;
+        }
+        if (outside(s, rec.scale_min, rec.scale_max)) {
+            if (e == 1 && w.dir > 0.f) {
+                // The range ends within a step above the start: the trial beyond it counts as
+                // lower than any score, so the walk turns downwards as after a lower second
+                // sample. Stopping here kept an instance just inside the range end at the end's
+                // scale (1.15 searched in 0.8-1.2 came back as 1.2).
+                w.add(-std::numeric_limits<float>::infinity(), true);
+                w.step(step);
+                continue;
+            }
             w.dir = 0.f;
             break;
         }
@@ -110,8 +124,12 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
         trials.reject(cand);
     else if (w.dir != 0.f && last - first >= 3)
         cand.scale_row = w.vertex_or_best(last);
-    else
+    else {
+        // Stopped at the range or without a bracketed peak: the best accepted trial, score and
+        // scale together (the scale it came with would belong to another sample's position).
         cand.score = w.best;
+        cand.scale_row = w.best_value;
+    }
     cand.scale_col = cand.scale_row;
 }
 

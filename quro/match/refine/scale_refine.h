@@ -34,11 +34,12 @@ namespace quro {
 // that scores lower (or both score 0) it turns and goes on from scale - step, else upwards; it
 // stops after the first trial that scores no higher than the one before (at least three trials),
 // after a trial scoring 0 beyond the second, at the first trial scale outside the record's
-// [scale_min, scale_max] (+-1e-6), or at the time-out. Zero scores are dropped from both ends of
-// the samples; when the walk ended at a peak and three samples remain, scale_row becomes the
-// vertex of the parabola through the last three (the best trial's scale when they lie on a line
-// or give no finite vertex). Otherwise the scale stays and the score becomes the best accepted
-// (0 when none was). scale_col = scale_row on exit. A step that is not finite or not above 0
+// [scale_min, scale_max] (+-1e-6), or at the time-out; a second trial outside the range counts as
+// lower than any score instead, so the walk turns downwards from a start at the range's end. Zero
+// scores are dropped from both ends of the samples; when the walk ended at a peak and three
+// samples remain, scale_row becomes the vertex of the parabola through the last three (the best
+// trial's scale when they lie on a line or give no finite vertex). Otherwise scale and score
+// become those of the best accepted trial (score 0 and the scale kept when none was). scale_col = scale_row on exit. A step that is not finite or not above 0
 // gives one trial at the candidate's scale; a trial scale that is not finite counts as outside
 // the range. Templates: normal_template at the trial scale.
 void refine_scale(const RefineLevel& lvl, float scale_step, Match& cand);

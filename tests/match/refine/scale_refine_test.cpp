@@ -67,7 +67,7 @@ TEST(RefineScale, StopsAtTheFirstTrialOutsideTheRange) {
     quro::refine_scale(s.level(), 0.02f, c);
     Match only = candidate(1.02f);  // a step of 0 tries the candidate's scale alone
     quro::refine_scale(s.level(), 0.f, only);
-    EXPECT_EQ(c.scale_row, 1.f);
+    EXPECT_EQ(c.scale_row, 1.02f);  // the best accepted trial, with its score
     EXPECT_EQ(c.score, only.score);
     EXPECT_EQ(only.scale_row, 1.02f);
 }
