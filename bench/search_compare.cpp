@@ -4,6 +4,12 @@
 // every scene of its set once per pass; the table printed at the end gives recall, false
 // positives, position and angle errors and the median time of one search.
 //
+// Scaled sets: the same scenes with every instance drawn at a random uniform scale in 0.8-1.2
+// (about the model's centre; instances kept apart at the largest scale), at 640 x 480 and
+// 2048 x 2048, searched by the library's scaled search over 0.8-1.2 with the rigid search's
+// settings; below its row the scale error and the number of top-level poses. Its time compares
+// with the rigid row of the same scene size (filter with --benchmark_filter=scaled).
+//
 //
 // Textured sets (search_compare_textured_sets.h): five models with fine texture or relief (board,
 // box, text page, portrait, coin) in 17 background photos with distractors, each condition its own
@@ -108,6 +114,8 @@ int main(int argc, char** argv) {
     compare::register_baselines(SceneSize::kSmall, 10);
     compare::register_quro_benchmarks(SceneSize::kLarge, 0);
     compare::register_baselines(SceneSize::kLarge, 10);
+    compare::register_quro_benchmarks(SceneSize::kSmallScaled, 0);
+    compare::register_quro_benchmarks(SceneSize::kLargeScaled, 0);
     for (int set = 0; set < compare::kTexturedSets; ++set) {
         compare::register_quro_textured(set, 0);
         if (set != compare::kMosaicSet) compare::register_textured_baselines(set, 10);

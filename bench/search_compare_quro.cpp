@@ -5,6 +5,10 @@
 // min_score 0.7, as many matches as the scene has instances, max_overlap 0.5, sub-pixel code 2,
 // levels {0, 0}, greediness 0.8. A match's reference point is (x + dx, y + dy).
 //
+// On the scaled sets the same model and settings go to find_scaled_shape_model over scales
+// 0.8..1.2; a match's scale is its scale_row. Below the row: the scale error (RMS and largest, over
+// correct detections) and the number of poses the top level scans (its scales times its angles).
+//
 // On the textured sets (search_compare_textured_sets.h) one model per model crop, made alike, and
 // for the reversed set a copy of each with metric -1 (polarity of the whole model ignored). The
 // searches use what a new user would: min_score 0.5, max_overlap 0.5, greediness 0.75, levels
@@ -13,6 +17,7 @@
 #include <benchmark/benchmark.h>
 #include <tbb/global_control.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <opencv2/core.hpp>
@@ -21,6 +26,8 @@
 
 #include "bench/search_compare_runner.h"
 #include "bench/search_compare_textured_sets.h"
+#include "quro/match/angle_scale_lists.h"
+#include "quro/model_table.h"
 #include "quro/quro.h"
 #include "testing/compare_scenes.h"
 
@@ -66,6 +73,26 @@ struct SearchSettings {
 const SearchSettings kPhotoSearch{kMinScore, kMaxOverlap, kGreediness, {0, 0}};
 const SearchSettings kUserSearch{0.5f, 0.5f, 0.75f, {0, 1}};
 
+// The scale range of the scaled search: that of the scaled scene sets.
+constexpr float kScaleMin = static_cast<float>(kSceneScaleMin);
+constexpr float kScaleMax = static_cast<float>(kSceneScaleMax);
+
+// The detections of a search's outcome; frees its results.
+std::vector<Detection> detections(int handle, const quro::Match* results, int count) {
+    std::vector<Detection> dets;
+    if (handle < 0) {
+        failed_searches.fetch_add(1, std::memory_order_relaxed);
+        return dets;
+    }
+    dets.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        const quro::Match& m = results[i];
+        dets.push_back({m.x + m.dx, m.y + m.dy, m.angle, m.score, m.scale_row});
+    }
+    if (handle > 0) clear_mems(handle);
+    return dets;
+}
+
 std::vector<Detection> search(const cv::Mat& scene, int id, int num_matches,
                               const SearchSettings& how) {
     int levels[2] = {how.levels[0], how.levels[1]};
@@ -75,18 +102,30 @@ std::vector<Detection> search(const cv::Mat& scene, int id, int num_matches,
     const int handle = find_shape_model(scene.data, scene.cols, scene.rows, id, 0.f, 360.f,
                                         how.min_score, num_matches, how.max_overlap, kSubpixelCode,
                                         levels, how.greediness, results, count);
-    std::vector<Detection> dets;
-    if (handle < 0) {
-        failed_searches.fetch_add(1, std::memory_order_relaxed);
-        return dets;
-    }
-    dets.reserve(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) {
-        const quro::Match& m = results[i];
-        dets.push_back({m.x + m.dx, m.y + m.dy, m.angle, m.score});
-    }
-    if (handle > 0) clear_mems(handle);
-    return dets;
+    return detections(handle, results, count);
+}
+
+std::vector<Detection> find_quro_scaled(const cv::Mat& scene, int expected) {
+    const SearchSettings& how = kPhotoSearch;
+    int levels[2] = {how.levels[0], how.levels[1]};
+    quro::Match* results = nullptr;
+    int count = 0;
+    const int handle = find_scaled_shape_model(
+        scene.data, scene.cols, scene.rows, quro_model().id, 0.f, 360.f, kScaleMin, kScaleMax,
+        how.min_score, expected, how.max_overlap, kSubpixelCode, levels, how.greediness, results,
+        count);
+    return detections(handle, results, count);
+}
+
+// "scales x angles" of the top level of a search with levels {0, 0}: the model's coarsest level.
+std::string top_level_poses(int id) {
+    quro::ShapeModelRecord rec;
+    if (!quro::copy_shape_model_record(id, rec) || rec.num_levels < 1) return "?";
+    std::vector<float> scales, angles;
+    quro::scale_list(rec, scales, rec.num_levels, kScaleMax, quro::kScaleUniform, kScaleMin);
+    quro::angle_list(rec, angles, rec.num_levels, 360.f, 0.f);
+    return std::to_string(scales.size() * angles.size()) + " (" + std::to_string(scales.size()) +
+           " scales x " + std::to_string(angles.size()) + " angles)";
 }
 
 std::vector<Detection> find_quro(const cv::Mat& scene, int expected) {
@@ -180,6 +219,29 @@ void run_quro_textured(benchmark::State& state, int set_index, int order) {
     }
 }
 
+// Found / total instances of a scaled set in four scale bins of 0.1 from kScaleMin.
+std::string recall_by_scale(const SceneSet& set, const std::vector<std::vector<Detection>>& dets) {
+    int found[4] = {}, total[4] = {};
+    for (std::size_t i = 0; i < set.scenes.size() && i < dets.size(); ++i) {
+        Accuracy ignored;
+        const std::vector<Pose>& truth = set.scenes[i].truth;
+        const std::vector<bool> hit = score_scene(truth, dets[i], ignored);
+        for (std::size_t k = 0; k < truth.size(); ++k) {
+            const int bin = std::clamp(static_cast<int>((truth[k].scale - kScaleMin) / 0.1), 0, 3);
+            found[bin] += hit[k] ? 1 : 0;
+            ++total[bin];
+        }
+    }
+    std::string r = "; recall by scale:";
+    for (int b = 0; b < 4; ++b) {
+        char part[48];
+        std::snprintf(part, sizeof part, " %.1f-%.1f %d/%d", kScaleMin + 0.1 * b,
+                      kScaleMin + 0.1 * (b + 1), found[b], total[b]);
+        r += part;
+    }
+    return r;
+}
+
 // Runs the search over a scene set, optionally on one thread (oneTBB and OpenCV both limited).
 void run_quro(benchmark::State& state, SceneSize size, const std::string& method, int order,
               bool one_thread) {
@@ -193,19 +255,32 @@ void run_quro(benchmark::State& state, SceneSize size, const std::string& method
         return;
     }
     failed_searches = 0;
+    const SceneFinder find = [&](const Scene& s) {
+        const int expected = static_cast<int>(s.truth.size());
+        return is_scaled(size) ? find_quro_scaled(s.image, expected) : find_quro(s.image, expected);
+    };
+    std::vector<std::vector<Detection>> first_pass;
     if (one_thread) {
         const int cv_threads = cv::getNumThreads();
         cv::setNumThreads(1);
         {
             tbb::global_control serial(tbb::global_control::max_allowed_parallelism, 1);
-            run_method(state, set, find_quro, method, order);
+            first_pass = run_method(state, set, find, method, order);
         }
         cv::setNumThreads(cv_threads);
     } else {
-        run_method(state, set, find_quro, method, order);
+        first_pass = run_method(state, set, find, method, order);
+    }
+    if (is_scaled(size) && failed_searches == 0) {
+        RunSummary& sum = summaries()[summary_key(set, order, method)];
+        char line[160];
+        std::snprintf(line, sizeof line, "scale RMS %.4f, max %.4f; top-level poses ",
+                      sum.accuracy.rms_scale(), sum.accuracy.max_scale);
+        sum.note = line + top_level_poses(quro_model().id) + recall_by_scale(set, first_pass);
+        state.counters["rms_scale"] = sum.accuracy.rms_scale();
     }
     if (failed_searches > 0) {
-        const std::string msg = "find_shape_model returned an error in " +
+        const std::string msg = "the search returned an error in " +
                                 std::to_string(failed_searches.load()) + " searches";
         state.SkipWithError(msg.c_str());
     }
@@ -227,7 +302,7 @@ void register_one(SceneSize size, const char* method, int order, bool one_thread
 }  // namespace
 
 void register_quro_benchmarks(SceneSize size, int order) {
-    register_one(size, "quro", order, false);
+    register_one(size, is_scaled(size) ? "quro_scaled" : "quro", order, false);
     if (size == SceneSize::kSmall) register_one(size, "quro_1thread", order + 1, true);
 }
 

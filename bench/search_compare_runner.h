@@ -43,23 +43,42 @@ inline const Photos& photos() {
     return p;
 }
 
-// The two scene sizes of the comparison. The 640 x 480 set has 210 instances, the 2048 x 2048
-// set 204.
-enum class SceneSize { kSmall, kLarge };
+// The two scene sizes of the comparison, each once with instances at the model's size and once
+// at random uniform scales in [kSceneScaleMin, kSceneScaleMax]. The 640 x 480 sets have 210
+// instances, the 2048 x 2048 sets 204.
+enum class SceneSize { kSmall, kLarge, kSmallScaled, kLargeScaled };
+inline constexpr int kSceneSizes = 4;
+inline constexpr double kSceneScaleMin = 0.8;
+inline constexpr double kSceneScaleMax = 1.2;
+
+inline bool is_scaled(SceneSize size) {
+    return size == SceneSize::kSmallScaled || size == SceneSize::kLargeScaled;
+}
 
 inline SceneSpec scene_spec(SceneSize size) {
-    if (size == SceneSize::kSmall) return {"640x480", 640, 480, 3, 70, 20240613u};
-    return {"2048x2048", 2048, 2048, 12, 17, 20240614u};
+    switch (size) {
+        case SceneSize::kSmall:
+            return {"640x480", 640, 480, 3, 70, 20240613u};
+        case SceneSize::kLarge:
+            return {"2048x2048", 2048, 2048, 12, 17, 20240614u};
+        case SceneSize::kSmallScaled:
+            return {"640x480 scaled", 640, 480, 3, 70, 20250615u, kSceneScaleMin, kSceneScaleMax};
+        case SceneSize::kLargeScaled:
+            break;
+    }
+    return {"2048x2048 scaled", 2048, 2048, 12, 17, 20250616u, kSceneScaleMin, kSceneScaleMax};
 }
 
 // Rendered on first use, once per process.
 inline const SceneSet& scene_set(SceneSize size) {
-    if (size == SceneSize::kSmall) {
-        static const SceneSet small = render_scene_set(scene_spec(size), photos());
-        return small;
+    static std::vector<SceneSet> sets(kSceneSizes);
+    static std::vector<bool> done(kSceneSizes, false);
+    const auto i = static_cast<std::size_t>(size);
+    if (!done[i]) {
+        sets[i] = render_scene_set(scene_spec(size), photos());
+        done[i] = true;
     }
-    static const SceneSet large = render_scene_set(scene_spec(size), photos());
-    return large;
+    return sets[i];
 }
 
 // A method's search on one scene; `expected` is the number of instances in it. Every method keeps
@@ -162,7 +181,7 @@ inline void run_method(benchmark::State& state, const SceneSet& set, const Finde
 }
 
 // Registers the library's own search on one scene size (bench/search_compare_quro.cpp); table
-// rows from `order` on.
+// rows from `order` on. On the scaled sets that is the scaled search.
 void register_quro_benchmarks(SceneSize size, int order);
 // The same on one textured set (search_compare_textured_sets.h).
 void register_quro_textured(int set, int order);

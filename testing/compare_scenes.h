@@ -1,5 +1,6 @@
-// Scenes for the search comparison benchmark: copies of a model photo pasted at random angles and
-// sub-pixel positions into a cluttered photo, with the true pose of every copy kept.
+// Scenes for the search comparison benchmark: copies of a model photo pasted at random angles,
+// sub-pixel positions and (in the scaled sets) uniform scales into a cluttered photo, with the true
+// pose of every copy kept.
 #ifndef QURO_TESTING_COMPARE_SCENES_H
 #define QURO_TESTING_COMPARE_SCENES_H
 
@@ -13,11 +14,13 @@
 namespace compare {
 
 // Pose of one instance: where the model image's centre lies in the scene (pixels, x = column)
-// and its rotation in degrees, [0, 360), positive counter-clockwise on screen.
+// and its rotation in degrees, [0, 360), positive counter-clockwise on screen; its size relative
+// to the model image, about the centre.
 struct Pose {
     double x;
     double y;
     double angle;
+    double scale = 1.0;
 };
 
 struct Scene {
@@ -40,10 +43,11 @@ inline cv::Point2d model_centre(const cv::Mat& model) {
 }
 
 // The affine transform that puts the model's reference point at (x, y), rotated by `angle`
-// degrees (counter-clockwise on screen) about it.
-inline cv::Mat paste_transform(const cv::Mat& model, double x, double y, double angle) {
+// degrees (counter-clockwise on screen) and scaled by `scale` about it.
+inline cv::Mat paste_transform(const cv::Mat& model, double x, double y, double angle,
+                               double scale = 1.0) {
     const cv::Point2d c = model_centre(model);
-    cv::Mat m = cv::getRotationMatrix2D(c, angle, 1.0);
+    cv::Mat m = cv::getRotationMatrix2D(c, angle, scale);
     m.at<double>(0, 2) += x - c.x;
     m.at<double>(1, 2) += y - c.y;
     return m;
@@ -63,17 +67,22 @@ inline cv::Mat clutter_background(const cv::Mat& clutter, cv::Size size, std::mt
 }
 
 // Random poses for `count` instances that lie wholly inside the scene and whose bounding circles
-// do not touch. Returns false when the scene has no room for them after many attempts.
+// (at the largest scale) do not touch. Scales are drawn uniformly from [scale_min, scale_max] when
+// that range is not empty, after the angle; an empty range draws nothing (scale 1), so the
+// rigid sets stay as they were. Returns false when the scene has no room for them after many
+// attempts.
 inline bool random_poses(const cv::Mat& model, cv::Size size, int count, std::mt19937& rng,
-                         std::vector<Pose>& out) {
-    const double r = 0.5 * std::hypot(model.cols, model.rows) + 2.0;
+                         std::vector<Pose>& out, double scale_min = 1.0, double scale_max = 1.0) {
+    const bool scaled = scale_max > scale_min;
+    const double r = 0.5 * std::hypot(model.cols, model.rows) * (scaled ? scale_max : 1.0) + 2.0;
     if (2 * r >= size.width || 2 * r >= size.height) return false;
     std::uniform_real_distribution<double> ux(r, size.width - 1 - r), uy(r, size.height - 1 - r),
-        ua(0.0, 360.0);
+        ua(0.0, 360.0), us(scale_min, scale_max);
     for (int attempt = 0; attempt < 1000; ++attempt) {
         out.clear();
         for (int tries = 0; tries < 2000 && static_cast<int>(out.size()) < count; ++tries) {
-            const Pose p{ux(rng), uy(rng), ua(rng)};
+            Pose p{ux(rng), uy(rng), ua(rng)};
+            if (scaled) p.scale = us(rng);
             bool free = true;
             for (const Pose& q : out) free = free && std::hypot(p.x - q.x, p.y - q.y) > 2 * r;
             if (free) out.push_back(p);
@@ -86,16 +95,16 @@ inline bool random_poses(const cv::Mat& model, cv::Size size, int count, std::mt
 // One scene: background, instances composited with bilinear coverage (anti-aliased borders),
 // then Gaussian noise of sigma `noise` over everything.
 inline Scene render_scene(const Photos& ph, cv::Size size, int instances, double noise,
-                          std::mt19937& rng) {
+                          std::mt19937& rng, double scale_min = 1.0, double scale_max = 1.0) {
     Scene s;
     cv::Mat canvas;
     clutter_background(ph.clutter, size, rng).convertTo(canvas, CV_32F);
-    if (!random_poses(ph.model, size, instances, rng, s.truth)) return s;
+    if (!random_poses(ph.model, size, instances, rng, s.truth, scale_min, scale_max)) return s;
 
     cv::Mat model_f, ones(ph.model.size(), CV_32F, cv::Scalar(1.0));
     ph.model.convertTo(model_f, CV_32F);
     for (const Pose& p : s.truth) {
-        const cv::Mat m = paste_transform(ph.model, p.x, p.y, p.angle);
+        const cv::Mat m = paste_transform(ph.model, p.x, p.y, p.angle, p.scale);
         cv::Mat warped, cover;
         cv::warpAffine(model_f, warped, m, size, cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
         cv::warpAffine(ones, cover, m, size, cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
@@ -118,6 +127,8 @@ struct SceneSpec {
     int instances;  // per scene
     int scenes;
     unsigned seed;
+    double scale_min = 1.0;  // instances drawn at uniform scales in [scale_min, scale_max]
+    double scale_max = 1.0;
 };
 
 struct SceneSet {
@@ -142,8 +153,8 @@ inline SceneSet render_scene_set(const SceneSpec& spec, const Photos& ph) {
     }
     std::mt19937 rng(spec.seed);
     for (int i = 0; i < spec.scenes; ++i) {
-        Scene s =
-            render_scene(ph, cv::Size(spec.width, spec.height), spec.instances, kSceneNoise, rng);
+        Scene s = render_scene(ph, cv::Size(spec.width, spec.height), spec.instances, kSceneNoise,
+                               rng, spec.scale_min, spec.scale_max);
         if (static_cast<int>(s.truth.size()) != spec.instances) {
             set.error = std::string("no room for the instances in a ") + spec.label + " scene";
             return set;
