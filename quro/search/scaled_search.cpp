@@ -41,7 +41,11 @@ SearchVariant scaled_variant(const std::vector<float>& steps, std::vector<float>
             refine_scale_cells(lvl, step, cand);
         else
             refine_scale(lvl, step, cand);
-        // The scale walk has brought the candidate to this level's coordinates.
+        // The scale walk has brought the candidate to this level's coordinates. It scored at the
+        // angle the level above gave, up to half that level's angle step off, so its score is no
+        // verdict yet: the angle walk measures the candidate again and the level's filter judges
+        // that (a candidate the scale walk confirmed at all is not turned away on entry).
+        if (cand.score > 0.f && cand.score < lvl.min_score) cand.score = lvl.min_score;
         RefineLevel same_level = lvl;
         same_level.factor = 1;
         if (cells)
