@@ -14,6 +14,7 @@
 #include "quro/search/search_export.h"
 #include "quro/search/search_input.h"
 #include "quro/search/search_levels.h"
+#include "quro/search/search_state.h"
 #include "quro/search/search_variant.h"
 #include "quro/status.h"
 
@@ -43,9 +44,8 @@ SearchVariant scaled_variant(const std::vector<float>& steps, std::vector<float>
             refine_scale(lvl, step, cand);
         // The scale walk has brought the candidate to this level's coordinates. It scored at the
         // angle the level above gave, up to half that level's angle step off, so its score is no
-        // verdict yet: the angle walk measures the candidate again and the level's filter judges
-        // that (a candidate the scale walk confirmed at all is not turned away on entry).
-        if (cand.score > 0.f && cand.score < lvl.min_score) cand.score = lvl.min_score;
+        // verdict yet: the angle walk measures the candidate again and the level's filter judges.
+        admit_to_next_walk(cand, lvl.min_score);
         RefineLevel same_level = lvl;
         same_level.factor = 1;
         if (cells)

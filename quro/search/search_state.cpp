@@ -101,6 +101,10 @@ void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score)
         if (m.score < level_min_score) m.score = level_min_score;
 }
 
+void admit_to_next_walk(Match& cand, float level_min_score) {
+    if (cand.score > 0.f && cand.score < level_min_score) cand.score = level_min_score;
+}
+
 void leave_polarity_to_settle(std::vector<Match>& cands) {
     for (Match& m : cands) m.flag = kPolarityToSettle;
 }

@@ -100,6 +100,11 @@ void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level
 // score 0), and the filter after it applies this level's minimum.
 void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score);
 
+// The same for one candidate between two walks of a level (the scaled search's scale walk, then
+// its angle walk): a candidate the first walk confirmed at all (score above 0) is measured by the
+// second; one it could not confirm keeps its 0.
+void admit_to_next_walk(Match& cand, float level_min_score);
+
 // Marks every candidate's polarity as to be settled by the next refinement (kPolarityToSettle).
 void leave_polarity_to_settle(std::vector<Match>& cands);
 
