@@ -34,13 +34,13 @@ bool plan_levels(const int* levels, int num_levels, int subpixel_code, LevelPlan
     return true;
 }
 
-std::vector<float> level_min_scores(float min_score, int levels_used) {
+std::vector<float> level_min_scores(float min_score, int levels_used, float inner_factor) {
     std::vector<float> s(static_cast<std::size_t>(std::max(levels_used, 0)), min_score);
     if (s.empty()) return s;
     const int top = levels_used - 1;
     s[top] = static_cast<float>(static_cast<double>(min_score) * 0.9);
     for (int n = top; n >= 1; --n)
-        s[n] = min_score * (n == top ? kTopLevelScoreFactor : kInnerLevelScoreFactor);
+        s[n] = min_score * (n == top ? kTopLevelScoreFactor : inner_factor);
     return s;
 }
 

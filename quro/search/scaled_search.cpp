@@ -77,6 +77,7 @@ int find_scaled_shape_model_impl(const SearchRequest& req, int model_id, float s
 
     SearchState st;
     st.scale_max = scale_max;
+    st.scale_min = scale_min;
     if (const int rc = prepare_search(req, rec, st); rc != 0) return rc;
     const int top = st.plan.top;
     std::vector<float> scales;

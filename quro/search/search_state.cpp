@@ -46,7 +46,9 @@ int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, Search
     if (st.timed_out()) return kTimedOut;
     st.normals.nx.assign(static_cast<std::size_t>(L), cv::Mat());
     st.normals.ny.assign(static_cast<std::size_t>(L), cv::Mat());
-    st.min_scores = level_min_scores(req.min_score, L);
+    st.min_scores = level_min_scores(
+        req.min_score, L,
+        st.scale_min < 1.f ? kSmallInstanceLevelScoreFactor : kInnerLevelScoreFactor);
     st.cell_index.assign(static_cast<std::size_t>(L), {});
     st.cell_order.assign(static_cast<std::size_t>(L), {});
     return kOk;

@@ -62,6 +62,7 @@ struct SearchState {
     std::vector<std::vector<int>> cell_index;  // per level, computed when first needed
     std::vector<std::vector<int>> cell_order;
     float scale_max = 1.f;  // largest scale a template may take on the normal maps (1: rigid)
+    float scale_min = 1.f;  // smallest scale of an instance (below 1: lower inner-level minima)
 
     bool timed_out() const { return quro::timed_out(sw, timeout_ms); }
 };

@@ -1,5 +1,6 @@
 #include "quro/match/refine/scale_refine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -67,6 +68,46 @@ bool outside(float s, float lo, float hi) {
     return !(s >= lo - kRangeSlack && s <= hi + kRangeSlack);
 }
 
+// The range cut the walk beside its best sample: beyond it lies the range end (a trial outside,
+// unscored, or the lowest score), inside it a lower sample one step away. The step may be too
+// coarse to see a peak between the two (an instance at 0.87 searched from the range end 0.8 with a
+// step of 0.1 scores lower at 0.9 than at 0.8 and stayed at 0.8, below the level's minimum): one
+// trial halfway decides. Highest there, it brackets the peak with the two and the parabola places
+// the scale (x, y and score from the halfway trial); otherwise nothing changes. Returns true when
+// the halfway trial was accepted.
+bool halve_towards_range_end(ScaleTrials& trials, const WalkSamples& w, bool range_ended_walk,
+                             Match& cand) {
+    const std::size_t n = w.scores.size();
+    const std::size_t b = static_cast<std::size_t>(
+        std::max_element(w.scores.begin(), w.scores.end()) - w.scores.begin());
+    const auto beyond_range = [&](std::size_t i) {
+        return (range_ended_walk && i == n) || (i < n && std::isinf(w.scores[i]));
+    };
+    std::size_t inner = 0;
+    if (beyond_range(b + 1) && b >= 1 && !beyond_range(b - 1))
+        inner = b - 1;
+    else if (b >= 1 && beyond_range(b - 1) && b + 1 < n && !beyond_range(b + 1))
+        inner = b + 1;
+    else
+        return false;
+    if (w.values[b] != w.best_value) return false;
+    const float half = 0.5f * (w.values[b] + w.values[inner]);
+    WindowMatch m{};
+    if (!trials.score(half, half, cand.angle, true, m) || !trials.acceptable(m, w.best))
+        return false;
+    float vertex = half;
+    if (!parabola_vertex(w.values[inner], w.scores[inner], half, m.score, w.values[b],
+                         w.scores[b], vertex) ||
+        !(vertex >= std::fmin(w.values[b], w.values[inner]) &&
+          vertex <= std::fmax(w.values[b], w.values[inner])))
+        vertex = half;
+    cand.x = m.x;
+    cand.y = m.y;
+    cand.score = m.score;
+    cand.scale_row = vertex;
+    return true;
+}
+
 void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
     if (!worth_refining(cand, lvl)) return;
     ScaleTrials trials(lvl, cand, cells);
@@ -74,6 +115,7 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
     const bool stepping = usable_step(step);
 
     WalkSamples w(cand.scale_row);
+    bool range_ended_walk = false;
     for (std::size_t e = 0;; ++e) {
         const float s = w.values[e];
         if (timed_out(*lvl.sw, lvl.timeout_ms)) {
@@ -91,6 +133,7 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
                 continue;
             }
             w.dir = 0.f;
+            range_ended_walk = true;
             break;
         }
         WindowMatch m{};
@@ -120,6 +163,10 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
     while (first < last && w.scores[first] == 0.f) ++first;
     while (last > first && w.scores[last - 1] == 0.f) --last;
 
+    if (w.accepted && stepping && halve_towards_range_end(trials, w, range_ended_walk, cand)) {
+        cand.scale_col = cand.scale_row;
+        return;
+    }
     if (!w.accepted)
         trials.reject(cand);
     else if (w.dir != 0.f && last - first >= 3)

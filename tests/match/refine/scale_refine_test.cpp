@@ -72,6 +72,21 @@ TEST(RefineScale, StopsAtTheFirstTrialOutsideTheRange) {
     EXPECT_EQ(only.scale_row, 1.02f);
 }
 
+// An instance within half a step of a range end, walked from that end: the trial one step inside
+// scores lower than the end, so only a trial halfway between them finds the peak (the walk used to
+// stay at the range end, 0.015 off).
+TEST(RefineScale, FindsAPeakBetweenTheRangeEndAndTheNextStep) {
+    for (const auto& [rendered, lo, hi] : {std::tuple{1.015f, 1.f, 1.2f}, {0.985f, 0.8f, 1.f}}) {
+        Scene s(rendered, rendered);
+        s.rec.scale_min = lo;
+        s.rec.scale_max = hi;
+        Match c = candidate();
+        quro::refine_scale(s.level(), 0.04f, c);
+        EXPECT_NEAR(c.scale_row, rendered, 0.007f) << rendered;
+        EXPECT_GT(c.score, 0.7f);
+    }
+}
+
 // A single point at the reference point, from (15, 12) on the level above with steps of 0.1, on
 // maps that score 1 at (30, 24) or nothing anywhere. Equal scores at every scale leave no vertex
 // and accept only the first trial; no accepted trial still moves the position to this level.
