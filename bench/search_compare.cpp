@@ -10,6 +10,9 @@
 // settings; below its row the scale error and the number of top-level poses. Its time compares
 // with the rigid row of the same scene size (filter with --benchmark_filter=scaled).
 //
+// Anisotropic set: the 640 x 480 scenes with every instance's rows and columns scaled apart, each
+// by a random factor in 0.9-1.1, searched by the anisotropic search over 0.9-1.1 on both axes;
+// below its row both scale errors and the number of top-level poses (--benchmark_filter=aniso).
 //
 // Textured sets (search_compare_textured_sets.h): five models with fine texture or relief (board,
 // box, text page, portrait, coin) in 17 background photos with distractors, each condition its own
@@ -116,6 +119,7 @@ int main(int argc, char** argv) {
     compare::register_baselines(SceneSize::kLarge, 10);
     compare::register_quro_benchmarks(SceneSize::kSmallScaled, 0);
     compare::register_quro_benchmarks(SceneSize::kLargeScaled, 0);
+    compare::register_quro_benchmarks(SceneSize::kSmallAniso, 0);
     for (int set = 0; set < compare::kTexturedSets; ++set) {
         compare::register_quro_textured(set, 0);
         if (set != compare::kMosaicSet) compare::register_textured_baselines(set, 10);

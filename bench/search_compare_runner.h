@@ -44,12 +44,15 @@ inline const Photos& photos() {
 }
 
 // The two scene sizes of the comparison, each once with instances at the model's size and once
-// at random uniform scales in [kSceneScaleMin, kSceneScaleMax]. The 640 x 480 sets have 210
+// at random uniform scales in [kSceneScaleMin, kSceneScaleMax]; the small size also with row and
+// column scales drawn apart in [kSceneAnisoMin, kSceneAnisoMax]. The 640 x 480 sets have 210
 // instances, the 2048 x 2048 sets 204.
-enum class SceneSize { kSmall, kLarge, kSmallScaled, kLargeScaled };
-inline constexpr int kSceneSizes = 4;
+enum class SceneSize { kSmall, kLarge, kSmallScaled, kLargeScaled, kSmallAniso };
+inline constexpr int kSceneSizes = 5;
 inline constexpr double kSceneScaleMin = 0.8;
 inline constexpr double kSceneScaleMax = 1.2;
+inline constexpr double kSceneAnisoMin = 0.9;
+inline constexpr double kSceneAnisoMax = 1.1;
 
 inline bool is_scaled(SceneSize size) {
     return size == SceneSize::kSmallScaled || size == SceneSize::kLargeScaled;
@@ -63,6 +66,9 @@ inline SceneSpec scene_spec(SceneSize size) {
             return {"2048x2048", 2048, 2048, 12, 17, 20240614u};
         case SceneSize::kSmallScaled:
             return {"640x480 scaled", 640, 480, 3, 70, 20250615u, kSceneScaleMin, kSceneScaleMax};
+        case SceneSize::kSmallAniso:
+            return {"640x480 aniso", 640,   480, 3, 70, 20260717u, kSceneAnisoMin, kSceneAnisoMax,
+                    true};
         case SceneSize::kLargeScaled:
             break;
     }

@@ -638,9 +638,10 @@ QURO_API int find_shape_model_2(unsigned char* data, int width, int height, int 
 // one fixed size). Everything else as find_shape_model, except that the stored model is never
 // written (the ranges go into a private copy of it), so two scaled searches of one model may run
 // at once on different threads; the model must still not be cleared during a search.
-// Each match carries its scale in scale_row and the same value in scale_col; the sub-pixel steps
-// refine position and angle only, the scale is that of the level refinement (which walks the
-// scale on every level below the top, also for equal bounds). Scales are sampled on the top level
+// Each match carries its scale in scale_row and the same value in scale_col. The level
+// refinement walks the scale on every level below the top (also for equal bounds); the least
+// squares modes (2-5) then refine the scale with position and angle from the edges' sub-pixel
+// positions, keeping it inside the range; the other modes keep the walk's scale. Scales are sampled on the top level
 // with a step that doubles per pyramid level (the model's stored uniform scale step, or one that
 // moves the model's outermost point by about two pixels of the level).
 // Returns as find_shape_model: the handle (>= 1, free with clear_mems), 0 when nothing is found,
@@ -662,6 +663,34 @@ QURO_API int find_scaled_shape_model_2(unsigned char* data, int width, int heigh
                                        float max_overlap, int subpixel_code, int* levels,
                                        float greediness, unsigned char* mask,
                                        quro::Match*& results, int& count);
+
+// Finds model `model_id` under rotation and separate changes of size along its rows and its
+// columns: scale_row_min <= sr <= scale_row_max and scale_col_min <= sc <= scale_col_max, each
+// range as the scale range of find_scaled_shape_model (finite, minimum > 0, minimum at most
+// maximum + 1e-6). A model point (x, y) lies at (x * sc, y * sr) before the rotation. The stored
+// model is never written. Each match carries the row scale in scale_row and the column scale in
+// scale_col as found (the two are refined independently, so equal ranges may give unequal
+// scales); the least squares modes refine both scales with position and angle, each inside its
+// range. The top level scans every row
+// scale times every column scale times every angle, so wide ranges on both axes multiply its
+// cost. Returns as find_scaled_shape_model; a pair of ranges whose top-level poses would exceed
+// 2^24 gives -1.
+QURO_API int find_aniso_shape_model(unsigned char* data, int width, int height, int model_id,
+                                    float angle_start, float angle_extent, float scale_row_min,
+                                    float scale_row_max, float scale_col_min, float scale_col_max,
+                                    float min_score, int num_matches, float max_overlap,
+                                    int subpixel_code, int* levels, float greediness,
+                                    quro::Match*& results, int& count);
+
+// As find_aniso_shape_model, with a mask that acts as in find_shape_model_2 (null: no mask; a
+// mask without any 0 byte gives the same matches as no mask).
+QURO_API int find_aniso_shape_model_2(unsigned char* data, int width, int height, int model_id,
+                                      float angle_start, float angle_extent, float scale_row_min,
+                                      float scale_row_max, float scale_col_min,
+                                      float scale_col_max, float min_score, int num_matches,
+                                      float max_overlap, int subpixel_code, int* levels,
+                                      float greediness, unsigned char* mask,
+                                      quro::Match*& results, int& count);
 
 // Per-point agreement of matches with the image. For each of the `count` matches (any match
 // array, e.g. a search's result), the model outline at full resolution is placed at the match's

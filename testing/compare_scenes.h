@@ -15,12 +15,14 @@ namespace compare {
 
 // Pose of one instance: where the model image's centre lies in the scene (pixels, x = column)
 // and its rotation in degrees, [0, 360), positive counter-clockwise on screen; its size relative
-// to the model image, about the centre.
+// to the model image, about the centre: `scale` along the model's rows (y), `scale_col` along its
+// columns (x), equal unless the set stretches the two apart.
 struct Pose {
     double x;
     double y;
     double angle;
     double scale = 1.0;
+    double scale_col = 1.0;
 };
 
 struct Scene {
@@ -43,13 +45,19 @@ inline cv::Point2d model_centre(const cv::Mat& model) {
 }
 
 // The affine transform that puts the model's reference point at (x, y), rotated by `angle`
-// degrees (counter-clockwise on screen) and scaled by `scale` about it.
+// degrees (counter-clockwise on screen) after scaling the model's rows by `scale` and its columns
+// by `scale_col` (negative: `scale`) about it.
 inline cv::Mat paste_transform(const cv::Mat& model, double x, double y, double angle,
-                               double scale = 1.0) {
+                               double scale = 1.0, double scale_col = -1.0) {
     const cv::Point2d c = model_centre(model);
-    cv::Mat m = cv::getRotationMatrix2D(c, angle, scale);
-    m.at<double>(0, 2) += x - c.x;
-    m.at<double>(1, 2) += y - c.y;
+    if (scale_col < 0) scale_col = scale;
+    const double a = angle * CV_PI / 180.0, co = std::cos(a), si = std::sin(a);
+    // A model offset (u, v) from the centre lands at (co u' + si v', co v' - si u') from (x, y),
+    // u' = scale_col u, v' = scale v.
+    cv::Mat m = (cv::Mat_<double>(2, 3) << co * scale_col, si * scale, 0.0, -si * scale_col,
+                 co * scale, 0.0);
+    m.at<double>(0, 2) = x - (m.at<double>(0, 0) * c.x + m.at<double>(0, 1) * c.y);
+    m.at<double>(1, 2) = y - (m.at<double>(1, 0) * c.x + m.at<double>(1, 1) * c.y);
     return m;
 }
 
@@ -68,11 +76,12 @@ inline cv::Mat clutter_background(const cv::Mat& clutter, cv::Size size, std::mt
 
 // Random poses for `count` instances that lie wholly inside the scene and whose bounding circles
 // (at the largest scale) do not touch. Scales are drawn uniformly from [scale_min, scale_max] when
-// that range is not empty, after the angle; an empty range draws nothing (scale 1), so the
-// rigid sets stay as they were. Returns false when the scene has no room for them after many
-// attempts.
+// that range is not empty, after the angle (with `aniso` a row scale, then a column scale); an
+// empty range draws nothing (scale 1), so the rigid sets stay as they were. Returns false when
+// the scene has no room for them after many attempts.
 inline bool random_poses(const cv::Mat& model, cv::Size size, int count, std::mt19937& rng,
-                         std::vector<Pose>& out, double scale_min = 1.0, double scale_max = 1.0) {
+                         std::vector<Pose>& out, double scale_min = 1.0, double scale_max = 1.0,
+                         bool aniso = false) {
     const bool scaled = scale_max > scale_min;
     const double r = 0.5 * std::hypot(model.cols, model.rows) * (scaled ? scale_max : 1.0) + 2.0;
     if (2 * r >= size.width || 2 * r >= size.height) return false;
@@ -82,7 +91,8 @@ inline bool random_poses(const cv::Mat& model, cv::Size size, int count, std::mt
         out.clear();
         for (int tries = 0; tries < 2000 && static_cast<int>(out.size()) < count; ++tries) {
             Pose p{ux(rng), uy(rng), ua(rng)};
-            if (scaled) p.scale = us(rng);
+            if (scaled) p.scale = p.scale_col = us(rng);
+            if (scaled && aniso) p.scale_col = us(rng);
             bool free = true;
             for (const Pose& q : out) free = free && std::hypot(p.x - q.x, p.y - q.y) > 2 * r;
             if (free) out.push_back(p);
@@ -95,16 +105,18 @@ inline bool random_poses(const cv::Mat& model, cv::Size size, int count, std::mt
 // One scene: background, instances composited with bilinear coverage (anti-aliased borders),
 // then Gaussian noise of sigma `noise` over everything.
 inline Scene render_scene(const Photos& ph, cv::Size size, int instances, double noise,
-                          std::mt19937& rng, double scale_min = 1.0, double scale_max = 1.0) {
+                          std::mt19937& rng, double scale_min = 1.0, double scale_max = 1.0,
+                          bool aniso = false) {
     Scene s;
     cv::Mat canvas;
     clutter_background(ph.clutter, size, rng).convertTo(canvas, CV_32F);
-    if (!random_poses(ph.model, size, instances, rng, s.truth, scale_min, scale_max)) return s;
+    if (!random_poses(ph.model, size, instances, rng, s.truth, scale_min, scale_max, aniso))
+        return s;
 
     cv::Mat model_f, ones(ph.model.size(), CV_32F, cv::Scalar(1.0));
     ph.model.convertTo(model_f, CV_32F);
     for (const Pose& p : s.truth) {
-        const cv::Mat m = paste_transform(ph.model, p.x, p.y, p.angle, p.scale);
+        const cv::Mat m = paste_transform(ph.model, p.x, p.y, p.angle, p.scale, p.scale_col);
         cv::Mat warped, cover;
         cv::warpAffine(model_f, warped, m, size, cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
         cv::warpAffine(ones, cover, m, size, cv::INTER_LINEAR, cv::BORDER_CONSTANT, 0);
@@ -129,6 +141,7 @@ struct SceneSpec {
     unsigned seed;
     double scale_min = 1.0;  // instances drawn at uniform scales in [scale_min, scale_max]
     double scale_max = 1.0;
+    bool aniso = false;  // row and column scales drawn apart
 };
 
 struct SceneSet {
@@ -154,7 +167,7 @@ inline SceneSet render_scene_set(const SceneSpec& spec, const Photos& ph) {
     std::mt19937 rng(spec.seed);
     for (int i = 0; i < spec.scenes; ++i) {
         Scene s = render_scene(ph, cv::Size(spec.width, spec.height), spec.instances, kSceneNoise,
-                               rng, spec.scale_min, spec.scale_max);
+                               rng, spec.scale_min, spec.scale_max, spec.aniso);
         if (static_cast<int>(s.truth.size()) != spec.instances) {
             set.error = std::string("no room for the instances in a ") + spec.label + " scene";
             return set;

@@ -13,13 +13,15 @@
 namespace compare {
 
 // One found instance: reference point (x = column), angle in degrees, the method's own score,
-// and its scale (1 for methods that do not search scales).
+// and its scales (1 for methods that do not search scales): rows, then columns (negative: the
+// row scale).
 struct Detection {
     double x;
     double y;
     double angle;
     double score;
     double scale = 1.0;
+    double scale_col = -1.0;
 };
 
 // A detection is correct when it lies within kPosTol pixels and kAngleTol degrees of a true
@@ -35,12 +37,14 @@ struct Accuracy {
     int wrong_angle = 0;  // false positives within kPosTol of a true instance (e.g. flipped)
     double sum_sq_pos = 0, max_pos = 0;
     double sum_sq_angle = 0, max_angle = 0;
-    double sum_sq_scale = 0, max_scale = 0;  // |detected - true scale|
+    double sum_sq_scale = 0, max_scale = 0;  // |detected - true scale| (the row scale)
+    double sum_sq_scale_col = 0, max_scale_col = 0;  // the same of the column scale
 
     double recall() const { return instances ? static_cast<double>(found) / instances : 0.0; }
     double rms_pos() const { return found ? std::sqrt(sum_sq_pos / found) : 0.0; }
     double rms_angle() const { return found ? std::sqrt(sum_sq_angle / found) : 0.0; }
     double rms_scale() const { return found ? std::sqrt(sum_sq_scale / found) : 0.0; }
+    double rms_scale_col() const { return found ? std::sqrt(sum_sq_scale_col / found) : 0.0; }
 };
 
 inline double angle_difference(double a, double b) {
@@ -87,6 +91,10 @@ inline std::vector<bool> score_scene(const std::vector<Pose>& truth, std::vector
         const double ds = std::fabs(d.scale - truth[static_cast<std::size_t>(best)].scale);
         acc.sum_sq_scale += ds * ds;
         acc.max_scale = std::max(acc.max_scale, ds);
+        const double dc = std::fabs((d.scale_col < 0 ? d.scale : d.scale_col) -
+                                    truth[static_cast<std::size_t>(best)].scale_col);
+        acc.sum_sq_scale_col += dc * dc;
+        acc.max_scale_col = std::max(acc.max_scale_col, dc);
     }
     return claimed;
 }

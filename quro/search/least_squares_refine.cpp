@@ -10,6 +10,7 @@
 #include "quro/match/subpixel/segment_walk.h"
 #include "quro/model_pose.h"
 #include "quro/model_transforms.h"
+#include "quro/numeric.h"
 #include "quro/parallel.h"
 
 namespace quro {
@@ -123,11 +124,38 @@ void edge_correspondences(const cv::Mat& img, const std::vector<Feature>& pts, f
     });
 }
 
-// One equation per kept point: unknowns (row change, column change, rotation in radians).
+// The scale unknowns of a step: 0, 1 (uniform) or 2 (row, column).
+int scale_unknowns(const PoseSource& src) {
+    if (!src.refine_scales) return 0;
+    return src.scales == PoseSource::Scales::kRowAndColumn ? 2 : 1;
+}
+
+// The change of a posed point (px, py) per unit change of each scale, along the edge normal: the
+// point is R S p with S = diag(column scale, row scale); unrotated, q = R^T (px, py) = S p, so a
+// row scale change moves it by (q.y / sr) R (0, 1) and a column scale change by (q.x / sc) R (1, 0),
+// a uniform one by (px, py) / s.
+void scale_columns(const Match& cand, int unknowns, float px, float py, const ImageEdge& q,
+                   float* out) {
+    if (unknowns == 1) {
+        out[0] = (q.nx * px + q.ny * py) / cand.scale_row;
+        return;
+    }
+    const double a = static_cast<double>(cand.angle) * (kPi / 180.0);
+    const auto c = static_cast<float>(std::cos(a)), s = static_cast<float>(std::sin(a));
+    const float ux = c * px - s * py;  // column scale times the model's x
+    const float uy = s * px + c * py;  // row scale times the model's y
+    out[0] = uy / cand.scale_row * (q.nx * s + q.ny * c);
+    out[1] = ux / cand.scale_col * (q.nx * c - q.ny * s);
+}
+
+// One equation per kept point: unknowns (row change, column change, rotation in radians, then
+// the scale changes of scale_unknowns(src)).
 void pose_equation_rows(const std::vector<Feature>& pts, const Workspace& ws, float xc, float yc,
-                        bool serial, cv::Mat& rows, cv::Mat& rhs) {
+                        const Match& cand, const PoseSource& src, bool serial, cv::Mat& rows,
+                        cv::Mat& rhs) {
     const std::size_t n = ws.kept.size();
-    rows = cv::Mat::zeros(static_cast<int>(n), 3, CV_32F);
+    const int scales = scale_unknowns(src);
+    rows = cv::Mat::zeros(static_cast<int>(n), 3 + scales, CV_32F);
     rhs = cv::Mat::zeros(static_cast<int>(n), 1, CV_32F);
     parallel_for_ranges(n, point_cut(serial), [&](std::size_t begin, std::size_t end) {
         for (std::size_t k = begin; k < end; ++k) {
@@ -139,6 +167,7 @@ void pose_equation_rows(const std::vector<Feature>& pts, const Workspace& ws, fl
             row[0] = q.ny;
             row[1] = q.nx;
             row[2] = q.nx * py - q.ny * px;
+            if (scales > 0) scale_columns(cand, scales, px, py, q, row + 3);
             rhs.at<float>(static_cast<int>(k)) = -((px + xc - q.x) * q.nx + (py + yc - q.y) * q.ny);
         }
     });
@@ -152,6 +181,25 @@ void pose_points(const ShapeModelRecord& rec, const Match& cand, int model_level
     else
         rotated_template(rec, cand.angle, model_level, cand.scale_row, step, out);
     if (src.move_points) src.move_points(cand, out.points);
+}
+
+// Largest scale change of one step: the scale refinement leaves the scales at most about half a
+// step of the last level's scale lattice off (0.035 for a model 60 pixels across).
+constexpr float kMaxScaleStep = 0.05f;
+
+// Adds a step's scale changes, each scale kept inside its record range.
+void apply_scale_step(const ShapeModelRecord& rec, const PoseSource& src, const float* d,
+                      Match& cand) {
+    const auto within = [](float v, float lo, float hi) {
+        return lo <= hi ? std::clamp(v, lo, hi) : v;
+    };
+    if (src.scales == PoseSource::Scales::kRowAndColumn) {
+        cand.scale_row = within(cand.scale_row + d[0], rec.scale_row_min, rec.scale_row_max);
+        cand.scale_col = within(cand.scale_col + d[1], rec.scale_col_min, rec.scale_col_max);
+    } else {
+        cand.scale_row = within(cand.scale_row + d[0], rec.scale_min, rec.scale_max);
+        cand.scale_col = cand.scale_row;
+    }
 }
 
 // Keeps the points with an edge and weighs them; returns how many weigh above 1e-5.
@@ -208,13 +256,25 @@ void refine_one(Match& cand, const LeastSquaresLevel& lvl, const LeastSquaresRun
             trace.end = LeastSquaresEnd::kTooFewPoints;
             return;
         }
-        pose_equation_rows(pts, ws, xc, yc, serial, rows, rhs);
+        pose_equation_rows(pts, ws, xc, yc, cand, src, serial, rows, rhs);
         // The first unknown multiplies the normal's row component: it is the row change.
         float d_row = 0.f, d_col = 0.f, d_angle = 0.f;
-        if (!pose_least_squares_step(rows, rhs, ws.weights, lvl.cell_value, d_row, d_col,
-                                     d_angle, angle_bound)) {
+        float step_scales[5] = {};
+        const bool solved =
+            scale_unknowns(src) == 0
+                ? pose_least_squares_step(rows, rhs, ws.weights, lvl.cell_value, d_row, d_col,
+                                          d_angle, angle_bound)
+                : pose_scale_least_squares_step(rows, rhs, ws.weights, lvl.cell_value,
+                                                angle_bound, kMaxScaleStep, step_scales);
+        if (!solved) {
             trace.end = LeastSquaresEnd::kSolveFailed;
             return;
+        }
+        if (scale_unknowns(src) > 0) {
+            d_row = step_scales[0];
+            d_col = step_scales[1];
+            d_angle = step_scales[2];
+            apply_scale_step(rec, src, step_scales + 3, cand);
         }
         cand.dy += d_row;
         cand.dx += d_col;

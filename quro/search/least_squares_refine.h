@@ -61,6 +61,9 @@ struct PoseSource {
     enum class Scales { kRow, kRowAndColumn };
     Scales scales = Scales::kRow;
     std::function<void(const Match& cand, std::vector<Feature>& points)> move_points;
+    // The scales are unknowns of the step beside position and angle (the uniform scale, or the
+    // row and column scales), kept inside the record's scale ranges.
+    bool refine_scales = false;
 
     static PoseSource rigid() { return PoseSource{}; }
     static PoseSource aniso() { return PoseSource{Scales::kRowAndColumn, nullptr}; }

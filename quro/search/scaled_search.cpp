@@ -36,6 +36,7 @@ std::vector<float> level_scale_steps(const ShapeModelRecord& rec) {
 SearchVariant scaled_variant(const std::vector<float>& steps, std::vector<float> top_scales) {
     SearchVariant v;
     v.top_scales = std::move(top_scales);
+    v.least_squares_scales = true;
     v.refine = [&steps](const RefineLevel& lvl, bool cells, Match& cand) {
         const float step = steps[static_cast<std::size_t>(lvl.level)];
         if (cells)
@@ -66,12 +67,8 @@ int find_scaled_shape_model_impl(const SearchRequest& req, int model_id, float s
     count = 0;
     if (check_request(req) != 0 || check_scale_range(scale_min, scale_max) != 0) return kFailed;
     ensure_library_started();
-    // The search runs on its own copy: two scaled searches of one model may run at once.
     ShapeModelRecord rec;
-    if (!copy_shape_model_record(model_id, rec)) return kFailed;
-    if (!search_can_run(req, rec)) return kFailed;
-    rec.angle_start = req.angle_start;
-    rec.angle_extent = req.angle_extent;
+    if (!copy_record_for_search(req, model_id, rec)) return kFailed;
     rec.scale_min = scale_min;
     rec.scale_max = scale_max;
 
@@ -95,7 +92,7 @@ int find_scaled_shape_model_impl(const SearchRequest& req, int model_id, float s
     if (const int rc = search_top_level(req, rec, st, scaled, cands); rc != 0) return rc;
     for (int level = top - 1; level >= st.plan.last; --level)
         if (const int rc = search_level(req, rec, st, scaled, level, cands); rc != 0) return rc;
-    return finish_search(req, rec, model_id, st, cands, results, count);
+    return finish_search(req, rec, model_id, st, cands, results, count, pose_source(scaled));
 }
 
 }  // namespace quro

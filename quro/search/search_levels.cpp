@@ -18,12 +18,16 @@
 
 namespace quro {
 
-std::vector<ScaledPose> scaled_poses(const std::vector<float>& scales,
-                                     const std::vector<float>& angles) {
-    std::vector<ScaledPose> poses;
-    poses.reserve(scales.size() * angles.size());
-    for (const float s : scales)
-        for (const float a : angles) poses.push_back({s, a});
+std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
+                                       const std::vector<float>& col_scales,
+                                       const std::vector<float>& angles) {
+    std::vector<AnisoPose> poses;
+    const std::size_t cols = col_scales.empty() ? 1 : col_scales.size();
+    poses.reserve(row_scales.size() * cols * angles.size());
+    for (const float r : row_scales)
+        for (std::size_t j = 0; j < cols; ++j)
+            for (const float a : angles)
+                poses.push_back({r, col_scales.empty() ? r : col_scales[j], a});
     return poses;
 }
 
@@ -36,7 +40,9 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
 
     std::vector<float> angles;
     angle_list(rec, angles, top + 1, req.angle_extent, req.angle_start);
-    const std::vector<ScaledPose> poses = scaled_poses(variant.top_scales, angles);
+    const std::vector<AnisoPose> poses =
+        top_level_poses(variant.top_scales, variant.top_col_scales, angles);
+    const bool two_scales = variant.two_scales();
     std::vector<std::vector<Match>> per_pose(poses.size());
     const float level_min = st.min_scores[static_cast<std::size_t>(top)];
     const float coarse_overlap = std::max(req.max_overlap, kCoarseOverlapLimit);
@@ -44,13 +50,22 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     tbb::enumerable_thread_specific<std::pair<cv::Mat, cv::Mat>> score_buffers;
     parallel_for_index(poses.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
-        const ScaledPose& pose = poses[i];
+        const AnisoPose& pose = poses[i];
         QuantizedTemplate tpl;
-        quantized_template(rec, tpl, top + 1, pose.scale, pose.angle);
+        if (two_scales)
+            quantized_template_aniso(rec, tpl, top + 1, pose.scale_row, pose.scale_col,
+                                     pose.angle);
+        else
+            quantized_template(rec, tpl, top + 1, pose.scale_row, pose.angle);
         auto& [score, polarity] = score_buffers.local();
         accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms);
-        extract_peaks(score, tpl, level_min, coarse_overlap, box, pose.angle, pose.scale,
-                      per_pose[i], st.sw, st.timeout_ms, polarity);
+        if (two_scales)
+            extract_peaks_aniso(score, tpl, level_min, coarse_overlap, box, pose.angle,
+                                pose.scale_row, pose.scale_col, per_pose[i], st.sw,
+                                st.timeout_ms, polarity);
+        else
+            extract_peaks(score, tpl, level_min, coarse_overlap, box, pose.angle,
+                          pose.scale_row, per_pose[i], st.sw, st.timeout_ms, polarity);
         st.stop.check(st.sw, st.timeout_ms);
     });
     if (st.stop.is_set()) return kTimedOut;
@@ -120,7 +135,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         cluster_level_candidates(variant, cands, level, step);
         return st.timed_out() ? kTimedOut : kOk;
     }
-    select_final_matches(req, st, rec, level, cands);
+    select_final_matches(req, st, rec, level, cands, variant.two_scales());
     if (st.timed_out()) return kTimedOut;
 
     if (st.plan.mode == kSubpixelPeakFit) {
@@ -132,9 +147,15 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         });
     } else if (least_squares_run(st.plan.mode) != nullptr &&
                st.plan.mode != kSubpixelLeastSquaresFull) {
-        refine_least_squares_in_window(req, rec, st, level, level, cands, PoseSource::rigid());
+        refine_least_squares_in_window(req, rec, st, level, level, cands, pose_source(variant));
     }
     return kOk;
+}
+
+PoseSource pose_source(const SearchVariant& v) {
+    PoseSource src = v.two_scales() ? PoseSource::aniso() : PoseSource::rigid();
+    src.refine_scales = v.least_squares_scales;
+    return src;
 }
 
 void cluster_level_candidates(const SearchVariant& v, std::vector<Match>& cands, int level,

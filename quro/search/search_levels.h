@@ -13,15 +13,19 @@
 
 namespace quro {
 
-// One pose of the top-level scan: uniform scale, then angle in degrees.
-struct ScaledPose {
-    float scale = 1.f;
+// One pose of the top-level scan: row scale, column scale, angle in degrees.
+struct AnisoPose {
+    float scale_row = 1.f;
+    float scale_col = 1.f;
     float angle = 0.f;
 };
 
-// Every (scale, angle) pose, scale-major: scale i and angle j stand at i * angles.size() + j.
-std::vector<ScaledPose> scaled_poses(const std::vector<float>& scales,
-                                     const std::vector<float>& angles);
+// Every (row scale, column scale, angle) pose: row scale i, column scale j and angle k stand at
+// (i * col_scales.size() + j) * angles.size() + k. Empty `col_scales`: the column scale is the
+// row scale, and pose (i, k) stands at i * angles.size() + k.
+std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
+                                       const std::vector<float>& col_scales,
+                                       const std::vector<float>& angles);
 
 // Scores every pose (the variant's top scales times the top level's angle list) in one parallel
 // loop, joins the candidates in pose order, then selects the final matches (top level = last

@@ -33,6 +33,13 @@ bool search_can_run(const SearchRequest& req, const ShapeModelRecord& rec) {
            angle_list_fits(rec, plan.top + 1, req.angle_extent);
 }
 
+bool copy_record_for_search(const SearchRequest& req, int model_id, ShapeModelRecord& rec) {
+    if (!copy_shape_model_record(model_id, rec) || !search_can_run(req, rec)) return false;
+    rec.angle_start = req.angle_start;
+    rec.angle_extent = req.angle_extent;
+    return true;
+}
+
 int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st) {
     st.timeout_ms = rec.timeout_ms;
     st.metric = rec.metric;
@@ -146,18 +153,20 @@ void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRe
 }
 
 void select_final_matches(const SearchRequest& req, const SearchState& st,
-                          const ShapeModelRecord& rec, int level, std::vector<Match>& cands) {
+                          const ShapeModelRecord& rec, int level, std::vector<Match>& cands,
+                          bool two_scales) {
     cands.erase(std::remove_if(cands.begin(), cands.end(),
                                [&](const Match& m) { return !(m.score >= req.min_score); }),
                 cands.end());
     const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
-    select_matches(req.num_matches, img.cols, img.rows, outline_box(rec, level + 1),
-                   req.max_overlap, cands, rec, level, {&st.sw, st.timeout_ms});
+    (two_scales ? select_matches_aniso : select_matches)(
+        req.num_matches, img.cols, img.rows, outline_box(rec, level + 1), req.max_overlap, cands,
+        rec, level, SelectionLimit{&st.sw, st.timeout_ms});
 }
 
 int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int model_id,
                   SearchState& st, std::vector<Match>& cands, Match*& results, int& count,
-                  const PoseSource& src) {
+                  const PoseSource& src, HandOutOptions out) {
     const LevelPlan& p = st.plan;
     // The final score filter runs whenever the search stopped above full resolution, and also
     // when it ran a single level (whose threshold was only 0.9 of min_score).
@@ -175,7 +184,7 @@ int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int mod
     st.sw.lap("matchEnd");
     // The maps go first: nothing that can fail may follow the registration of the matches.
     release_in_background(std::move(st.normals));
-    return hand_out_matches(cands, req.num_matches, model_id, {}, results, count);
+    return hand_out_matches(cands, req.num_matches, model_id, out, results, count);
 }
 
 }  // namespace quro

@@ -47,6 +47,11 @@ int check_request(const SearchRequest& req);
 // the table's shared lock); every stage takes the record it is given, so it runs on the copy.
 bool search_can_run(const SearchRequest& req, const ShapeModelRecord& rec);
 
+// A search's private working record: a member-wise copy of the stored model `model_id` with the
+// request's angle range (the stored record is never written, so two searches of one model may
+// run at once). False for an unknown id or a model the request cannot search.
+bool copy_record_for_search(const SearchRequest& req, int model_id, ShapeModelRecord& rec);
+
 // Everything a single-model search keeps between its stages.
 struct SearchState {
     Stopwatch sw;
@@ -133,8 +138,10 @@ void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRe
 // filter drops only matches below min_score, and a match below min_score can only suppress
 // matches scoring lower still. So the matches below min_score are dropped first and the selection
 // stops at num_matches (> 0); the caller receives the same matches as from a selection of all.
+// `two_scales` selects with each candidate's row and column scales (select_matches_aniso).
 void select_final_matches(const SearchRequest& req, const SearchState& st,
-                          const ShapeModelRecord& rec, int level, std::vector<Match>& cands);
+                          const ShapeModelRecord& rec, int level, std::vector<Match>& cands,
+                          bool two_scales = false);
 
 // Stages at the end of a search that reached its last level: back to full resolution, hand-out of at most num_matches as a registered array,
 // and release of the normal maps in the background. Returns the handle, 0 or -1. With the
@@ -144,7 +151,7 @@ void select_final_matches(const SearchRequest& req, const SearchState& st,
 // of its edge search. `src` poses the model points of that refinement.
 int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int model_id,
                   SearchState& st, std::vector<Match>& cands, Match*& results, int& count,
-                  const PoseSource& src = PoseSource::rigid());
+                  const PoseSource& src = PoseSource::rigid(), HandOutOptions out = {});
 
 }  // namespace quro
 

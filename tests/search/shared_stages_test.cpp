@@ -59,16 +59,24 @@ TEST(NormalMapBorder, CoversTheRadiusAtTheLargestScale) {
     }
 }
 
-TEST(TopLevelPoses, ScaleMajorOverEveryScaleAndAngle) {
-    const std::vector<float> scales = {0.9f, 1.f, 1.1f};
+// Pose (i, j, k) of row scale i, column scale j and angle k stands at (i * nC + j) * nA + k; with
+// no column scales the column scale is the row scale and pose (i, k) stands at i * nA + k.
+TEST(TopLevelPoses, RowScaleMajorThenColumnScaleThenAngle) {
+    const std::vector<float> rows = {0.9f, 1.f, 1.1f}, cols = {0.95f, 1.05f};
     const std::vector<float> angles = {-5.f, 0.f, 5.f, 10.f};
-    const auto poses = quro::scaled_poses(scales, angles);
-    ASSERT_EQ(poses.size(), scales.size() * angles.size());
-    for (std::size_t i = 0; i < scales.size(); ++i)
-        for (std::size_t j = 0; j < angles.size(); ++j) {
-            EXPECT_EQ(poses[i * angles.size() + j].scale, scales[i]);
-            EXPECT_EQ(poses[i * angles.size() + j].angle, angles[j]);
-        }
+    for (const bool two : {false, true}) {
+        const auto poses = quro::top_level_poses(rows, two ? cols : std::vector<float>{}, angles);
+        const std::size_t nc = two ? cols.size() : 1;
+        ASSERT_EQ(poses.size(), rows.size() * nc * angles.size());
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            for (std::size_t j = 0; j < nc; ++j)
+                for (std::size_t k = 0; k < angles.size(); ++k) {
+                    const quro::AnisoPose& p = poses[(i * nc + j) * angles.size() + k];
+                    EXPECT_EQ(p.scale_row, rows[i]);
+                    EXPECT_EQ(p.scale_col, two ? cols[j] : rows[i]);
+                    EXPECT_EQ(p.angle, angles[k]);
+                }
+    }
 }
 
 TEST(LevelPlan, ZeroPairUsesEveryBuiltLevelDownToFullResolution) {

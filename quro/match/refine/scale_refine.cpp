@@ -14,8 +14,6 @@ namespace {
 
 // Slack of the range tests on trial and final scales.
 constexpr float kRangeSlack = 0.000001f;
-// A record scale range narrower than this is not tested after the anisotropic trials.
-constexpr float kNarrowRange = 0.001f;
 
 bool usable_step(float step) {
     return std::isfinite(step) && step > 0.f;
@@ -186,19 +184,21 @@ std::vector<float> trial_values(float v, float step) {
     return {v - step, v, v + step};
 }
 
-bool range_rejects(float s, float lo, float hi) {
-    return std::fabs(hi - lo) >= kNarrowRange && outside(s, lo, hi);
-}
-
 void try_scale_pairs(const RefineLevel& lvl, float row_step, float col_step, Match& cand,
                      bool cells) {
     if (!worth_refining(cand, lvl)) return;
     ScaleTrials trials(lvl, cand, cells);
     float best = 0.f;
     bool accepted = false;
+    const ShapeModelRecord& rec = *lvl.rec;
     for (const float r : trial_values(cand.scale_row, row_step)) {
         for (const float c : trial_values(cand.scale_col, col_step)) {
-            if (!std::isfinite(r) || !std::isfinite(c)) continue;
+            // A pair outside the ranges is not tried. Testing only the winner, as before, zeroed
+            // in-range instances whenever a neighbour beyond a range end scored higher, which the
+            // coarse levels' steps (up to 0.15, wider than a range of 0.2) made common.
+            if (outside(r, rec.scale_row_min, rec.scale_row_max) ||
+                outside(c, rec.scale_col_min, rec.scale_col_max))
+                continue;
             WindowMatch m{};
             if (!trials.score(r, c, cand.angle, false, m)) {
                 trials.reject(cand);
@@ -214,14 +214,7 @@ void try_scale_pairs(const RefineLevel& lvl, float row_step, float col_step, Mat
             cand.scale_col = c;
         }
     }
-    if (!accepted) {
-        trials.reject(cand);
-        return;
-    }
-    const ShapeModelRecord& rec = *lvl.rec;
-    if (range_rejects(cand.scale_row, rec.scale_row_min, rec.scale_row_max) ||
-        range_rejects(cand.scale_col, rec.scale_col_min, rec.scale_col_max))
-        cand.score = 0.f;
+    if (!accepted) trials.reject(cand);
 }
 
 }  // namespace

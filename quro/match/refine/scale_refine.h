@@ -50,15 +50,13 @@ void refine_scale_cells(const RefineLevel& lvl, float scale_step, Match& cand);
 // Anisotropic scales: the nine combinations of the row scale r - row_step, r, r + row_step (outer)
 // and the column scale c - column_step, c, c + column_step (inner) are tried in that order; the
 // first of equal best scores wins. A step that is not finite or not above 0 gives that scale
-// alone; combinations with a scale that is not finite are skipped. Afterwards a scale outside
-// its record range (+-1e-6) sets the score to 0, tested only for a range at least 0.001 wide.
+// alone; a combination with a scale outside its record range (+-1e-6, a scale that is not finite
+// included) is not tried, so the scales stay inside the ranges (a fixed range keeps its scale).
 // Templates: normal_template_aniso. The time-out is tested on entry only.
-// Built ahead of its caller, the anisotropic search.
 void refine_scales_aniso(const RefineLevel& lvl, float row_scale_step, float column_scale_step,
                          Match& cand);
 
-// refine_scales_aniso on the level's cell partition (the same range test, 0.001 guard included).
-// Built ahead of its caller, the anisotropic search.
+// refine_scales_aniso on the level's cell partition.
 void refine_scales_aniso_cells(const RefineLevel& lvl, float row_scale_step,
                                float column_scale_step, Match& cand);
 

@@ -97,4 +97,54 @@ bool pose_least_squares_step(const cv::Mat& rows, const cv::Mat& rhs,
     return true;
 }
 
+bool pose_scale_least_squares_step(const cv::Mat& rows, const cv::Mat& rhs,
+                                   const std::vector<float>& weights, int tolerance,
+                                   float min_angle_bound, float scale_bound, float* x) {
+    const int n = rows.empty() ? 0 : rows.rows;
+    const int k = rows.cols;
+    CV_Assert(n > 0 && rows.type() == CV_32FC1 && (k == 4 || k == 5));
+    CV_Assert(rhs.type() == CV_32FC1 && (rhs.cols == 1 || rhs.rows == 1) &&
+              rhs.total() == static_cast<std::size_t>(n));
+    CV_Assert(weights.size() == static_cast<std::size_t>(n));
+
+    cv::Mat m = cv::Mat::zeros(k, k, CV_64F), v = cv::Mat::zeros(k, 1, CV_64F);
+    for (int i = 0; i < n; ++i) {
+        const double w = weights[static_cast<std::size_t>(i)];
+        if (!(w > 1e-5)) continue;
+        const float* row = rows.ptr<float>(i);
+        const double b = rhs.at<float>(i);
+        for (int r = 0; r < k; ++r) {
+            for (int c = r; c < k; ++c) m.at<double>(r, c) += w * row[r] * row[c];
+            v.at<double>(r) += w * b * row[r];
+        }
+    }
+    for (int r = 1; r < k; ++r)
+        for (int c = 0; c < r; ++c) m.at<double>(r, c) = m.at<double>(c, r);
+    if (!cv::checkRange(m) || !cv::checkRange(v)) return false;
+
+    cv::Mat eigenvalues;  // descending
+    cv::eigen(m, eigenvalues);
+    const double lambda_min = std::max(eigenvalues.at<double>(k - 1), 0.0);
+    const double cond = lambda_min < 1e-12 ? std::numeric_limits<double>::max()
+                                           : eigenvalues.at<double>(0) / lambda_min;
+    const double shift_bound = static_cast<double>(tolerance) + 2.5;
+    double angle_bound = static_cast<double>(tolerance / 2) + 2.5;
+    if (min_angle_bound > angle_bound) angle_bound = min_angle_bound;
+    const auto acceptable = [&](const cv::Mat& s) {
+        if (!cv::checkRange(s)) return false;
+        const cv::Vec3d pose(s.at<double>(0), s.at<double>(1), s.at<double>(2));
+        if (!within_bounds(pose, shift_bound, angle_bound)) return false;
+        for (int i = 3; i < k; ++i)
+            if (!(std::abs(s.at<double>(i)) <= scale_bound)) return false;
+        return true;
+    };
+    cv::Mat s;
+    bool accepted = cond < 1e7 && cv::solve(m, v, s, cv::DECOMP_CHOLESKY) && acceptable(s);
+    if (!accepted) accepted = cv::solve(m, v, s, cv::DECOMP_SVD) && acceptable(s);
+    if (!accepted) return false;
+    for (int i = 0; i < k; ++i) x[i] = static_cast<float>(s.at<double>(i));
+    x[2] = static_cast<float>(static_cast<double>(kRadToDeg) * s.at<double>(2));
+    return true;
+}
+
 }  // namespace quro

@@ -28,6 +28,15 @@ bool pose_least_squares_step(const cv::Mat& rows, const cv::Mat& rhs,
                              const std::vector<float>& weights, int tolerance, float& dx,
                              float& dy, float& dangle, float min_angle_bound = 0.f);
 
+// As pose_least_squares_step with the scales among the unknowns: rows is N x k CV_32F, k = 4 (a
+// uniform scale change) or 5 (row, then column scale change), after the row shift, column shift
+// and rotation. The same solves and bounds, and every scale change within scale_bound. Returns
+// true and writes x[0..k-1] (x[2] in degrees) for a finite step within the bounds; false and x
+// untouched otherwise.
+bool pose_scale_least_squares_step(const cv::Mat& rows, const cv::Mat& rhs,
+                                   const std::vector<float>& weights, int tolerance,
+                                   float min_angle_bound, float scale_bound, float* x);
+
 }  // namespace quro
 
 #endif  // QURO_MATCH_SUBPIXEL_POSE_STEP_H
