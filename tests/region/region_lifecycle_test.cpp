@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 #include <opencv2/core.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include "quro/region/region_buffers.h"
 #include "testing/region_masks.h"
@@ -35,16 +35,12 @@ quro::region split(quro::region& r) {
     return *r.parts[0];
 }
 
-cv::Mat in_range(const cv::Mat& img, int lo, int hi) {
-    cv::Mat m;
-    cv::inRange(img, lo, hi, m);
-    return m;
-}
-
-cv::Mat blobs(int w, int h) {
-    cv::Mat img(h, w, CV_8UC1);
+// Uniform noise of w x h, and the runs cv::inRange finds in it for lo..hi.
+std::pair<cv::Mat, quro_test::Runs> noise(int w, int h, int lo, int hi) {
+    cv::Mat img(h, w, CV_8UC1), mask;
     cv::RNG(7).fill(img, cv::RNG::UNIFORM, 0, 256);
-    return img;
+    cv::inRange(img, lo, hi, mask);
+    return {img, mask_runs(mask)};
 }
 
 TEST(RegionLifecycle, EmptyRegionHasNoArraysAndGrowsWhenWritten) {
@@ -52,10 +48,10 @@ TEST(RegionLifecycle, EmptyRegionHasNoArraysAndGrowsWhenWritten) {
     EXPECT_EQ(r.capacity(), 0);
     EXPECT_EQ(r.rows, nullptr);
     EXPECT_EQ(r.col_ends, nullptr);
-    cv::Mat img = blobs(50, 20);
+    const auto [img, expected] = noise(50, 20, 100, 200);
     threshold_y(img.data, img.cols, img.rows, 100, 200, &r);
     EXPECT_GE(r.capacity(), r.num_runs);
-    EXPECT_EQ(region_runs(r), mask_runs(in_range(img, 100, 200)));
+    EXPECT_EQ(region_runs(r), expected);
     quro::region e(0);
     e.expand();
     EXPECT_EQ(e.capacity(), 1);
@@ -91,7 +87,7 @@ TEST(RegionLifecycle, SelfAssignmentChangesNothing) {
 }
 
 TEST(RegionLifecycle, OverwritingTheLastReferenceOfASplitRegionReleasesItsParts) {
-    cv::Mat img = blobs(64, 40);
+    const cv::Mat img = noise(64, 40, 0, 99).first;
     for (int how = 0; how < 2; ++how) {
         quro::region s = three_runs();
         s.to_1();
@@ -108,7 +104,7 @@ TEST(RegionLifecycle, OverwritingTheLastReferenceOfASplitRegionReleasesItsParts)
 }
 
 TEST(RegionLifecycle, WritingACopyLeavesTheOriginalIntact) {
-    cv::Mat img = blobs(640, 480);
+    const auto [img, expected] = noise(640, 480, 10, 60);
     for (int destroy_first = 0; destroy_first < 2; ++destroy_first) {
         auto a = std::make_unique<quro::region>(three_runs());
         quro::region split_copy = split(*a);
@@ -120,7 +116,7 @@ TEST(RegionLifecycle, WritingACopyLeavesTheOriginalIntact) {
         EXPECT_EQ(region_runs(*a), region_runs(three_runs()));
         EXPECT_EQ(a->num_parts, 2);
         EXPECT_EQ(*a->refcount, 1);
-        EXPECT_EQ(region_runs(*b), mask_runs(in_range(img, 10, 60)));
+        EXPECT_EQ(region_runs(*b), expected);
         (destroy_first ? a : b).reset();
     }
 }
