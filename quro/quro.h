@@ -714,4 +714,137 @@ QURO_API int get_match_details2(unsigned char* data, int width, int height, floa
 
 }  // extern "C"
 
+// ================================================================================================
+// Regions: run-length pixel sets, thresholding and region creation
+// ================================================================================================
+//
+// A region is a set of pixels stored as runs: run i covers the columns col_begins[i] ..
+// col_ends[i] (both included) of row rows[i]. The operators keep runs sorted by row, then by first
+// column, and rely on that order in their inputs. Coordinates may be negative.
+//
+// Copies share their buffers (run arrays, chords, parts) through one reference count. Writing into
+// a region never changes another copy: a region whose buffers are shared gets buffers of its own
+// (a copy of what it keeps) before it grows, replaces or releases any of them, and the buffers it
+// leaves stay with the other copies until the last of them goes. A reference count is a plain int:
+// copies of one region must not be made, assigned, written or destroyed on two threads at once.
+//
+// Errors: the members below and the region functions raise std::runtime_error with the message
+// "malloc failed" or "realloc failed" when memory runs out (any other failure to get memory or
+// threads is reported as "malloc failed"); no other exception leaves them. A region hit by such an
+// error stays valid (consistent counts, destructible) but may have lost its runs.
+
+namespace quro {
+
+// One run as a record: columns col_begin .. col_end (included) of row `row`. Lists of chords also
+// serve as structuring elements. `reserved` is always 0.
+struct QURO_API chord {
+    int col_begin;
+    int col_end;
+    int row;
+    int reserved;
+
+    chord() : col_begin(0), col_end(0), row(0), reserved(0) {}
+    chord(int col_begin_, int col_end_, int row_) : col_begin(col_begin_), col_end(col_end_),
+                                                   row(row_), reserved(0) {}
+    // By row, then col_begin, then col_end.
+    bool operator<(const chord& o) const {
+        if (row != o.row) return row < o.row;
+        if (col_begin != o.col_begin) return col_begin < o.col_begin;
+        return col_end < o.col_end;
+    }
+};
+
+// The library's pixel set. All fields are public; the run arrays, the chord array and the parts
+// array are malloc'd, each part is a region made with new, and the reference count is shared by all
+// copies. Cached features are -1 (ints) or -1.0 (doubles) while not computed.
+class QURO_API region {
+public:
+    int num_runs;         // runs held in rows / col_begins / col_ends
+    int* rows;            // row of each run
+    int* col_begins;      // first column of each run
+    int* col_ends;        // last column of each run (included)
+    int row1, col1, row2, col2;  // cached bounding box
+    double rect_x, rect_y;       // cached smallest rotated rectangle: centre column and row,
+    double rect_angle;           //   angle in degrees in (-90, 90],
+    double rect_len1, rect_len2; //   half of its longer and of its shorter side
+    double ellipse_ra, ellipse_rb, ellipse_angle;  // cached equivalent ellipse (degrees)
+    chord* chords;        // the runs as one array of records
+    int num_chords;       // entries in chords
+    int area;             // cached pixel count
+    double centroid_x, centroid_y;  // cached mean column and mean row
+    double circularity;   // cached circularity
+    int width, height;    // image domain the region came from; -1 unknown
+    int num_parts;        // connected parts held in `parts` (0: not split)
+    region** parts;       // num_parts pointers to heap regions
+    int* refcount;        // reference count shared by every copy
+    int run_capacity;     // entries allocated in each of the three run arrays
+
+    // No runs, no chords, no parts, caches unknown; three run arrays of 2000 entries.
+    region();
+    // As region() with n entries per run array; n <= 0 leaves the arrays null (capacity 0).
+    explicit region(int n);
+    // Shares every buffer of o and copies its fields.
+    region(const region& o);
+    // Drops this region's share of its buffers (freeing them when it was the last copy) and then
+    // shares o's. Self-assignment changes nothing. Never throws.
+    region& operator=(const region& o);
+    // Drops this region's share; the last copy frees the run arrays, the chords, every part and
+    // the parts array.
+    ~region();
+
+    // Entries allocated in each run array (run_capacity).
+    int capacity() const;
+    // Makes room for at least n runs ("realloc failed"); nothing when the capacity suffices.
+    void reserve(int n);
+    // Doubles the capacity; a capacity of 0 becomes 1 ("realloc failed", also beyond INT_MAX).
+    void expand();
+    // Sets run_capacity to n and nothing else: only for a caller that has put arrays of n entries
+    // in place itself.
+    void update(int n);
+    // With runs: the chord array becomes a copy of the runs (num_chords = num_runs). Without runs
+    // nothing changes.
+    void to_1();
+    // The runs become a copy of the chord array (num_runs = num_chords).
+    void to_3();
+};
+
+}  // namespace quro
+
+extern "C" {
+
+// Thresholding: out gets the runs of the pixels whose grey value g satisfies min_gray <= g <=
+// max_gray, sorted by row then column, a run reaching the last column ending at width - 1.
+// out's num_parts becomes 0 (its parts are released), its width and height the image's; its
+// chords and cached features are left as they were. min_gray > max_gray gives no runs. A null
+// image or out, or a width or height below 1, leaves out unchanged. `image` holds width x height
+// bytes and is not written.
+QURO_API void threshold_y(unsigned char* image, int width, int height, int min_gray, int max_gray,
+                          quro::region* out);
+
+// out's runs and its chords become the n given runs (n = rows.size()), in the given order, which
+// the operators expect sorted by row, then first column. Cached features, parts, width and height
+// are left as they were. Nothing happens for a null out, n = 0, or vectors of different lengths.
+QURO_API void gen_region_runs(quro::region* out, const std::vector<int>& rows,
+                              const std::vector<int>& col_begins,
+                              const std::vector<int>& col_ends);
+
+// As gen_region_runs from n-entry arrays; nothing for n <= 0, a null out or a null array.
+QURO_API void gen_region_runs2(quro::region* out, int* rows, int* col_begins, int* col_ends, int n);
+
+// Appends to out's runs the runs covering the points (cols[i], rows[i]): by ascending row, each
+// row's columns merged into runs of neighbouring columns, repeated points counted once. The runs
+// are appended after out's existing ones without merging or sorting with them, so keeping the
+// whole sorted is the caller's job (start from an empty region, or add only rows below the last).
+// Chords, parts and cached features are left as they were. Nothing happens for a null out, no
+// points, or vectors of different lengths.
+QURO_API void gen_region_points(quro::region* out, std::vector<int> cols, std::vector<int> rows);
+
+// Writes the runs of `in` to the three vectors (each resized to the run count); a region without
+// runs gives its chords instead, and one with neither leaves the vectors untouched. Null vector
+// pointers are skipped.
+QURO_API void get_region_runs(const quro::region& in, std::vector<int>* rows,
+                              std::vector<int>* col_begins, std::vector<int>* col_ends);
+
+}  // extern "C"
+
 #endif  // QURO_QURO_H

@@ -1,0 +1,60 @@
+// The buffer rules every region operator follows, named once: how run arrays grow, how a region
+// whose buffers other copies share gets buffers of its own before it changes them, how parts are
+// released, and how an operator turns any failure to get memory into the region's one error.
+#ifndef QURO_REGION_REGION_BUFFERS_H
+#define QURO_REGION_REGION_BUFFERS_H
+
+#include <cstdint>
+#include <stdexcept>
+
+#include "quro/quro.h"
+
+namespace quro {
+
+// The region's error: a std::runtime_error with the message "malloc failed" or "realloc failed".
+// Its own type, so that region_guarded tells it from other runtime errors.
+class RegionMemoryError final : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] void throw_malloc_failed();
+[[noreturn]] void throw_realloc_failed();
+
+// Makes room for writing run i: when i >= capacity, the capacity doubles until it exceeds i (a
+// capacity of 0 becomes i + 1) and the three run arrays are reallocated ("realloc failed", also
+// when the new capacity would pass INT_MAX). Runs 0 .. num_runs - 1 are kept. A region sharing
+// its buffers gets its own first, so no other copy loses its arrays.
+void grow_to(region& r, std::int64_t i);
+
+// Reallocates the three run arrays to n entries when the capacity is below n; the capacity is set
+// only once all three succeeded, and a failed array keeps its old pointer ("realloc failed").
+void grow_capacity(region& r, std::int64_t n);
+
+// When r shares its buffers with other copies (count above 1): gives r private copies of its chord
+// array and parts (each part a new region sharing the old part's buffers) and private run arrays
+// of the same capacity, holding a copy of the runs when keep_contents, else no runs (num_runs 0).
+// r then has a count of 1 of its own and the other copies keep the old buffers and count. Nothing
+// is changed when an allocation fails ("malloc failed"). Nothing happens for a sole owner.
+void make_sole_owner(region& r, bool keep_contents);
+
+// Releases r's parts (each deleted, the array freed) and sets num_parts to 0, after making r the
+// sole owner of its buffers.
+void release_parts(region& r);
+
+// Runs an operator's body so that only the region's error leaves it: RegionMemoryError passes,
+// any other exception (std::bad_alloc, a failure to start threads) becomes "malloc failed".
+template <class F>
+void region_guarded(F&& body) {
+    try {
+        body();
+    } catch (const RegionMemoryError&) {
+        throw;
+    } catch (...) {
+        throw_malloc_failed();
+    }
+}
+
+}  // namespace quro
+
+#endif  // QURO_REGION_REGION_BUFFERS_H
