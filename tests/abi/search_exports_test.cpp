@@ -14,7 +14,8 @@ TEST(SharedLibrary, SearchFunctionsAreExportedWithCNames) {
     ASSERT_NE(h, nullptr);
     for (const char* name :
          {"find_shape_model", "find_shape_model_2", "find_scaled_shape_model",
-          "find_scaled_shape_model_2", "get_match_details", "get_match_details2"})
+          "find_scaled_shape_model_2", "find_shape_models", "find_shape_models_2",
+          "get_match_details", "get_match_details2"})
         EXPECT_NE(dlsym(h, name), nullptr) << name;
     dlclose(h);
 }
