@@ -21,6 +21,7 @@ struct Pose {
     double y;
     double angle;
     double scale = 1.0;
+    int model = 0;  // which model the instance is of, in scenes of several models
 };
 
 struct Scene {
