@@ -20,6 +20,10 @@
 // a 2048 x 2048 mosaic); the library's search with a new user's settings (min_score 0.5, levels
 // {0, 1}), the baselines on the five 768 x 576 sets. Below the library's row: recall by model.
 //
+// Multi-model set (search_compare_multi.cpp): four photo crops (board, box, text page, portrait),
+// three instances of each in every 2048 x 2048 scene; find_shape_models with all four beside one
+// rigid search of each model alone (scored on that model's instances) and four in a row.
+//
 // Run: build/release/bench/bench_search_compare   (all of it takes about two minutes)
 // (filter with --benchmark_filter=640, =ncc, =textured, ='textured occluded', ... as usual).
 #include <benchmark/benchmark.h>
@@ -124,6 +128,7 @@ int main(int argc, char** argv) {
         compare::register_quro_textured(set, 0);
         if (set != compare::kMosaicSet) compare::register_textured_baselines(set, 10);
     }
+    compare::register_quro_multi(0);
     benchmark::RunSpecifiedBenchmarks();
     compare::print_summaries();
     benchmark::Shutdown();

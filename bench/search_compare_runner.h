@@ -191,6 +191,9 @@ inline void run_method(benchmark::State& state, const SceneSet& set, const Finde
 void register_quro_benchmarks(SceneSize size, int order);
 // The same on one textured set (search_compare_textured_sets.h).
 void register_quro_textured(int set, int order);
+// The multi-model search on scenes of four models, beside rigid searches of them
+// (bench/search_compare_multi.cpp).
+void register_quro_multi(int order);
 
 inline void print_summaries() {
     if (summaries().empty()) return;

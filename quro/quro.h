@@ -671,9 +671,8 @@ QURO_API int find_scaled_shape_model_2(unsigned char* data, int width, int heigh
 // model is never written. Each match carries the row scale in scale_row and the column scale in
 // scale_col as found (the two are refined independently, so equal ranges may give unequal
 // scales); the least squares modes refine both scales with position and angle, each inside its
-// range. The top level scans every row
-// scale times every column scale times every angle, so wide ranges on both axes multiply its
-// cost. Returns as find_scaled_shape_model; a pair of ranges whose top-level poses would exceed
+// range. The top level scans every row scale times every column scale times every angle, so wide
+// ranges on both axes multiply its cost. Returns as find_scaled_shape_model; a pair of ranges whose top-level poses would exceed
 // 2^24 gives -1.
 QURO_API int find_aniso_shape_model(unsigned char* data, int width, int height, int model_id,
                                     float angle_start, float angle_extent, float scale_row_min,
@@ -691,6 +690,38 @@ QURO_API int find_aniso_shape_model_2(unsigned char* data, int width, int height
                                       float max_overlap, int subpixel_code, int* levels,
                                       float greediness, unsigned char* mask,
                                       quro::Match*& results, int& count);
+
+// Finds several models under rotation in one pass. `ids` holds num_ids model ids; `levels` holds
+// two ints per id, {first, last} for ids[i] at levels[2i], levels[2i + 1]. first is the model's
+// top level as in find_shape_model; last names the level ABOVE the last one searched: {4, 3}
+// searches levels 4, 3 and 2 and reports from level 2; a last of 1 or 2, or one outside 1..first,
+// reaches full resolution. The search as a whole ends at the finest last level of all models, and
+// every candidate is refined down to it. An id given twice is one model, searched with the pair of
+// its last occurrence. angle_start, angle_extent, min_score, num_matches, max_overlap,
+// subpixel_code and greediness act as in find_shape_model, for every model alike, except: the
+// coarsest level always scores with contrast polarity (a model of metric 0 still sums absolute
+// agreements), the models share the smallest minimum contrast and the largest time-out among
+// them, sub-pixel mode 1 with a cell value above 1 uses a point-set peak fit whose greedy stop
+// follows greediness, and modes 0 and 3 leave pixel precision (integer positions, dx = dy = 0).
+// The final selection treats the matches of all models as one set: a match suppresses any weaker
+// one of any model whose box it overlaps by more than max_overlap. Each match carries the id of
+// its model in model_id. Writes angle_start and angle_extent into every stored model once all
+// arguments are accepted; a refused call (null ids or levels, num_ids below 1, an unknown id, a
+// model that cannot be searched, or a bad argument of find_shape_model) changes no model.
+// Returns the handle (>= 1, free with clear_mems) of the match array, best first; 0 when nothing
+// is found (nothing registered); -1 for a refused call or failed memory (results null); -2 on a
+// time-out. count is 0 on every failure.
+QURO_API int find_shape_models(unsigned char* data, int width, int height, int* ids, int num_ids,
+                               float angle_start, float angle_extent, float min_score,
+                               int num_matches, float max_overlap, int subpixel_code, int* levels,
+                               float greediness, quro::Match*& results, int& count);
+
+// As find_shape_models, with a mask that acts as in find_shape_model_2 (null: no mask).
+QURO_API int find_shape_models_2(unsigned char* data, int width, int height, int* ids,
+                                 int num_ids, float angle_start, float angle_extent,
+                                 float min_score, int num_matches, float max_overlap,
+                                 int subpixel_code, int* levels, float greediness,
+                                 unsigned char* mask, quro::Match*& results, int& count);
 
 // Per-point agreement of matches with the image. For each of the `count` matches (any match
 // array, e.g. a search's result), the model outline at full resolution is placed at the match's

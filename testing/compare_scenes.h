@@ -23,6 +23,7 @@ struct Pose {
     double angle;
     double scale = 1.0;
     double scale_col = 1.0;
+    int model = 0;  // which model the instance is of, in scenes of several models
 };
 
 struct Scene {

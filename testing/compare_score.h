@@ -22,10 +22,11 @@ struct Detection {
     double score;
     double scale = 1.0;
     double scale_col = -1.0;
+    int model = 0;  // the model it was found with, in scenes of several models
 };
 
 // A detection is correct when it lies within kPosTol pixels and kAngleTol degrees of a true
-// instance that no better-scoring detection has claimed yet. Every other detection is a false
+// instance of its model that no better-scoring detection has claimed yet. Every other detection is a false
 // positive.
 inline constexpr double kPosTol = 3.0;
 inline constexpr double kAngleTol = 3.0;
@@ -64,6 +65,7 @@ inline std::vector<bool> score_scene(const std::vector<Pose>& truth, std::vector
         double best_dist = kPosTol;
         bool near_truth = false;
         for (std::size_t i = 0; i < truth.size(); ++i) {
+            if (truth[i].model != d.model) continue;
             const double dist = std::hypot(d.x - truth[i].x, d.y - truth[i].y);
             if (dist > kPosTol) continue;
             if (angle_difference(d.angle, truth[i].angle) > kAngleTol) {

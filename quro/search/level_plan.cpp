@@ -14,11 +14,26 @@ bool plan_levels(const int* levels, int num_levels, int subpixel_code, LevelPlan
     plan.levels_used = (first >= 1 && first <= num_levels) ? first : num_levels;
     plan.top = plan.levels_used - 1;
     plan.last = (lowest >= 1 && lowest <= plan.levels_used) ? lowest - 1 : 0;
+    plan_modes_and_cells(subpixel_code, plan);
+    // Least squares at full resolution: stop one level above it (needs a level in between).
+    if (plan.mode == kSubpixelLeastSquaresFull && plan.last == 0 && plan.top > 1) plan.last = 1;
+    return true;
+}
+
+bool plan_model_levels(const int* pair, int num_levels, int subpixel_code, LevelPlan& plan) {
+    if (num_levels < 1 || pair == nullptr) return false;
+    plan.levels_used = (pair[0] >= 1 && pair[0] <= num_levels) ? pair[0] : num_levels;
+    plan.top = plan.levels_used - 1;
+    // The pair's last value names the level above the last one searched (1-based), so a last
+    // value of 3 stops at 0-based level 1; 1 and 2 both reach full resolution.
+    plan.last = (pair[1] >= 1 && pair[1] <= plan.levels_used) ? std::max(0, pair[1] - 2) : 0;
+    plan_modes_and_cells(subpixel_code, plan);
+    return true;
+}
+
+void plan_modes_and_cells(int subpixel_code, LevelPlan& plan) {
     const int units = subpixel_code % 10;  // negative for a negative code
     plan.mode = units < 6 ? units : kSubpixelLeastSquares4;
-    // Least squares at full resolution: stop one level above it (needs a level in between).
-    if (units == kSubpixelLeastSquaresFull && plan.last == 0 && plan.top > 1) plan.last = 1;
-
     const int L = plan.levels_used;
     plan.cell_values.assign(static_cast<std::size_t>(L), 1);
     plan.cell_values[0] = std::clamp(subpixel_code / 10, 0, 32);
@@ -31,7 +46,6 @@ bool plan_levels(const int* levels, int num_levels, int subpixel_code, LevelPlan
     int k = 0;
     for (int level = plan.top; level >= 0; --level)
         if (plan.cell_values[level] > 1) plan.grid_sizes[level] = kGridSizes[std::min(k++, 20)];
-    return true;
 }
 
 std::vector<float> level_min_scores(float min_score, int levels_used, float inner_factor) {

@@ -43,6 +43,17 @@ inline constexpr float kCoarseOverlapLimit = 0.7f;
 // code against a model of `num_levels` levels. Returns false when the model has no levels.
 bool plan_levels(const int* levels, int num_levels, int subpixel_code, LevelPlan& plan);
 
+// The plan of one model of a multi-model search from its level pair (non-null) {first, last}.
+// first as in plan_levels; the last level searched is one finer than plan_levels would stop at:
+// last = max(0, pair[1] - 2) when 1 <= pair[1] <= levels used, else full resolution. The
+// full-resolution least-squares mode does not move the last level. Returns false when the model
+// has no levels or the pair is null.
+bool plan_model_levels(const int* pair, int num_levels, int subpixel_code, LevelPlan& plan);
+
+// Fills the plan's sub-pixel mode, cell values and cell grid sizes from the sub-pixel code, for
+// levels_used levels with the cell grid walked from plan.top down.
+void plan_modes_and_cells(int subpixel_code, LevelPlan& plan);
+
 // Factors of a search's minimum score on the coarse levels, for every metric; full resolution
 // always takes the minimum score itself.
 // The coarse levels score lower than full resolution, and the top level most: its quantised

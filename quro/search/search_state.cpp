@@ -86,15 +86,20 @@ int compute_level_normals(SearchState& st, int level, int border) {
 }
 
 int top_level_response_maps(const SearchState& st, float radius, std::vector<cv::Mat>& maps) {
+    return level_response_maps(st, st.plan.top, radius, st.metric == 0, maps);
+}
+
+int level_response_maps(const SearchState& st, int level, float radius, bool polarity_free,
+                        std::vector<cv::Mat>& maps) {
     if (st.timed_out()) return kTimedOut;
     cv::Mat codes;
-    quantizedOrientations16(st.pyramid[static_cast<std::size_t>(st.plan.top)], codes,
+    quantizedOrientations16(st.pyramid[static_cast<std::size_t>(level)], codes,
                             static_cast<float>(st.min_contrast), radius);
     if (st.timed_out()) return kTimedOut;
-    if (st.metric != 0)
-        computeResponseMaps16(codes, maps);
-    else
+    if (polarity_free)
         computeResponseMaps16Abs(codes, maps);
+    else
+        computeResponseMaps16(codes, maps);
     return kOk;
 }
 
@@ -141,9 +146,17 @@ void filter_refined_candidates(const SearchState& st, const SearchRequest& req, 
 void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
                                     const SearchState& st, int level, int reported_level,
                                     std::vector<Match>& cands, const PoseSource& src) {
+    refine_least_squares_in_window(req, rec, st, level, reported_level, st.plan.levels_used,
+                                   cands, src);
+}
+
+void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
+                                    const SearchState& st, int level, int reported_level,
+                                    int levels_used, std::vector<Match>& cands,
+                                    const PoseSource& src) {
     const std::vector<Match> before = cands;
     refine_matches_least_squares(cands, st.pyramid[static_cast<std::size_t>(level)], level,
-                                 st.plan.levels_used, st.plan.cell_values, st.min_contrast,
+                                 levels_used, st.plan.cell_values, st.min_contrast,
                                  st.plan.mode, rec, src);
     const float step = angle_step(rec, reported_level + 1);
     const double lo = static_cast<double>(req.angle_start) - step;

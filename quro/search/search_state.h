@@ -93,6 +93,10 @@ int compute_level_normals(SearchState& st, int level, int border);
 // maps are allocated.
 int top_level_response_maps(const SearchState& st, float radius, std::vector<cv::Mat>& maps);
 
+// The same for any pyramid level, polarity-free or signed as asked.
+int level_response_maps(const SearchState& st, int level, float radius, bool polarity_free,
+                        std::vector<cv::Mat>& maps);
+
 // Computes the cell partition of `level` once (when its cell value is above 1).
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level);
 
@@ -132,6 +136,13 @@ void filter_refined_candidates(const SearchState& st, const SearchRequest& req, 
 void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
                                     const SearchState& st, int level, int reported_level,
                                     std::vector<Match>& cands, const PoseSource& src);
+
+// The same with the level count of the point-step rule given (the multi-model search: that of
+// the candidates' own model rather than the search's pyramid depth).
+void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
+                                    const SearchState& st, int level, int reported_level,
+                                    int levels_used, std::vector<Match>& cands,
+                                    const PoseSource& src);
 
 // The final selection on the last level searched (select_matches with the search's time limit),
 // limited to what can reach the caller: no later step changes a score or the order, the final
