@@ -2,8 +2,8 @@
 // sine wave (testing/bent_part_scene.h, wavelength 120 px) by an amplitude from 1 to 4 pixels, at a
 // random angle within +-10 degrees, noise sigma 2. Every search: angles -15..15, row and column
 // scales 0.95..1.05, min_score 0.7, max_overlap 0.5, sub-pixel code 2, all levels. Rows:
-// deformable (find_local_deformable_model) and aniso (find_aniso_shape_model, the same search
-// without the deformable levels). Counters: recall (a match within 2 px of the part's centre),
+// deformable (find_local_deformable_model), aniso (find_aniso_shape_model, the same search
+// without the deformable levels) and rigid (find_shape_model, no scales). Counters: recall (a match within 2 px of the part's centre),
 // false positives (other matches), position RMS of the found parts (px) and the median time of
 // one scene (ms).
 #include <benchmark/benchmark.h>
@@ -112,8 +112,21 @@ void BM_Aniso(benchmark::State& state) {
     });
 }
 
+void BM_Rigid(benchmark::State& state) {
+    const int id = scenes().model;
+    run(state, [id](const cv::Mat& img, std::vector<quro::Match>& out) {
+        quro::Match* res = nullptr;
+        int count = 0;
+        std::vector<int> levels{0, 0};
+        const int h = find_shape_model(img.data, img.cols, img.rows, id, -15.f, 30.f, 0.7f, 0,
+                                       0.5f, 2, levels.data(), 0.8f, res, count);
+        if (h > 0) out.assign(res, res + count), clear_mems(h);
+    });
+}
+
 BENCHMARK(BM_Deformable)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Aniso)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Rigid)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 
