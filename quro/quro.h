@@ -691,6 +691,35 @@ QURO_API int find_aniso_shape_model_2(unsigned char* data, int width, int height
                                       float greediness, unsigned char* mask,
                                       quro::Match*& results, int& count);
 
+// Finds model `model_id` bent locally, beside rotation and separate row and column scales. The
+// arguments up to `count` mean what they mean for find_aniso_shape_model. Of the H levels searched
+// (the levels pair as there), the upper H - (H - 1) / 2 run the anisotropic search; on each level
+// below them every model point may move by a few pixels, supported by its nearest neighbours, and
+// the moves become one dense deformation field per match. Sub-pixel modes 2, 4 and 5 refine the
+// matches by least squares on the deformed model; modes 1 and 3 add no sub-pixel step (mode 3
+// stops one level above full resolution as elsewhere). The stored model is never written.
+// Each match keeps scale_row and scale_col as found; positions are full-resolution pixels.
+// fields: one quro::VectorField per match, in the order of `results`: x, y, width, height give the
+// field rectangle in the image of the last level searched (full resolution unless the levels pair
+// or mode 3 stop higher; a match at full-resolution x lies near x / 2^level there), and for each
+// rectangle pixel map_x and map_y give the rectangle position (column, row) where that model pixel
+// was found. With a single searched level there is no deformation: every element is empty (width
+// and height 0, null maps).
+// Returns the handle of the match array (>= 1, free with clear_mems), 0 when nothing is found, -1
+// for a bad argument, unknown id, model without levels or failed memory for the matches (results
+// null), -2 on a time-out. fields_handle is the handle of the field array (free it with clear_mems;
+// freeing either handle leaves the other block valid) when matches are handed out, -1 (fields
+// null) when that array could not be allocated; it is 0 and fields null in every other case,
+// whatever they held on entry. count is 0 on every failure; nothing is registered then.
+QURO_API int find_local_deformable_model(unsigned char* data, int width, int height, int model_id,
+                                         float angle_start, float angle_extent,
+                                         float scale_row_min, float scale_row_max,
+                                         float scale_col_min, float scale_col_max, float min_score,
+                                         int num_matches, float max_overlap, int subpixel_code,
+                                         int* levels, float greediness, quro::Match*& results,
+                                         int& count, quro::VectorField*& fields,
+                                         int& fields_handle);
+
 // Finds several models under rotation in one pass. `ids` holds num_ids model ids; `levels` holds
 // two ints per id, {first, last} for ids[i] at levels[2i], levels[2i + 1]. first is the model's
 // top level as in find_shape_model; last names the level ABOVE the last one searched: {4, 3}

@@ -21,19 +21,26 @@ struct QuadraticPeak {
     float ny;
 };
 
-// m holds the nine magnitudes row by row: m[0..2] the row above (left to right), m[3..5] the
-// pixel's row, m[6..8] the row below. Fits z = k0 + kx x + ky y + kxx x^2 + kxy x y + kyy y^2 by
-// least squares, takes the eigenvalue of larger magnitude of the Hessian and its eigenvector n,
-// and returns false unless that eigenvalue is negative (a ridge), the curvature d along n is not
-// 0, and the peak t n, t = -(kx nx + ky ny) / d, lies within half a pixel in both directions.
-inline bool fit_quadratic_peak(const float m[9], QuadraticPeak& out) {
-    float k[6];
-    k[0] = 0.f;  // the constant term does not move the peak
+// The least-squares quadric z = k0 + kx x + ky y + kxx x^2 + kxy x y + kyy y^2 through nine
+// values m (row by row: m[0..2] the row above, left to right, m[3..5] the middle row, m[6..8]
+// the row below), centred on m[4], into k[0..5] in that order (k0 is left 0: the
+// constant term moves no peak).
+inline void quadric_coeffs_3x3(const float m[9], float k[6]) {
+    k[0] = 0.f;
     k[1] = (m[2] - m[0] - m[3] + m[5] - m[6] + m[8]) / 6.f;
     k[2] = (m[6] + m[7] + m[8] - m[0] - m[1] - m[2]) / 6.f;
     k[3] = (m[0] - 2.f * m[1] + m[2] + m[3] - 2.f * m[4] + m[5] + m[6] - 2.f * m[7] + m[8]) / 6.f;
     k[4] = (m[0] - m[2] - m[6] + m[8]) / 4.f;
     k[5] = (m[0] + m[1] + m[2] - 2.f * (m[3] + m[4] + m[5]) + m[6] + m[7] + m[8]) / 6.f;
+}
+
+// m holds the nine magnitudes around the pixel as quadric_coeffs_3x3 takes them. Fits that
+// quadric, takes the eigenvalue of larger magnitude of the Hessian and its eigenvector n,
+// and returns false unless that eigenvalue is negative (a ridge), the curvature d along n is not
+// 0, and the peak t n, t = -(kx nx + ky ny) / d, lies within half a pixel in both directions.
+inline bool fit_quadratic_peak(const float m[9], QuadraticPeak& out) {
+    float k[6];
+    quadric_coeffs_3x3(m, k);
     Eigen2 e;
     eigen_sym2x2_array(k, e);
     if (!(e.l1 < 0.f)) return false;

@@ -20,14 +20,6 @@
 
 namespace quro {
 
-namespace {
-
-// The row and column scale steps of every level index (0 = full resolution).
-struct LevelScaleSteps {
-    std::vector<float> row;
-    std::vector<float> col;
-};
-
 LevelScaleSteps level_scale_steps(const ShapeModelRecord& rec) {
     LevelScaleSteps s;
     for (int level = 0; level < rec.num_levels; ++level) {
@@ -37,10 +29,6 @@ LevelScaleSteps level_scale_steps(const ShapeModelRecord& rec) {
     return s;
 }
 
-// The anisotropic search's differences from the rigid one: the top level scans row scales times
-// column scales times angles; each lower level tries the nine neighbouring pairs of row and column
-// scales on every second model point, then walks position and angle on every point; clustering
-// keeps candidates of different scale pairs apart.
 SearchVariant aniso_variant(const LevelScaleSteps& steps, std::vector<float> rows,
                             std::vector<float> cols) {
     SearchVariant v;
@@ -82,28 +70,24 @@ SearchVariant aniso_variant(const LevelScaleSteps& steps, std::vector<float> row
     return v;
 }
 
-}  // namespace
-
-int find_aniso_shape_model_impl(const SearchRequest& req, int model_id, const ScaleRanges& r,
-                                Match*& results, int& count) {
-    count = 0;
+int prepare_aniso_search(const SearchRequest& req, int model_id, const ScaleRanges& r,
+                         ShapeModelRecord& rec, SearchState& st, std::vector<float>& rows,
+                         std::vector<float>& cols) {
     if (check_request(req) != 0 || check_scale_range(r.row_min, r.row_max) != 0 ||
         check_scale_range(r.col_min, r.col_max) != 0)
         return kFailed;
     ensure_library_started();
-    ShapeModelRecord rec;
     if (!copy_record_for_search(req, model_id, rec)) return kFailed;
     rec.scale_row_min = r.row_min;
     rec.scale_row_max = r.row_max;
     rec.scale_col_min = r.col_min;
     rec.scale_col_max = r.col_max;
 
-    SearchState st;
     st.scale_max = std::max(r.row_max, r.col_max);
     st.scale_min = std::min(r.row_min, r.col_min);
     if (const int rc = prepare_search(req, rec, st); rc != 0) return rc;
     const int top = st.plan.top;
-    std::vector<float> rows, cols, angles;
+    std::vector<float> angles;
     scale_list(rec, rows, top + 1, r.row_max, kScaleRow, r.row_min);
     scale_list(rec, cols, top + 1, r.col_max, kScaleCol, r.col_min);
     angle_list(rec, angles, top + 1, req.angle_extent, req.angle_start);
@@ -114,12 +98,22 @@ int find_aniso_shape_model_impl(const SearchRequest& req, int model_id, const Sc
     if (cols.size() > max_poses / std::max<std::size_t>(1, angles.size()) ||
         rows.size() > max_poses / per_row)
         return kFailed;
+    return kOk;
+}
 
+int find_aniso_shape_model_impl(const SearchRequest& req, int model_id, const ScaleRanges& r,
+                                Match*& results, int& count) {
+    count = 0;
+    ShapeModelRecord rec;
+    SearchState st;
+    std::vector<float> rows, cols;
+    if (const int rc = prepare_aniso_search(req, model_id, r, rec, st, rows, cols); rc != 0)
+        return rc;
     const LevelScaleSteps steps = level_scale_steps(rec);
     const SearchVariant aniso = aniso_variant(steps, std::move(rows), std::move(cols));
     std::vector<Match> cands;
     if (const int rc = search_top_level(req, rec, st, aniso, cands); rc != 0) return rc;
-    for (int level = top - 1; level >= st.plan.last; --level)
+    for (int level = st.plan.top - 1; level >= st.plan.last; --level)
         if (const int rc = search_level(req, rec, st, aniso, level, cands); rc != 0) return rc;
     return finish_search(req, rec, model_id, st, cands, results, count, pose_source(aniso),
                          HandOutOptions{.keep_scale_col = true});

@@ -75,7 +75,7 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     for (const auto& l : per_pose) cands.insert(cands.end(), l.begin(), l.end());
 
     if (top == st.plan.last)
-        select_final_matches(req, st, rec, top, cands);
+        select_final_matches(req, st, rec, top, cands, variant.two_scales());
     else
         cluster_level_candidates(variant, cands, top, angle_step(rec, top + 1));
     st.sw.lap("topLevel");
