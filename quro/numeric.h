@@ -15,8 +15,9 @@ inline constexpr float kHalfPiF = static_cast<float>(kPi / 2.0);
 inline constexpr float kDegToRad = 0.017453292f;
 static_assert(kDegToRad == static_cast<float>(kPi / 180.0));
 inline constexpr float kRadToDeg = static_cast<float>(180.0 / kPi);
-// Radians to degrees in double precision.
+// Radians to degrees and back in double precision.
 inline constexpr double kRadToDegD = 180.0 / kPi;
+inline constexpr double kDegToRadD = kPi / 180.0;
 
 inline float deg_to_rad(float deg) { return deg * kDegToRad; }
 

@@ -484,6 +484,44 @@ QURO_API int create_shape_model(const unsigned char* image, int width, int heigh
                                 int metric, const ContrastParams* contrast,
                                 const unsigned char* mask, int* id);
 
+// ---- Rotated rectangles ------------------------------------------------------------------------
+// A rectangle centred on (cx, cy) (column, row) and turned by `angle` degrees has the column
+// direction u = (cos a, -sin a) and the row direction v = (sin a, cos a) in (column, row) image
+// coordinates: a positive angle turns it as the searches turn a model, and at angle 0 it is an
+// axis-parallel crop. Its pixels are sampled bilinearly in double precision; a sample whose four
+// neighbour pixels are not all inside the image is 0; values are truncated, not rounded.
+// The centre must be finite and no farther than width + height outside the image, the angle
+// finite. `image` holds width x height bytes and is never written.
+
+// Model from the rectangle of half-length len1 (along the cut-out's columns) and half-width len2
+// (along its rows): the cut-out has columns (int)(-len1) .. <= len1 and rows (int)(-len2) ..
+// <= len2 (len1 10, len2 5: 21 x 11 pixels), each the mean of four samples at +-0.5 u +-0.5 v.
+// The model is created from the cut-out as by create_shape_model with the other arguments; its
+// reference point is (cx, cy), and an instance at pose angle phi in the image is in the model at
+// phi - angle. `mask` is null or a buffer of the IMAGE's size (0 marks pixels to ignore): its
+// non-zero bytes become 255 and it is cut out like the image; where that cut-out is 0 (among
+// others wherever the samples leave the image) the model ignores the pixel.
+// Returns as create_shape_model; -1 also when image is null, width or height is below 1, the
+// centre or angle is refused (see above), len1 or len2 is negative, not finite or above
+// width + height, or the cut-out would hold more than INT_MAX pixels.
+QURO_API int create_shape_model_rr(const unsigned char* image, int width, int height, double cx,
+                                   double cy, double angle, double len1, double len2,
+                                   int num_levels, float angle_start, float angle_extent,
+                                   float angle_step, int metric, const ContrastParams* contrast,
+                                   const unsigned char* mask, int* id);
+
+// Rotated image extraction: fills `out` (out_height rows of out_width bytes, owned by the caller)
+// with the rectangle of that size whose middle ((out_width - 1) / 2, (out_height - 1) / 2) lies
+// at (cx, cy). Output pixel (c, r) samples P = (cx, cy) + (c - (out_width - 1) / 2) u +
+// (r - (out_height - 1) / 2) v with `filter`: 0 one sample at P; 1 the mean of four at
+// P +- 0.5 u +- 0.5 v; 2 nine at P + i u + k v (i, k in -1, 0, 1) weighted 1-2-1 by 1-2-1, / 16.
+// Angle 0, filter 0, odd output sides and an integer centre copy the crop exactly.
+// Returns 0; -1, with `out` untouched, when image or out is null, a size is below 1, filter is
+// not 0, 1 or 2, or the centre or angle is refused (see above).
+QURO_API int get_rot_img(const unsigned char* image, int width, int height, int filter, double cx,
+                         double cy, double angle, unsigned char* out, int out_width,
+                         int out_height);
+
 // ---- Models without an image -------------------------------------------------------------------
 // The four functions below build a model from points given relative to its reference point, each
 // with the edge direction that the search compares with image gradients. Level 1 holds those
