@@ -943,6 +943,21 @@ QURO_API void gen_region_points(quro::region* out, std::vector<int> cols, std::v
 QURO_API void get_region_runs(const quro::region& in, std::vector<int>* rows,
                               std::vector<int>* col_begins, std::vector<int>* col_ends);
 
+// Set operations: out = a | b (union2_y), a - b (difference_y) or a & b (intersection_y), as
+// pixel sets. Requires a and b sorted by row, then first column (threshold_y gives that; runs
+// handed to gen_region_runs are taken in the caller's order, so sort them first): unsorted input
+// gives a wrong result, never an access outside the runs. An empty input is the empty set
+// (a | empty = a). Ensures out's runs are the result sorted by row, then first column, with no
+// empty run; when a and b are canonical (no two runs of one row overlapping or touching, as
+// threshold_y and these operations give), so is out: a union merges touching runs.
+// out's num_runs and run arrays (with run_capacity) change; its chords, parts, cached features,
+// width and height are left as they were. out may be a or b, or a copy sharing their arrays: the
+// result is then built in new arrays, and the old ones stay with the copies still holding them.
+// A split a or b (num_parts != 0) or a null out leaves out unchanged.
+QURO_API void union2_y(const quro::region& a, const quro::region& b, quro::region* out);
+QURO_API void difference_y(const quro::region& a, const quro::region& b, quro::region* out);
+QURO_API void intersection_y(const quro::region& a, const quro::region& b, quro::region* out);
+
 }  // extern "C"
 
 #endif  // QURO_QURO_H

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "quro/parallel.h"
 #include "quro/quro.h"
@@ -111,15 +112,27 @@ void grow_to(region& r, std::int64_t i) {
     grow_capacity(r, n);
 }
 
-void make_sole_owner(region& r, bool keep_contents) {
+namespace {
+
+// What a region leaving shared buffers does with its run arrays.
+enum class RunArrays { keep, empty, drop };
+
+// Gives r a count of its own and private copies of its chord array and parts (each part a new
+// region sharing the old part's buffers); the other copies keep the old buffers and count. Run
+// arrays: `keep` copies the runs into private arrays of the same capacity, `empty` makes private
+// arrays holding no runs, `drop` leaves r without run arrays (null, capacity 0, no runs). Nothing
+// changes when an allocation fails ("malloc failed"); nothing happens for a sole owner.
+void detach(region& r, RunArrays arrays) {
     if (*r.refcount <= 1) return;
-    const int kept_runs = keep_contents ? std::max(0, std::min(r.num_runs, r.run_capacity)) : 0;
+    const int kept_runs =
+        arrays == RunArrays::keep ? std::max(0, std::min(r.num_runs, r.run_capacity)) : 0;
+    const std::int64_t capacity = arrays == RunArrays::drop ? 0 : r.run_capacity;
     bool failed = false;
     int* count = new (std::nothrow) int(1);
     failed = count == nullptr;
-    int* rows = duplicate(r.rows, r.run_capacity, kept_runs, failed);
-    int* begins = duplicate(r.col_begins, r.run_capacity, kept_runs, failed);
-    int* ends = duplicate(r.col_ends, r.run_capacity, kept_runs, failed);
+    int* rows = duplicate(r.rows, capacity, kept_runs, failed);
+    int* begins = duplicate(r.col_begins, capacity, kept_runs, failed);
+    int* ends = duplicate(r.col_ends, capacity, kept_runs, failed);
     chord* chords = duplicate(r.chords, r.num_chords, r.num_chords, failed);
     region** parts = duplicate<region*>(nullptr, r.num_parts, 0, failed);
     int made_parts = 0;
@@ -143,9 +156,31 @@ void make_sole_owner(region& r, bool keep_contents) {
     r.rows = rows;
     r.col_begins = begins;
     r.col_ends = ends;
+    r.run_capacity = static_cast<int>(capacity);
     r.num_runs = kept_runs;
     r.chords = chords;
     r.parts = parts;
+}
+
+}  // namespace
+
+void make_sole_owner(region& r, bool keep_contents) {
+    detach(r, keep_contents ? RunArrays::keep : RunArrays::empty);
+}
+
+void install_run_arrays(region& r, region& from) {
+    if (*r.refcount > 1) {
+        detach(r, RunArrays::drop);
+    } else {
+        std::free(r.rows);
+        std::free(r.col_begins);
+        std::free(r.col_ends);
+    }
+    r.rows = std::exchange(from.rows, nullptr);
+    r.col_begins = std::exchange(from.col_begins, nullptr);
+    r.col_ends = std::exchange(from.col_ends, nullptr);
+    r.run_capacity = std::exchange(from.run_capacity, 0);
+    r.num_runs = std::exchange(from.num_runs, 0);
 }
 
 void release_parts(region& r) {

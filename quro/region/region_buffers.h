@@ -38,6 +38,13 @@ void grow_capacity(region& r, std::int64_t n);
 // is changed when an allocation fails ("malloc failed"). Nothing happens for a sole owner.
 void make_sole_owner(region& r, bool keep_contents);
 
+// Replaces r's run arrays by `from`'s, which gives them up (null arrays, capacity 0, no runs); r
+// takes from's runs and capacity. r's old run arrays are released through the reference count:
+// freed when r was their only holder, otherwise left to the copies still sharing them (r then gets
+// buffers of its own as make_sole_owner gives them). Nothing changes when that fails ("malloc
+// failed"). For an operator that built its result beside arrays it was still reading.
+void install_run_arrays(region& r, region& from);
+
 // Releases r's parts (each deleted, the array freed) and sets num_parts to 0, after making r the
 // sole owner of its buffers.
 void release_parts(region& r);
