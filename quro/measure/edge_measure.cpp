@@ -26,7 +26,7 @@ int measure_handles_parallel(const EdgeMeasure& m, const RRect* handles, int cou
             }
         }
     }
-    return failed ? -1 : 0;
+    return failed ? kFailed : kOk;
 }
 
 namespace {
