@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #define QURO_API __attribute__((visibility("default")))
@@ -957,6 +958,113 @@ QURO_API void get_region_runs(const quro::region& in, std::vector<int>* rows,
 QURO_API void union2_y(const quro::region& a, const quro::region& b, quro::region* out);
 QURO_API void difference_y(const quro::region& a, const quro::region& b, quro::region* out);
 QURO_API void intersection_y(const quro::region& a, const quro::region& b, quro::region* out);
+
+}  // extern "C"
+
+// ================================================================================================
+// One-dimensional measuring: measure handles along lines, circles and ellipses, edges along them
+// ================================================================================================
+//
+// A measure handle is a quro::RRect across an expected edge: with phi = angle + 90 degrees its
+// profile runs in the direction (sin phi, cos phi) in (x, y), so angle 0 measures along +x and
+// angle 90 along -y (up on screen). The handle layouts hand out arrays of handles registered
+// under kind 6 with the handle count; the measuring exports hand out arrays of doubles registered
+// under kind 5 with the number of doubles. Free each with clear_mems(handle). On any failure they
+// return -1, register nothing and leave *out and *count / *found unchanged.
+
+extern "C" {
+
+// Handles across the segment (x1, y1) -> (x2, y2) of length L, spaced evenly: the first
+// 2 half_width from the start, the last 2 half_width from the end; a single handle sits at the
+// midpoint. (int)((L - 4 half_width) / (3 half_width)) + 1 fit; wanted < 1 takes them all,
+// otherwise min(wanted, fit). Every handle has the angle atan2(x2 - x1, y2 - y1) in degrees (its
+// profile crosses the segment), minus 180 when flip >= 1, and the given half_length and
+// half_width.
+// Returns the handle of the array and sets *out and *count (the handle count), or -1 when none
+// fits (a segment shorter than about half_width, or a non-finite end point), half_width <= 0 or
+// not finite, half_length not finite, the fit count overflows an int, memory runs out, or out or
+// count is null.
+QURO_API int gen_measure_line(double x1, double y1, double x2, double y2, double half_length,
+                              double half_width, int flip, int wanted, quro::RRect** out,
+                              int* count);
+
+// Handles around the circle of centre (x, y): (int)(2 pi radius / (3 half_width)) fit; wanted as
+// for gen_measure_line. Handle i sits at theta = i 2 pi / count, position (x + radius sin theta,
+// y + radius cos theta), with the angle theta in degrees - 90 (profile outward) when
+// direction >= 0, + 90 (inward) when direction < 0.
+// Returns the handle and sets *out and *count, or -1 when none fits (radius <= 0 included),
+// half_width <= 0, a value is not finite, the fit count overflows an int, memory runs out, or out
+// or count is null.
+QURO_API int gen_measure_circle(double x, double y, double radius, double half_length,
+                                double half_width, int direction, int wanted, quro::RRect** out,
+                                int* count);
+
+// Handles around the ellipse of centre (x, y), semi-axes a and b, turned counter-clockwise on
+// screen by `angle` degrees, spaced evenly by arc length (perimeter P; (int)(P / (3 half_width))
+// fit; wanted as for gen_measure_line). Handle i (1 .. count) sits at the ellipse parameter whose
+// arc length from parameter 0 is i P / count, found to within a quarter degree (so the last is
+// within a quarter degree of parameter 0, and an exact start is still moved by up to a quarter
+// degree). Each profile runs along the ellipse normal, outward when direction >= 0, inward below.
+// Returns the handle and sets *out and *count, or -1 when none fits, a <= 0, b <= 0,
+// half_width <= 0, a value is not finite, the fit count overflows an int, memory runs out, or out
+// or count is null. The work grows with the handle count times the quadrature cost.
+QURO_API int gen_measure_ellipse(double x, double y, double angle, double a, double b,
+                                 double half_length, double half_width, int direction, int wanted,
+                                 quro::RRect** out, int* count);
+
+// Writes six points (x, y) of the handle to out: the start and the end of its profile axis
+// (centre -+ half_length along the profile), then its four corners: start + half_width across,
+// start - half_width across, end - half_width across, end + half_width across, where "across"
+// is (cos phi, -sin phi). A null out writes nothing.
+QURO_API void rr_to_pts(float x, float y, float angle, float half_length, float half_width,
+                        double out[12]);
+
+// Writes to *out the handle whose profile runs from (x1, y1) to (x2, y2): centre the midpoint,
+// half_length half their distance, angle atan2(x2 - x1, y2 - y1) in degrees - 90, and the given
+// half_width. A null out writes nothing.
+QURO_API void ppw_to_rr(double x1, double y1, double x2, double y2, double half_width,
+                        quro::RRect* out);
+
+// The integral of f from lower to upper by adaptive Gauss-Kronrod 7/15 quadrature: an interval
+// is accepted when |K15 - G7| <= max(tolerance, tolerance |value|), when it can no longer be
+// halved, when its value is not finite, or after max_depth + 1 halvings; otherwise both halves are
+// integrated. *error (when not null) receives the sum of the accepted intervals' |K15 - G7|.
+// Returns NaN, with *error NaN, when max_depth < 1, a limit is not finite, f is empty or f
+// throws (the exception does not leave this function). The time grows up to 2^max_depth
+// integrand calls for an integrand that never meets the tolerance.
+QURO_API double integrate_adaptive(std::function<double(double)> f, double lower, double upper,
+                                   double tolerance, int max_depth, double* error);
+
+// Measures every handle on the image: the grey profile averaged over 2 (int)half_width + 1
+// bilinear samples across the handle at unit steps k = -(int)half_length .. (int)half_length
+// along it; its Gaussian derivative of sigma (scaled so that a sharp step of height s gives about
+// 0.88 s at sigma 1 and 0.97 s at sigma 2); the local extrema with |derivative| > threshold,
+// refined by a parabola (a step midway between two samples counts once, at the middle).
+// `select` picks one edge per handle: "first", "last" (either polarity), "first+", "last+"
+// (dark to bright along the profile), "first-", "last-" (bright to dark); "strongest" and every
+// other text take the largest |amplitude|. A handle with a corner outside the pixel centres
+// 1 .. width - 2, 1 .. height - 2, a negative half_length or half_width, or a non-finite value
+// finds nothing.
+// For the n handles that found an edge, in handle order, writes 2n doubles: the n x values, then
+// the n y values. Returns the handle of the block (registered with 2n elements) and sets *out
+// and *found = n, or -1 when no handle found an edge (count 0 included), image, select, handles,
+// out or found is null, width or height < 1, count < 0, sigma <= 0, above 100000 or not a number,
+// or memory runs out. The handles are measured in parallel (OpenMP); image and handles are only
+// read.
+QURO_API int do_measure(const unsigned char* image, int width, int height, double sigma,
+                        double threshold, const char* select, const quro::RRect* handles,
+                        int count, double** out, int* found);
+
+// Measures one rectangle as do_measure does and writes every edge as a triple (x, y, signed
+// amplitude) in profile order; with |threshold| < 2.220446049250313e-16 it writes instead one
+// triple per profile sample: its position on the axis and its derivative value.
+// Returns the handle of the block and sets *out and *count = the number of doubles (three per
+// triple), or -1 when the rectangle finds nothing (as for do_measure's handles), no edge is
+// found, image, out or count is null, width or height < 1, sigma <= 0, above 100000 or not a
+// number, or memory runs out.
+QURO_API int measure_pos_d(double x, double y, double angle, double half_length,
+                           double half_width, const unsigned char* image, int width, int height,
+                           double sigma, double threshold, double** out, int* count);
 
 }  // extern "C"
 
