@@ -12,9 +12,9 @@ namespace {
 
 // The count of one axis: the caller's, or the side over the nominal tile side; 1..size.
 int axis_count(int requested, int size, int nominal) {
-    const int count = requested > 0
-                          ? requested
-                          : round_half_away(static_cast<double>(size) / static_cast<double>(nominal));
+    const int count =
+        requested > 0 ? requested
+                      : round_half_away(static_cast<double>(size) / static_cast<double>(nominal));
     return std::clamp(count, 1, size);
 }
 
@@ -32,8 +32,8 @@ TileParams read_tile_params(const int* tile_params) {
 }
 
 int tile_overlap(int model_width, int model_height) {
-    const double diagonal = std::ceil(
-        std::hypot(static_cast<double>(model_width), static_cast<double>(model_height)));
+    const double diagonal =
+        std::ceil(std::hypot(static_cast<double>(model_width), static_cast<double>(model_height)));
     return static_cast<int>(std::min<double>(diagonal, std::numeric_limits<int>::max()));
 }
 
@@ -61,7 +61,8 @@ TileGrid plan_tile_grid(int width, int height, const TileParams& params, int mod
     }
     TileGrid grid;
     grid.overlap = tile_overlap(model_width, model_height);
-    grid.columns = plan_tile_axis(width, axis_count(params.columns, width, nominal_w), grid.overlap);
+    grid.columns =
+        plan_tile_axis(width, axis_count(params.columns, width, nominal_w), grid.overlap);
     grid.rows = plan_tile_axis(height, axis_count(params.rows, height, nominal_h), grid.overlap);
     return grid;
 }

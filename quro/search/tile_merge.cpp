@@ -9,8 +9,12 @@ namespace quro {
 
 namespace {
 
-double pos_x(const Match& m) { return static_cast<double>(m.x) + static_cast<double>(m.dx); }
-double pos_y(const Match& m) { return static_cast<double>(m.y) + static_cast<double>(m.dy); }
+double pos_x(const Match& m) {
+    return static_cast<double>(m.x) + static_cast<double>(m.dx);
+}
+double pos_y(const Match& m) {
+    return static_cast<double>(m.y) + static_cast<double>(m.dy);
+}
 
 bool within(const Match& a, const Match& b, double distance) {
     return std::fabs(pos_x(a) - pos_x(b)) <= distance && std::fabs(pos_y(a) - pos_y(b)) <= distance;
@@ -27,7 +31,9 @@ void keep_in_order(std::vector<Match>& sorted, Keep&& keep) {
 
 }  // namespace
 
-float duplicate_distance(float requested) { return requested >= 0.5f ? requested : 0.5f; }
+float duplicate_distance(float requested) {
+    return requested >= 0.5f ? requested : 0.5f;
+}
 
 void drop_duplicates_pairwise(std::vector<Match>& sorted, float distance) {
     std::vector<Match> kept;
@@ -43,7 +49,9 @@ void drop_duplicates_bucketed(std::vector<Match>& sorted, float distance) {
     // Cells a little wider than the distance: two positions within it then lie in the same or in
     // neighbouring cells whatever the rounding of the divisions.
     const double cell = static_cast<double>(distance) * (1.0 + 1e-6);
-    const auto cell_of = [cell](double v) { return static_cast<std::int64_t>(std::floor(v / cell)); };
+    const auto cell_of = [cell](double v) {
+        return static_cast<std::int64_t>(std::floor(v / cell));
+    };
     const auto key = [](std::int64_t cx, std::int64_t cy) {
         return (static_cast<std::uint64_t>(cx) << 32) ^ static_cast<std::uint64_t>(cy & 0xffffffff);
     };

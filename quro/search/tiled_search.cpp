@@ -60,9 +60,10 @@ TileOutcome search_tile(const SearchRequest& req, const TileGrid& grid, std::siz
     const int w = x1 - x0, h = y1 - y0;
     std::vector<unsigned char> tile(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
     for (int y = y0; y < y1; ++y)
-        std::memcpy(tile.data() + static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(w),
-                    req.data + static_cast<std::size_t>(y) * static_cast<std::size_t>(req.width) + x0,
-                    static_cast<std::size_t>(w));
+        std::memcpy(
+            tile.data() + static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(w),
+            req.data + static_cast<std::size_t>(y) * static_cast<std::size_t>(req.width) + x0,
+            static_cast<std::size_t>(w));
     SearchRequest part = req;
     part.data = tile.data();
     part.width = w;
@@ -241,9 +242,9 @@ extern "C" QURO_API int find_shape_model_xl(unsigned char* data, int width, int 
 
 extern "C" QURO_API int find_shape_models_xl(unsigned char* data, int width, int height,
                                              int* tile_params, int* model_ids, int model_count,
-                                             float angle_start, float angle_extent,
-                                             float min_score, int num_matches, float max_overlap,
-                                             int subpixel_code, int* levels, float greediness,
+                                             float angle_start, float angle_extent, float min_score,
+                                             int num_matches, float max_overlap, int subpixel_code,
+                                             int* levels, float greediness,
                                              float duplicate_distance, quro::Match*& results,
                                              int& count) {
     const quro::SearchRequest req =
