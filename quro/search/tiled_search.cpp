@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -58,14 +59,16 @@ TileOutcome search_tile(const SearchRequest& req, const TileGrid& grid, std::siz
     const int x0 = grid.columns.start[t % columns], x1 = grid.columns.end[t % columns];
     const int y0 = grid.rows.start[t / columns], y1 = grid.rows.end[t / columns];
     const int w = x1 - x0, h = y1 - y0;
-    std::vector<unsigned char> tile(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+    // Every byte is copied over, so the buffer is not cleared first.
+    const auto tile = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(w) *
+                                                                      static_cast<std::size_t>(h));
     for (int y = y0; y < y1; ++y)
         std::memcpy(
-            tile.data() + static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(w),
+            tile.get() + static_cast<std::size_t>(y - y0) * static_cast<std::size_t>(w),
             req.data + static_cast<std::size_t>(y) * static_cast<std::size_t>(req.width) + x0,
             static_cast<std::size_t>(w));
     SearchRequest part = req;
-    part.data = tile.data();
+    part.data = tile.get();
     part.width = w;
     part.height = h;
     part.num_matches = 0;
@@ -127,8 +130,10 @@ bool search_other_tiles(const SearchRequest& req, const TiledRun& run, const Til
 int tile_search_workers() {
     const int set = g_tile_workers.load(std::memory_order_relaxed);
     if (set > 0) return set;
+    // With a core to spare, at least two: one thread copies its next tile while the other's
+    // search runs.
     const int hw = static_cast<int>(std::thread::hardware_concurrency());
-    return std::clamp(hw / 4, 1, 4);
+    return hw < 2 ? 1 : std::clamp(hw / 4, 2, 4);
 }
 
 void set_tile_search_workers(int workers) {

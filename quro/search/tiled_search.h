@@ -38,7 +38,8 @@ int run_tiled_search(const SearchRequest& req, const TiledRun& run, const TileSe
                      Match*& results, int& count);
 
 // Threads that search tiles at once: the set value, or (0, the default) a quarter of the
-// hardware threads, between 1 and 4; each tile search runs its own parallel loops as well.
+// hardware threads, between 2 and 4 (1 on a machine of one hardware thread); each tile search
+// runs its own parallel loops as well.
 int tile_search_workers();
 void set_tile_search_workers(int workers);
 
