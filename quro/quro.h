@@ -791,6 +791,48 @@ QURO_API int find_shape_models_2(unsigned char* data, int width, int height, int
                                  int subpixel_code, int* levels, float greediness,
                                  unsigned char* mask, quro::Match*& results, int& count);
 
+// Finds model `model_id` under rotation in an image too large for one pass, by tiles.
+// `tile_params` is null (read as all 0) or four ints: column count, row count, tile width, tile
+// height. Nominal tile: when both tile sides are above 0, each at least twice the model's
+// full-resolution side ("width0", "height0"), else 640 x 640. A count of 0 or below becomes the
+// image side over the nominal side, rounded half away from zero and at least 1; every count is
+// clamped to 1..image side. Each axis is cut into count parts whose sizes differ by at most one
+// pixel (the wider ones first), and every part but the first starts earlier by the model's
+// diagonal, ceil(hypot(width0, height0)), so that an instance at any angle lies whole in at
+// least one tile. Each tile is copied out and searched as find_shape_model does (num_matches 0,
+// the other arguments as given; the model's time-out applies to each tile); tiles may be searched
+// at once on several threads, with the same result as one after the other. The matches, in image
+// coordinates, are sorted by score (ties in grid order), and a match is dropped when an earlier
+// kept one lies within duplicate_distance (at least 0.5; smaller values, NaN included, act as
+// 0.5) of it in both x + dx and y + dy; ids and angles are not compared. At most num_matches
+// (all when 0 or below) are handed out, each with model_id and scale_col = scale_row. The angle
+// range is written into the stored model as by find_shape_model. "print_time" (set_system) is
+// off while the search runs and on after it, whatever it returns (a call refused for null data
+// or a size below 1 leaves it alone).
+// Returns the handle (>= 1, free with clear_mems) of the merged array, best first; 0 when
+// nothing is found (nothing registered); -1 for null data, width or height below 1, an unknown
+// model id, any failed tile search (a time-out in a tile included) or failed memory (results
+// null); -2 when the model's width0 or height0 is 0 or below. count is 0 on every failure, and
+// nothing stays registered then.
+QURO_API int find_shape_model_xl(unsigned char* data, int width, int height, int* tile_params,
+                                 int model_id, float angle_start, float angle_extent,
+                                 float min_score, int num_matches, float max_overlap,
+                                 int subpixel_code, int* levels, float greediness,
+                                 float duplicate_distance, quro::Match*& results, int& count);
+
+// As find_shape_model_xl for several models: each tile is searched as find_shape_models does
+// (`levels` holds two ints per id and is passed on unchanged), the tile grid follows the largest
+// width0 and the largest height0 among the listed models, and every match keeps the id the
+// multi-model search gave it. Returns as find_shape_model_xl, except: -1 also for null model_ids
+// with model_count above 0, or an id the tile search refuses; -2 when no listed model has a size
+// above 0 (in particular when model_count is 0 or below).
+QURO_API int find_shape_models_xl(unsigned char* data, int width, int height, int* tile_params,
+                                  int* model_ids, int model_count, float angle_start,
+                                  float angle_extent, float min_score, int num_matches,
+                                  float max_overlap, int subpixel_code, int* levels,
+                                  float greediness, float duplicate_distance,
+                                  quro::Match*& results, int& count);
+
 // Per-point agreement of matches with the image. For each of the `count` matches (any match
 // array, e.g. a search's result), the model outline at full resolution is placed at the match's
 // position, angle and scales, and every outline point gets the dot product of its direction with

@@ -16,6 +16,9 @@ inline constexpr int kTimedOut = -2;
 // The sub-pixel edge exports' refusal of an image with more than 65536 pixels above the high
 // threshold; it shares its value with kTimedOut.
 inline constexpr int kTooManyStrongPixels = -2;
+// The tiled searches: a model whose full-resolution width or height is 0 or below; it shares its
+// value with kTimedOut (a time-out in a tile is a failed tile, kFailed).
+inline constexpr int kNoModelSize = -2;
 // Outline creation: a shape code outside 1..9.
 inline constexpr int kUnknownShape = -3;
 // Outline creation: inconsistent shape arguments (lengths of the wrong signs, too few points).

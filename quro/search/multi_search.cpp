@@ -68,7 +68,8 @@ int prepare_multi_search(const SearchRequest& req, MultiSearchState& ms) {
 }  // namespace
 
 int find_shape_models_impl(const SearchRequest& req, const int* ids, int num_ids,
-                           const int* levels, Match*& results, int& count) {
+                           const int* levels, Match*& results, int& count,
+                           StoredRange range) {
     count = 0;
     if (check_request(req) != 0 || ids == nullptr || levels == nullptr || num_ids < 1)
         return kFailed;
@@ -76,8 +77,9 @@ int find_shape_models_impl(const SearchRequest& req, const int* ids, int num_ids
     MultiSearchState ms;
     if (!gather_models(req, ids, num_ids, levels, ms)) return kFailed;
     // Every model can be searched: now each stored model keeps the range of its latest search.
-    for (MultiModel& m : ms.models)
-        set_shape_model_angle_range(*m.rec, req.angle_start, req.angle_extent);
+    if (range == StoredRange::kWrite)
+        for (MultiModel& m : ms.models)
+            set_shape_model_angle_range(*m.rec, req.angle_start, req.angle_extent);
 
     if (const int rc = prepare_multi_search(req, ms); rc != 0) return rc;
     if (const int rc = multi_top_stage(req, ms); rc != 0) return rc;

@@ -64,9 +64,11 @@ void select_final_multi(const SearchRequest& req, MultiSearchState& ms, std::vec
 
 // find_shape_models (and, with req.mask set, its masked twin) without the export wrapper. `ids`
 // holds num_ids model ids, `levels` two ints per id. Every id is looked up and every model's plan
-// checked before any stored model changes; then each gets the request's angle range.
+// checked before any stored model changes; then each gets the request's angle range (unless
+// `range` is kLeave).
 int find_shape_models_impl(const SearchRequest& req, const int* ids, int num_ids,
-                           const int* levels, Match*& results, int& count);
+                           const int* levels, Match*& results, int& count,
+                           StoredRange range = StoredRange::kWrite);
 
 }  // namespace quro
 

@@ -10,7 +10,8 @@
 
 namespace quro {
 
-int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& results, int& count) {
+int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& results, int& count,
+                          StoredRange range) {
     count = 0;
     if (check_request(req) != 0) return kFailed;
     ensure_library_started();
@@ -20,7 +21,8 @@ int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& result
     // Everything that could refuse the search later is checked before the stored model changes.
     if (!search_can_run(req, rec)) return kFailed;
     // The stored model keeps the range of its latest search (a later save writes it).
-    set_shape_model_angle_range(rec, req.angle_start, req.angle_extent);
+    if (range == StoredRange::kWrite)
+        set_shape_model_angle_range(rec, req.angle_start, req.angle_extent);
 
     const SearchVariant rigid;
     SearchState st;

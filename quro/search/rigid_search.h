@@ -8,8 +8,10 @@
 namespace quro {
 
 // find_shape_model (and, with req.mask set, its masked twin) without the export wrapper. Writes
-// the request's angle range into the stored model once the arguments are accepted.
-int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& results, int& count);
+// the request's angle range into the stored model once the arguments are accepted, unless
+// `range` is kLeave.
+int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& results, int& count,
+                          StoredRange range = StoredRange::kWrite);
 
 }  // namespace quro
 

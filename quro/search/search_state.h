@@ -47,6 +47,11 @@ int check_request(const SearchRequest& req);
 // the table's shared lock); every stage takes the record it is given, so it runs on the copy.
 bool search_can_run(const SearchRequest& req, const ShapeModelRecord& rec);
 
+// Whether a search of a stored model writes the request's angle range into it (the exports do,
+// so that a later save writes it) or leaves the model alone (the tiled searches store the range
+// once through their first tile and then search the other tiles concurrently).
+enum class StoredRange { kWrite, kLeave };
+
 // A search's private working record: a member-wise copy of the stored model `model_id` with the
 // request's angle range (the stored record is never written, so two searches of one model may
 // run at once). False for an unknown id or a model the request cannot search.

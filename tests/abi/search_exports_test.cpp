@@ -15,7 +15,7 @@ TEST(SharedLibrary, SearchFunctionsAreExportedWithCNames) {
     for (const char* name :
          {"find_shape_model", "find_shape_model_2", "find_scaled_shape_model",
           "find_scaled_shape_model_2", "find_aniso_shape_model", "find_aniso_shape_model_2",
-          "find_shape_models", "find_shape_models_2",
+          "find_shape_models", "find_shape_models_2", "find_shape_model_xl", "find_shape_models_xl",
           "get_match_details", "get_match_details2"})
         EXPECT_NE(dlsym(h, name), nullptr) << name;
     dlclose(h);
