@@ -235,8 +235,12 @@ bool fit_pose_change(const DeformLevel& lvl, const Match& cand, const PosedPoint
         scale_change_columns(cand, 2, p.xf[k], p.yf[k], g.x, g.y, row + 3);
         rhs.at<float>(i) = g.dot(d[k]);
     }
+    // A pass may move its points by a whole window: the step's bounds (the tolerance's pixels plus
+    // 2.5) must let the pose follow that far, or the field keeps the offset.
+    const int reach = kDeformWindowBase[lvl.stage];
     const float angle_bound = angle_step(*lvl.rec, lvl.level + 1);
-    if (!pose_scale_least_squares_step(rows, rhs, weights, 0, angle_bound, kMaxPoseScaleStep, x))
+    if (!pose_scale_least_squares_step(rows, rhs, weights, reach, angle_bound, kMaxPoseScaleStep,
+                                       x))
         return false;
     std::vector<float> residual(p.src.size()), robust;
     const cv::Mat sol = (cv::Mat_<float>(5, 1) << x[0], x[1],
@@ -245,7 +249,8 @@ bool fit_pose_change(const DeformLevel& lvl, const Match& cand, const PosedPoint
     for (int i = 0; i < n; ++i) residual[static_cast<std::size_t>(i)] = r.at<float>(i);
     least_squares_weights(residual, 0, robust);
     for (std::size_t i = 0; i < robust.size(); ++i) robust[i] *= weights[i];
-    return pose_scale_least_squares_step(rows, rhs, robust, 0, angle_bound, kMaxPoseScaleStep, x);
+    return pose_scale_least_squares_step(rows, rhs, robust, reach, angle_bound, kMaxPoseScaleStep,
+                                         x);
 }
 
 // The displacement of a point found only across its edge says nothing about its move along the
