@@ -78,9 +78,13 @@ struct DeformLevel {
     int timeout_ms = 0;
 };
 
-// Refines `cand` (position doubled from the level above, angle and scales kept) and replaces
-// `field` by the candidate's field on this level; a field from the level above (non-empty) seeds
-// the displacements, sampled at half each point's position and doubled. Per pass, each point's
+// Refines `cand` (position doubled from the level above) and replaces `field` by the candidate's
+// field on this level; a field from the level above (non-empty) seeds the displacements, sampled
+// at half each point's position and doubled. After every pass the pose (position, angle, row and
+// column scales) takes the part of the point displacements a pose explains (robust least squares
+// along the model normals), so the field keeps only the deformation; a point's move along its
+// edge, which its window cannot see, comes from the affine map fitted the same way. On the last
+// level the sub-pixel part of the position is left in the field (dx = dy = 0). Per pass, each point's
 // window value at an offset is the mean over its neighbours of the dot product of the image normal
 // at the neighbour's predicted position plus the offset with the neighbour's model normal (normals
 // outside the maps count 0); with the candidate's flag -1 the window is negated. Rings about the

@@ -130,24 +130,6 @@ int scale_unknowns(const PoseSource& src) {
     return src.scales == PoseSource::Scales::kRowAndColumn ? 2 : 1;
 }
 
-// The change of a posed point (px, py) per unit change of each scale, along the edge normal: the
-// point is R S p with S = diag(column scale, row scale); unrotated, q = R^T (px, py) = S p, so a
-// row scale change moves it by (q.y / sr) R (0, 1) and a column scale change by (q.x / sc) R (1, 0),
-// a uniform one by (px, py) / s.
-void scale_columns(const Match& cand, int unknowns, float px, float py, const ImageEdge& q,
-                   float* out) {
-    if (unknowns == 1) {
-        out[0] = (q.nx * px + q.ny * py) / cand.scale_row;
-        return;
-    }
-    const double a = static_cast<double>(cand.angle) * (kPi / 180.0);
-    const auto c = static_cast<float>(std::cos(a)), s = static_cast<float>(std::sin(a));
-    const float ux = c * px - s * py;  // column scale times the model's x
-    const float uy = s * px + c * py;  // row scale times the model's y
-    out[0] = uy / cand.scale_row * (q.nx * s + q.ny * c);
-    out[1] = ux / cand.scale_col * (q.nx * c - q.ny * s);
-}
-
 // One equation per kept point: unknowns (row change, column change, rotation in radians, then
 // the scale changes of scale_unknowns(src)).
 void pose_equation_rows(const std::vector<Feature>& pts, const Workspace& ws, float xc, float yc,
@@ -167,7 +149,7 @@ void pose_equation_rows(const std::vector<Feature>& pts, const Workspace& ws, fl
             row[0] = q.ny;
             row[1] = q.nx;
             row[2] = q.nx * py - q.ny * px;
-            if (scales > 0) scale_columns(cand, scales, px, py, q, row + 3);
+            if (scales > 0) scale_change_columns(cand, scales, px, py, q.nx, q.ny, row + 3);
             rhs.at<float>(static_cast<int>(k)) = -((px + xc - q.x) * q.nx + (py + yc - q.y) * q.ny);
         }
     });

@@ -147,4 +147,18 @@ bool pose_scale_least_squares_step(const cv::Mat& rows, const cv::Mat& rhs,
     return true;
 }
 
+void scale_change_columns(const Match& m, int unknowns, float px, float py, float nx, float ny,
+                          float* out) {
+    if (unknowns == 1) {
+        out[0] = (nx * px + ny * py) / m.scale_row;
+        return;
+    }
+    const double a = static_cast<double>(m.angle) * (kPi / 180.0);
+    const auto c = static_cast<float>(std::cos(a)), s = static_cast<float>(std::sin(a));
+    const float ux = c * px - s * py;  // column scale times the model's x
+    const float uy = s * px + c * py;  // row scale times the model's y
+    out[0] = uy / m.scale_row * (nx * s + ny * c);
+    out[1] = ux / m.scale_col * (nx * c - ny * s);
+}
+
 }  // namespace quro

@@ -4,6 +4,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "quro/quro.h"
+
 #include <utility>
 #include <vector>
 
@@ -36,6 +38,15 @@ bool pose_least_squares_step(const cv::Mat& rows, const cv::Mat& rhs,
 bool pose_scale_least_squares_step(const cv::Mat& rows, const cv::Mat& rhs,
                                    const std::vector<float>& weights, int tolerance,
                                    float min_angle_bound, float scale_bound, float* x);
+
+// The scale columns of one equation row of pose_scale_least_squares_step: the change of the posed
+// point (px, py) (about the match's centre, at the match's angle and scales) along the unit normal
+// (nx, ny) per unit change of each scale. The point is R S p with S = diag(column scale, row
+// scale); unrotated, q = R^T (px, py) = S p, so a row scale change moves it by (q.y / sr) R (0, 1)
+// and a column scale change by (q.x / sc) R (1, 0), a uniform one by (px, py) / s. `unknowns` 1
+// writes out[0] (uniform), 2 writes out[0] (row) and out[1] (column).
+void scale_change_columns(const Match& m, int unknowns, float px, float py, float nx, float ny,
+                          float* out);
 
 }  // namespace quro
 
