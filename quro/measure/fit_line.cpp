@@ -127,7 +127,12 @@ bool fit_line_robust(const std::vector<cv::Point2f>& pts, const RobustFitSetting
                 break;
             }
             reweigh(s.dist, s.param, r);
-            line = weighted_line(pts, r.data());
+            const FitLine next = weighted_line(pts, r.data());
+            // A line that reproduces itself would only score the same again.
+            if (next.vx == line.vx && next.vy == line.vy && next.x0 == line.x0 &&
+                next.y0 == line.y0)
+                break;
+            line = next;
         }
     }
     return best.result(
