@@ -1108,6 +1108,40 @@ QURO_API int measure_pos_d(double x, double y, double angle, double half_length,
                            double half_width, const unsigned char* image, int width, int height,
                            double sigma, double threshold, double** out, int* count);
 
+// Fits a line, a circle or an ellipse to n points given as 2n doubles, the n x values followed by
+// the n y values (the layout of do_measure's block); the fits work on the points converted to
+// float and sum in double.
+// type 0, line (n >= 2): writes (vx, vy, x0, y0), the unit direction (cos t, sin t) with vx >= 0
+//   and a point on the line. dist 2 is the least-squares line (attempts, samples and param are
+//   not used). dist 1 (L1), 4 (L12), 5 (Fair), 6 (Welsch) and 7 (Huber) weigh the residuals as
+//   the DIST_* codes of the same numbers do, with param as their constant (0 takes Fair's 1.3998
+//   and Welsch's 2.9846, <= 0 Huber's 1.345): each of `attempts` attempts starts from
+//   max(samples, 2) random points and reweighs up to 30 times; the line with the most points
+//   within param (1 when param is 0) of it is refitted to those points (kept as it is when fewer
+//   than two are). When no line has a point within that distance, the line of least total
+//   distance is returned, and a line whose total distance is below n FLT_EPSILON at once.
+// type 1, circle (n >= 3; dist is not used): writes (cx, cy, r). Each attempt draws max(samples,
+//   3) random points: three give the circle through them, more an algebraic (Taubin) fit. The
+//   circle with the most points within param of it is refitted to those points (kept as drawn
+//   when fewer than three are); with none, the circle of least total distance is returned, and a
+//   circle whose total distance is below n FLT_EPSILON at once.
+// type 2, ellipse (n >= 5; dist, param, attempts and samples are not used): the direct
+//   least-squares conic fit; writes (cx, cy, angle, a, b), a >= b the semi-axes and angle in
+//   degrees in [-90, 90] the direction (cos angle, sin angle) of the major axis in (x, y): it turns
+//   clockwise on screen, the opposite sense to the angles of regions and measure handles.
+// The line and circle fits draw from a generator seeded by the clock's seconds, so calls in
+// different seconds may give slightly different results; any other generator is left alone.
+// Returns 0 with out written, or -1 with out untouched when points or out is null, the type is
+// unknown, n is below the type's minimum, a line's dist is not one of 1, 2, 4, 5, 6, 7, a robust
+// fit has attempts < 1 or a non-finite param, the points are collinear (circle, ellipse) or the
+// result is not finite, has a radius or a semi-axis <= 0, or memory runs out.
+QURO_API int do_fit(const double* points, int n, int type, int dist, float param, int attempts,
+                    int samples, double* out);
+
+// do_fit with param (moved to the end of the inputs) converted to float.
+QURO_API int do_fit2(const double* points, int n, int type, int dist, int attempts, int samples,
+                     double param, double* out);
+
 }  // extern "C"
 
 #endif  // QURO_QURO_H
