@@ -12,6 +12,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "quro/quro.h"
+#include "testing/region_blobs.h"
 
 namespace {
 
@@ -22,10 +23,7 @@ struct Inputs {
 
 const Inputs& inputs() {
     static const Inputs in = [] {
-        cv::Mat img(3072, 4096, CV_8UC1);
-        cv::RNG(12345).fill(img, cv::RNG::UNIFORM, 0, 256);
-        cv::GaussianBlur(img, img, {0, 0}, 4);
-        cv::normalize(img, img, 0, 255, cv::NORM_MINMAX);
+        const cv::Mat& img = quro_test::blob_image();
         Inputs r;
         cv::inRange(img, 128, 255, r.mask_a);
         cv::inRange(img, 110, 140, r.mask_b);
@@ -36,9 +34,7 @@ const Inputs& inputs() {
     return in;
 }
 
-double seconds_since(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
+using quro_test::seconds_since;
 
 void BM_BitwiseOr(benchmark::State& state) {
     const Inputs& in = inputs();

@@ -13,23 +13,12 @@
 
 #include "quro/quro.h"
 #include "quro/region/threshold.h"
+#include "testing/region_blobs.h"
 
 namespace {
 
-const cv::Mat& blob_image() {
-    static const cv::Mat img = [] {
-        cv::Mat m(3072, 4096, CV_8UC1);
-        cv::RNG(12345).fill(m, cv::RNG::UNIFORM, 0, 256);
-        cv::GaussianBlur(m, m, {0, 0}, 4);
-        cv::normalize(m, m, 0, 255, cv::NORM_MINMAX);
-        return m;
-    }();
-    return img;
-}
-
-double seconds_since(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
+using quro_test::blob_image;
+using quro_test::seconds_since;
 
 void BM_InRange(benchmark::State& state) {
     const cv::Mat& img = blob_image();

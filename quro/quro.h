@@ -856,7 +856,8 @@ QURO_API int get_match_details2(unsigned char* data, int width, int height, floa
 }  // extern "C"
 
 // ================================================================================================
-// Regions: run-length pixel sets, thresholding and region creation
+// Regions: run-length pixel sets, thresholding, region creation, set operations, components and
+// features
 // ================================================================================================
 //
 // A region is a set of pixels stored as runs: run i covers the columns col_begins[i] ..
@@ -1000,6 +1001,56 @@ QURO_API void get_region_runs(const quro::region& in, std::vector<int>* rows,
 QURO_API void union2_y(const quro::region& a, const quro::region& b, quro::region* out);
 QURO_API void difference_y(const quro::region& a, const quro::region& b, quro::region* out);
 QURO_API void intersection_y(const quro::region& a, const quro::region& b, quro::region* out);
+
+// Connected components: out's parts become the components of in, each a new region holding its
+// runs in in's order, with its features computed (compute_feature_y) and in's width and height.
+// tolerance 0 joins 4-neighbours, 1 joins 8-neighbours (runs on rows one apart touch when each
+// ends at most `tolerance` columns before the other begins); rows two apart never join. Parts are
+// numbered in the raster order of their first pixel. Requires in sorted by row, then first column
+// (unsorted runs give wrong parts, never an access outside the runs). Ensures out's earlier parts
+// are released first (a copy of out sharing them keeps them); out's own runs, chords, cached
+// features, width and height are left as they were; out may be in.
+// Returns the number of components (>= 1); -1 when in is split (num_parts != 0) or holds no runs,
+// or out is null, with out unchanged.
+QURO_API int connection_y(const quro::region& in, quro::region* out, int tolerance);
+
+// Hole filling: out's runs become in plus every part of the background that is 4-connected to
+// nothing outside in's bounding box, sorted by row, then first column, canonical. Requires in sorted
+// by row, then first column. out's chords, parts, cached features, width and height are left as
+// they were; out may be in or share its arrays. A split or empty in, or a null out, leaves out
+// unchanged.
+QURO_API void fill_up_y(const quro::region& in, quro::region* out);
+
+// Fills r's cached features from its runs: bounding box (row1, col1, row2, col2), area, centroid
+// (mean column and row), equivalent ellipse (ellipse_ra, ellipse_rb: radii with the second
+// moments of the region; ellipse_angle = -1/2 atan2(2 mxy, mxx - myy) in degrees, counter-
+// clockwise on screen), circularity (min(1, area / (pi d^2)), d the largest distance from the
+// centroid to a row end) and the smallest rotated rectangle of the row ends' pixel centres
+// (rect_x, rect_y its centre, rect_len1 and rect_len2 half its longer and shorter side,
+// rect_angle the longer side's direction, counter-clockwise on screen, in (-90, 90]).
+// Special cases: one pixel has area 1, every other feature 0 and centre and centroid on the
+// pixel. Two touching pixels have circularity 1, centre and centroid midway, ellipse_ra and
+// 2 rect_len1 their centre distance, the rest 0, and both angles 0 side by side, -90 one above
+// the other, 45 or -45 diagonally (45 rising to the right on screen). A line has rect_len2 0.
+// A null, split or empty r is left unchanged.
+QURO_API void compute_feature_y(quro::region* r);
+
+// Writes the smallest and largest row and column over r's runs (in any order). A null pointer is
+// skipped; a split region or one without runs writes nothing.
+QURO_API void smallest_rectangle1_y(const quro::region& r, int* row1, int* col1, int* row2,
+                                    int* col2);
+
+// Appends the outer contour of the 8-connected component of r that holds its top row's rightmost
+// pixel: pixel columns to cols and rows to rows, clockwise on screen from that pixel, a pixel on
+// a one-pixel-wide part once per visit, the start pixel once. A lone pixel gives itself. Requires
+// r sorted by row, then first column. A null vector is skipped; a split region or one without runs
+// appends nothing.
+QURO_API void get_region_contour(const quro::region& r, std::vector<int>* cols,
+                                 std::vector<int>* rows);
+
+// *inside = 1 when pixel (col, row) lies in r, else 0 (also for a split region or one without
+// runs). Requires r sorted by row, then first column; allocates nothing. A null inside is skipped.
+QURO_API void test_region_point(const quro::region& r, int col, int row, int* inside);
 
 }  // extern "C"
 

@@ -9,6 +9,7 @@
 #include "quro/region/region_buffers.h"
 #include "quro/region/row_groups.h"
 #include "quro/region/run_writer.h"
+#include "quro/region/set_operations.h"
 
 namespace quro {
 namespace {
@@ -112,16 +113,29 @@ void combine(const region& a, const region& b, region* out) {
 }
 
 }  // namespace
+
+void union2_y_impl(const region& a, const region& b, region* out) {
+    combine<SetOperation::unite>(a, b, out);
+}
+
+void difference_y_impl(const region& a, const region& b, region* out) {
+    combine<SetOperation::subtract>(a, b, out);
+}
+
+void intersection_y_impl(const region& a, const region& b, region* out) {
+    combine<SetOperation::intersect>(a, b, out);
+}
+
 }  // namespace quro
 
 extern "C" void union2_y(const quro::region& a, const quro::region& b, quro::region* out) {
-    quro::combine<quro::SetOperation::unite>(a, b, out);
+    quro::union2_y_impl(a, b, out);
 }
 
 extern "C" void difference_y(const quro::region& a, const quro::region& b, quro::region* out) {
-    quro::combine<quro::SetOperation::subtract>(a, b, out);
+    quro::difference_y_impl(a, b, out);
 }
 
 extern "C" void intersection_y(const quro::region& a, const quro::region& b, quro::region* out) {
-    quro::combine<quro::SetOperation::intersect>(a, b, out);
+    quro::intersection_y_impl(a, b, out);
 }
