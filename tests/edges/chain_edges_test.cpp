@@ -1,0 +1,234 @@
+// The chain edge detector: its smoothing and gradient against OpenCV, rendered discs with known
+// sub-pixel edges, hysteresis on a synthetic step, the three exports' agreement, arguments,
+// threads, and the pixel set against OpenCV's Canny.
+#include <gtest/gtest.h>
+#include <omp.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <opencv2/imgproc.hpp>
+#include <vector>
+
+#include "quro/edges/chain_detector.h"
+#include "quro/edges/geometry.h"
+#include "quro/quro.h"
+#include "quro/result_registry.h"
+#include "testing/edge_scenes.h"
+
+namespace {
+
+using Contours = std::vector<std::vector<EdgePoint>>;
+
+// find_sub_pix_contours_c copied out and freed; rc is its return value.
+struct CResult {
+    int rc = 0, count = -1;
+    Contours chains;
+    std::vector<double> diameters;
+};
+
+CResult run_c(const cv::Mat& img, float sigma, float low, float high, const cv::Mat& mask = {}) {
+    CResult r;
+    quro::Contour* block = nullptr;
+    r.rc = find_sub_pix_contours_c(img.data, img.cols, img.rows, sigma, low, high, &block, &r.count,
+                                   mask.empty() ? nullptr : mask.data);
+    if (r.rc < 1) return r;
+    for (int i = 0; i < r.count; ++i) {
+        r.chains.emplace_back(block[i].points, block[i].points + block[i].count);
+        r.diameters.push_back(block[i].diameter);
+    }
+    EXPECT_EQ(clear_mems(r.rc), 0);
+    return r;
+}
+
+double diameter(const std::vector<EdgePoint>& c) {
+    std::vector<cv::Point2d> pts;
+    for (const EdgePoint& p : c) pts.emplace_back(p.x, p.y);
+    return quro::hull_diameter(pts);
+}
+
+cv::Mat to_double(const cv::Mat& img) {
+    cv::Mat d;
+    img.convertTo(d, CV_64F);
+    return d;
+}
+
+TEST(ChainEdges, SmoothingAndGradientMatchOpenCv) {
+    cv::Mat img(37, 53, CV_8U);
+    cv::setRNGSeed(3);
+    cv::randu(img, 0, 256);
+    for (const double sigma : {0.6, 1.0, 2.5}) {
+        cv::Mat ours = to_double(img), scratch(img.size(), CV_64F), ref;
+        quro::gaussian_filter(ours.ptr<double>(), scratch.ptr<double>(), img.cols, img.rows, sigma);
+        const int h = quro::gaussian_half_size(sigma);
+        cv::Mat k(2 * h + 1, 1, CV_64F);
+        quro::gaussian_kernel(k.ptr<double>(), k.rows, sigma, h);
+        cv::sepFilter2D(to_double(img), ref, CV_64F, k, k, {-1, -1}, 0, cv::BORDER_REFLECT);
+        EXPECT_LT(cv::norm(ours, ref, cv::NORM_INF), 1e-9) << sigma;
+    }
+    // Gradient: the Sobel sums / 4, exactly, inside the border and the mask; 0 elsewhere.
+    cv::Mat mask(img.size(), CV_8U);
+    cv::randu(mask, 0, 2);
+    quro::ChainMaps m;
+    m.allocate(img.cols, img.rows);
+    const cv::Mat d = to_double(img);
+    quro::compute_gradient(d.ptr<double>(), mask.data, m);
+    cv::Mat sx, sy;
+    cv::Sobel(d, sx, CV_64F, 1, 0);
+    cv::Sobel(d, sy, CV_64F, 0, 1);
+    for (int y = 0; y < img.rows; ++y)
+        for (int x = 0; x < img.cols; ++x) {
+            const bool inside = x > 0 && y > 0 && x < img.cols - 1 && y < img.rows - 1 &&
+                                mask.at<uchar>(y, x) != 0;
+            const std::size_t i = static_cast<std::size_t>(y) * img.cols + x;
+            ASSERT_EQ(m.gx[i], inside ? sx.at<double>(y, x) / 4 : 0.0) << x << "," << y;
+            ASSERT_EQ(m.gy[i], inside ? sy.at<double>(y, x) / 4 : 0.0) << x << "," << y;
+        }
+}
+
+// A bright disc: one closed chain on the circle, normals pointing to the centre.
+TEST(ChainEdges, DiscGivesOneClosedChainOnTheCircle) {
+    const double cx = 70.37, cy = 68.81, radius = 55.23;
+    const cv::Mat img = quro::test::render_disc(140, 140, cx, cy, radius, 40, 200);
+    for (const float sigma : {0.f, 1.f}) {
+        const CResult r = run_c(img, sigma, 10, 30);
+        ASSERT_EQ(r.count, 1) << sigma;
+        const std::vector<EdgePoint>& c = r.chains[0];
+        ASSERT_GT(c.size(), 200u);
+        EXPECT_EQ(std::memcmp(&c.front(), &c.back(), sizeof(EdgePoint)), 0);
+        double sum = 0, sum2 = 0;
+        for (const EdgePoint& p : c) {
+            const double dx = p.x - cx, dy = p.y - cy, r0 = std::hypot(dx, dy);
+            sum += r0 - radius;
+            sum2 += (r0 - radius) * (r0 - radius);
+            EXPECT_NEAR(std::hypot(p.nx, p.ny), 1.0, 1e-6);
+            EXPECT_LT((p.nx * dx + p.ny * dy) / r0, -0.99);
+        }
+        const double n = static_cast<double>(c.size()), bias = sum / n;
+        EXPECT_LE(std::fabs(bias), 0.02) << sigma;
+        EXPECT_LE(std::sqrt(sum2 / n - bias * bias), 0.05) << sigma;
+    }
+}
+
+// A vertical step of 20 grey values between columns 20 and 21 (|G| = 20 on column 20) and,
+// optionally, pixel (21, 30) raised to 160 (|G| = 40 at (20, 30), about 31.6 at rows 29 and 31).
+// Counts the chain points of column 20's maxima (x = 20.5 on the plain step, pulled left at rows
+// 29 to 31 by the raised pixel).
+int points_on_step(float low, float high, bool raised) {
+    cv::Mat img(60, 40, CV_8U, cv::Scalar(100));
+    img.colRange(21, 40).setTo(120);
+    if (raised) img.at<uchar>(30, 21) = 160;
+    int n = 0;
+    for (const auto& c : run_c(img, 0, low, high).chains)
+        for (const EdgePoint& p : c) n += p.x >= 20.f && p.x <= 20.5f;
+    return n;
+}
+
+TEST(ChainEdges, HysteresisKeepsWholeRunsFromStrongPoints) {
+    const int full = 60 - 4;  // edge points exist on rows 2..57
+    struct Case {
+        float low, high;
+        bool raised;
+        int expected;
+    } cases[] = {{10, 30, false, 0}, {10, 20, false, full}, {10, 30, true, full},
+                 {20, 30, true, full}, {20.5f, 30, true, 3}, {10, 41, true, 0}};
+    for (const Case& k : cases)
+        EXPECT_EQ(points_on_step(k.low, k.high, k.raised), k.expected)
+            << k.low << " " << k.high << " " << k.raised;
+}
+
+TEST(ChainEdges, ExportsAgreeAndKeepTheirSizeRule) {
+    const cv::Mat img = quro::test::add_noise(quro::test::render_shapes(200, 160, 12, 4), 3, 2);
+    omp_set_num_threads(1);
+    const CResult one = run_c(img, 1, 5, 15);
+    omp_set_num_threads(8);
+    const CResult r = run_c(img, 1, 5, 15);
+    ASSERT_GT(r.count, 5);
+    ASSERT_EQ(r.rc, one.rc);
+    for (int i = 0; i < r.count; ++i) {
+        ASSERT_EQ(r.chains[i].size(), one.chains[i].size());
+        EXPECT_EQ(std::memcmp(r.chains[i].data(), one.chains[i].data(),
+                              r.chains[i].size() * sizeof(EdgePoint)), 0);
+        EXPECT_GE(r.chains[i].size(), 2u);
+        EXPECT_EQ(r.diameters[i], diameter(r.chains[i]));
+    }
+    for (const float min_size : {0.f, 8.f, 30.f}) {
+        Contours lists(1);  // appended after what is there
+        std::vector<EdgePoint> flat(2), expect_flat(2);
+        ASSERT_EQ(find_sub_pix_contours_d(img.data, img.cols, img.rows, 1, 5, 15, min_size, &lists,
+                                          nullptr), 0);
+        ASSERT_EQ(edges_sub_pix_gray_d(img.data, img.cols, img.rows, 1, 5, 15, min_size, &flat,
+                                       nullptr), 0);
+        Contours expected(1);
+        for (int i = 0; i < r.count; ++i)
+            if (r.diameters[i] >= min_size) {
+                expected.push_back(r.chains[i]);
+                expect_flat.insert(expect_flat.end(), r.chains[i].begin(), r.chains[i].end());
+            }
+        ASSERT_EQ(lists.size(), expected.size()) << min_size;
+        ASSERT_EQ(flat.size(), expect_flat.size()) << min_size;
+        EXPECT_EQ(std::memcmp(flat.data(), expect_flat.data(), flat.size() * sizeof(EdgePoint)), 0);
+    }
+}
+
+TEST(ChainEdges, NothingFoundAndBadArguments) {
+    const cv::Mat flat(50, 50, CV_8U, cv::Scalar(90));
+    const cv::Mat disc = quro::test::render_disc(50, 50, 25, 25, 12, 0, 200);
+    const cv::Mat zeros = cv::Mat::zeros(disc.size(), CV_8U);
+    quro::Contour* keep = reinterpret_cast<quro::Contour*>(&keep);
+    quro::Contour* block = keep;
+    int count = -1;
+    std::vector<EdgePoint> out(1);
+    // Nothing to find: 0, *count 0, *out unchanged, nothing appended.
+    for (const auto& [img, mask] : {std::pair{flat, cv::Mat()}, std::pair{disc, zeros}}) {
+        const unsigned char* m = mask.empty() ? nullptr : mask.data;
+        EXPECT_EQ(find_sub_pix_contours_c(img.data, 50, 50, 1, 1, 2, &block, &count, m), 0);
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(block, keep);
+        EXPECT_EQ(edges_sub_pix_gray_d(img.data, 50, 50, 1, 1, 2, 0, &out, m), 0);
+        EXPECT_EQ(out.size(), 1u);
+    }
+    // Bad arguments: -1, *count 0, nothing registered, *out unchanged.
+    const std::size_t registered = quro::registered_result_count();
+    struct Case {
+        const unsigned char* img;
+        int w, h;
+        float sigma;
+    } cases[] = {{nullptr, 50, 50, 1},   {disc.data, 0, 50, 1},  {disc.data, 50, -2, 0},
+                 {disc.data, 50, 50, -1}, {disc.data, 50, 50, NAN},
+                 {disc.data, 50, 50, 14}, {disc.data, 65536, 65536, 0}};
+    for (const Case& k : cases) {
+        count = 5;
+        EXPECT_EQ(find_sub_pix_contours_c(k.img, k.w, k.h, k.sigma, 1, 2, &block, &count, nullptr),
+                  -1);
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(edges_sub_pix_gray_d(k.img, k.w, k.h, k.sigma, 1, 2, 0, &out, nullptr), -1);
+        Contours lists;
+        EXPECT_EQ(find_sub_pix_contours_d(k.img, k.w, k.h, k.sigma, 1, 2, 0, &lists, nullptr), -1);
+    }
+    EXPECT_EQ(find_sub_pix_contours_c(disc.data, 50, 50, 1, 1, 2, nullptr, &count, nullptr), -1);
+    EXPECT_EQ(find_sub_pix_contours_c(disc.data, 50, 50, 1, 1, 2, &block, nullptr, nullptr), -1);
+    EXPECT_EQ(edges_sub_pix_gray_d(disc.data, 50, 50, 1, 1, 2, 0, nullptr, nullptr), -1);
+    EXPECT_EQ(out.size(), 1u);
+    EXPECT_EQ(block, keep);
+    EXPECT_EQ(quro::registered_result_count(), registered);
+}
+
+// Without smoothing the gradient is Sobel / 4, so Canny with L2 gradient and thresholds times 4
+// finds nearly the same pixels (it thins along four directions, the chains along two).
+TEST(ChainEdges, PixelSetAgreesWithCanny) {
+    const cv::Mat img = quro::test::render_shapes(320, 240, 25, 9);
+    const CResult r = run_c(img, 0, 8, 24);
+    cv::Mat ours = cv::Mat::zeros(img.size(), CV_8U), canny, near_ours, near_canny;
+    for (const auto& c : r.chains)
+        for (const EdgePoint& p : c) ours.at<uchar>(cvRound(p.y), cvRound(p.x)) = 255;
+    cv::Canny(img, canny, 32, 96, 3, true);
+    cv::dilate(ours, near_ours, cv::Mat());
+    cv::dilate(canny, near_canny, cv::Mat());
+    const double n_ours = cv::countNonZero(ours), n_canny = cv::countNonZero(canny);
+    ASSERT_GT(n_ours, 500);
+    EXPECT_GT(cv::countNonZero(ours & near_canny) / n_ours, 0.97);
+    EXPECT_GT(cv::countNonZero(canny & near_ours) / n_canny, 0.97);
+}
+
+}  // namespace
