@@ -2,7 +2,7 @@
 // the L2 gradient on the same images: the repository's sample scene (640 x 480) and a photo of
 // the OpenCV documentation (building.jpg, resized to 1024 x 1024 and 2048 x 2048).
 #include <benchmark/benchmark.h>
-#include <omp.h>
+#include <tbb/global_control.h>
 
 #include <array>
 #include <cstdlib>
@@ -39,7 +39,8 @@ constexpr float kLow = 5.f, kHigh = 15.f;
 void BM_ChainContours(benchmark::State& state) {
     const cv::Mat& img = image(static_cast<int>(state.range(0)));
     if (img.empty()) return state.SkipWithError("image missing (opencv-doc, QURO_COMPARE_PHOTOS)");
-    omp_set_num_threads(static_cast<int>(state.range(1)));
+    tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                static_cast<std::size_t>(state.range(1)));
     int chains = 0;
     for (auto _ : state) {
         quro::Contour* block = nullptr;

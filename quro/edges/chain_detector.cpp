@@ -2,8 +2,10 @@
 // listing of the chains.
 #include "quro/edges/chain_detector.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include "quro/edges/sobel_magnitude.h"
 
@@ -21,153 +23,218 @@ void ChainMaps::allocate(int width, int height) {
     X = width;
     Y = height;
     const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    gx.reset(new double[n]);
-    gy.reset(new double[n]);
-    mod.reset(new double[n]);
-    ex.reset(new double[n]);
-    ey.reset(new double[n]);
-    next.reset(new int[n]);
-    prev.reset(new int[n]);
-    edges.clear();
+    mod = LargeBuffer<double>(n);
+    id = LargeBuffer<int>(n);
 }
 
 void compute_gradient(const double* image, const unsigned char* mask, ChainMaps& m) {
-    if (image == nullptr || !m.gx || !m.gy || !m.mod || m.X < 1 || m.Y < 1)
+    if (image == nullptr || !m.mod || m.X < 1 || m.Y < 1)
         chain_input_error("compute_gradient: invalid input");
     const int X = m.X, Y = m.Y;
-    const std::size_t w = static_cast<std::size_t>(X);
-#pragma omp parallel for schedule(static)
-    for (int y = 0; y < Y; ++y) {
-        const std::size_t row = static_cast<std::size_t>(y) * w;
-        double* gx = m.gx.get() + row;
-        double* gy = m.gy.get() + row;
-        double* mod = m.mod.get() + row;
-        for (int x = 0; x < X; ++x) gx[x] = gy[x] = mod[x] = 0.0;
-        if (y < 1 || y > Y - 2) continue;
-        const double* up = image + row - w;
-        const double* mid = image + row;
-        const double* down = image + row + w;
-        const unsigned char* mrow = mask != nullptr ? mask + row : nullptr;
+    m.image = image;
+    for_each_row(0, Y, X, [&](int y) {
+        const std::size_t offset = static_cast<std::size_t>(y) * static_cast<std::size_t>(X);
+        double* mod = m.mod.get() + offset;
+        for (int x = 0; x < X; ++x) mod[x] = 0.0;
+        if (y < 1 || y > Y - 2) return;
+        const unsigned char* mrow = mask != nullptr ? mask + offset : nullptr;
         for (int x = 1; x < X - 1; ++x) {
             if (mrow != nullptr && mrow[x] == 0) continue;
-            double sx, sy;
-            sobel_sums(up, mid, down, x - 1, x, x + 1, sx, sy);
-            const double a = 0.25 * sx, b = 0.25 * sy;
-            gx[x] = a;
-            gy[x] = b;
-            mod[x] = std::sqrt(a * a + b * b);
+            double gx, gy;
+            gradient_at(image, X, x, y, gx, gy);
+            mod[x] = std::sqrt(gx * gx + gy * gy);
         }
-    }
+    });
 }
 
+// Pixel marks of compute_edge_points' first pass, in the id map.
+constexpr int kNoMaximum = -1;
+constexpr int kHorizontalMaximum = -2;
+constexpr int kVerticalMaximum = -3;
+
 void compute_edge_points(ChainMaps& m) {
-    if (!m.gx || !m.gy || !m.mod || !m.ex || !m.ey || !m.next || !m.prev || m.X < 1 || m.Y < 1)
+    if (m.image == nullptr || !m.mod || !m.id || m.X < 1 || m.Y < 1)
         chain_input_error("compute_edge_points: invalid input");
     const int X = m.X, Y = m.Y;
     const std::size_t w = static_cast<std::size_t>(X);
-    // Per row: the columns of its edge points, written from the row's first entry of `cols`, and
-    // their count; joined row by row into m.edges afterwards.
-    std::vector<int> count(static_cast<std::size_t>(Y), 0);
-    std::unique_ptr<int[]> cols(new int[w * static_cast<std::size_t>(Y)]);
-#pragma omp parallel for schedule(static)
-    for (int y = 0; y < Y; ++y) {
-        const std::size_t row = static_cast<std::size_t>(y) * w;
-        double* ex = m.ex.get() + row;
-        double* ey = m.ey.get() + row;
-        int* next = m.next.get() + row;
-        int* prev = m.prev.get() + row;
-        for (int x = 0; x < X; ++x) {
-            ex[x] = ey[x] = -1.0;
-            next[x] = prev[x] = -1;
-        }
-        if (y < 2 || y > Y - 3) continue;
-        const double* mod = m.mod.get() + row;
-        const double* gx = m.gx.get() + row;
-        const double* gy = m.gy.get() + row;
-        int* found = cols.get() + row;
-        int n = 0;
+    // First pass: mark the maxima in the id map and count them per row.
+    std::vector<int> first(static_cast<std::size_t>(Y) + 1, 0);
+    for_each_row(0, Y, X, [&](int y) {
+        int* id = m.id.get() + static_cast<std::size_t>(y) * w;
+        for (int x = 0; x < X; ++x) id[x] = kNoMaximum;
+        if (y < 2 || y > Y - 3) return;
+        const double* row = m.mod.get() + static_cast<std::size_t>(y) * w;
+        int k = 0;
         for (int x = 2; x < X - 2; ++x) {
-            const double mv = mod[x];
-            const double ax = std::fabs(gx[x]), ay = std::fabs(gy[x]);
-            double a, c;
-            bool horizontal;
-            if (greater(mv, mod[x - 1]) && !greater(mod[x + 1], mv) && ax >= ay) {
-                a = mod[x - 1];
-                c = mod[x + 1];
-                horizontal = true;
-            } else if (greater(mv, mod[x - w]) && !greater(mod[x + w], mv) && ax <= ay) {
-                a = mod[x - w];
-                c = mod[x + w];
-                horizontal = false;
-            } else {
+            const double* mod = row + x;
+            const double mv = *mod;
+            const bool along_row = greater(mv, mod[-1]) && !greater(mod[1], mv);
+            const bool along_column = greater(mv, mod[-X]) && !greater(mod[X], mv);
+            if (!along_row && !along_column) continue;
+            double gx, gy;
+            gradient_at(m.image, X, x, y, gx, gy);
+            const double ax = std::fabs(gx), ay = std::fabs(gy);
+            if (along_row && ax >= ay)
+                id[x] = kHorizontalMaximum;
+            else if (along_column && ax <= ay)
+                id[x] = kVerticalMaximum;
+            else
                 continue;
-            }
-            const double offset = 0.5 * (a - c) / (a - mv - mv + c);
-            ex[x] = horizontal ? x + offset : x;
-            ey[x] = horizontal ? y : y + offset;
-            found[n++] = x;
+            ++k;
         }
-        count[static_cast<std::size_t>(y)] = n;
-    }
-    std::size_t total = 0;
-    for (const int c : count) total += static_cast<std::size_t>(c);
-    m.edges.resize(total);
-    std::size_t k = 0;
-    for (int y = 0; y < Y; ++y) {
-        const int* found = cols.get() + static_cast<std::size_t>(y) * w;
-        const int base = y * X;
-        for (int i = 0; i < count[static_cast<std::size_t>(y)]; ++i) m.edges[k++] = base + found[i];
-    }
+        first[static_cast<std::size_t>(y) + 1] = k;
+    });
+    for (int y = 0; y < Y; ++y) first[y + 1] += first[y];
+    const std::size_t total = static_cast<std::size_t>(first[static_cast<std::size_t>(Y)]);
+    m.points.resize(total);
+    m.strength.resize(total);
+    m.next.resize(total);
+    m.prev.resize(total);
+    // Second pass: number the maxima in pixel order and place them with the parabola through
+    // the magnitudes before, at and after the pixel along the direction of the maximum.
+    for_each_row(2, Y - 2, X, [&](int y) {
+        const std::size_t offset = static_cast<std::size_t>(y) * w;
+        int* id = m.id.get() + offset;
+        int number = first[static_cast<std::size_t>(y)];
+        for (int x = 2; x < X - 2; ++x) {
+            if (id[x] == kNoMaximum) continue;
+            const bool horizontal = id[x] == kHorizontalMaximum;
+            const int step = horizontal ? 1 : X;
+            const double* mod = m.mod.get() + offset + x;
+            const double a = mod[-step], mv = *mod, c = mod[step];
+            const double shift = 0.5 * (a - c) / (a - 2.0 * mv + c);
+            ChainPoint& p = m.points[static_cast<std::size_t>(number)];
+            p.x = horizontal ? x + shift : x;
+            p.y = horizontal ? y : y + shift;
+            gradient_at(m.image, X, x, y, p.gx, p.gy);
+            m.strength[static_cast<std::size_t>(number)] = mv;
+            p.pixel = static_cast<int>(offset) + x;
+            p.column = x;
+            m.next[static_cast<std::size_t>(number)] = -1;
+            m.prev[static_cast<std::size_t>(number)] = -1;
+            id[x] = number++;
+        }
+    });
 }
 
 double chain_score(const ChainMaps& m, int from, int to) {
     if (from == to) return 0.0;
-    const double* ex = m.ex.get();
-    const double* ey = m.ey.get();
-    if (ex[from] < 0.0 || ex[to] < 0.0) return 0.0;
-    const double dx = ex[to] - ex[from];
-    const double dy = ey[to] - ey[from];
-    const double side_from = m.gy[from] * dx - m.gx[from] * dy;
-    const double side_to = m.gy[to] * dx - m.gx[to] * dy;
+    const ChainPoint& a = m.points[static_cast<std::size_t>(from)];
+    const ChainPoint& b = m.points[static_cast<std::size_t>(to)];
+    const double dx = b.x - a.x;
+    const double dy = b.y - a.y;
+    const double side_from = a.gy * dx - a.gx * dy;
+    const double side_to = b.gy * dx - b.gx * dy;
     if (side_from * side_to <= 0.0) return 0.0;
     const double d = std::sqrt(dx * dx + dy * dy);
     return side_from >= 0.0 ? 1.0 / d : -1.0 / d;
 }
 
-void chain_edge_points(ChainMaps& m) {
-    if (!m.ex || !m.ey || !m.gx || !m.gy || !m.next || !m.prev || m.X < 1 || m.Y < 1)
-        chain_input_error("chain_edge_points: invalid input");
+namespace {
+
+// The best forward and backward neighbour of one edge point and their scores.
+struct LinkCandidates {
+    int fwd, bck;
+    double fwd_s, bck_s;
+};
+
+// Scores every point of the 5 x 5 neighbourhood of edge point `from` at pixel p: fwd gets the
+// largest positive score, bck the most negative, the first one met (columns outer, rows inner)
+// winning a tie.
+LinkCandidates best_neighbours(const ChainMaps& m, int from, int p) {
     const int X = m.X;
-    int* next = m.next.get();
-    int* prev = m.prev.get();
-    // The edge pixels column by column, rows ascending in each column (a counting sort of the
-    // row-major list by column keeps that order).
-    std::vector<int> by_column(m.edges.size());
-    {
-        std::vector<int> first(static_cast<std::size_t>(X) + 1, 0);
-        for (const int p : m.edges) ++first[static_cast<std::size_t>(p % X) + 1];
-        for (int x = 0; x < X; ++x) first[x + 1] += first[x];
-        for (const int p : m.edges) by_column[first[static_cast<std::size_t>(p % X)]++] = p;
-    }
-    for (const int from : by_column) {
-        int fwd = -1, bck = -1;
-        double fwd_s = 0.0, bck_s = 0.0;
-        for (int i = -2; i <= 2; ++i)
-            for (int j = -2; j <= 2; ++j) {
-                const int to = from + i + j * X;
-                const double s = chain_score(m, from, to);
-                if (s > fwd_s) {
-                    fwd_s = s;
-                    fwd = to;
-                }
-                if (s < bck_s) {
-                    bck_s = s;
-                    bck = to;
-                }
+    const int* id = m.id.get();
+    const ChainPoint& pf = m.points[static_cast<std::size_t>(from)];
+    LinkCandidates c{-1, -1, 0.0, 0.0};
+    // Squared distances of the best candidates so far: a farther point cannot score better
+    // (1/d falls as d grows), so only nearer or equally near ones are scored.
+    double fwd_d2 = INFINITY, bck_d2 = INFINITY;
+    for (int i = -2; i <= 2; ++i)
+        for (int j = -2; j <= 2; ++j) {
+            const int to = id[p + i + j * X];
+            if (to < 0 || to == from) continue;
+            const ChainPoint& pt = m.points[static_cast<std::size_t>(to)];
+            const double dx = pt.x - pf.x, dy = pt.y - pf.y;
+            const double side_from = pf.gy * dx - pf.gx * dy;
+            if (side_from * (pt.gy * dx - pt.gx * dy) <= 0.0) continue;
+            const double d2 = dx * dx + dy * dy;
+            if (side_from >= 0.0 ? d2 > fwd_d2 : d2 > bck_d2) continue;
+            const double d = std::sqrt(d2);  // as chain_score(m, from, to)
+            const double s = side_from >= 0.0 ? 1.0 / d : -1.0 / d;
+            if (s > c.fwd_s) {
+                c.fwd_s = s;
+                c.fwd = to;
+                fwd_d2 = d2;
             }
+            if (s < c.bck_s) {
+                c.bck_s = s;
+                c.bck = to;
+                bck_d2 = d2;
+            }
+        }
+    return c;
+}
+
+}  // namespace
+
+void chain_edge_points(ChainMaps& m) {
+    if (!m.id || m.next.size() != m.points.size() || m.prev.size() != m.points.size())
+        chain_input_error("chain_edge_points: invalid input");
+    const int X = m.X, Y = m.Y;
+    const std::size_t w = static_cast<std::size_t>(X);
+    const std::size_t count = m.points.size();
+    // Columns in the outer loop and rows in the inner one: the points (numbered row by row)
+    // listed column by column, rows ascending within a column. Blocks of 16 columns (a cache
+    // line of the id map) are scanned in parallel, once to count and once to list.
+    FillVector<int> order(count), rank(count);
+    std::vector<int> first(static_cast<std::size_t>(X) + 1, 0);
+    constexpr int kBlock = 16;
+    const std::size_t blocks = static_cast<std::size_t>((X + kBlock - 1) / kBlock);
+    const RangeCut cut{.serial_below = count < 4096 ? blocks + 1 : 2, .grain = 1};
+    auto scan = [&](bool list) {
+        parallel_for_ranges(blocks, cut, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t b = begin; b < end; ++b) {
+                const int x0 = static_cast<int>(b) * kBlock, x1 = std::min(X, x0 + kBlock);
+                int cursor[kBlock];
+                for (int x = x0; x < x1; ++x) cursor[x - x0] = list ? first[x] : 0;
+                for (int y = 2; y < Y - 2; ++y) {
+                    const int* row = m.id.get() + static_cast<std::size_t>(y) * w;
+                    for (int x = x0; x < x1; ++x) {
+                        const int k = row[x];
+                        if (k < 0) continue;
+                        const int pos = cursor[x - x0]++;
+                        if (!list) continue;
+                        order[static_cast<std::size_t>(pos)] = k;
+                        rank[static_cast<std::size_t>(k)] = pos;
+                    }
+                }
+                if (!list)
+                    for (int x = x0; x < x1; ++x) first[static_cast<std::size_t>(x) + 1] = cursor[x - x0];
+            }
+        });
+    };
+    scan(false);
+    for (int x = 0; x < X; ++x) first[x + 1] += first[x];
+    scan(true);
+    // The neighbours' scores do not depend on the links: they are found for every point at
+    // once, in parallel and in numbering order, and stored in linking order. The links are then
+    // made one point after another.
+    FillVector<LinkCandidates> cand(count);
+    parallel_for_ranges(count, RangeCut{.serial_below = 4096, .grain = 2048},
+                        [&](std::size_t begin, std::size_t end) {
+                            for (std::size_t k = begin; k < end; ++k)
+                                cand[static_cast<std::size_t>(rank[k])] = best_neighbours(
+                                    m, static_cast<int>(k), m.points[k].pixel);
+                        });
+    int* next = m.next.data();
+    int* prev = m.prev.data();
+    for (std::size_t k = 0; k < count; ++k) {
+        const int from = order[k];
+        const LinkCandidates& c = cand[k];
+        const int fwd = c.fwd, bck = c.bck;
         if (fwd >= 0 && next[from] != fwd) {
             const int alt = prev[fwd];
-            if (alt < 0 || chain_score(m, alt, fwd) < fwd_s) {
+            if (alt < 0 || chain_score(m, alt, fwd) < c.fwd_s) {
                 if (next[from] >= 0) prev[next[from]] = -1;
                 next[from] = fwd;
                 if (alt >= 0) next[alt] = -1;
@@ -176,7 +243,7 @@ void chain_edge_points(ChainMaps& m) {
         }
         if (bck >= 0 && prev[from] != bck) {
             const int alt = next[bck];
-            if (alt < 0 || chain_score(m, alt, bck) > bck_s) {
+            if (alt < 0 || chain_score(m, alt, bck) > c.bck_s) {
                 if (alt >= 0) prev[alt] = -1;
                 next[bck] = from;
                 if (prev[from] >= 0) next[prev[from]] = -1;
@@ -187,18 +254,17 @@ void chain_edge_points(ChainMaps& m) {
 }
 
 void thresholds_with_hysteresis(ChainMaps& m, double high, double low) {
-    if (!m.mod || !m.next || !m.prev || m.X < 1 || m.Y < 1)
+    if (m.next.size() != m.points.size() || m.prev.size() != m.points.size())
         chain_input_error("thresholds_with_hysteresis: invalid input");
-    int* next = m.next.get();
-    int* prev = m.prev.get();
-    const double* mod = m.mod.get();
-    // Only edge pixels carry links, so they are the points to visit, in index order.
-    std::vector<std::uint8_t> valid(static_cast<std::size_t>(m.X) * static_cast<std::size_t>(m.Y), 0);
+    int* next = m.next.data();
+    int* prev = m.prev.data();
+    auto mod = [&](int k) { return m.strength[static_cast<std::size_t>(k)]; };
+    std::vector<std::uint8_t> valid(m.points.size(), 0);
     // Validates the points reached from i along `ahead` (next or prev) until a valid point or a
     // point below low, whose link from its predecessor is cut both ways.
     auto walk = [&](int* ahead, int* behind, int i) {
         for (int j = i, k; (k = ahead[j]) >= 0 && !valid[k]; j = k) {
-            if (mod[k] < low) {
+            if (mod(k) < low) {
                 ahead[j] = -1;
                 behind[k] = -1;
                 return;
@@ -206,19 +272,20 @@ void thresholds_with_hysteresis(ChainMaps& m, double high, double low) {
             valid[k] = 1;
         }
     };
-    for (const int i : m.edges) {
-        if ((prev[i] < 0 && next[i] < 0) || valid[i] || !(mod[i] >= high)) continue;
+    const int count = static_cast<int>(m.points.size());
+    for (int i = 0; i < count; ++i) {
+        if ((prev[i] < 0 && next[i] < 0) || valid[i] || !(mod(i) >= high)) continue;
         valid[i] = 1;
         walk(next, prev, i);
         walk(prev, next, i);
     }
-    for (const int i : m.edges)
+    for (int i = 0; i < count; ++i)
         if ((prev[i] >= 0 || next[i] >= 0) && !valid[i]) prev[i] = next[i] = -1;
 }
 
 void list_edge_chains(ChainMaps& m, EdgeChainList& out) {
-    int* next = m.next.get();
-    int* prev = m.prev.get();
+    int* next = m.next.data();
+    int* prev = m.prev.data();
     out.x.clear();
     out.y.clear();
     out.nx.clear();
@@ -226,23 +293,25 @@ void list_edge_chains(ChainMaps& m, EdgeChainList& out) {
     out.start.clear();
     // Every edge point is listed at most once, plus the repeated first point of a closed chain
     // (which has at least three points).
-    const std::size_t cap = m.edges.size() + m.edges.size() / 3 + 1;
+    const std::size_t cap = m.points.size() + m.points.size() / 3 + 1;
     out.x.reserve(cap);
     out.y.reserve(cap);
     out.nx.reserve(cap);
     out.ny.reserve(cap);
-    out.start.reserve(m.edges.size() / 2 + 1);
-    for (const int i : m.edges) {
+    out.start.reserve(m.points.size() / 2 + 1);
+    const int count = static_cast<int>(m.points.size());
+    for (int i = 0; i < count; ++i) {
         if (prev[i] < 0 && next[i] < 0) continue;
         out.start.push_back(static_cast<int>(out.x.size()));
         int k = i;
         while (prev[k] >= 0 && prev[k] != i) k = prev[k];
         do {
-            const double g = m.mod[k];
-            out.x.push_back(m.ex[k]);
-            out.y.push_back(m.ey[k]);
-            out.nx.push_back(m.gx[k] / g);
-            out.ny.push_back(m.gy[k] / g);
+            const ChainPoint& p = m.points[static_cast<std::size_t>(k)];
+            out.x.push_back(p.x);
+            out.y.push_back(p.y);
+            const double g = m.strength[static_cast<std::size_t>(k)];
+            out.nx.push_back(p.gx / g);
+            out.ny.push_back(p.gy / g);
             const int n = next[k];
             next[k] = -1;
             prev[k] = -1;
@@ -256,8 +325,8 @@ EdgeChainList detect_edge_chains(double* image, int X, int Y, const unsigned cha
                                  double sigma, double high, double low) {
     ChainMaps maps;
     maps.allocate(X, Y);
-    // The gradient's x buffer serves as the smoothing's scratch: the gradient overwrites it.
-    if (sigma != 0.0) gaussian_filter(image, maps.gx.get(), X, Y, sigma);
+    // The magnitude's buffer serves as the smoothing's scratch: the gradient overwrites it.
+    if (sigma != 0.0) gaussian_filter(image, maps.mod.get(), X, Y, sigma);
     compute_gradient(image, mask, maps);
     compute_edge_points(maps);
     chain_edge_points(maps);

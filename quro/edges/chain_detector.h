@@ -13,7 +13,28 @@
 #include <stdexcept>
 #include <vector>
 
+#include "quro/edges/large_buffer.h"
+#include "quro/edges/sobel_magnitude.h"
+#include "quro/edges/subpix_detector.h"
+#include "quro/parallel.h"
+
 namespace quro {
+
+// Runs body(y) for rows y = first .. end-1 of an image `width` pixels wide, in parallel runs of
+// consecutive rows (quro/parallel.h); images below 64k pixels run on the calling thread. Every
+// per-row loop of the detector writes only its own rows, so results never depend on the threads.
+template <class Body>
+void for_each_row(int first, int end, int width, const Body& body) {
+    if (end <= first) return;
+    const std::size_t rows = static_cast<std::size_t>(end - first);
+    const bool small = rows * static_cast<std::size_t>(width) < (std::size_t{1} << 16);
+    const std::size_t grain = small ? rows : 16;
+    parallel_for_ranges(rows, RangeCut{.serial_below = grain + 1, .grain = grain},
+                        [&](std::size_t begin, std::size_t stop) {
+                            for (std::size_t r = begin; r < stop; ++r)
+                                body(first + static_cast<int>(r));
+                        });
+}
 
 // An input error of the chain detector; what() is the text that went to stderr.
 struct ChainInputError : std::runtime_error {
@@ -32,39 +53,64 @@ void gaussian_kernel(double* kernel, int n, double sigma, double mean);
 int gaussian_half_size(double sigma);
 
 // Smooths the X x Y image in place with a separable Gaussian of sigma (> 0): rows, then columns,
-// borders mirrored with period 2X (2Y). scratch holds X * Y doubles. Rows run in parallel; the
-// result does not depend on the number of threads.
+// borders mirrored with period 2X (2Y). scratch holds X * Y doubles. Rows run in parallel.
 // Errors: sigma not above 0 ("gaussian_filter: sigma must be positive"), X or Y below 1 or a null
 // buffer ("gaussian_filter: invalid image").
 void gaussian_filter(double* image, double* scratch, int X, int Y, double sigma);
 
-// The per-pixel arrays of one run (X * Y entries each) and the edge pixels found in them.
+// One sub-pixel edge point with the gradient of its pixel.
+struct ChainPoint {
+    double x, y;    // sub-pixel position
+    double gx, gy;  // gradient at the pixel
+    int pixel;      // index of the pixel (row * X + column)
+    int column;     // column of the pixel
+};
+
+// A vector whose new elements of trivial types are left uninitialised, for arrays that a
+// parallel loop fills.
+template <class T>
+using FillVector = std::vector<T, UninitAllocator<T>>;
+
+// The arrays of one run. The per-pixel arrays hold X * Y entries; the edge points are numbered
+// in pixel index order (row by row).
 struct ChainMaps {
     int X = 0;
     int Y = 0;
-    std::unique_ptr<double[]> gx, gy, mod;  // gradient and its magnitude; 0 where not computed
-    std::unique_ptr<double[]> ex, ey;       // sub-pixel edge point, -1 where there is none
-    std::unique_ptr<int[]> next, prev;      // chain links, -1 for none
-    std::vector<int> edges;  // indices of the pixels with an edge point, row by row
+    const double* image = nullptr;  // the image the gradient was taken of
+    LargeBuffer<double> mod;        // |G|, 0 where not computed
+    LargeBuffer<int> id;            // number of the pixel's edge point, -1 for none
+    FillVector<ChainPoint> points;          // the edge points by number
+    FillVector<double> strength;            // |G| of each edge point
+    FillVector<int> next, prev;             // chain links between edge points, -1 for none
 
-    // Allocates every array (uninitialised) for an X x Y image. Throws std::bad_alloc.
+    // Allocates the per-pixel arrays (uninitialised) for an X x Y image. Throws std::bad_alloc.
     void allocate(int width, int height);
 };
 
-// Gx, Gy and |G| of the 3x3 gradient with weights 0.5 (the pixel's own row or column) and 0.25
-// (the two beside it), on rows and columns 1..Y-2 and 1..X-2 where the mask byte is non-zero
-// (null mask: everywhere); 0 elsewhere. Rows run in parallel.
+// Gx and Gy of the 3x3 gradient at pixel (x, y), inside the one-pixel border of an image X
+// pixels wide: weights 0.5 for the pixel's own row (column) and 0.25 for the two beside it.
+inline void gradient_at(const double* image, int X, int x, int y, double& gx, double& gy) {
+    const double* mid = image + static_cast<std::ptrdiff_t>(y) * X;
+    double sx, sy;
+    sobel_sums(mid - X, mid, mid + X, x - 1, x, x + 1, sx, sy);
+    gx = 0.25 * sx;
+    gy = 0.25 * sy;
+}
+
+// |G| = sqrt(Gx^2 + Gy^2) on rows and columns 1..Y-2 and 1..X-2 where the mask byte is non-zero
+// (null mask: everywhere), 0 elsewhere, and keeps the image for gradient_at(): Gx and Gy are
+// taken again where an edge point needs them, with the same bits. Rows run in parallel.
 void compute_gradient(const double* image, const unsigned char* mask, ChainMaps& maps);
 
 // Sub-pixel maxima of |G| on rows and columns 2..Y-3 and 2..X-3: horizontal where |Gx| >= |Gy|,
-// else vertical where |Gx| <= |Gy|, offset by the parabola through the three magnitudes. Sets
-// ex, ey (-1 elsewhere), clears every link and lists the edge pixels. Rows run in parallel.
+// else vertical where |Gx| <= |Gy|, offset by the parabola through the three magnitudes. Fills
+// the edge points, their numbers and orders, and clears every link. Rows run in parallel.
 void compute_edge_points(ChainMaps& maps);
 
-// Score of a link between two pixels: 0 when they are the same, either has no edge point, or
-// the edge lies on different sides of the step between them; otherwise 1/distance for a forward
-// step (with the bright side on the right of the step, in image coordinates) and -1/distance for a
-// backward one.
+// Score of a link between two edge points (by number): 0 when they are the same or the edge
+// lies on different sides of the step between them; otherwise 1/distance for a forward step
+// (with the bright side on the right of the step, in image coordinates) and -1/distance for a
+// backward one. A pixel without an edge point scores 0 with every other.
 double chain_score(const ChainMaps& maps, int from, int to);
 
 // Links every edge point to its best forward and backward neighbour in the 5 x 5 neighbourhood,

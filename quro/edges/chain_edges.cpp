@@ -12,7 +12,9 @@
 
 #include "quro/edges/chain_detector.h"
 #include "quro/edges/geometry.h"
+#include "quro/edges/large_buffer.h"
 #include "quro/export_guard.h"
+#include "quro/parallel.h"
 #include "quro/quro.h"
 #include "quro/result_registry.h"
 #include "quro/status.h"
@@ -38,10 +40,13 @@ int run_chain_detector(const unsigned char* image, int width, int height, float 
             static_cast<double>(std::max(width, height)))
             chain_input_error("gaussian_filter: invalid image");
         const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-        const std::unique_ptr<double[]> pixels(new double[n]);
+        const LargeBuffer<double> pixels(n);
         double* p = pixels.get();
-#pragma omp parallel for schedule(static)
-        for (long long i = 0; i < static_cast<long long>(n); ++i) p[i] = image[i];
+        const std::size_t w = static_cast<std::size_t>(width);
+        for_each_row(0, height, width, [&](int y) {
+            const std::size_t row = static_cast<std::size_t>(y) * w;
+            for (std::size_t x = 0; x < w; ++x) p[row + x] = image[row + x];
+        });
         chains = detect_edge_chains(p, width, height, mask, sigma, high, low);
         return kOk;
     } catch (const ChainInputError&) {
@@ -62,24 +67,34 @@ void copy_chain(const EdgeChainList& chains, int c, EdgePoint* dst) {
     for (int i = chains.start[c]; i < chains.start[c + 1]; ++i) *dst++ = edge_point(chains, i);
 }
 
-// Diameter of n points as the caller receives them (float positions). pts is scratch.
-double points_diameter(const EdgePoint* p, int n, std::vector<cv::Point2d>& pts) {
-    pts.clear();
-    for (int i = 0; i < n; ++i) pts.emplace_back(p[i].x, p[i].y);
-    return hull_diameter(pts);
+// Chains per parallel run when the chains are shared out.
+constexpr RangeCut kChainRuns{.serial_below = 64, .grain = 32};
+
+// The diameter of each chain's points as the caller receives them (float positions), chains in
+// parallel.
+std::vector<double> chain_diameters(const EdgeChainList& chains) {
+    std::vector<double> diameters(static_cast<std::size_t>(chains.chains()));
+    parallel_for_ranges(diameters.size(), kChainRuns, [&](std::size_t begin, std::size_t end) {
+        std::vector<EdgePoint> points;
+        std::vector<cv::Point2d> pts;
+        for (std::size_t c = begin; c < end; ++c) {
+            const int ci = static_cast<int>(c);
+            points.resize(static_cast<std::size_t>(chains.size(ci)));
+            copy_chain(chains, ci, points.data());
+            pts.clear();
+            for (const EdgePoint& e : points) pts.emplace_back(e.x, e.y);
+            diameters[c] = hull_diameter(pts);
+        }
+    });
+    return diameters;
 }
 
 // The chains whose diameter is at least min_size, in order.
 std::vector<int> chains_of_size(const EdgeChainList& chains, float min_size) {
+    const std::vector<double> diameters = chain_diameters(chains);
     std::vector<int> kept;
-    std::vector<cv::Point2d> pts;
-    std::vector<EdgePoint> points;
-    for (int c = 0; c < chains.chains(); ++c) {
-        points.resize(static_cast<std::size_t>(chains.size(c)));
-        copy_chain(chains, c, points.data());
-        if (points_diameter(points.data(), chains.size(c), pts) >= static_cast<double>(min_size))
-            kept.push_back(c);
-    }
+    for (std::size_t c = 0; c < diameters.size(); ++c)
+        if (diameters[c] >= static_cast<double>(min_size)) kept.push_back(static_cast<int>(c));
     return kept;
 }
 
@@ -151,18 +166,21 @@ extern "C" QURO_API int find_sub_pix_contours_c(const unsigned char* image, int 
         if (rc != quro::kOk) return rc;
         const int n = chains.chains();
         if (n == 0) return quro::kOk;
+        const std::vector<double> diameters = quro::chain_diameters(chains);
         std::unique_ptr<quro::Contour[]> block(new quro::Contour[static_cast<std::size_t>(n)]);
-        std::vector<cv::Point2d> pts;
-        for (int c = 0; c < n; ++c) {
-            quro::Contour& ct = block[static_cast<std::size_t>(c)];
-            const int size = chains.size(c);
-            ct.points = static_cast<EdgePoint*>(
-                std::malloc(static_cast<std::size_t>(size) * sizeof(EdgePoint)));
-            if (ct.points == nullptr) throw std::bad_alloc();
-            ct.count = size;
-            quro::copy_chain(chains, c, ct.points);
-            ct.diameter = quro::points_diameter(ct.points, size, pts);
-        }
+        quro::parallel_for_ranges(
+            static_cast<std::size_t>(n), quro::kChainRuns, [&](std::size_t begin, std::size_t end) {
+                for (std::size_t c = begin; c < end; ++c) {
+                    quro::Contour& ct = block[c];
+                    const int size = chains.size(static_cast<int>(c));
+                    ct.points = static_cast<EdgePoint*>(
+                        std::malloc(static_cast<std::size_t>(size) * sizeof(EdgePoint)));
+                    if (ct.points == nullptr) throw std::bad_alloc();
+                    ct.count = size;
+                    ct.diameter = diameters[c];
+                    quro::copy_chain(chains, static_cast<int>(c), ct.points);
+                }
+            });
         const int handle = quro::register_result(quro::kResultContours, block.get(), n);
         *out = block.release();
         *count = n;

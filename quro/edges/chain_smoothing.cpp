@@ -75,13 +75,11 @@ void gaussian_filter(double* image, double* scratch, int X, int Y, double sigma)
     const std::size_t w = static_cast<std::size_t>(X);
 
     // Rows into scratch.
-#pragma omp parallel for schedule(static)
-    for (int y = 0; y < Y; ++y) smooth_row(image + y * w, scratch + y * w, X, k, h);
+    for_each_row(0, Y, X, [&](int y) { smooth_row(image + y * w, scratch + y * w, X, k, h); });
 
     // Columns back into the image: each output row adds the kernel-weighted source rows in
     // kernel order, which is the per-pixel column sum term by term.
-#pragma omp parallel for schedule(static)
-    for (int y = 0; y < Y; ++y) {
+    for_each_row(0, Y, X, [&](int y) {
         double* out = image + y * w;
         for (int x = 0; x < X; ++x) out[x] = 0.0;
         for (int i = 0; i < n; ++i) {
@@ -89,7 +87,7 @@ void gaussian_filter(double* image, double* scratch, int X, int Y, double sigma)
             const double kv = k[i];
             for (int x = 0; x < X; ++x) out[x] += kv * src[x];
         }
-    }
+    });
 }
 
 }  // namespace quro
