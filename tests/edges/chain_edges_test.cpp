@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <tbb/global_control.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -88,6 +89,50 @@ TEST(ChainEdges, SmoothingAndGradientMatchOpenCv) {
             ASSERT_EQ(mod, mask.at<uchar>(y, x) != 0 ? std::sqrt(gx * gx + gy * gy) : 0.0);
         }
     for (int x = 0; x < img.cols; ++x) EXPECT_EQ(m.mod[static_cast<std::size_t>(x)], 0.0);
+}
+
+// Linking against the rules written out plainly: every pixel, columns outer and rows inner,
+// all 25 scores, then the two link updates. The visiting order changes which links survive.
+TEST(ChainEdges, LinkingFollowsThePlainRulesInColumnOrder) {
+    const cv::Mat img = quro::test::add_noise(quro::test::render_shapes(150, 120, 10, 5), 4, 1);
+    cv::Mat d = to_double(img);
+    quro::ChainMaps m;
+    m.allocate(img.cols, img.rows);
+    quro::gaussian_filter(d.ptr<double>(), m.mod.get(), img.cols, img.rows, 1.0);
+    quro::compute_gradient(d.ptr<double>(), nullptr, m);
+    quro::compute_edge_points(m);
+    std::vector<int> next(m.points.size(), -1), prev(m.points.size(), -1);
+    const int X = img.cols;
+    for (int x = 2; x < X - 2; ++x)
+        for (int y = 2; y < img.rows - 2; ++y) {
+            const int from = m.id[static_cast<std::size_t>(y * X + x)];
+            if (from < 0) continue;
+            int fwd = -1, bck = -1;
+            double fs = 0, bs = 0;
+            for (int i = -2; i <= 2; ++i)
+                for (int j = -2; j <= 2; ++j) {
+                    const int to = m.id[static_cast<std::size_t>((y + j) * X + x + i)];
+                    const double s = to < 0 ? 0.0 : quro::chain_score(m, from, to);
+                    if (s > fs) fs = s, fwd = to;
+                    if (s < bs) bs = s, bck = to;
+                }
+            if (fwd >= 0 && next[from] != fwd &&
+                (prev[fwd] < 0 || quro::chain_score(m, prev[fwd], fwd) < fs)) {
+                if (next[from] >= 0) prev[next[from]] = -1;
+                if (prev[fwd] >= 0) next[prev[fwd]] = -1;
+                next[from] = fwd, prev[fwd] = from;
+            }
+            if (bck >= 0 && prev[from] != bck &&
+                (next[bck] < 0 || quro::chain_score(m, next[bck], bck) > bs)) {
+                if (next[bck] >= 0) prev[next[bck]] = -1;
+                if (prev[from] >= 0) next[prev[from]] = -1;
+                next[bck] = from, prev[from] = bck;
+            }
+        }
+    quro::chain_edge_points(m);
+    ASSERT_GT(m.points.size(), 1000u);
+    EXPECT_TRUE(std::equal(next.begin(), next.end(), m.next.begin()));
+    EXPECT_TRUE(std::equal(prev.begin(), prev.end(), m.prev.begin()));
 }
 
 // A bright disc: one closed chain on the circle, normals pointing to the centre.
