@@ -240,6 +240,12 @@ TEST(ChainEdges, NothingFoundAndBadArguments) {
         EXPECT_EQ(edges_sub_pix_gray_d(img.data, 50, 50, 1, 1, 2, 0, &out, m), 0);
         EXPECT_EQ(out.size(), 1u);
     }
+    for (const int side : {1, 2, 3, 4}) {  // fewer than 5 rows: no edge point
+        cv::Mat tiny(side, side + 1, CV_8U);
+        cv::randu(tiny, 0, 256);
+        EXPECT_EQ(find_sub_pix_contours_c(tiny.data, side + 1, side, 0.25f, 0, 0, &block, &count,
+                                          nullptr), 0);
+    }
     // Bad arguments: -1, *count 0, nothing registered, *out unchanged.
     const std::size_t registered = quro::registered_result_count();
     struct Case {
