@@ -15,7 +15,9 @@ namespace {
 // "a greater than b" of the maxima test: a exceeds b by at least 1000 double epsilons.
 constexpr double kMaxMargin = 2.220446049250313e-13;
 
-bool greater(double a, double b) { return a > b && a - b >= kMaxMargin; }
+bool greater(double a, double b) {
+    return a > b && a - b >= kMaxMargin;
+}
 
 }  // namespace
 
@@ -109,7 +111,6 @@ void compute_edge_points(ChainMaps& m) {
             gradient_at(m.image, X, x, y, p.gx, p.gy);
             m.strength[static_cast<std::size_t>(number)] = mv;
             p.pixel = static_cast<int>(offset) + x;
-            p.column = x;
             m.next[static_cast<std::size_t>(number)] = -1;
             m.prev[static_cast<std::size_t>(number)] = -1;
             id[x] = number++;
@@ -175,22 +176,17 @@ LinkCandidates best_neighbours(const ChainMaps& m, int from, int p) {
     return c;
 }
 
-}  // namespace
-
-void chain_edge_points(ChainMaps& m) {
-    if (!m.id || m.next.size() != m.points.size() || m.prev.size() != m.points.size())
-        chain_input_error("chain_edge_points: invalid input");
+// Columns in the outer loop and rows in the inner one: the points (numbered row by row) listed
+// column by column, rows ascending within a column, into order; rank is its inverse. Blocks of
+// 16 columns (a cache line of the id map) are scanned in parallel, once to count and once to
+// list.
+void linking_order(const ChainMaps& m, FillVector<int>& order, FillVector<int>& rank) {
     const int X = m.X, Y = m.Y;
     const std::size_t w = static_cast<std::size_t>(X);
-    const std::size_t count = m.points.size();
-    // Columns in the outer loop and rows in the inner one: the points (numbered row by row)
-    // listed column by column, rows ascending within a column. Blocks of 16 columns (a cache
-    // line of the id map) are scanned in parallel, once to count and once to list.
-    FillVector<int> order(count), rank(count);
-    std::vector<int> first(static_cast<std::size_t>(X) + 1, 0);
+    std::vector<int> first(w + 1, 0);
     constexpr int kBlock = 16;
     const std::size_t blocks = static_cast<std::size_t>((X + kBlock - 1) / kBlock);
-    const RangeCut cut{.serial_below = count < 4096 ? blocks + 1 : 2, .grain = 1};
+    const RangeCut cut{.serial_below = order.size() < 4096 ? blocks + 1 : 2, .grain = 1};
     auto scan = [&](bool list) {
         parallel_for_ranges(blocks, cut, [&](std::size_t begin, std::size_t end) {
             for (std::size_t b = begin; b < end; ++b) {
@@ -208,14 +204,25 @@ void chain_edge_points(ChainMaps& m) {
                         rank[static_cast<std::size_t>(k)] = pos;
                     }
                 }
-                if (!list)
-                    for (int x = x0; x < x1; ++x) first[static_cast<std::size_t>(x) + 1] = cursor[x - x0];
+                if (list) continue;
+                for (int x = x0; x < x1; ++x)
+                    first[static_cast<std::size_t>(x) + 1] = cursor[x - x0];
             }
         });
     };
     scan(false);
-    for (int x = 0; x < X; ++x) first[x + 1] += first[x];
+    for (std::size_t x = 0; x < w; ++x) first[x + 1] += first[x];
     scan(true);
+}
+
+}  // namespace
+
+void chain_edge_points(ChainMaps& m) {
+    if (!m.id || m.next.size() != m.points.size() || m.prev.size() != m.points.size())
+        chain_input_error("chain_edge_points: invalid input");
+    const std::size_t count = m.points.size();
+    FillVector<int> order(count), rank(count);
+    linking_order(m, order, rank);
     // The neighbours' scores do not depend on the links: they are found for every point at
     // once, in parallel and in numbering order, and stored in linking order. The links are then
     // made one point after another.
@@ -223,8 +230,8 @@ void chain_edge_points(ChainMaps& m) {
     parallel_for_ranges(count, RangeCut{.serial_below = 4096, .grain = 2048},
                         [&](std::size_t begin, std::size_t end) {
                             for (std::size_t k = begin; k < end; ++k)
-                                cand[static_cast<std::size_t>(rank[k])] = best_neighbours(
-                                    m, static_cast<int>(k), m.points[k].pixel);
+                                cand[static_cast<std::size_t>(rank[k])] =
+                                    best_neighbours(m, static_cast<int>(k), m.points[k].pixel);
                         });
     int* next = m.next.data();
     int* prev = m.prev.data();

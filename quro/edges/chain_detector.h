@@ -63,7 +63,6 @@ struct ChainPoint {
     double x, y;    // sub-pixel position
     double gx, gy;  // gradient at the pixel
     int pixel;      // index of the pixel (row * X + column)
-    int column;     // column of the pixel
 };
 
 // A vector whose new elements of trivial types are left uninitialised, for arrays that a
@@ -79,9 +78,9 @@ struct ChainMaps {
     const double* image = nullptr;  // the image the gradient was taken of
     LargeBuffer<double> mod;        // |G|, 0 where not computed
     LargeBuffer<int> id;            // number of the pixel's edge point, -1 for none
-    FillVector<ChainPoint> points;          // the edge points by number
-    FillVector<double> strength;            // |G| of each edge point
-    FillVector<int> next, prev;             // chain links between edge points, -1 for none
+    FillVector<ChainPoint> points;  // the edge points by number
+    FillVector<double> strength;    // |G| of each edge point
+    FillVector<int> next, prev;     // chain links between edge points, -1 for none
 
     // Allocates the per-pixel arrays (uninitialised) for an X x Y image. Throws std::bad_alloc.
     void allocate(int width, int height);

@@ -124,33 +124,35 @@ extern "C" QURO_API int edges_sub_pix_gray_d(const unsigned char* image, int wid
     if (out == nullptr) return quro::kFailed;
     return quro::with_sized_chains(image, width, height, sigma, low, high, min_size, mask,
                                    [&](const EdgeChainList& chains, const std::vector<int>& kept) {
-        std::size_t total = 0;
-        for (const int c : kept) total += static_cast<std::size_t>(chains.size(c));
-        out->reserve(out->size() + total);
-        for (const int c : kept)
-            for (int i = chains.start[c]; i < chains.start[c + 1]; ++i)
-                out->push_back(quro::edge_point(chains, i));
-    });
+                                       std::size_t total = 0;
+                                       for (const int c : kept)
+                                           total += static_cast<std::size_t>(chains.size(c));
+                                       out->reserve(out->size() + total);
+                                       for (const int c : kept)
+                                           for (int i = chains.start[c]; i < chains.start[c + 1];
+                                                ++i)
+                                               out->push_back(quro::edge_point(chains, i));
+                                   });
 }
 
 extern "C" QURO_API int find_sub_pix_contours_d(const unsigned char* image, int width, int height,
-                                                float sigma, float low, float high,
-                                                float min_size,
+                                                float sigma, float low, float high, float min_size,
                                                 std::vector<std::vector<EdgePoint>>* out,
                                                 const unsigned char* mask) {
     if (out == nullptr) return quro::kFailed;
-    return quro::with_sized_chains(image, width, height, sigma, low, high, min_size, mask,
-                                   [&](const EdgeChainList& chains, const std::vector<int>& kept) {
-        std::vector<std::vector<EdgePoint>> lists(kept.size());
-        for (std::size_t k = 0; k < kept.size(); ++k) {
-            const int c = kept[k];
-            lists[k].resize(static_cast<std::size_t>(chains.size(c)));
-            quro::copy_chain(chains, c, lists[k].data());
-        }
-        out->reserve(out->size() + lists.size());
-        for (auto& l : lists) out->push_back(std::move(l));
-        return quro::kOk;
-    });
+    return quro::with_sized_chains(
+        image, width, height, sigma, low, high, min_size, mask,
+        [&](const EdgeChainList& chains, const std::vector<int>& kept) {
+            std::vector<std::vector<EdgePoint>> lists(kept.size());
+            for (std::size_t k = 0; k < kept.size(); ++k) {
+                const int c = kept[k];
+                lists[k].resize(static_cast<std::size_t>(chains.size(c)));
+                quro::copy_chain(chains, c, lists[k].data());
+            }
+            out->reserve(out->size() + lists.size());
+            for (auto& l : lists) out->push_back(std::move(l));
+            return quro::kOk;
+        });
 }
 
 extern "C" QURO_API int find_sub_pix_contours_c(const unsigned char* image, int width, int height,

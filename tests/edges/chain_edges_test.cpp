@@ -179,8 +179,8 @@ TEST(ChainEdges, HysteresisKeepsWholeRunsFromStrongPoints) {
         float low, high;
         bool raised;
         int expected;
-    } cases[] = {{10, 30, false, 0}, {10, 20, false, full}, {10, 30, true, full},
-                 {20, 30, true, full}, {20.5f, 30, true, 3}, {10, 41, true, 0}};
+    } cases[] = {{10, 30, false, 0},   {10, 20, false, full}, {10, 30, true, full},
+                 {20, 30, true, full}, {20.5f, 30, true, 3},  {10, 41, true, 0}};
     for (const Case& k : cases)
         EXPECT_EQ(points_on_step(k.low, k.high, k.raised), k.expected)
             << k.low << " " << k.high << " " << k.raised;
@@ -200,7 +200,8 @@ TEST(ChainEdges, ExportsAgreeAndKeepTheirSizeRule) {
     for (int i = 0; i < r.count; ++i) {
         ASSERT_EQ(r.chains[i].size(), one.chains[i].size());
         EXPECT_EQ(std::memcmp(r.chains[i].data(), one.chains[i].data(),
-                              r.chains[i].size() * sizeof(EdgePoint)), 0);
+                              r.chains[i].size() * sizeof(EdgePoint)),
+                  0);
         EXPECT_GE(r.chains[i].size(), 2u);
         EXPECT_EQ(r.diameters[i], diameter(r.chains[i]));
     }
@@ -208,9 +209,11 @@ TEST(ChainEdges, ExportsAgreeAndKeepTheirSizeRule) {
         Contours lists(1);  // appended after what is there
         std::vector<EdgePoint> flat(2), expect_flat(2);
         ASSERT_EQ(find_sub_pix_contours_d(img.data, img.cols, img.rows, 1, 5, 15, min_size, &lists,
-                                          nullptr), 0);
-        ASSERT_EQ(edges_sub_pix_gray_d(img.data, img.cols, img.rows, 1, 5, 15, min_size, &flat,
-                                       nullptr), 0);
+                                          nullptr),
+                  0);
+        ASSERT_EQ(
+            edges_sub_pix_gray_d(img.data, img.cols, img.rows, 1, 5, 15, min_size, &flat, nullptr),
+            0);
         Contours expected(1);
         for (int i = 0; i < r.count; ++i)
             if (r.diameters[i] >= min_size) {
@@ -244,7 +247,8 @@ TEST(ChainEdges, NothingFoundAndBadArguments) {
         cv::Mat tiny(side, side + 1, CV_8U);
         cv::randu(tiny, 0, 256);
         EXPECT_EQ(find_sub_pix_contours_c(tiny.data, side + 1, side, 0.25f, 0, 0, &block, &count,
-                                          nullptr), 0);
+                                          nullptr),
+                  0);
     }
     // Bad arguments: -1, *count 0, nothing registered, *out unchanged.
     const std::size_t registered = quro::registered_result_count();
@@ -252,9 +256,9 @@ TEST(ChainEdges, NothingFoundAndBadArguments) {
         const unsigned char* img;
         int w, h;
         float sigma;
-    } cases[] = {{nullptr, 50, 50, 1},   {disc.data, 0, 50, 1},  {disc.data, 50, -2, 0},
-                 {disc.data, 50, 50, -1}, {disc.data, 50, 50, NAN},
-                 {disc.data, 50, 50, 14}, {disc.data, 65536, 65536, 0}};
+    } cases[] = {{nullptr, 50, 50, 1},        {disc.data, 0, 50, 1},    {disc.data, 50, -2, 0},
+                 {disc.data, 50, 50, -1},     {disc.data, 50, 50, NAN}, {disc.data, 50, 50, 14},
+                 {disc.data, 65536, 65536, 0}};
     for (const Case& k : cases) {
         count = 5;
         EXPECT_EQ(find_sub_pix_contours_c(k.img, k.w, k.h, k.sigma, 1, 2, &block, &count, nullptr),
