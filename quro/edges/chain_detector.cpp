@@ -25,8 +25,8 @@ void ChainMaps::allocate(int width, int height) {
     X = width;
     Y = height;
     const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    mod = LargeBuffer<double>(n);
-    id = LargeBuffer<int>(n);
+    mod.reset(new double[n]);
+    id.reset(new int[n]);
 }
 
 void compute_gradient(const double* image, const unsigned char* mask, ChainMaps& m) {

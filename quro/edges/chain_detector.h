@@ -13,7 +13,6 @@
 #include <stdexcept>
 #include <vector>
 
-#include "quro/edges/large_buffer.h"
 #include "quro/edges/sobel_magnitude.h"
 #include "quro/edges/subpix_detector.h"
 #include "quro/parallel.h"
@@ -58,6 +57,11 @@ int gaussian_half_size(double sigma);
 // buffer ("gaussian_filter: invalid image").
 void gaussian_filter(double* image, double* scratch, int X, int Y, double sigma);
 
+// A vector whose new elements of trivial types are left uninitialised, for lists that a
+// parallel loop fills.
+template <class T>
+using FillVector = std::vector<T, UninitAllocator<T>>;
+
 // One sub-pixel edge point with the gradient of its pixel.
 struct ChainPoint {
     double x, y;    // sub-pixel position
@@ -65,19 +69,14 @@ struct ChainPoint {
     int pixel;      // index of the pixel (row * X + column)
 };
 
-// A vector whose new elements of trivial types are left uninitialised, for arrays that a
-// parallel loop fills.
-template <class T>
-using FillVector = std::vector<T, UninitAllocator<T>>;
-
 // The arrays of one run. The per-pixel arrays hold X * Y entries; the edge points are numbered
 // in pixel index order (row by row).
 struct ChainMaps {
     int X = 0;
     int Y = 0;
     const double* image = nullptr;  // the image the gradient was taken of
-    LargeBuffer<double> mod;        // |G|, 0 where not computed
-    LargeBuffer<int> id;            // number of the pixel's edge point, -1 for none
+    std::unique_ptr<double[]> mod;  // |G|, 0 where not computed
+    std::unique_ptr<int[]> id;      // number of the pixel's edge point, -1 for none
     FillVector<ChainPoint> points;  // the edge points by number
     FillVector<double> strength;    // |G| of each edge point
     FillVector<int> next, prev;     // chain links between edge points, -1 for none
@@ -124,8 +123,8 @@ void thresholds_with_hysteresis(ChainMaps& maps, double high, double low);
 // The chains: point arrays and the offsets of each chain in them (chain c holds the points
 // start[c] .. start[c + 1] - 1). A closed chain lists its first point again at its end.
 struct EdgeChainList {
-    std::vector<double> x, y, nx, ny;  // position and unit gradient (Gx, Gy) / |G|
-    std::vector<int> start;            // chains + 1 entries
+    FillVector<double> x, y, nx, ny;  // position and unit gradient (Gx, Gy) / |G|
+    std::vector<int> start;           // chains + 1 entries
 
     int chains() const { return start.empty() ? 0 : static_cast<int>(start.size()) - 1; }
     int size(int c) const { return start[c + 1] - start[c]; }

@@ -12,7 +12,6 @@
 
 #include "quro/edges/chain_detector.h"
 #include "quro/edges/geometry.h"
-#include "quro/edges/large_buffer.h"
 #include "quro/export_guard.h"
 #include "quro/parallel.h"
 #include "quro/quro.h"
@@ -40,7 +39,7 @@ int run_chain_detector(const unsigned char* image, int width, int height, float 
             static_cast<double>(std::max(width, height)))
             chain_input_error("gaussian_filter: invalid image");
         const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-        const LargeBuffer<double> pixels(n);
+        const std::unique_ptr<double[]> pixels(new double[n]);
         double* p = pixels.get();
         const std::size_t w = static_cast<std::size_t>(width);
         for_each_row(0, height, width, [&](int y) {
