@@ -41,7 +41,8 @@ CResult run_c(const cv::Mat& img, float sigma, float low, float high) {
 }
 
 bool same_points(const std::vector<EdgePoint>& a, const std::vector<EdgePoint>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(a[0])) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || !std::memcmp(&a[0], &b[0], a.size() * sizeof a[0]));
 }
 
 cv::Mat to_double(const cv::Mat& img, cv::Mat d = {}) {
@@ -181,8 +182,7 @@ TEST(ChainEdges, ExportsAgreeAndKeepTheirSizeRule) {
     }();
     tbb::global_control eight(tbb::global_control::max_allowed_parallelism, 8);
     const CResult r = run_c(img, 1, 5, 15);
-    ASSERT_GT(r.count, 5);
-    ASSERT_EQ(r.rc, one.rc);
+    ASSERT_TRUE(r.count > 5 && r.count == one.count) << r.count << " " << one.count;
     for (int i = 0; i < r.count; ++i) {
         EXPECT_TRUE(same_points(r.chains[i], one.chains[i]));
         EXPECT_GE(r.chains[i].size(), 2u);
