@@ -449,6 +449,48 @@ QURO_API int find_sub_pix_contours(const unsigned char* image, int width, int he
 QURO_API bool get_subpix_pos(const unsigned char* image, int width, int height, int x, int y,
                              float threshold, float* out);
 
+// Chain edge detector, in double precision. The image (width x height bytes, rows one after
+// another) is smoothed by a Gaussian of standard deviation `sigma` (0: no smoothing; borders
+// mirrored), its 3x3 gradient (weights 0.5 and 0.25, i.e. the Sobel sums / 4) is taken where the
+// mask byte is non-zero (null mask: everywhere; the mask has the image's size) and is 0 elsewhere
+// and on the one-pixel border. Maxima of the gradient magnitude |G| along the horizontal or
+// vertical direction, at least two pixels inside the border, give sub-pixel edge points; each is
+// linked to its nearest neighbour on either side along the edge within two pixels. Hysteresis
+// keeps the chains that hold a point with |G| >= high, cut where |G| < low (both inclusive).
+// Every chain has at least 2 points; a closed chain repeats its first point at its end. Each
+// EdgePoint is (x = column, y = row, nx, ny) with (nx, ny) = (Gx, Gy) / |G|, the unit normal
+// pointing from dark to bright. Same results with any number of threads.
+// edges_sub_pix_gray_d appends to *out (which belongs to the caller) the points of every chain
+// whose diameter (largest distance between two of its points) is at least min_size, chain by
+// chain, each in chain order.
+// Returns 0 (also when nothing was found), or -1 with *out unchanged for a null image or out,
+// a width or height below 1, a width * height above INT_MAX, a negative or NaN sigma, a sigma
+// whose kernel half-width ceil(3.717 sigma) exceeds max(width, height), or when memory ran out.
+// Input errors also write "error: <text>\n" to stderr; the process goes on.
+QURO_API int edges_sub_pix_gray_d(const unsigned char* image, int width, int height, float sigma,
+                                  float low, float high, float min_size,
+                                  std::vector<EdgePoint>* out, const unsigned char* mask);
+
+// The same chains as edges_sub_pix_gray_d, one list per chain whose diameter is at least
+// min_size, appended to *out in the order of each chain's first pixel met row by row. Return
+// values and ownership as for edges_sub_pix_gray_d.
+QURO_API int find_sub_pix_contours_d(const unsigned char* image, int width, int height,
+                                     float sigma, float low, float high, float min_size,
+                                     std::vector<std::vector<EdgePoint>>* out,
+                                     const unsigned char* mask);
+
+// Every chain of the detector above (no size filter), in the order of find_sub_pix_contours_d,
+// as an array of quro::Contour {count, diameter of the points' convex hull, malloc'd points}.
+// Requires non-null out and count. With at least one chain: stores the array in *out and the
+// number of chains in *count and returns the array's handle (>= 1); the caller frees the array
+// and every point array in it with clear_mems(handle) only. With no chain: returns 0, sets *count
+// to 0 and leaves *out unchanged. On an error (the arguments and failures of
+// edges_sub_pix_gray_d, or a null out or count): returns -1, sets *count to 0 when count is not
+// null, leaves *out unchanged and registers nothing.
+QURO_API int find_sub_pix_contours_c(const unsigned char* image, int width, int height,
+                                     float sigma, float low, float high, quro::Contour** out,
+                                     int* count, const unsigned char* mask);
+
 }  // extern "C"
 
 // ================================================================================================
