@@ -14,6 +14,10 @@
 // by a random factor in 0.9-1.1, searched by the anisotropic search over 0.9-1.1 on both axes;
 // below its row both scale errors and the number of top-level poses (--benchmark_filter=aniso).
 //
+// Bent-part and tiled sets (search_compare_deformable.cpp): the deformable search beside the
+// anisotropic and rigid ones on bent parts, and the tiled search of an 8192 x 8192 scene beside
+// 16 searches of its quarters (--benchmark_filter='bent|tiled').
+//
 // Textured sets (search_compare_textured_sets.h): five models with fine texture or relief (board,
 // box, text page, portrait, coin) in 17 background photos with distractors, each condition its own
 // table (clean, noise sigma 8-10, a quarter of every instance covered, reversed contrast, blur,
@@ -129,6 +133,7 @@ int main(int argc, char** argv) {
         if (set != compare::kMosaicSet) compare::register_textured_baselines(set, 10);
     }
     compare::register_quro_multi(0);
+    compare::register_quro_deformable_and_tiled(0);
     benchmark::RunSpecifiedBenchmarks();
     compare::print_summaries();
     benchmark::Shutdown();

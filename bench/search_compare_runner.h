@@ -194,6 +194,9 @@ void register_quro_textured(int set, int order);
 // The multi-model search on scenes of four models, beside rigid searches of them
 // (bench/search_compare_multi.cpp).
 void register_quro_multi(int order);
+// The deformable search on bent parts and the tiled search of an 8192 x 8192 scene
+// (bench/search_compare_deformable.cpp).
+void register_quro_deformable_and_tiled(int order);
 
 inline void print_summaries() {
     if (summaries().empty()) return;

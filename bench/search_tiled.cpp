@@ -24,17 +24,15 @@
 #include "quro/quro.h"
 #include "quro/search/tiled_search.h"
 #include "testing/compare_score.h"
-#include "testing/part_scene.h"
+#include "testing/tiled_scene.h"
 
 namespace {
 
-constexpr int kSide = 8192, kQuarter = 2048, kInstances = 100, kOnSeams = 32;
+constexpr int kSide = quro_test::kTiledSide, kQuarter = quro_test::kTiledQuarter,
+              kInstances = quro_test::kTiledInstances;
 
-struct BigScene {
-    cv::Mat image;
-    std::vector<compare::Pose> truth;
-    std::vector<cv::Mat> quarters;  // row-major 4 x 4
-    int model = -1;
+// The shared scene, and the resident memory once it and its quarters exist.
+struct BigScene : quro_test::TiledScene {
     double scene_mib = 0;
 };
 
@@ -44,64 +42,9 @@ double peak_mib() {
     return static_cast<double>(ru.ru_maxrss) / 1024.0;
 }
 
-// Pastes one part rendered on its own patch (the background of the patch is the scene's).
-void paste_part(cv::Mat& image, const compare::Pose& p) {
-    constexpr int kPatch = 160;
-    const int x0 = static_cast<int>(std::floor(p.x)) - kPatch / 2,
-              y0 = static_cast<int>(std::floor(p.y)) - kPatch / 2;
-    const cv::Mat patch = quro_test::render_part_scene(
-        {kPatch, kPatch}, {{p.x - x0, p.y - y0, p.angle}}, {}, 60, 170, 30);
-    patch.copyTo(image(cv::Rect(x0, y0, kPatch, kPatch)));
-}
-
 BigScene render_big_scene() {
     BigScene s;
-    const cv::Mat model = quro_test::render_part_model({112, 84});
-    const ContrastParams contrast{10, 30, 10, 10};
-    create_shape_model(model.data, model.cols, model.rows, 0, 0.f, 360.f, 0.f, 1, &contrast,
-                       nullptr, &s.model);
-    s.image = cv::Mat(kSide, kSide, CV_8U, cv::Scalar(60));
-    std::mt19937 rng(20250801u);
-    std::uniform_real_distribution<double> any(150.0, kSide - 150.0), across(-30.0, 30.0),
-        angle(0.0, 360.0);
-    std::uniform_int_distribution<int> seam(1, kSide / kQuarter - 1);
-    while (static_cast<int>(s.truth.size()) < kInstances) {
-        compare::Pose p{any(rng), any(rng), angle(rng)};
-        const int k = static_cast<int>(s.truth.size());
-        if (k < kOnSeams / 2)
-            p.x = seam(rng) * kQuarter + across(rng);
-        else if (k < kOnSeams)
-            p.y = seam(rng) * kQuarter + across(rng);
-        bool apart = true;
-        for (const compare::Pose& q : s.truth)
-            apart = apart && std::hypot(p.x - q.x, p.y - q.y) > 130.0;
-        if (apart) s.truth.push_back(p);
-    }
-    for (int i = 0; i < 600; ++i) {
-        const cv::Point c(static_cast<int>(any(rng)), static_cast<int>(any(rng)));
-        bool clear = true;
-        for (const compare::Pose& q : s.truth)
-            clear = clear && std::hypot(c.x - q.x, c.y - q.y) > 110.0;
-        if (!clear) continue;
-        const cv::Scalar grey(30 + static_cast<int>(rng() % 150));
-        if (i % 2)
-            cv::circle(s.image, c, 3 + static_cast<int>(rng() % 8), grey, cv::FILLED, cv::LINE_AA);
-        else
-            cv::line(s.image, c, c + cv::Point(10, 4), grey, 2, cv::LINE_AA);
-    }
-    for (const compare::Pose& p : s.truth) paste_part(s.image, p);
-    cv::RNG noise(7);
-    for (int y = 0; y < kSide;
-         y += 512) {  // in bands: one float copy of the whole would be 256 MiB
-        cv::Mat band = s.image.rowRange(y, y + 512), f, n(band.size(), CV_32F);
-        band.convertTo(f, CV_32F);
-        noise.fill(n, cv::RNG::NORMAL, 0.0, 2.0);
-        f += n;
-        f.convertTo(band, CV_8U);
-    }
-    for (int qy = 0; qy < kSide; qy += kQuarter)
-        for (int qx = 0; qx < kSide; qx += kQuarter)
-            s.quarters.push_back(s.image(cv::Rect(qx, qy, kQuarter, kQuarter)).clone());
+    static_cast<quro_test::TiledScene&>(s) = quro_test::render_tiled_scene();
     s.scene_mib = peak_mib();
     return s;
 }
