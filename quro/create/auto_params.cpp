@@ -1,6 +1,8 @@
 // Automatic creation parameters: the contrasts proposed by a per-level statistic on every level of
 // the image's pyramid, and a minimum component size bounded by the pyramid depth and by the
 // largest contour the chain detector finds with the full-resolution contrasts.
+#include <tbb/parallel_invoke.h>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -62,16 +64,20 @@ void propose(const unsigned char* image, int width, int height, double weak_fact
         static_cast<int>(std::floor(std::max(
             0.0, std::log2(static_cast<double>(std::min(width, height)) * flavour.level_factor)))) +
         1;
-    std::vector<LevelContrast> stats;
-    cv::Mat level = full;
-    for (int l = 0; l < levels; ++l) {
-        if (l > 0) {
-            cv::Mat next;
-            cv::pyrDown(level, next, cv::Size(), cv::BORDER_REFLECT_101);
-            level = next;
-        }
-        stats.push_back(level_contrast(level, weak_factor, flavour));
-    }
+    // Level 1 first: its contrasts drive the chain detector, which runs beside the other levels.
+    const LevelContrast first = level_contrast(full, weak_factor, flavour);
+    std::vector<LevelContrast> stats{first};
+    std::optional<double> diameter;
+    tbb::parallel_invoke([&] { diameter = largest_contour_diameter(full, first.low, first.high); },
+                         [&] {
+                             cv::Mat level = full;
+                             for (int l = 1; l < levels; ++l) {
+                                 cv::Mat next;
+                                 cv::pyrDown(level, next, cv::Size(), cv::BORDER_REFLECT_101);
+                                 level = next;
+                                 stats.push_back(level_contrast(level, weak_factor, flavour));
+                             }
+                         });
     // The first level with the smallest low gives both contrasts.
     std::size_t best = 0;
     double min_contrast = stats[0].min_contrast;
@@ -80,8 +86,7 @@ void propose(const unsigned char* image, int width, int height, double weak_fact
         min_contrast = std::min(min_contrast, stats[i].min_contrast);
     }
     double size = levels > 4 ? 4.0 * levels - 8.0 : std::ldexp(1.0, levels - 1);
-    if (const auto diameter = largest_contour_diameter(full, stats[0].low, stats[0].high))
-        size = std::min(size, *diameter * 0.5);
+    if (diameter) size = std::min(size, *diameter * 0.5);
     out[0] = stats[best].low;
     out[1] = stats[best].high;
     out[2] = std::max(5.0, size);
