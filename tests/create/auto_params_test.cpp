@@ -14,6 +14,7 @@
 namespace {
 
 using Out = std::array<double, 4>;
+using quro_test::render_part_scene;
 
 // The proposal of the first export (mode 2) or of the second with `mode`; -7 where not written.
 Out propose(const unsigned char* data, int w, int h, double weak, int mode) {
@@ -28,10 +29,8 @@ Out propose(const cv::Mat& img, double weak, int mode) {
 
 TEST(AutoParams, ProposalIsOrderedOnRenderedPartsAndThresholdRisesWithMode) {
     const std::vector<cv::Mat> images = {
-        quro_test::render_part_scene({320, 240}, {{100, 90, 20}, {230, 150, -70}}, {}, 80, 150, 40,
-                                     8.0, 5, 12),
-        quro_test::render_part_scene({600, 400}, {{300.3, 200.6, 33}}, {2.5, 2, 6, 2.5}, 40, 220,
-                                     10, 1.5)};
+        render_part_scene({320, 240}, {{100, 90, 20}, {230, 150, -70}}, {}, 80, 150, 9, 8),
+        render_part_scene({600, 400}, {{300.3, 200.6, 33}}, {2.5, 2, 6, 2.5}, 40, 220, 10, 1.5)};
     for (const cv::Mat& img : images)
         for (const double weak : {0.3, 0.5, 1.0}) {
             double low[4];  // by mode + 1
@@ -50,14 +49,15 @@ TEST(AutoParams, KnownAnswersOnFlatNoisyAndSmallImages) {
     EXPECT_EQ(quro::noise_level(flat), 0.0);
     EXPECT_EQ(propose(flat, 0.5, 0), (Out{1, 2, 5, 1}));
     EXPECT_EQ(propose(flat, 0.5, 2), (Out{0, 0, 5, 0}));  // no edges: Otsu's threshold is 0
-    cv::Mat step(256, 256, CV_32F, cv::Scalar(60)), noise(step.size(), CV_32F), img;
+    cv::Mat step(256, 256, CV_8U, cv::Scalar(60)), noise(step.size(), CV_16S), img;
     step.colRange(128, 256).setTo(160);
+    const quro::LevelContrast c = quro::nms_level_contrast(step, 0.5, 0.375);
+    EXPECT_EQ(Out({c.low, c.high, c.min_contrast, 0}), Out({50, 100, 3, 0}));
     cv::RNG(11).fill(noise, cv::RNG::NORMAL, 0, 5.0);
-    cv::Mat(step + noise).convertTo(img, CV_8U);
+    cv::add(step, noise, img, cv::noArray(), CV_8U);
     EXPECT_NEAR(quro::noise_level(img), 5.0, 1.5);
 }
 
-// A disc's thinned magnitude is a rim about one pixel wide all round, diagonals included.
 TEST(AutoParams, SuppressionThinsADiscToItsRim) {
     cv::Mat disc(120, 120, CV_8U, cv::Scalar(40)), dx, dy;
     cv::circle(disc, {60, 60}, 40, cv::Scalar(200), cv::FILLED, cv::LINE_AA);
