@@ -622,6 +622,36 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
                                      float angle_extent, float angle_step, int metric,
                                      const ContrastParams* contrast, int* id);
 
+// ---- Automatic creation parameters -------------------------------------------------------------
+// Proposes the four ContrastParams values for a model image (width x height bytes, never
+// written), in doubles: out[0] contrast_low, out[1] contrast_high, out[2] min_component_size,
+// out[3] min_contrast. Each level of the image's pyramid (level 1 the image, each further level a
+// Gaussian halving with mirrored border) gets a statistic of its 3x3 Sobel gradient magnitude
+// (x 0.25, 8 bits, saturating at 255): a threshold T, low = T * weak_factor, high = T, and a
+// minimum contrast min(low, max(3, noise, spread)), where noise estimates the image noise's
+// standard deviation from a second-derivative filter and spread is 1.645 times the standard
+// deviation of (image - its 3x3 mean) over the pixels whose magnitude is at most low.
+// out[0] is the smallest low of the levels, out[1] the high of the first level with that low,
+// out[3] the smallest minimum contrast. out[2] = max(5, P) with P = 2^(L-1) for L <= 4 levels
+// and 4 L - 8 above; when the chain detector (find_sub_pix_contours_c, sigma 0, level 1's low and
+// high) finds contours, P is at most half the largest contour's diameter.
+// With weak_factor <= 1: out[3] <= out[0] <= out[1] and out[2] >= 5. Safe to call from several
+// threads. Writes nothing when image or out is null, width or height is below 1,
+// width * height exceeds INT_MAX, weak_factor is not finite, or memory runs out.
+
+// L = floor(max(0, log2(min(width, height) / 16))) + 1 levels; T is Otsu's threshold of the
+// magnitude, and the spread is rounded down.
+QURO_API void auto_shape_model_params(const unsigned char* image, int width, int height,
+                                      double weak_factor, double* out);
+
+// L = floor(max(0, log2(min(width, height) / 8))) + 1 levels; the magnitude is thinned to its
+// maxima along the gradient (interior pixels only) and stretched between its minimum and maximum
+// to 0..255; T is the smallest thinned magnitude whose stretched value exceeds f * 255, with
+// f = 0.25 for mode -1, 0.5 for mode 1 and 0.375 for any other mode. A level without such a
+// pixel (a level without edges) proposes low 1, high 2, minimum contrast 1.
+QURO_API void auto_shape_model_params2(const unsigned char* image, int width, int height,
+                                       double weak_factor, double* out, int mode);
+
 }  // extern "C"
 
 // ================================================================================================

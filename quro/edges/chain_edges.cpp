@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "quro/edges/chain_detector.h"
+#include "quro/edges/chain_edges.h"
 #include "quro/edges/geometry.h"
 #include "quro/export_guard.h"
 #include "quro/parallel.h"
@@ -154,10 +155,9 @@ extern "C" QURO_API int find_sub_pix_contours_d(const unsigned char* image, int 
         });
 }
 
-extern "C" QURO_API int find_sub_pix_contours_c(const unsigned char* image, int width, int height,
-                                                float sigma, float low, float high,
-                                                quro::Contour** out, int* count,
-                                                const unsigned char* mask) {
+int quro::find_sub_pix_contours_c_impl(const unsigned char* image, int width, int height,
+                                        float sigma, float low, float high, quro::Contour** out,
+                                        int* count, const unsigned char* mask) {
     if (count != nullptr) *count = 0;
     if (out == nullptr || count == nullptr) return quro::kFailed;
     return quro::guarded(quro::kFailed, [&]() -> int {
@@ -187,4 +187,12 @@ extern "C" QURO_API int find_sub_pix_contours_c(const unsigned char* image, int 
         *count = n;
         return handle;
     });
+}
+
+extern "C" QURO_API int find_sub_pix_contours_c(const unsigned char* image, int width, int height,
+                                                float sigma, float low, float high,
+                                                quro::Contour** out, int* count,
+                                                const unsigned char* mask) {
+    return quro::find_sub_pix_contours_c_impl(image, width, height, sigma, low, high, out, count,
+                                              mask);
 }

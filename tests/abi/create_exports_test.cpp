@@ -13,7 +13,8 @@ TEST(SharedLibrary, CreationFunctionsAreExportedWithCNames) {
     ASSERT_NE(h, nullptr);
     for (const char* name :
          {"create_shape_model", "create_shape_model_rr", "get_rot_img", "create_shape_model_xld",
-          "create_shape_model_xld2", "create_shape_model_pol", "create_shape_model_xld3"})
+          "create_shape_model_xld2", "create_shape_model_pol", "create_shape_model_xld3",
+          "auto_shape_model_params", "auto_shape_model_params2"})
         EXPECT_NE(dlsym(h, name), nullptr) << name;
     // The internal entry point for other creation functions stays hidden.
     EXPECT_EQ(dlsym(h, "_ZN4quro23create_shape_model_implEPKhiiifffiPKNS_14ContrastParamsES1_Pi"),
