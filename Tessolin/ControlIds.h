@@ -1,6 +1,7 @@
-#pragma once
 // Numeric ids of the dialog's controls, menu items and toolbar buttons. Every control is reached
 // through these ids (ControlMap), and every menu or toolbar action through OnCommandId.
+#ifndef TESSOLIN_CONTROL_IDS_H
+#define TESSOLIN_CONTROL_IDS_H
 
 namespace tessolin::ids {
 
@@ -90,3 +91,5 @@ inline constexpr int kToolbarButton2 = 32783;
 inline constexpr int kToolbarButton3 = 32784;
 
 }  // namespace tessolin::ids
+
+#endif  // TESSOLIN_CONTROL_IDS_H

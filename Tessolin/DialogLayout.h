@@ -1,5 +1,7 @@
-#pragma once
 // The dialog's controls at fixed places, each registered in the control map under its id.
+#ifndef TESSOLIN_DIALOG_LAYOUT_H
+#define TESSOLIN_DIALOG_LAYOUT_H
+
 #include <QSize>
 
 #include "ControlMap.h"
@@ -19,3 +21,5 @@ QRect StatusLabelRect();
 QRect ToolbarRect();
 
 }  // namespace tessolin
+
+#endif  // TESSOLIN_DIALOG_LAYOUT_H

@@ -8,25 +8,27 @@
 
 namespace tessolin {
 
-void UseCNumericLocale() { std::setlocale(LC_NUMERIC, "C"); }
+void UseCNumericLocale() {
+    std::setlocale(LC_NUMERIC, "C");
+}
 
 CTessolinApp::CTessolinApp(Prompts* prompts, QString lock_dir)
     : prompts_(prompts), lock_dir_(std::move(lock_dir)) {
-  if (!prompts_) {
-    own_prompts_ = MakeQtPrompts();
-    prompts_ = own_prompts_.get();
-  }
+    if (!prompts_) {
+        own_prompts_ = MakeQtPrompts();
+        prompts_ = own_prompts_.get();
+    }
 }
 
 int CTessolinApp::InitInstance(const DialogOptions& options) {
-  SingleInstance instance(QStringLiteral("Tessolin"), lock_dir_);
-  if (!instance.TryAcquire()) {
-    prompts_->Message(nullptr, QString::fromUtf8(text::kAlreadyRunning));
-    return 1;
-  }
-  CTessolinDlg dialog(options);
-  dialog.exec();
-  return 0;
+    SingleInstance instance(QStringLiteral("Tessolin"), lock_dir_);
+    if (!instance.TryAcquire()) {
+        prompts_->Message(nullptr, QString::fromUtf8(text::kAlreadyRunning));
+        return 1;
+    }
+    CTessolinDlg dialog(options);
+    dialog.exec();
+    return 0;
 }
 
 }  // namespace tessolin

@@ -45,51 +45,54 @@ constexpr LabelText kLabels[] = {
 };
 
 QStringList Pick(std::span<const TextPair> items, int language) {
-  QStringList list;
-  for (const TextPair& item : items) list << item.Get(language);
-  return list;
+    QStringList list;
+    for (const TextPair& item : items) list << item.Get(language);
+    return list;
 }
 
 }  // namespace
 
-std::span<const LabelText> LabelTexts() { return kLabels; }
+std::span<const LabelText> LabelTexts() {
+    return kLabels;
+}
 
 QStringList ScaleModeItems(int language) {
-  static constexpr TextPair kItems[] = {{"无", "none"},
-                                        {"各向同性", "isotropic"},
-                                        {"各向异性", "anisotropic"},
-                                        {"局部可变形", "deformable"}};
-  return Pick(kItems, language);
+    static constexpr TextPair kItems[] = {{"无", "none"},
+                                          {"各向同性", "isotropic"},
+                                          {"各向异性", "anisotropic"},
+                                          {"局部可变形", "deformable"}};
+    return Pick(kItems, language);
 }
 
 QStringList SubPixelItems(int language) {
-  static constexpr TextPair kItems[] = {{"无", "none"},
-                                        {"插值", "interpolation"},
-                                        {"最小二乘法", "least-squares"},
-                                        {"速度优先", "speed-first"}};
-  return Pick(kItems, language);
+    static constexpr TextPair kItems[] = {{"无", "none"},
+                                          {"插值", "interpolation"},
+                                          {"最小二乘法", "least-squares"},
+                                          {"速度优先", "speed-first"}};
+    return Pick(kItems, language);
 }
 
 QStringList MetricItems(int language) {
-  static constexpr TextPair kItems[] = {
-      {"忽略极性", "ignore global"}, {"忽略局部", "ignore local"}, {"使用极性", "use polarity"}};
-  return Pick(kItems, language);
+    static constexpr TextPair kItems[] = {
+        {"忽略极性", "ignore global"}, {"忽略局部", "ignore local"}, {"使用极性", "use polarity"}};
+    return Pick(kItems, language);
 }
 
 QStringList DrawItems(int language) {
-  static constexpr TextPair kItems[] = {{"所有", "All"},
-                                        {"轮廓", "Cont"},
-                                        {"十字", "Cross"},
-                                        {"分值", "Score"},
-                                        {"无分值", "NoScore"}};
-  return Pick(kItems, language);
+    static constexpr TextPair kItems[] = {{"所有", "All"},
+                                          {"轮廓", "Cont"},
+                                          {"十字", "Cross"},
+                                          {"分值", "Score"},
+                                          {"无分值", "NoScore"}};
+    return Pick(kItems, language);
 }
 
 QStringList MaxDeformationItems() {
-  static constexpr int kValues[] = {0, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 20, 24, 28, 32};
-  QStringList list;
-  for (int v : kValues) list << QString::number(v);
-  return list;
+    static constexpr int kValues[] = {0,  4,  5,  6,  7,  8,  9,  10, 11,
+                                      12, 13, 14, 15, 16, 20, 24, 28, 32};
+    QStringList list;
+    for (int v : kValues) list << QString::number(v);
+    return list;
 }
 
 namespace text {

@@ -1,23 +1,24 @@
-#pragma once
 // Every text the program shows, as a Chinese / English pair (UTF-8). The language flag picks the
 // half: 0 Chinese, 1 English.
-#include <array>
-#include <span>
+#ifndef TESSOLIN_TEXTS_H
+#define TESSOLIN_TEXTS_H
 
 #include <QString>
 #include <QStringList>
+#include <array>
+#include <span>
 
 namespace tessolin {
 
 struct TextPair {
-  const char* zh;
-  const char* en;
-  QString Get(int language) const { return QString::fromUtf8(language == 1 ? en : zh); }
+    const char* zh;
+    const char* en;
+    QString Get(int language) const { return QString::fromUtf8(language == 1 ? en : zh); }
 };
 
 struct LabelText {
-  int id;
-  TextPair text;
+    int id;
+    TextPair text;
 };
 
 // The captions of the dialog's labels, buttons, check boxes and groups.
@@ -41,3 +42,5 @@ extern const char* const kPrintLine;
 }  // namespace text
 
 }  // namespace tessolin
+
+#endif  // TESSOLIN_TEXTS_H

@@ -3,8 +3,8 @@
 #include "TessolinApp.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  tessolin::UseCNumericLocale();
-  tessolin::CTessolinApp theApp;
-  return theApp.InitInstance();
+    QApplication app(argc, argv);
+    tessolin::UseCNumericLocale();
+    tessolin::CTessolinApp theApp;
+    return theApp.InitInstance();
 }
