@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <span>
 
 #include "ControlIds.h"
 
@@ -26,39 +27,21 @@ enum class Kind {
 };
 
 struct Place {
-    int id;  // 0: a label without id (its caption is given)
+    int id;
     Kind kind;
     int x, y, w, h;
-    const char* caption = nullptr;
 };
 
-// Right-hand panel: two columns of label + control pairs inside the two groups.
+// Right-hand panel: two groups of rows, each row two label + control pairs (or one wide control
+// per column).
 constexpr int kPanelX = 1058;
-constexpr int kColA = 1068, kColB = 1252, kLabelW = 100, kFieldOffset = 102, kFieldW = 70;
-constexpr int kRowH = 26;
-
-constexpr Place Label(int id, int col, int y) {
-    return {id, Kind::kLabel, col, y, kLabelW, kRowH};
-}
-constexpr Place Field(int id, Kind kind, int col, int y) {
-    return {id,   kind, col + kFieldOffset, y, kind == Kind::kCombo && col == kColB ? 100 : kFieldW,
-            kRowH};
-}
-constexpr Place Wide(int id, Kind kind, int col, int y) {
-    return {id, kind, col, y, kLabelW + kFieldOffset, kRowH};
-}
+constexpr int kColumns[2] = {1068, 1252};
+constexpr int kLabelW = 100, kFieldOffset = 102, kFieldW = 70, kWideComboW = 100, kRowH = 26;
+constexpr int kCreateTop = 386, kSearchTop = 628;
 
 using K = Kind;
-constexpr int kCreateTop = 386, kSearchTop = 628;
-constexpr int R(int top, int row) {
-    return top + 24 + 30 * row;
-}
-// The create group leaves a gap after its first row for the toolbar.
-constexpr int C(int row) {
-    return R(kCreateTop, row) + (row > 0 ? 28 : 0);
-}
 
-// Groups first, so that they lie below the controls they frame.
+// Controls outside the two groups. Groups first, so that they lie below the controls they frame.
 constexpr Place kPlaces[] = {
     {1069, K::kGroup, kPanelX, kCreateTop, 400, 234},
     {1081, K::kGroup, kPanelX, kSearchTop, 400, 300},
@@ -75,61 +58,6 @@ constexpr Place kPlaces[] = {
     {1002, K::kButton, 1174, 350, 60, 28},
     {1093, K::kCheck, 1244, 350, 100, 28},
     {1041, K::kCheck, 1350, 350, 100, 28},
-    // Create group.
-    Label(1070, kColA, C(0)),
-    Field(1049, K::kEdit, kColA, C(0)),
-    Label(1071, kColB, C(0)),
-    Field(1051, K::kEdit, kColB, C(0)),
-    Label(1072, kColA, C(1)),
-    Field(1053, K::kEdit, kColA, C(1)),
-    Label(1079, kColB, C(1)),
-    Field(1044, K::kEdit, kColB, C(1)),
-    Label(1080, kColA, C(2)),
-    Field(1055, K::kEdit, kColA, C(2)),
-    Label(1098, kColB, C(2)),
-    Field(ids::kMetricCombo, K::kCombo, kColB, C(2)),
-    Label(1077, kColA, C(3)),
-    Field(ids::kLength1Edit, K::kEdit, kColA, C(3)),
-    Label(1078, kColB, C(3)),
-    Field(ids::kLength2Edit, K::kEdit, kColB, C(3)),
-    {0, K::kLabel, kColA, C(4), kLabelW, kRowH, "DX"},
-    Field(ids::kDxEdit, K::kEdit, kColA, C(4)),
-    {0, K::kLabel, kColB, C(4), kLabelW, kRowH, "DY"},
-    Field(ids::kDyEdit, K::kEdit, kColB, C(4)),
-    Wide(1048, K::kCheck, kColA, C(5)),
-    Wide(ids::kCreateModel, K::kButton, kColB, C(5)),
-    // Search group.
-    Label(1082, kColA, R(kSearchTop, 0)),
-    Field(1029, K::kEdit, kColA, R(kSearchTop, 0)),
-    Label(1083, kColB, R(kSearchTop, 0)),
-    Field(1031, K::kEdit, kColB, R(kSearchTop, 0)),
-    Label(1084, kColA, R(kSearchTop, 1)),
-    Field(1037, K::kEdit, kColA, R(kSearchTop, 1)),
-    Label(1085, kColB, R(kSearchTop, 1)),
-    Field(1039, K::kEdit, kColB, R(kSearchTop, 1)),
-    Label(1086, kColA, R(kSearchTop, 2)),
-    Field(1025, K::kEdit, kColA, R(kSearchTop, 2)),
-    Label(1087, kColB, R(kSearchTop, 2)),
-    Field(1027, K::kEdit, kColB, R(kSearchTop, 2)),
-    Label(1088, kColA, R(kSearchTop, 3)),
-    Field(1035, K::kEdit, kColA, R(kSearchTop, 3)),
-    Label(1089, kColB, R(kSearchTop, 3)),
-    Field(1033, K::kEdit, kColB, R(kSearchTop, 3)),
-    Label(1090, kColA, R(kSearchTop, 4)),
-    Field(1067, K::kEdit, kColA, R(kSearchTop, 4)),
-    Label(ids::kScaleModeLabel, kColB, R(kSearchTop, 4)),
-    Field(ids::kScaleModeCombo, K::kCombo, kColB, R(kSearchTop, 4)),
-    Label(ids::kSubPixelLabel, kColA, R(kSearchTop, 5)),
-    Field(ids::kSubPixelCombo, K::kCombo, kColA, R(kSearchTop, 5)),
-    Label(1092, kColB, R(kSearchTop, 5)),
-    Field(ids::kMaxDeformationCombo, K::kCombo, kColB, R(kSearchTop, 5)),
-    Label(ids::kDrawLabel, kColA, R(kSearchTop, 6)),
-    Field(ids::kDrawCombo, K::kCombo, kColA, R(kSearchTop, 6)),
-    Wide(ids::kCrossBorder, K::kCheck, kColB, R(kSearchTop, 6)),
-    Wide(ids::kFindModel, K::kButton, kColA, R(kSearchTop, 7)),
-    Wide(ids::kFindModels, K::kButton, kColB, R(kSearchTop, 7)),
-    Wide(ids::kClearModels, K::kButton, kColA, R(kSearchTop, 8)),
-    Wide(ids::kFindLargeImage, K::kButton, kColB, R(kSearchTop, 8)),
     // Hidden buttons of the console and of the contour command.
     {ids::kPrint, K::kButton, 0, 0, 1, 1},
     {ids::kCloseConsole, K::kButton, 0, 0, 1, 1},
@@ -137,6 +65,46 @@ constexpr Place kPlaces[] = {
     {ids::kSubPixelContour1, K::kButton, 0, 0, 1, 1},
     {ids::kSubPixelContour2, K::kButton, 0, 0, 1, 1},
 };
+
+// One column of a row: a label (id, or 0 with a caption) and its control, or, with label_id -1,
+// one control across the column.
+struct Cell {
+    int label_id;
+    int control_id;
+    Kind kind;
+    const char* caption = nullptr;
+};
+struct Row {
+    Cell cells[2];
+};
+
+constexpr Row kCreateRows[] = {
+    {{{1070, 1049, K::kEdit}, {1071, 1051, K::kEdit}}},
+    {{{1072, 1053, K::kEdit}, {1079, 1044, K::kEdit}}},
+    {{{1080, 1055, K::kEdit}, {1098, ids::kMetricCombo, K::kCombo}}},
+    {{{1077, ids::kLength1Edit, K::kEdit}, {1078, ids::kLength2Edit, K::kEdit}}},
+    {{{0, ids::kDxEdit, K::kEdit, "DX"}, {0, ids::kDyEdit, K::kEdit, "DY"}}},
+    {{{-1, 1048, K::kCheck}, {-1, ids::kCreateModel, K::kButton}}},
+};
+
+constexpr Row kSearchRows[] = {
+    {{{1082, 1029, K::kEdit}, {1083, 1031, K::kEdit}}},
+    {{{1084, 1037, K::kEdit}, {1085, 1039, K::kEdit}}},
+    {{{1086, 1025, K::kEdit}, {1087, 1027, K::kEdit}}},
+    {{{1088, 1035, K::kEdit}, {1089, 1033, K::kEdit}}},
+    {{{1090, 1067, K::kEdit}, {ids::kScaleModeLabel, ids::kScaleModeCombo, K::kCombo}}},
+    {{{ids::kSubPixelLabel, ids::kSubPixelCombo, K::kCombo},
+      {1092, ids::kMaxDeformationCombo, K::kCombo}}},
+    {{{ids::kDrawLabel, ids::kDrawCombo, K::kCombo}, {-1, ids::kCrossBorder, K::kCheck}}},
+    {{{-1, ids::kFindModel, K::kButton}, {-1, ids::kFindModels, K::kButton}}},
+    {{{-1, ids::kClearModels, K::kButton}, {-1, ids::kFindLargeImage, K::kButton}}},
+};
+
+// Top of row `row` of a group; the create group leaves a gap after its first row for the
+// toolbar.
+constexpr int RowY(int top, int row, bool toolbar_gap) {
+    return top + 24 + 30 * row + (toolbar_gap && row > 0 ? 28 : 0);
+}
 
 QWidget* Make(Kind kind, QWidget* parent) {
     switch (kind) {
@@ -173,20 +141,41 @@ bool IsHidden(int id) {
 }  // namespace
 
 void BuildControls(QWidget* dialog, ControlMap& controls) {
-    for (const Place& place : kPlaces) {
-        QWidget* widget = Make(place.kind, dialog);
-        widget->setGeometry(place.x, place.y, place.w, place.h);
-        if (place.caption) static_cast<QLabel*>(widget)->setText(QString::fromUtf8(place.caption));
-        if (place.id != 0) controls.Add(place.id, widget);
-        if (IsHidden(place.id)) widget->hide();
-    }
+    auto add = [&](int id, Kind kind, QRect rect, const char* caption) {
+        QWidget* widget = Make(kind, dialog);
+        widget->setGeometry(rect);
+        if (caption) static_cast<QLabel*>(widget)->setText(QString::fromUtf8(caption));
+        if (id != 0) controls.Add(id, widget);
+        if (IsHidden(id)) widget->hide();
+    };
+    for (const Place& place : kPlaces)
+        add(place.id, place.kind, QRect(place.x, place.y, place.w, place.h), nullptr);
+    auto add_rows = [&](std::span<const Row> rows, int top, bool toolbar_gap) {
+        for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+            const int y = RowY(top, r, toolbar_gap);
+            for (int c = 0; c < 2; ++c) {
+                const Cell& cell = rows[r].cells[c];
+                const int x = kColumns[c];
+                if (cell.label_id < 0) {
+                    add(cell.control_id, cell.kind, QRect(x, y, kLabelW + kFieldOffset, kRowH),
+                        nullptr);
+                    continue;
+                }
+                add(cell.label_id, Kind::kLabel, QRect(x, y, kLabelW, kRowH), cell.caption);
+                const int w = cell.kind == Kind::kCombo && c == 1 ? kWideComboW : kFieldW;
+                add(cell.control_id, cell.kind, QRect(x + kFieldOffset, y, w, kRowH), nullptr);
+            }
+        }
+    };
+    add_rows(kCreateRows, kCreateTop, true);
+    add_rows(kSearchRows, kSearchTop, false);
 }
 
 QRect StatusLabelRect() {
     return {8, 955, 1450, 30};
 }
 QRect ToolbarRect() {
-    return {kColA, C(0) + kRowH + 2, 380, 26};
+    return {kColumns[0], RowY(kCreateTop, 0, false) + kRowH + 2, 380, 26};
 }
 
 }  // namespace tessolin
