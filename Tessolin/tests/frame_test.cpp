@@ -13,6 +13,7 @@
 #include "ControlIds.h"
 #include "Label.h"
 #include "SingleInstance.h"
+#include "TessolinApp.h"
 #include "tests/dialog_fixture.h"
 
 namespace ids = tessolin::ids;
@@ -26,6 +27,10 @@ TEST(SingleInstance, SecondHolderFailsUntilTheFirstReleases) {
     EXPECT_FALSE(second.TryAcquire());
     first.Release();
     EXPECT_TRUE(second.TryAcquire());
+
+    tessolin::FakePrompts prompts;  // the program refuses to start beside a running one
+    EXPECT_EQ(tessolin::CTessolinApp(&prompts, dir.path()).InitInstance(), 1);
+    EXPECT_EQ(prompts.messages, QStringList{QString::fromUtf8("Tessolin.exe已经打开!")});
 }
 
 TEST_F(DialogTest, EnterEscAndTabNeitherCloseTheDialogNorClickAnything) {

@@ -46,6 +46,12 @@ TEST_F(DialogTest, ViewsAreEmbeddedAtTheirSizesAndShowTheCheckerboard) {
         EXPECT_EQ(QColor(shot.pixel(18, 18)), QColor(30, 30, 30));
     }
     EXPECT_EQ(dialog->model_view_size, model_size);
+
+    // highgui names are process-wide: a second view of the same name is refused, the first stays.
+    QWidget placeholder;
+    tessolin::CvViewHost twin("ImageShow", &placeholder, QSize(64, 64), nullptr);
+    EXPECT_FALSE(twin.Ok());
+    EXPECT_EQ(dialog->ImageView()->View()->size(), QSize(1026, 925));
 }
 
 TEST_F(DialogTest, ClicksReachTheCallbackUnscaledAlsoAfterAWheel) {
