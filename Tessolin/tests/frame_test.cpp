@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolTip>
+#include <cstdio>
 
 #include "ControlIds.h"
 #include "Label.h"
@@ -64,9 +65,16 @@ TEST_F(DialogTest, ConsoleButtonsWriteOnlyWhileOpenAndClsRunsNoShell) {
     dialog->OnCommandId(ids::kCloseConsole);
     dialog->OnCommandId(ids::kPrint);
     EXPECT_EQ(console_out.size(), 12u + tessolin::Console::kClearSequence.size());
+
+    tessolin::Console on_stdout;  // closing the real console leaves stdout usable for a reopen
+    on_stdout.Open();
+    on_stdout.Close();
+    EXPECT_FALSE(on_stdout.Print("closed\n"));
     EXPECT_NE(fcntl(STDOUT_FILENO, F_GETFD), -1) << "closing the console closed stdout";
-    dialog->OnCommandId(ids::kOpenConsole);
-    EXPECT_TRUE(dialog->DebugConsole().Print("again"));
+    on_stdout.Open();
+    EXPECT_TRUE(on_stdout.Print("reopened\n"));
+    EXPECT_EQ(std::ferror(stdout), 0);
+    on_stdout.Close();
 }
 
 TEST_F(DialogTest, LanguageTooltipShowsTheImageSizeOnlyWithAnImage) {
