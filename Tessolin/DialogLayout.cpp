@@ -1,0 +1,181 @@
+#include "DialogLayout.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <span>
+
+#include "ControlIds.h"
+
+namespace tessolin {
+namespace {
+
+enum class Kind {
+    kLabel,
+    kButton,
+    kCheck,
+    kGroup,
+    kEdit,
+    kCombo,
+    kPlaceholder,
+    kVScroll,
+    kHScroll
+};
+
+struct Place {
+    int id;
+    Kind kind;
+    int x, y, w, h;
+};
+
+// Right-hand panel: two groups of rows, each row two label + control pairs (or one wide control
+// per column).
+constexpr int kPanelX = 1058;
+constexpr int kColumns[2] = {1068, 1252};
+constexpr int kLabelW = 100, kFieldOffset = 102, kFieldW = 70, kWideComboW = 100, kRowH = 26;
+constexpr int kCreateTop = 386, kSearchTop = 628;
+
+using K = Kind;
+
+// Controls outside the two groups. Groups first, so that they lie below the controls they frame.
+constexpr Place kPlaces[] = {
+    {1069, K::kGroup, kPanelX, kCreateTop, 400, 234},
+    {1081, K::kGroup, kPanelX, kSearchTop, 400, 300},
+    {ids::kImageView, K::kPlaceholder, 8, 8, 1026, 925},
+    {ids::kVScroll, K::kVScroll, 1034, 8, 16, 925},
+    {ids::kHScroll, K::kHScroll, 8, 933, 1026, 16},
+    {ids::kModelView, K::kPlaceholder, kPanelX, 8, 400, 300},
+    {1006, K::kButton, 1058, 316, 98, 28},
+    {1046, K::kButton, 1160, 316, 98, 28},
+    {1042, K::kButton, 1262, 316, 96, 28},
+    {1043, K::kButton, 1362, 316, 96, 28},
+    {1076, K::kButton, 1058, 350, 44, 28},
+    {1062, K::kButton, 1108, 350, 60, 28},
+    {1002, K::kButton, 1174, 350, 60, 28},
+    {1093, K::kCheck, 1244, 350, 100, 28},
+    {1041, K::kCheck, 1350, 350, 100, 28},
+    // Hidden buttons of the console and of the contour command.
+    {ids::kPrint, K::kButton, 0, 0, 1, 1},
+    {ids::kCloseConsole, K::kButton, 0, 0, 1, 1},
+    {ids::kOpenConsole, K::kButton, 0, 0, 1, 1},
+    {ids::kSubPixelContour1, K::kButton, 0, 0, 1, 1},
+    {ids::kSubPixelContour2, K::kButton, 0, 0, 1, 1},
+};
+
+// One column of a row: a label (id, or 0 with a caption) and its control, or, with label_id -1,
+// one control across the column.
+struct Cell {
+    int label_id;
+    int control_id;
+    Kind kind;
+    const char* caption = nullptr;
+};
+struct Row {
+    Cell cells[2];
+};
+
+constexpr Row kCreateRows[] = {
+    {{{1070, 1049, K::kEdit}, {1071, 1051, K::kEdit}}},
+    {{{1072, 1053, K::kEdit}, {1079, 1044, K::kEdit}}},
+    {{{1080, 1055, K::kEdit}, {1098, ids::kMetricCombo, K::kCombo}}},
+    {{{1077, ids::kLength1Edit, K::kEdit}, {1078, ids::kLength2Edit, K::kEdit}}},
+    {{{0, ids::kDxEdit, K::kEdit, "DX"}, {0, ids::kDyEdit, K::kEdit, "DY"}}},
+    {{{-1, 1048, K::kCheck}, {-1, ids::kCreateModel, K::kButton}}},
+};
+
+constexpr Row kSearchRows[] = {
+    {{{1082, 1029, K::kEdit}, {1083, 1031, K::kEdit}}},
+    {{{1084, 1037, K::kEdit}, {1085, 1039, K::kEdit}}},
+    {{{1086, 1025, K::kEdit}, {1087, 1027, K::kEdit}}},
+    {{{1088, 1035, K::kEdit}, {1089, 1033, K::kEdit}}},
+    {{{1090, 1067, K::kEdit}, {ids::kScaleModeLabel, ids::kScaleModeCombo, K::kCombo}}},
+    {{{ids::kSubPixelLabel, ids::kSubPixelCombo, K::kCombo},
+      {1092, ids::kMaxDeformationCombo, K::kCombo}}},
+    {{{ids::kDrawLabel, ids::kDrawCombo, K::kCombo}, {-1, ids::kCrossBorder, K::kCheck}}},
+    {{{-1, ids::kFindModel, K::kButton}, {-1, ids::kFindModels, K::kButton}}},
+    {{{-1, ids::kClearModels, K::kButton}, {-1, ids::kFindLargeImage, K::kButton}}},
+};
+
+// Top of row `row` of a group; the create group leaves a gap after its first row for the
+// toolbar.
+constexpr int RowY(int top, int row, bool toolbar_gap) {
+    return top + 24 + 30 * row + (toolbar_gap && row > 0 ? 28 : 0);
+}
+
+QWidget* Make(Kind kind, QWidget* parent) {
+    switch (kind) {
+        case Kind::kLabel:
+            return new QLabel(parent);
+        case Kind::kButton: {
+            auto* button = new QPushButton(parent);
+            button->setAutoDefault(false);
+            return button;
+        }
+        case Kind::kCheck:
+            return new QCheckBox(parent);
+        case Kind::kGroup:
+            return new QGroupBox(parent);
+        case Kind::kEdit:
+            return new QLineEdit(parent);
+        case Kind::kCombo:
+            return new QComboBox(parent);
+        case Kind::kPlaceholder:
+            return new QWidget(parent);
+        case Kind::kVScroll:
+            return new QScrollBar(Qt::Vertical, parent);
+        case Kind::kHScroll:
+            return new QScrollBar(Qt::Horizontal, parent);
+    }
+    return nullptr;
+}
+
+bool IsHidden(int id) {
+    return id == ids::kPrint || id == ids::kCloseConsole || id == ids::kOpenConsole ||
+           id == ids::kSubPixelContour1 || id == ids::kSubPixelContour2;
+}
+
+}  // namespace
+
+void BuildControls(QWidget* dialog, ControlMap& controls) {
+    auto add = [&](int id, Kind kind, QRect rect, const char* caption) {
+        QWidget* widget = Make(kind, dialog);
+        widget->setGeometry(rect);
+        if (caption) static_cast<QLabel*>(widget)->setText(QString::fromUtf8(caption));
+        if (id != 0) controls.Add(id, widget);
+        if (IsHidden(id)) widget->hide();
+    };
+    for (const Place& place : kPlaces)
+        add(place.id, place.kind, QRect(place.x, place.y, place.w, place.h), nullptr);
+    auto add_rows = [&](std::span<const Row> rows, int top, bool toolbar_gap) {
+        for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+            const int y = RowY(top, r, toolbar_gap);
+            for (int c = 0; c < 2; ++c) {
+                const Cell& cell = rows[r].cells[c];
+                const int x = kColumns[c];
+                if (cell.label_id < 0) {
+                    add(cell.control_id, cell.kind, QRect(x, y, kLabelW + kFieldOffset, kRowH),
+                        nullptr);
+                    continue;
+                }
+                add(cell.label_id, Kind::kLabel, QRect(x, y, kLabelW, kRowH), cell.caption);
+                const int w = cell.kind == Kind::kCombo && c == 1 ? kWideComboW : kFieldW;
+                add(cell.control_id, cell.kind, QRect(x + kFieldOffset, y, w, kRowH), nullptr);
+            }
+        }
+    };
+    add_rows(kCreateRows, kCreateTop, true);
+    add_rows(kSearchRows, kSearchTop, false);
+}
+
+QRect StatusLabelRect() {
+    return {8, 955, 1450, 30};
+}
+QRect ToolbarRect() {
+    return {kColumns[0], RowY(kCreateTop, 0, false) + kRowH + 2, 380, 26};
+}
+
+}  // namespace tessolin

@@ -1,0 +1,130 @@
+// CTessolinDlg: the workbench's main dialog. It holds the two OpenCV views, the parameter
+// controls, the command buttons, the status line and the debug console. Controls are reached by
+// their ids (ControlIds.h) through `controls`; menu and toolbar actions and buttons all arrive in
+// OnCommandId.
+#ifndef TESSOLIN_TESSOLIN_DLG_H
+#define TESSOLIN_TESSOLIN_DLG_H
+
+#include <QDialog>
+#include <QFont>
+#include <QPointer>
+#include <QSize>
+#include <QTimer>
+#include <memory>
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+#include "Console.h"
+#include "ControlMap.h"
+#include "CvViewHost.h"
+#include "Platform.h"
+
+class QToolBar;
+
+namespace tessolin {
+
+class CLabel;
+class CMsgWindow;
+class KeyFilter;
+
+class CTessolinDlg : public QDialog, public ViewOwner {
+    Q_OBJECT
+public:
+    // dialogs and prompts may be null (the desktop's own are used); the dialog does not own
+    // non-null ones. Runs OnInitDialog.
+    explicit CTessolinDlg(DialogOptions options = {}, FileDialogs* dialogs = nullptr,
+                          Prompts* prompts = nullptr, QWidget* parent = nullptr);
+    ~CTessolinDlg() override;
+
+    // Buttons, menu items and toolbar actions. False for an id without a handler.
+    bool OnCommandId(int id);
+
+    // Frame handlers.
+    void OnBnClickedPrint();
+    void OnBnClickedClose();
+    void OnBnClickedCls();
+    void OnBnClickedOpen();
+    void OnBnClickedSubPixelContour() {}
+    void OnShowWindowMessage();
+    // Text of the language button's tooltip: "W x H" of the open image, empty without one.
+    QString OnToolTipNotify() const;
+    // Frees every held model id (once) and closes the dialog.
+    void DestroyWindow();
+    void OnTimer() {}
+
+    // Language and status line.
+    void ApplyLanguage(int flag);
+    void OnBnClickedLanguage();
+    // Shows text on the status line, level 0 blue, 1 red, 2 green, in white; repainted at once.
+    void ShowStatus(const QString& text, int level);
+    void OnCtlColor();
+
+    // Mouse callbacks of the views (user data: the dialog).
+    static void OnImageMouse(int event, int x, int y, int flags, void* dialog);
+    static void OnModelMouse(int event, int x, int y, int flags, void* dialog);
+
+    // ViewOwner.
+    void ViewPressed(CvViewHost* view) override { last_pressed_view_ = view; }
+    CvViewHost* LastPressedView() const override { return last_pressed_view_; }
+    void OnMouseWheel(int, const QPoint&) override {}
+    void OnContextMenu(const QPoint&) override {}
+
+    CvViewHost* ImageView() const { return image_view_.get(); }
+    CvViewHost* ModelView() const { return model_view_.get(); }
+    CLabel* StatusLabel() const { return status_; }
+    Console& DebugConsole() { return console_; }
+
+    ControlMap controls;
+    int language = 0;  // 0 Chinese, 1 English
+    QSize image_view_size{1026, 925};
+    std::string image_view_name = "ImageShow";
+    std::string model_view_name = "ModelShow";
+    cv::Mat image_src, image_show, image_buf, image_bg;
+    cv::Mat model_img, model_buf, mask, model_bg, model_checker;
+    QSize model_view_size{400, 400};
+    float model_zoom = 0.8f;
+    int model_redraw = 0;
+    float dx = 0.0f, dy = 0.0f, length1 = 0.0f, length2 = 0.0f;
+    cv::Point roi_p1, roi_p2;
+    cv::Rect roi;
+    float roi_scale = 0.375f;
+    int line_width = 2;
+    std::vector<int> held_model_ids;
+    QFont font12, font10;
+
+protected:
+    void done(int result) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void CreateFonts();
+    void SetupControls() {}
+    void CreateViews();
+    void OnDestroy();
+    void RefillCombos();
+
+    DialogOptions options_;
+    std::unique_ptr<FileDialogs> own_dialogs_;
+    std::unique_ptr<Prompts> own_prompts_;
+    FileDialogs* dialogs_;
+    Prompts* prompts_;
+    CLabel* status_ = nullptr;
+    QToolBar* toolbar_ = nullptr;
+    QPointer<CMsgWindow> notice_;
+    KeyFilter* key_filter_ = nullptr;
+    std::unique_ptr<CvViewHost> image_view_;
+    std::unique_ptr<CvViewHost> model_view_;
+    CvViewHost* last_pressed_view_ = nullptr;
+    QTimer timer_;
+    Console console_;
+    bool destroyed_ = false;
+};
+
+// An 18-pixel checkerboard of grey 30 and 50 (30 at the top left) over size.
+cv::Mat MakeCheckerboard(QSize size);
+
+}  // namespace tessolin
+
+#endif  // TESSOLIN_TESSOLIN_DLG_H

@@ -1,0 +1,46 @@
+// Every text the program shows, as a Chinese / English pair (UTF-8). The language flag picks the
+// half: 0 Chinese, 1 English.
+#ifndef TESSOLIN_TEXTS_H
+#define TESSOLIN_TEXTS_H
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <span>
+
+namespace tessolin {
+
+struct TextPair {
+    const char* zh;
+    const char* en;
+    QString Get(int language) const { return QString::fromUtf8(language == 1 ? en : zh); }
+};
+
+struct LabelText {
+    int id;
+    TextPair text;
+};
+
+// The captions of the dialog's labels, buttons, check boxes and groups.
+std::span<const LabelText> LabelTexts();
+
+// Item lists of the combo boxes in the given language.
+QStringList ScaleModeItems(int language);
+QStringList SubPixelItems(int language);
+QStringList MetricItems(int language);
+QStringList DrawItems(int language);
+QStringList MaxDeformationItems();  // numbers, the same in both languages
+
+namespace text {
+extern const TextPair kWindowTitle;
+extern const TextPair kLanguageButton;  // "CH" / "EN"
+extern const TextPair kLanguageHint;
+extern const TextPair kNoticeTitle;
+extern const TextPair kNoticeBody;
+extern const char* const kAlreadyRunning;
+extern const char* const kPrintLine;
+}  // namespace text
+
+}  // namespace tessolin
+
+#endif  // TESSOLIN_TEXTS_H
