@@ -3,7 +3,7 @@
 // of its own, and the bands are concatenated in order, so the result does not depend on the
 // threads. Erosion intersects, per output row, the positions at which each element run fits inside
 // the input runs of its row; dilation merges, per output row, the shifted input runs of every
-// element run that lands there (a k-way merge by first column, touching runs joined).
+// element run that lands there (a k-way merge of sorted lists, touching runs joined).
 #include <algorithm>
 #include <climits>
 #include <cstddef>
@@ -159,49 +159,80 @@ void erode_band(const RowIndex& ix, const std::vector<ElementRun>& el, std::size
     std::vector<std::size_t> cursor(k);
     for (std::size_t g = 0; g < k; ++g)
         cursor[g] = ix.lower(std::int64_t{ix.rows[i0]} - el[0].dr + el[g].dr);
-    std::vector<Interval> cur, next;
-    cur.reserve(ix.widest);
-    next.reserve(ix.widest);
+    // Two interval buffers, each long enough for what is written into it (an intersection holds
+    // fewer intervals than its two lists together); n_cur intervals of cur are current.
+    std::vector<Interval> cur(ix.widest), next;
+    std::size_t n_cur = 0;
     for (std::size_t i = i0; i < i1; ++i) {
         const int row = ix.rows[i] - el[0].dr;
-        cur.clear();
+        if (cur.size() < ix.widest) cur.resize(ix.widest);  // after a swap, at most twice per band
+        n_cur = 0;
         for (int j = ix.starts[i]; j < ix.starts[i + 1]; ++j) {
             const int b = ix.begins[j] - el[0].cb, e = ix.ends[j] - el[0].ce;
-            if (b <= e) cur.push_back({b, e});
+            cur[n_cur] = {b, e};
+            n_cur += b <= e;
         }
-        for (std::size_t g = 1; g < k && !cur.empty(); ++g) {
+        for (std::size_t g = 1; g < k && n_cur > 0; ++g) {
             const std::int64_t want = std::int64_t{row} + el[g].dr;
             const std::size_t c = cursor[g] = ix.seek(cursor[g], want);
             if (c == ix.size() || ix.rows[c] != want) {
-                cur.clear();
+                n_cur = 0;
                 break;
             }
             // Intersection of two interval lists ordered by column; the one that ends first
             // cannot meet anything further. An element run wider than an input run gives an
-            // empty interval, which meets nothing.
-            next.clear();
-            const int cb = el[g].cb, ce = el[g].ce;
-            std::size_t a = 0;
-            for (int j = ix.starts[c]; a < cur.size() && j < ix.starts[c + 1];) {
+            // empty interval, which meets nothing. Selects, not branches: which list moves on is
+            // as good as random.
+            const std::size_t room = n_cur + static_cast<std::size_t>(ix.starts[c + 1] - ix.starts[c]);
+            if (next.size() < room) next.resize(room);
+            const int cb = el[g].cb, ce = el[g].ce, stop = ix.starts[c + 1];
+            std::size_t a = 0, n_next = 0;
+            for (int j = ix.starts[c]; a < n_cur && j < stop;) {
                 const int b = ix.begins[j] - cb, e = ix.ends[j] - ce;
                 const int lo = std::max(cur[a].begin, b), hi = std::min(cur[a].end, e);
-                if (lo <= hi) next.push_back({lo, hi});
-                if (cur[a].end < e)
-                    ++a;
-                else
-                    ++j;
+                next[n_next] = {lo, hi};
+                n_next += lo <= hi;
+                const bool next_a = cur[a].end < e;
+                a += next_a;
+                j += !next_a;
             }
             std::swap(cur, next);
+            n_cur = n_next;
         }
-        for (const Interval& v : cur) out.put(row, v.begin, v.end);
+        for (std::size_t v = 0; v < n_cur; ++v) out.put(row, cur[v].begin, cur[v].end);
     }
 }
 
-// One input run list of the dilation's merge: the runs run .. stop - 1 of an input row, shifted by
-// element run g; `begin` is the current run's shifted first column.
-struct MergeHead {
-    int begin, run, stop, g;
+// One input run list of the dilation's merge: the runs run .. stop - 1 of an input row, shifted
+// by the columns of one element run.
+struct MergeList {
+    int run, stop, cb, ce;
 };
+
+// Merges the lists into runs of `row`, in column order. An output run starts at the smallest
+// first column left in any list and takes in, list by list, every run beginning at most one
+// column past its end, until a pass over all lists adds nothing: each list is sorted, so no run
+// left can join it then. Most input runs join a run that has started, so this costs a few passes
+// over the lists per output run plus one step per input run.
+void merge_row(const RowIndex& ix, std::vector<MergeList>& lists, int row, BandRuns& out) {
+    for (;;) {
+        std::int64_t begin = INT64_MAX;
+        for (const MergeList& l : lists)
+            if (l.run < l.stop) begin = std::min<std::int64_t>(begin, ix.begins[l.run] + l.cb);
+        if (begin == INT64_MAX) return;
+        std::int64_t end = begin - 1;
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (MergeList& l : lists) {
+                for (; l.run < l.stop && ix.begins[l.run] + l.cb <= end + 1; ++l.run) {
+                    end = std::max<std::int64_t>(end, ix.ends[l.run] + l.ce);
+                    grew = true;
+                }
+            }
+        }
+        out.put(row, static_cast<int>(begin), static_cast<int>(end));
+    }
+}
 
 // The output rows of band t run from (its first input row + the smallest row offset) up to
 // (the next band's first input row + that offset); each comes from the input rows that element
@@ -214,45 +245,21 @@ void dilate_band(const RowIndex& ix, const std::vector<ElementRun>& el, std::siz
     const std::int64_t hi = i1 == n ? INT64_MAX : std::int64_t{ix.rows[i1]} + el[0].dr;
     std::vector<std::size_t> cursor(k);
     for (std::size_t g = 0; g < k; ++g) cursor[g] = first_band ? 0 : ix.lower(lo - el[g].dr);
-    std::vector<MergeHead> heap;
-    heap.reserve(k);
-    const auto later = [](const MergeHead& a, const MergeHead& b) { return a.begin > b.begin; };
+    std::vector<MergeList> lists;
+    lists.reserve(k);
     for (;;) {
         std::int64_t row = INT64_MAX;
         for (std::size_t g = 0; g < k; ++g)
             if (cursor[g] < n) row = std::min(row, std::int64_t{ix.rows[cursor[g]]} + el[g].dr);
         if (row >= hi) break;
-        heap.clear();
+        lists.clear();
         for (std::size_t g = 0; g < k; ++g) {
             const std::size_t c = cursor[g];
             if (c >= n || std::int64_t{ix.rows[c]} + el[g].dr != row) continue;
-            heap.push_back({ix.begins[ix.starts[c]] + el[g].cb, ix.starts[c], ix.starts[c + 1],
-                            static_cast<int>(g)});
+            lists.push_back({ix.starts[c], ix.starts[c + 1], el[g].cb, el[g].ce});
             ++cursor[g];
         }
-        std::make_heap(heap.begin(), heap.end(), later);
-        std::int64_t begin = 0, end = INT64_MIN;  // no run yet
-        while (!heap.empty()) {
-            std::pop_heap(heap.begin(), heap.end(), later);
-            MergeHead& h = heap.back();
-            const int b = h.begin, e = ix.ends[h.run] + el[static_cast<std::size_t>(h.g)].ce;
-            if (end != INT64_MIN && b <= end + 1) {
-                end = std::max<std::int64_t>(end, e);
-            } else {
-                if (end != INT64_MIN)
-                    out.put(static_cast<int>(row), static_cast<int>(begin), static_cast<int>(end));
-                begin = b;
-                end = e;
-            }
-            if (++h.run < h.stop) {
-                h.begin = ix.begins[h.run] + el[static_cast<std::size_t>(h.g)].cb;
-                std::push_heap(heap.begin(), heap.end(), later);
-            } else {
-                heap.pop_back();
-            }
-        }
-        if (end != INT64_MIN)
-            out.put(static_cast<int>(row), static_cast<int>(begin), static_cast<int>(end));
+        merge_row(ix, lists, static_cast<int>(row), out);
     }
 }
 
