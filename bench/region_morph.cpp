@@ -6,10 +6,9 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <vector>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
 #include "quro/quro.h"
 #include "testing/region_blobs.h"
@@ -35,7 +34,8 @@ const Inputs& inputs() {
             rows.push_back(c.row);
             begins.push_back(c.col_begin);
             ends.push_back(c.col_end);
-            r.kernel(cv::Range(c.row + 5, c.row + 6), cv::Range(c.col_begin + 5, c.col_end + 6)) = 1;
+            r.kernel(cv::Range(c.row + 5, c.row + 6), cv::Range(c.col_begin + 5, c.col_end + 6)) =
+                1;
         }
         gen_region_runs(&r.disc, rows, begins, ends);
         return r;

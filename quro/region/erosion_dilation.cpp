@@ -4,14 +4,14 @@
 // threads. Erosion intersects, per output row, the positions at which each element run fits inside
 // the input runs of its row; dilation merges, per output row, the shifted input runs of every
 // element run that lands there (a k-way merge of sorted lists, touching runs joined).
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
-
-#include <tbb/parallel_for.h>
 
 #include "quro/quro.h"
 #include "quro/region/morphology.h"
@@ -62,17 +62,21 @@ RowIndex index_rows(const region& in) {
     for (int i = 0; i < n; ++i) {
         if (i > 0 && in.rows[i] == in.rows[i - 1]) continue;
         if (!ix.starts.empty())
-            ix.widest = std::max<std::size_t>(ix.widest, static_cast<std::size_t>(i - ix.starts.back()));
+            ix.widest =
+                std::max<std::size_t>(ix.widest, static_cast<std::size_t>(i - ix.starts.back()));
         ix.rows.push_back(in.rows[i]);
         ix.starts.push_back(i);
     }
     if (!ix.starts.empty())
-        ix.widest = std::max<std::size_t>(ix.widest, static_cast<std::size_t>(n - ix.starts.back()));
+        ix.widest =
+            std::max<std::size_t>(ix.widest, static_cast<std::size_t>(n - ix.starts.back()));
     ix.starts.push_back(n);
     return ix;
 }
 
-bool within_int(std::int64_t v) { return v > INT_MIN + 1 && v < INT_MAX - 1; }
+bool within_int(std::int64_t v) {
+    return v > INT_MIN + 1 && v < INT_MAX - 1;
+}
 
 // se's runs shifted by the reference, sorted by row, then columns. False when a shifted value, or
 // a position the operators compute from it and in's runs, would leave the int range.
@@ -183,7 +187,8 @@ void erode_band(const RowIndex& ix, const std::vector<ElementRun>& el, std::size
             // cannot meet anything further. An element run wider than an input run gives an
             // empty interval, which meets nothing. Selects, not branches: which list moves on is
             // as good as random.
-            const std::size_t room = n_cur + static_cast<std::size_t>(ix.starts[c + 1] - ix.starts[c]);
+            const std::size_t room =
+                n_cur + static_cast<std::size_t>(ix.starts[c + 1] - ix.starts[c]);
             if (next.size() < room) next.resize(room);
             const int cb = el[g].cb, ce = el[g].ce, stop = ix.starts[c + 1];
             std::size_t a = 0, n_next = 0;
@@ -268,16 +273,18 @@ enum class Morph { erode, dilate };
 template <Morph op>
 void morph(const region& in, const region& se, region* out, int ref_col, int ref_row) {
     int unused_col = 0, unused_row = 0;
-    if (out == nullptr || in.num_parts != 0 || !resolve_reference(se, unused_col, unused_row)) return;
+    if (out == nullptr || in.num_parts != 0 || !resolve_reference(se, unused_col, unused_row))
+        return;
     region_guarded([&] {
         std::vector<ElementRun> el;
         if (!shifted_element(in, se, ref_col, ref_row, el)) return;
         const RowIndex ix = index_rows(in);
         std::vector<BandRuns> bands;
-        run_bands(ix.size(), bands, [&](std::size_t i0, std::size_t i1, std::size_t t, BandRuns& b) {
-            if constexpr (op == Morph::erode) erode_band(ix, el, i0, i1, b);
-            if constexpr (op == Morph::dilate) dilate_band(ix, el, i0, i1, t == 0, b);
-        });
+        run_bands(ix.size(), bands,
+                  [&](std::size_t i0, std::size_t i1, std::size_t t, BandRuns& b) {
+                      if constexpr (op == Morph::erode) erode_band(ix, el, i0, i1, b);
+                      if constexpr (op == Morph::dilate) dilate_band(ix, el, i0, i1, t == 0, b);
+                  });
         const int width = in.width, height = in.height;
         write_bands(*out, {&in, &se}, bands);
         out->width = width;

@@ -24,9 +24,9 @@ bool resolve_reference(const region& se, int& ref_col, int& ref_row);
 
 // erosion2_y and dilation2_y with a reference already resolved (a -1 here is a coordinate, never
 // the box centre again: a centre may be -1): out = the pixels p with p + s - ref in `in` for
-// every pixel s of se, or the pixels p + s - ref for p in `in`. A null out, a split input or an unusable element leave
-// out unchanged; an input without runs gives an empty result. out takes in's width and height
-// and may be, or share arrays with, in or se.
+// every pixel s of se, or the pixels p + s - ref for p in `in`. A null out, a split input or an
+// unusable element leave out unchanged; an input without runs gives an empty result. out takes in's
+// width and height and may be, or share arrays with, in or se.
 void erosion_impl(const region& in, const region& se, region* out, int ref_col, int ref_row);
 void dilation_impl(const region& in, const region& se, region* out, int ref_col, int ref_row);
 

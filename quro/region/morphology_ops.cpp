@@ -63,8 +63,8 @@ void closing(const region& in, const region& se, region* out) {
 // Hit-or-miss: the positions where se_hit lies in `in` and se_miss in its complement, both
 // shifted by one reference. The complement is taken inside in's box, extended far enough that no
 // position se_hit admits sees the box's edge through se_miss.
-void hit_or_miss(const region& in, const region& hit, const region& miss, region* out,
-                 int ref_col, int ref_row) {
+void hit_or_miss(const region& in, const region& hit, const region& miss, region* out, int ref_col,
+                 int ref_row) {
     resolve_reference(hit, ref_col, ref_row);
     int r1 = 0, c1 = 0, r2 = 0, c2 = 0;
     if (!run_bounds(in, r1, c1, r2, c2)) {

@@ -28,7 +28,8 @@ std::vector<int> disc_half_widths(int r) {
         ++x;
         points.emplace_back(x, y);
     }
-    for (std::size_t i = points.size() - 1; i-- > 0;) points.emplace_back(points[i].second, points[i].first);
+    for (std::size_t i = points.size() - 1; i-- > 0;)
+        points.emplace_back(points[i].second, points[i].first);
     std::vector<int> half_width(static_cast<std::size_t>(r) + 1, 0);
     for (const auto& [px, py] : points)
         if (py >= 0 && py <= r) half_width[static_cast<std::size_t>(py)] = px;
@@ -61,7 +62,8 @@ extern "C" int gen_se_rect(int width, int height, std::vector<quro::chord>* se) 
     if (h > kMaxElementSize) return -1;
     try {
         se->resize(static_cast<std::size_t>(h));
-        for (int row = 0; row < h; ++row) (*se)[static_cast<std::size_t>(row)] = quro::chord(0, last_col, row);
+        for (int row = 0; row < h; ++row)
+            (*se)[static_cast<std::size_t>(row)] = quro::chord(0, last_col, row);
     } catch (...) {
         return -1;
     }

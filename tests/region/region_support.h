@@ -27,11 +27,8 @@ inline quro::region make(const Runs& r) {
 // A chord list (a structuring element) as a region: its chords copied into the run arrays.
 inline quro::region element_region(const std::vector<quro::chord>& se) {
     Runs r;
-    for (const quro::chord& c : se) {
-        r.rows.push_back(c.row);
-        r.begins.push_back(c.col_begin);
-        r.ends.push_back(c.col_end);
-    }
+    for (const quro::chord& c : se)
+        r.rows.push_back(c.row), r.begins.push_back(c.col_begin), r.ends.push_back(c.col_end);
     return make(r);
 }
 
