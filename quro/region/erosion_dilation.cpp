@@ -153,8 +153,8 @@ void write_bands(region& out, std::initializer_list<const region*> inputs,
     writer.finish();
 }
 
-// The output rows of erosion are the input rows shifted by the first element run's row offset;
-// row i of the index gives output row rows[i] - el[0].dr. Every element run g then needs input
+// The output rows of erosion are the input rows shifted by the row offset of element run 0 (any
+// run would do); row i of the index gives output row rows[i] - el[0].dr. Every element run g then needs input
 // row (output row + dr_g), found by a cursor that only moves forward.
 void erode_band(const RowIndex& ix, const std::vector<ElementRun>& el, std::size_t i0,
                 std::size_t i1, BandRuns& out) {
@@ -278,6 +278,12 @@ void morph(const region& in, const region& se, region* out, int ref_col, int ref
     region_guarded([&] {
         std::vector<ElementRun> el;
         if (!shifted_element(in, se, ref_col, ref_row, el)) return;
+        // Erosion intersects the widest element runs first: they leave the fewest positions, so
+        // the later intersections walk short lists.
+        if constexpr (op == Morph::erode)
+            std::stable_sort(el.begin(), el.end(), [](const ElementRun& a, const ElementRun& b) {
+                return std::int64_t{a.ce} - a.cb > std::int64_t{b.ce} - b.cb;
+            });
         const RowIndex ix = index_rows(in);
         std::vector<BandRuns> bands;
         run_bands(ix.size(), bands,
