@@ -91,7 +91,7 @@ bool shifted_element(const region& in, const region& se, int ref_col, int ref_ro
         if (!within_int(dr) || !within_int(cb) || !within_int(ce)) return false;
         el.push_back({static_cast<int>(dr), static_cast<int>(cb), static_cast<int>(ce)});
     }
-    std::sort(el.begin(), el.end(), [](const ElementRun& a, const ElementRun& b) {
+    std::stable_sort(el.begin(), el.end(), [](const ElementRun& a, const ElementRun& b) {
         if (a.dr != b.dr) return a.dr < b.dr;
         if (a.cb != b.cb) return a.cb < b.cb;
         return a.ce < b.ce;
