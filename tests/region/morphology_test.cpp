@@ -149,6 +149,15 @@ TEST(Morphology, UnusableElementOrTypeLeavesOutputUnchangedAndEmptyInputEmptiesI
     EXPECT_EQ(out.width, -1);
 }
 
+// The centre that a -1 reference resolves to may itself hold a -1; the miss element must not
+// resolve it again from its own box. Here the centre is (0, -1): every pixel of the bar matches.
+TEST(Morphology, HitOrMissCentreOfMinusOneIsNotResolvedAgainForTheMissElement) {
+    const region bar = make({{0}, {0}, {9}});
+    region out;
+    hit_or_miss_y(bar, element_region({{0, 0, -1}}), element_region({{0, 0, 1}}), &out, -1, -1);
+    EXPECT_EQ(held(out), held(bar));
+}
+
 TEST(Morphology, MatchesOpenCvOnRandomRegionsAndElements) {
     cv::RNG rng(2024);
     for (int trial = 0; trial < 300; ++trial) {
