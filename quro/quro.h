@@ -928,8 +928,8 @@ QURO_API int get_match_details2(unsigned char* data, int width, int height, floa
 }  // extern "C"
 
 // ================================================================================================
-// Regions: run-length pixel sets, thresholding, region creation, set operations, components and
-// features
+// Regions: run-length pixel sets, thresholding, region creation, set operations, components,
+// features, boundaries and morphology
 // ================================================================================================
 //
 // A region is a set of pixels stored as runs: run i covers the columns col_begins[i] ..
@@ -967,6 +967,9 @@ struct QURO_API chord {
         return col_end < o.col_end;
     }
 };
+
+// A structuring element: a chord list (see the morphology functions).
+using StructuringElement = std::vector<chord>;
 
 // The library's pixel set. All fields are public; the run arrays, the chord array and the parts
 // array are malloc'd, each part is a region made with new, and the reference count is shared by all
@@ -1023,6 +1026,8 @@ public:
 };
 
 }  // namespace quro
+
+using quro::StructuringElement;
 
 extern "C" {
 
@@ -1123,6 +1128,82 @@ QURO_API void get_region_contour(const quro::region& r, std::vector<int>* cols,
 // *inside = 1 when pixel (col, row) lies in r, else 0 (also for a split region or one without
 // runs). Requires r sorted by row, then first column; allocates nothing. A null inside is skipped.
 QURO_API void test_region_point(const quro::region& r, int col, int row, int* inside);
+
+// Boundary of in by type (an exact string): "inner" = in minus its erosion by the 3 x 3 square,
+// "outer" = the dilation of in by the 3 x 3 square minus in, "inner_filled" = the outer contour
+// pixels (get_region_contour) of every 8-connected component of in, as runs replacing out's.
+// in without runs gives no runs. Any other type, a null type or out, or a split in leave out
+// unchanged. out may be, or share arrays with, in. Requires in sorted by row, then first column;
+// out's chords, parts, cached features, width and height are left as they were.
+QURO_API void boundary_y(const quro::region& in, quro::region* out, const char* type);
+
+// ------------------------------------------------------------------------------------------------
+// Morphology. A structuring element is a region (a chord list turned into runs by copying row,
+// col_begin and col_end into the three run arrays) used shifted by (-ref_row, -ref_col). Where a
+// function takes ref_col and ref_row, either one -1 makes both the centre of the element's
+// bounding box: row1 + (row2 - row1 + 1) / 2, col1 + (col2 - col1 + 1) / 2.
+//
+// Common to the region operators below: inputs sorted by row, then first column, with the runs
+// of a row apart (threshold_y and the set operations give that); out's runs come sorted so, the
+// runs of a row apart, and out's width and height become in's; its chords, parts and cached
+// features are left as they were. out may be, or share arrays with, any input (the element
+// included): the result is the same. A null out, a split input or an element without runs (or
+// split) leave out unchanged, as does an element whose shifted coordinates, combined with in's,
+// would leave the int range. An input without runs gives a result without runs.
+// ------------------------------------------------------------------------------------------------
+
+// The disc of radius r (r < 1 counts as 1) centred on the origin: chords {-w, w, y} for y = -r ..
+// r, the half-widths w from the midpoint circle (r = 1: a plus; r = 5: 2 3 4 5 5 5 5 5 4 3 2).
+// se is cleared first; r above 2^24 leaves it empty. A null se does nothing.
+QURO_API void gen_se_circle(int r, std::vector<quro::chord>* se);
+
+// The rectangle of max(height, 2) rows from (0, 0): chords {0, width - 1, row}, the last column 1
+// when width < 2 (so gen_se_rect(1, 1) is 2 x 2). se is resized to the rows. Returns the number
+// of chords, 0 for a null se, -1 (se as before or cleared) when height is above 2^24 or memory
+// runs out.
+QURO_API int gen_se_rect(int width, int height, std::vector<quro::chord>* se);
+
+// The cross in a box of w = max(width, 2) columns and h = max(height, 2) rows from (0, 0): column
+// w / 2 on every row, the full row 0 .. w - 1 on row h / 2; chords in row order. se is cleared
+// first; height above 2^24 leaves it empty. A null se does nothing.
+QURO_API void gen_se_cross(int width, int height, std::vector<quro::chord>* se);
+
+// Erosion: out = the pixels p with p + s - ref in in for every pixel s of se. Its rows run from
+// in's first row minus the element's first row offset to in's last minus its last.
+QURO_API void erosion2_y(const quro::region& in, const quro::region& se, quro::region* out,
+                         int ref_col, int ref_row);
+
+// Dilation: out = the pixels p + s - ref for p in in and s in se; touching runs merged.
+QURO_API void dilation2_y(const quro::region& in, const quro::region& se, quro::region* out,
+                          int ref_col, int ref_row);
+
+// Opening: erosion, then dilation, by se with the centre of its bounding box as reference (the
+// result does not depend on the reference).
+QURO_API void opening_y(const quro::region& in, const quro::region& se, quro::region* out);
+
+// Closing: dilation, then erosion, by se reflected about the centre c of its bounding box (runs
+// mapped to row 2 c.row - row, columns 2 c.col - col_end .. 2 c.col - col_begin), both with c
+// as reference. When in's width and height are both above 0, the result is clipped to columns
+// 0 .. width - 1 and rows 0 .. height - 1.
+QURO_API void closing_y(const quro::region& in, const quro::region& se, quro::region* out);
+
+// top_hat_y: out = in minus its opening. bottom_hat_y: out = the closing of in minus in.
+QURO_API void top_hat_y(const quro::region& in, const quro::region& se, quro::region* out);
+QURO_API void bottom_hat_y(const quro::region& in, const quro::region& se, quro::region* out);
+
+// Hit-or-miss: out = the pixels p with p + h - ref in in for every pixel h of se_hit and p + m -
+// ref outside in for every pixel m of se_miss. One reference for both elements: a -1 resolves
+// from se_hit. Either element unusable leaves out unchanged.
+QURO_API void hit_or_miss_y(const quro::region& in, const quro::region& se_hit,
+                            const quro::region& se_miss, quro::region* out, int ref_col,
+                            int ref_row);
+
+// Hit-or-miss with one run pattern: the positions where, on every row of se, its runs lie in in
+// and the gaps between its consecutive runs lie outside it; hit_or_miss_y(in, se, gaps of se)
+// with one reference resolved from se (plain erosion when se has no gaps). se's runs sorted by
+// row, then first column.
+QURO_API void hit_or_miss_y2(const quro::region& in, const quro::region& se, quro::region* out,
+                             int ref_col, int ref_row);
 
 }  // extern "C"
 

@@ -8,6 +8,7 @@
 
 #include "quro/quro.h"
 #include "quro/region/region_buffers.h"
+#include "quro/region/region_create.h"
 
 namespace quro {
 namespace {
@@ -44,6 +45,28 @@ void fill(std::vector<int>* v, int count, Get get) {
 }
 
 }  // namespace
+
+void append_point_runs(region& out, std::vector<std::pair<int, int>>& points) {
+    std::sort(points.begin(), points.end());
+    make_sole_owner(out, true);
+    std::int64_t n = out.num_runs;
+    std::size_t i = 0;
+    while (i < points.size()) {
+        const int row = points[i].first;
+        const int begin = points[i].second;
+        int end = begin;
+        for (++i; i < points.size() && points[i].first == row &&
+                  static_cast<std::int64_t>(points[i].second) <= std::int64_t{end} + 1;
+             ++i)
+            end = points[i].second;
+        grow_to(out, n);
+        out.rows[n] = row;
+        out.col_begins[n] = begin;
+        out.col_ends[n] = end;
+        out.num_runs = static_cast<int>(++n);
+    }
+}
+
 }  // namespace quro
 
 extern "C" void gen_region_runs(quro::region* out, const std::vector<int>& rows,
@@ -68,24 +91,7 @@ extern "C" void gen_region_points(quro::region* out, std::vector<int> cols, std:
     region_guarded([&] {
         std::vector<std::pair<int, int>> points(cols.size());  // (row, col)
         for (std::size_t i = 0; i < cols.size(); ++i) points[i] = {rows[i], cols[i]};
-        std::sort(points.begin(), points.end());
-        make_sole_owner(*out, true);
-        std::int64_t n = out->num_runs;
-        std::size_t i = 0;
-        while (i < points.size()) {
-            const int row = points[i].first;
-            const int begin = points[i].second;
-            int end = begin;
-            for (++i; i < points.size() && points[i].first == row &&
-                      static_cast<std::int64_t>(points[i].second) <= std::int64_t{end} + 1;
-                 ++i)
-                end = points[i].second;
-            grow_to(*out, n);
-            out->rows[n] = row;
-            out->col_begins[n] = begin;
-            out->col_ends[n] = end;
-            out->num_runs = static_cast<int>(++n);
-        }
+        append_point_runs(*out, points);
     });
 }
 

@@ -7,37 +7,16 @@
 #include <opencv2/imgproc.hpp>
 
 #include "testing/region_masks.h"
+#include "tests/region/region_support.h"
 
 namespace {
 
 using quro_test::Runs;
+using quro_test::blobs;
+using quro_test::held;
+using quro_test::make;
 using SetOp = void (*)(const quro::region&, const quro::region&, quro::region*);
 const SetOp kOps[] = {union2_y, difference_y, intersection_y};
-
-// The runs held, never the chords (gen_region_runs leaves chords behind).
-Runs held(const quro::region& r) {
-    const auto v = [&](const int* p) { return std::vector<int>(p, p + r.num_runs); };
-    return {v(r.rows), v(r.col_begins), v(r.col_ends)};
-}
-
-quro::region make(const Runs& r) {
-    quro::region out;
-    if (!r.rows.empty()) gen_region_runs(&out, r.rows, r.begins, r.ends);
-    return out;
-}
-
-// Blurred noise thresholded at a random grey range, every run moved by (dx, dy).
-quro::region blobs(cv::RNG& rng, int dx, int dy) {
-    cv::Mat img(rng.uniform(1, 60), rng.uniform(1, 70), CV_8UC1);
-    rng.fill(img, cv::RNG::UNIFORM, 0, 256);
-    cv::GaussianBlur(img, img, {0, 0}, rng.uniform(1.0, 4.0));
-    cv::normalize(img, img, 0, 255, cv::NORM_MINMAX);
-    const int lo = rng.uniform(0, 200);
-    quro::region r;
-    threshold_y(img.data, img.cols, img.rows, lo, lo + rng.uniform(0, 120), &r);
-    for (int i = 0; i < r.num_runs; ++i) r.rows[i] += dy, r.col_begins[i] += dx, r.col_ends[i] += dx;
-    return r;
-}
 
 TEST(SetOperations, RowRules) {
     struct Case { int op; Runs a, b, expected; };
