@@ -58,7 +58,8 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
         else
             quantized_template(rec, tpl, top + 1, pose.scale_row, pose.angle);
         auto& [score, polarity] = score_buffers.local();
-        accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms);
+        accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms,
+                              MapValues::responses);
         if (two_scales)
             extract_peaks_aniso(score, tpl, level_min, coarse_overlap, box, pose.angle,
                                 pose.scale_row, pose.scale_col, per_pose[i], st.sw,
