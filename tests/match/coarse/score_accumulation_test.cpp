@@ -91,7 +91,7 @@ void accumulate(const std::vector<cv::Mat>& maps, const QuantizedTemplate& t, in
     quro::Stopwatch sw;
     quro::accumulate_similarity_with(maps, t, metric, score, polarity, sw, 0,
                                      vector_path ? quro::KernelPath::vector : quro::KernelPath::scalar,
-                                     values);
+                                     quro::ScoreScope{values, {}});
 }
 
 bool have_avx2() {
