@@ -105,6 +105,18 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
         else
             accumulate_rows_scalar(acc + start, srcs, count, len);
     };
+    // The order of the points: the template's, where sums may saturate (the order of the clamped
+    // additions shows); else by map and offset, so that the points of a group read overlapping
+    // stretches of one map and the block's reads stay in the nearest cache.
+    std::vector<std::size_t> order(n);
+    for (std::size_t k = 0; k < n; ++k) order[k] = k;
+    if (narrow) {
+        const auto key = [&](std::size_t k) {
+            return std::pair(tpl.codes[k], std::int64_t{tpl.ys[k]} * c + tpl.xs[k]);
+        };
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+    }
     // Block b: positions [first + b * kAccumulationBlock, ...) or rows win.y + b * band_rows, ...
     const std::int64_t blocks = whole_rows
                                     ? (last - first + kAccumulationBlock - 1) / kAccumulationBlock
@@ -114,7 +126,7 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
             const int count =
                 static_cast<int>(std::min<std::size_t>(kAccumulationCheckPoints, n - k0));
             for (int j = 0; j < count; ++j) {
-                const std::size_t k = k0 + static_cast<std::size_t>(j);
+                const std::size_t k = order[k0 + static_cast<std::size_t>(j)];
                 const std::int64_t offset = (static_cast<std::int64_t>(tpl.ys[k]) - tpl.min_y) * c +
                                             (static_cast<std::int64_t>(tpl.xs[k]) - tpl.min_x);
                 base[j] = maps[static_cast<std::size_t>(tpl.codes[k])].ptr<std::int8_t>() + offset;
