@@ -84,11 +84,13 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
                              ? cv::Rect(0, 0, cols, rows)
                              : scope.positions & cv::Rect(0, 0, cols, rows);
     if (win.empty()) return;
-    // Whole rows follow each other in memory: blocks of kAccumulationBlock positions. Else bands
-    // of rows of about that many positions, a span per row.
-    const bool whole_rows = win.width == cols;
-    const std::int64_t first = std::int64_t{win.y} * c;
-    const std::int64_t last = std::min(std::int64_t{win.y + win.height} * c, positions);
+    // Rows of positions follow each other in memory: one stretch from the window's first position
+    // to its last, in blocks of kAccumulationBlock positions. Only a wide window (whose row spans
+    // keep the vector loops full) skips the columns beside it: bands of rows, a span per row.
+    const bool whole_rows = win.width < kRowSpanMin || win.width == cols;
+    const std::int64_t first = std::int64_t{win.y} * c + win.x;
+    const std::int64_t last =
+        std::min(std::int64_t{win.y + win.height - 1} * c + win.x + win.width, positions);
     const int band_rows = std::max(1, kAccumulationBlock / win.width);
     std::int16_t* acc = sums.ptr<std::int16_t>();
     const std::int8_t* base[kAccumulationCheckPoints];
@@ -108,9 +110,11 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
     // The order of the points: the template's, where sums may saturate (the order of the clamped
     // additions shows); else by map and offset, so that the points of a group read overlapping
     // stretches of one map and the block's reads stay in the nearest cache.
-    std::vector<std::size_t> order(n);
-    for (std::size_t k = 0; k < n; ++k) order[k] = k;
-    if (narrow) {
+    // Only worth its cost when the reads leave the nearest cache: more than one block.
+    const bool sorted = narrow && last - first > kAccumulationBlock;
+    std::vector<std::size_t> order(sorted ? n : 0);
+    if (sorted) {
+        for (std::size_t k = 0; k < n; ++k) order[k] = k;
         const auto key = [&](std::size_t k) {
             return std::pair(tpl.codes[k], std::int64_t{tpl.ys[k]} * c + tpl.xs[k]);
         };
@@ -126,7 +130,8 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
             const int count =
                 static_cast<int>(std::min<std::size_t>(kAccumulationCheckPoints, n - k0));
             for (int j = 0; j < count; ++j) {
-                const std::size_t k = order[k0 + static_cast<std::size_t>(j)];
+                const std::size_t k = sorted ? order[k0 + static_cast<std::size_t>(j)]
+                                             : k0 + static_cast<std::size_t>(j);
                 const std::int64_t offset = (static_cast<std::int64_t>(tpl.ys[k]) - tpl.min_y) * c +
                                             (static_cast<std::int64_t>(tpl.xs[k]) - tpl.min_x);
                 base[j] = maps[static_cast<std::size_t>(tpl.codes[k])].ptr<std::int8_t>() + offset;

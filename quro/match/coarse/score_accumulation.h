@@ -18,7 +18,8 @@ namespace quro {
 enum class MapValues { any, responses };
 
 // What a caller needs of the scores: the map values (above) and the positions, a rectangle of
-// score-map rows and columns (empty: every position). Positions outside it stay 0 and +1.
+// score-map rows and columns (empty: every position). Positions outside it hold 0 and +1 or
+// their sums (a window narrower than kRowSpanMin also sums the columns beside it).
 struct ScoreScope {
     MapValues values = MapValues::any;
     cv::Rect positions;
@@ -63,6 +64,8 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
 // Positions per block of the accumulation: one block of the int16 accumulator (16 KB) stays in
 // cache while every template point is added to it.
 inline constexpr int kAccumulationBlock = 8192;
+// Narrowest window of positions whose columns beside it are skipped (row by row).
+inline constexpr int kRowSpanMin = 256;
 // Template points added between two time-out checks.
 inline constexpr int kAccumulationCheckPoints = 16;
 
