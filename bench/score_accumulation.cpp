@@ -29,10 +29,13 @@ std::vector<cv::Mat> clutter_maps(int map_w, int map_h, float radius) {
     return maps;
 }
 
-// Single thread: n = 200 random points in a 50 x 50 box, on 308 x 308 maps.
+// Single thread: n = 200 random points in a 50 x 50 box, on 308 x 308 maps. path: 0 one lane,
+// 1 32 lanes, 2 32 lanes summing the response values in bytes first (as the searches do).
 void BM_Accumulate(benchmark::State& state) {
     const quro::KernelPath vector_path =
         state.range(0) != 0 ? quro::KernelPath::vector : quro::KernelPath::scalar;
+    const quro::MapValues values =
+        state.range(0) == 2 ? quro::MapValues::responses : quro::MapValues::any;
     const std::vector<cv::Mat> maps = clutter_maps(308, 308, 35.f);
     quro::QuantizedTemplate tpl;
     cv::RNG rng(1);
@@ -48,14 +51,15 @@ void BM_Accumulate(benchmark::State& state) {
     quro::Stopwatch sw;
     cv::Mat score, polarity;
     for (auto _ : state) {
-        quro::accumulate_similarity_with(maps, tpl, 1, score, polarity, sw, 0, vector_path);
+        quro::accumulate_similarity_with(maps, tpl, 1, score, polarity, sw, 0, vector_path,
+                                         quro::ScoreScope{values, {}});
         benchmark::DoNotOptimize(score.data);
     }
     state.SetItemsProcessed(state.iterations() * positions * 200);
 }
-BENCHMARK(BM_Accumulate)->ArgName("avx2")->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Accumulate)->ArgName("path")->Arg(2)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
-// The top-level loop: `poses` angles over a full turn, each accumulated and its peaks extracted
+// The top-level loop: `poses` angles over a full turn, each accumulated (path as above) and its peaks extracted
 // in a parallel loop over the poses, as a search's top level does. The model is a rectangle
 // outline with n points; the maps are map_w x map_h; the loop runs on `threads` threads.
 void BM_TopLevel(benchmark::State& state) {
@@ -65,6 +69,8 @@ void BM_TopLevel(benchmark::State& state) {
     const int n = static_cast<int>(state.range(3));
     const quro::KernelPath vector_path =
         state.range(4) != 0 ? quro::KernelPath::vector : quro::KernelPath::scalar;
+    const quro::MapValues values =
+        state.range(4) == 2 ? quro::MapValues::responses : quro::MapValues::any;
     tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
                                 static_cast<std::size_t>(state.range(5)));
     // A rectangle of half sizes hw + hh = n / 4 + 1 has n edge points.
@@ -86,7 +92,8 @@ void BM_TopLevel(benchmark::State& state) {
         tbb::parallel_for(0, poses, [&](int i) {
             const auto k = static_cast<std::size_t>(i);
             cv::Mat score, polarity;
-            quro::accumulate_similarity_with(maps, tpls[k], 1, score, polarity, sw, 0, vector_path);
+            quro::accumulate_similarity_with(maps, tpls[k], 1, score, polarity, sw, 0, vector_path,
+                                             quro::ScoreScope{values, {}});
             cands[k].clear();
             quro::extract_peaks(score, tpls[k], 0.45f, 0.5f, box, 0.f, 1.f, cands[k], sw, 0,
                                 polarity);
@@ -95,11 +102,15 @@ void BM_TopLevel(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_TopLevel)
-    ->ArgNames({"poses", "map_w", "map_h", "n", "avx2", "threads"})
+    ->ArgNames({"poses", "map_w", "map_h", "n", "path", "threads"})
+    ->Args({63, 192, 152, 120, 2, 8})
+    ->Args({105, 308, 308, 200, 2, 8})
     ->Args({63, 192, 152, 120, 1, 8})
     ->Args({105, 308, 308, 200, 1, 8})
     ->Args({63, 192, 152, 120, 0, 8})
     ->Args({105, 308, 308, 200, 0, 8})
+    ->Args({63, 192, 152, 120, 2, 1})
+    ->Args({105, 308, 308, 200, 2, 1})
     ->Args({63, 192, 152, 120, 1, 1})
     ->Args({105, 308, 308, 200, 1, 1})
     ->Unit(benchmark::kMillisecond)

@@ -181,8 +181,10 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
         QuantizedTemplate tpl;
         quantized_template(*m.rec, tpl, m.plan.top + 1, 1.f, poses[i].angle);
         auto& [score, polarity] = score_buffers.local();
+        const ScoreScope scope{MapValues::responses,
+                               peak_read_window(maps[top][0].size(), tpl, boxes[top])};
         accumulate_similarity(maps[top], tpl, m.rec->metric, score, polarity, st.sw,
-                              st.timeout_ms);
+                              st.timeout_ms, scope);
         // The peak margin is the frame the level's direction codes were built with.
         extract_peaks(score, tpl, m.min_scores[top], coarse_overlap, boxes[top], poses[i].angle,
                       1.f, per_pose[i], st.sw, st.timeout_ms, polarity);

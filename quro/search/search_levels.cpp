@@ -58,7 +58,9 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
         else
             quantized_template(rec, tpl, top + 1, pose.scale_row, pose.angle);
         auto& [score, polarity] = score_buffers.local();
-        accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms);
+        // Only the positions the peak extraction reads.
+        const ScoreScope scope{MapValues::responses, peak_read_window(maps[0].size(), tpl, box)};
+        accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms, scope);
         if (two_scales)
             extract_peaks_aniso(score, tpl, level_min, coarse_overlap, box, pose.angle,
                                 pose.scale_row, pose.scale_col, per_pose[i], st.sw,

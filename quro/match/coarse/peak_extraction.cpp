@@ -10,6 +10,19 @@
 namespace quro {
 namespace {
 
+// The rows r0..r1 and columns c0..c1 (inclusive) the peak scan visits.
+struct ScanRange {
+    std::int64_t m, r0, r1, c0, c1;
+};
+
+ScanRange scan_range(int rows, int cols, const QuantizedTemplate& tpl, const OutlineBox& box) {
+    const std::int64_t m = orientation_border_of_frame(box.radius, rows, cols);
+    return {m, std::max<std::int64_t>(1, tpl.min_y + m + 1),
+            std::min<std::int64_t>(rows + std::int64_t{tpl.min_y} - m, rows) - 2,
+            std::max<std::int64_t>(1, tpl.min_x + m + 1),
+            std::min<std::int64_t>(cols + std::int64_t{tpl.min_x} - m, cols) - 2};
+}
+
 void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score, float overlap,
              const OutlineBox& box, float angle, float scale_row, float scale_col,
              std::vector<Match>& out, const Stopwatch& sw, int timeout_ms,
@@ -24,15 +37,10 @@ void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score
     if (n > 0) {
         const int threshold = peak_threshold(n, min_score);
         const float factor = 1.f / static_cast<float>(4.0 * static_cast<double>(n));
-        const std::int64_t m =
-            orientation_border_of_frame(box.radius, score.rows, score.cols);
+        const auto [m, r0, r1, c0, c1] = scan_range(score.rows, score.cols, tpl, box);
         const std::int64_t rows = score.rows, cols = score.cols;
         const std::int64_t w = static_cast<std::int64_t>(tpl.max_x) - tpl.min_x + 1;
         const std::int64_t h = static_cast<std::int64_t>(tpl.max_y) - tpl.min_y + 1;
-        const std::int64_t r0 = std::max<std::int64_t>(1, tpl.min_y + m + 1);
-        const std::int64_t r1 = std::min<std::int64_t>(rows + tpl.min_y - m, rows) - 2;
-        const std::int64_t c0 = std::max<std::int64_t>(1, tpl.min_x + m + 1);
-        const std::int64_t c1 = std::min<std::int64_t>(cols + tpl.min_x - m, cols) - 2;
         const double reserve = static_cast<double>(rows) * 1.5 * static_cast<double>(cols) /
                                (static_cast<double>(w) * static_cast<double>(h));
         const auto hint =
@@ -74,6 +82,15 @@ void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score
 }
 
 }  // namespace
+
+cv::Rect peak_read_window(cv::Size size, const QuantizedTemplate& tpl, const OutlineBox& box) {
+    if (tpl.size() == 0) return {};
+    const ScanRange s = scan_range(size.height, size.width, tpl, box);
+    if (s.r1 < s.r0 || s.c1 < s.c0) return {};
+    // The scanned positions and their eight neighbours (the scan keeps one position off each edge).
+    return cv::Rect(static_cast<int>(s.c0 - 1), static_cast<int>(s.r0 - 1),
+                    static_cast<int>(s.c1 - s.c0 + 3), static_cast<int>(s.r1 - s.r0 + 3));
+}
 
 int peak_threshold(std::size_t n, float min_score) {
     const float t = static_cast<float>(4.0 * static_cast<double>(n)) * min_score;

@@ -53,6 +53,11 @@ void extract_peaks_aniso(const cv::Mat& score, const QuantizedTemplate& tpl, flo
                          float scale_col, std::vector<Match>& out, const Stopwatch& sw,
                          int timeout_ms, const cv::Mat& polarity);
 
+// The score-map positions extract_peaks (and extract_peaks_aniso) reads for a map of `size`, the
+// template `tpl` and the level's box: the rows and columns it scans and their neighbours, or an
+// empty rectangle when it reads none. Scores outside it never reach a candidate.
+cv::Rect peak_read_window(cv::Size size, const QuantizedTemplate& tpl, const OutlineBox& box);
+
 // Threshold of the peak test for n template points: (int)((float)(4n) * min_score), saturated:
 // INT_MAX at or above 2^31 and for NaN (no value passes), INT_MIN at or below -2^31.
 int peak_threshold(std::size_t n, float min_score);

@@ -3,6 +3,7 @@
 #include "quro/match/core_tables.h"
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/coarse/orientation_kernels.h"
+#include "quro/match/coarse/score_kernels.h"
 #include "quro/parallel.h"
 
 namespace quro {
@@ -36,6 +37,8 @@ void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool a
     for (int k = 0; k < 16; ++k) {
         for (int c = 0; c < 16; ++c) {
             lut[k][c] = absolute ? static_cast<std::int8_t>(std::abs(sim[k][c])) : sim[k][c];
+            // The score accumulation sums response values in bytes (accumulate_rows_narrow_avx2).
+            CV_Assert(std::abs(sim[k][c]) <= kMaxResponse);
         }
     }
     // One block holds all 16 maps; each map is a continuous band of it.

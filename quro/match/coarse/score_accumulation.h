@@ -12,6 +12,19 @@
 
 namespace quro {
 
+// What the caller knows of the maps' values: any byte, or response values (computeResponseMaps16
+// and ...Abs: the similarity table, within [-kMaxResponse, kMaxResponse]). The result is the same;
+// response values let the vector path sum several points in bytes before widening them.
+enum class MapValues { any, responses };
+
+// What a caller needs of the scores: the map values (above) and the positions, a rectangle of
+// score-map rows and columns (empty: every position). Positions outside it hold 0 and +1 or
+// their sums (a window narrower than kRowSpanMin also sums the columns beside it).
+struct ScoreScope {
+    MapValues values = MapValues::any;
+    cv::Rect positions;
+};
+
 // Scores one posed template on the 16 response maps of a level.
 //
 // maps: 16 continuous CV_8SC1 images of one size R x C (computeResponseMaps16 / ...Abs), read
@@ -34,19 +47,25 @@ namespace quro {
 // Throws cv::Exception (an internal fault) for a map list that is not 16 maps of one size,
 // continuous and CV_8SC1, and for a template whose lists differ in length, whose codes leave
 // 0..15 or whose points leave its box; the outputs are untouched then.
+// `scope.values` = responses promises that every map byte lies in [-kMaxResponse, kMaxResponse]
+// (score_kernels.h); a map outside that range then gives undefined sums. With scope.positions
+// set, only the positions p < N inside it are summed (the time-out is checked after every 16
+// points of each band of rows).
 void accumulate_similarity(const std::vector<cv::Mat>& maps, const QuantizedTemplate& tpl,
                            int metric, cv::Mat& score, cv::Mat& polarity, const Stopwatch& sw,
-                           int timeout_ms);
+                           int timeout_ms, ScoreScope scope = {});
 
 // The same with the lane choice made by the caller (use_avx2(path)): the 32-lane AVX2 loop or
 // the one-lane loop; both give the same images. For tests and benchmarks; everything else calls accumulate_similarity.
 void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const QuantizedTemplate& tpl,
                                 int metric, cv::Mat& score, cv::Mat& polarity, const Stopwatch& sw,
-                                int timeout_ms, KernelPath path);
+                                int timeout_ms, KernelPath path, ScoreScope scope = {});
 
 // Positions per block of the accumulation: one block of the int16 accumulator (16 KB) stays in
 // cache while every template point is added to it.
 inline constexpr int kAccumulationBlock = 8192;
+// Narrowest window of positions whose columns beside it are skipped (row by row).
+inline constexpr int kRowSpanMin = 256;
 // Template points added between two time-out checks.
 inline constexpr int kAccumulationCheckPoints = 16;
 

@@ -16,6 +16,15 @@ void accumulate_rows_scalar(std::int16_t* acc, const std::int8_t* const* srcs, i
 void accumulate_rows_avx2(std::int16_t* acc, const std::int8_t* const* srcs, int count,
                           std::size_t n);
 
+// The same sum for rows whose bytes lie in [-kMaxResponse, kMaxResponse] and count <=
+// kNarrowRows, where no addition saturates (|acc[i]| + count * kMaxResponse <= 32767 for every i):
+// the rows are first summed in bytes (at most 16 * 4 = 64, exact), then added to acc once. Without
+// saturation the order of the additions does not matter, so it gives the bytes of the wide kernels.
+inline constexpr int kMaxResponse = 4;
+inline constexpr int kNarrowRows = 16;
+void accumulate_rows_narrow_avx2(std::int16_t* acc, const std::int8_t* const* srcs, int count,
+                                 std::size_t n);
+
 // For i in [0, n): polarity[i] = -1 and score[i] = |score[i]| (32767 for -32768) where
 // score[i] < 0; polarity[i] = +1 and score[i] unchanged elsewhere.
 void fold_sign_scalar(std::int16_t* score, std::int8_t* polarity, std::size_t n);

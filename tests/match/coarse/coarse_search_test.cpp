@@ -11,6 +11,7 @@
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/coarse/peak_extraction.h"
 #include "quro/match/coarse/score_accumulation.h"
+#include "testing/clutter_scene.h"
 #include "testing/polygon_model.h"
 
 namespace {
@@ -25,9 +26,11 @@ struct CoarseResult {
     float step = 0.f;
 };
 
-// Scores every angle of [0, 360) on the top level of `image` and gathers the peaks.
+// Scores every angle of [0, 360) on the top level of `image` and gathers the peaks; `scoped`
+// scores as the searches do (response values, only the positions the extraction reads).
 CoarseResult coarse_search(const quro::ShapeModelRecord& rec, const cv::Mat& image, int metric,
-                           float min_score, bool vector_path) {
+                           float min_score, bool vector_path, bool scoped = false,
+                           float scale = 1.f) {
     cv::Mat level = image;
     for (int k = 1; k < kTop; ++k) cv::pyrDown(level, level);
     const quro::OutlineBox box = quro::outline_box(rec, kTop);
@@ -45,13 +48,16 @@ CoarseResult coarse_search(const quro::ShapeModelRecord& rec, const cv::Mat& ima
     quro::Stopwatch sw;
     quro::QuantizedTemplate tpl;
     for (const float a : angles) {
-        quro::quantized_template(rec, tpl, kTop, 1.f, a);
+        quro::quantized_template(rec, tpl, kTop, scale, a);
         cv::Mat score, polarity;
+        const quro::ScoreScope scope{quro::MapValues::responses,
+                                     quro::peak_read_window(maps[0].size(), tpl, box)};
         quro::accumulate_similarity_with(maps, tpl, metric, score, polarity, sw, 0,
                                          vector_path ? quro::KernelPath::vector
-                                                     : quro::KernelPath::scalar);
+                                                     : quro::KernelPath::scalar,
+                                         scoped ? scope : quro::ScoreScope{});
         std::vector<Match> peaks;
-        quro::extract_peaks(score, tpl, min_score, 0.5f, box, a, 1.f, peaks, sw, 0, polarity);
+        quro::extract_peaks(score, tpl, min_score, 0.5f, box, a, scale, peaks, sw, 0, polarity);
         res.candidates.insert(res.candidates.end(), peaks.begin(), peaks.end());
     }
     return res;
@@ -103,6 +109,26 @@ TEST_P(CoarseSearch, NegativeMetricFindsReversedContrastWithPolarityMinusOne) {
     EXPECT_LE(angle_difference(best.angle, 20.f), res.step);
     EXPECT_GE(best.score, 0.8f);
     EXPECT_EQ(best.flag, -1);
+}
+
+TEST_P(CoarseSearch, ScoringOnlyWhatTheExtractionReadsKeepsEveryPeak) {
+    const auto outline = quro_test::irregular_outline(160.f);
+    const quro::ShapeModelRecord rec = quro_test::polygon_model(outline, kLevels);
+    // Peaks up to the edges; the top level wide enough to skip the columns beside the window.
+    const cv::Mat image = quro_test::clutter_scene(1100, 240);
+    for (const int metric : {-1, 0, 1}) {
+        for (const float scale : {1.f, 1.25f}) {  // above 1 the scan reaches partial sums
+            SCOPED_TRACE(testing::Message() << "metric " << metric << " scale " << scale);
+            const auto full = coarse_search(rec, image, metric, 0.2f, GetParam(), false, scale);
+            const auto part = coarse_search(rec, image, metric, 0.2f, GetParam(), true, scale);
+            ASSERT_GT(full.candidates.size(), 20u);
+            ASSERT_EQ(part.candidates.size(), full.candidates.size());
+            for (std::size_t i = 0; i < full.candidates.size(); ++i) {
+                const Match &a = full.candidates[i], &b = part.candidates[i];
+                EXPECT_TRUE(a == b && a.angle == b.angle && a.flag == b.flag) << "peak " << i;
+            }
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(LanePaths, CoarseSearch, testing::Bool(),

@@ -86,26 +86,30 @@ void expect_same(const cv::Mat& a, const cv::Mat& b, const char* what) {
 }
 
 void accumulate(const std::vector<cv::Mat>& maps, const QuantizedTemplate& t, int metric,
-                cv::Mat& score, cv::Mat& polarity, bool vector_path) {
+                cv::Mat& score, cv::Mat& polarity, bool vector_path,
+                quro::MapValues values = quro::MapValues::any) {
     quro::Stopwatch sw;
     quro::accumulate_similarity_with(maps, t, metric, score, polarity, sw, 0,
-                                     vector_path ? quro::KernelPath::vector : quro::KernelPath::scalar);
+                                     vector_path ? quro::KernelPath::vector : quro::KernelPath::scalar,
+                                     quro::ScoreScope{values, {}});
 }
 
 bool have_avx2() {
     return quro::cpu_has_avx2();
 }
 
-// Both lane paths (the vector one when the processor has it) against the reference.
+// Both lane paths (the vector one when the processor has it) against the reference; with
+// `responses` (maps within the response range) also the vector path that sums bytes first.
 void expect_paths_match_reference(const std::vector<cv::Mat>& maps, const QuantizedTemplate& t,
-                                  int metric) {
+                                  int metric, bool responses = false) {
     cv::Mat ref_s, ref_p;
     reference(maps, t, metric, ref_s, ref_p);
-    for (bool vec : {false, true}) {
-        if (vec && !have_avx2()) continue;
+    for (int path : {0, 1, 2}) {
+        if ((path > 0 && !have_avx2()) || (path == 2 && !responses)) continue;
         cv::Mat s, p;
-        accumulate(maps, t, metric, s, p, vec);
-        SCOPED_TRACE(vec ? "32 lanes" : "one lane");
+        accumulate(maps, t, metric, s, p, path > 0,
+                   path == 2 ? quro::MapValues::responses : quro::MapValues::any);
+        SCOPED_TRACE(path == 0 ? "one lane" : path == 1 ? "32 lanes" : "32 lanes, byte sums");
         expect_same(s, ref_s, "score");
         expect_same(p, ref_p, "polarity");
     }
@@ -120,7 +124,7 @@ TEST(ScoreAccumulation, LanePathsAndReferenceAgreeOnRandomInput) {
             const auto maps = random_maps(rows, cols, -4, 4, rng);
             const QuantizedTemplate t =
                 random_template(rng.uniform(1, 60), std::min(cols / 3, 12), 6, rng);
-            expect_paths_match_reference(maps, t, metric);
+            expect_paths_match_reference(maps, t, metric, true);
         }
     }
 }
@@ -128,11 +132,15 @@ TEST(ScoreAccumulation, LanePathsAndReferenceAgreeOnRandomInput) {
 TEST(ScoreAccumulation, BlocksAndSaturationOrderMatchTheReference) {
     // Full byte range, so sums saturate often and the order of the clamped additions shows; a map
     // large enough for three blocks of positions, with a remainder that is no multiple of 32.
-    cv::RNG rng(11);
-    const auto maps = random_maps(170, 151, -128, 127, rng);
-    const QuantizedTemplate t = random_template(700, 20, 15, rng);
-    ASSERT_GT((170 - (t.max_y - t.min_y)) * 151, 2 * quro::kAccumulationBlock);
-    for (int metric : {-1, 1}) expect_paths_match_reference(maps, t, metric);
+    // Then response values (+-4), whose byte sums must give the same blocks.
+    for (const int bound : {127, quro::kMaxResponse}) {
+        cv::RNG rng(11);
+        const auto maps = random_maps(170, 151, -bound - (bound == 127), bound, rng);
+        const QuantizedTemplate t = random_template(700, 20, 15, rng);
+        ASSERT_GT((170 - (t.max_y - t.min_y)) * 151, 2 * quro::kAccumulationBlock);
+        for (int metric : {-1, 1})
+            expect_paths_match_reference(maps, t, metric, bound == quro::kMaxResponse);
+    }
 }
 
 TEST(ScoreAccumulation, VectorKernelEqualsOneLaneKernelOnEveryLength) {
