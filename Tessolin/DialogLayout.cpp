@@ -7,9 +7,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <span>
 
+#include "ClickLabel.h"
 #include "ControlIds.h"
+#include "NumSpinCtrl.h"
 
 namespace tessolin {
 namespace {
@@ -20,6 +23,8 @@ enum class Kind {
     kCheck,
     kGroup,
     kEdit,
+    kSpin,       // a CNumSpinCtrl, under its edit's id and the spinner id (edit id + 1)
+    kPlainSpin,  // a QSpinBox, likewise
     kCombo,
     kPlaceholder,
     kVScroll,
@@ -64,6 +69,12 @@ constexpr Place kPlaces[] = {
     {ids::kOpenConsole, K::kButton, 0, 0, 1, 1},
     {ids::kSubPixelContour1, K::kButton, 0, 0, 1, 1},
     {ids::kSubPixelContour2, K::kButton, 0, 0, 1, 1},
+    // Spinners without a place of their own: the step spinners, the score threshold of the
+    // drawing and the contrast of the match details.
+    {ids::kAngleStepEdit, K::kSpin, 0, 0, 1, 1},
+    {ids::kScaleStepEdit, K::kSpin, 0, 0, 1, 1},
+    {ids::kDisplayScoreEdit, K::kSpin, 0, 0, 1, 1},
+    {ids::kDetailsContrastEdit, K::kPlainSpin, 0, 0, 1, 1},
 };
 
 // One column of a row: a label (id, or 0 with a caption) and its control, or, with label_id -1,
@@ -79,20 +90,20 @@ struct Row {
 };
 
 constexpr Row kCreateRows[] = {
-    {{{1070, 1049, K::kEdit}, {1071, 1051, K::kEdit}}},
-    {{{1072, 1053, K::kEdit}, {1079, 1044, K::kEdit}}},
-    {{{1080, 1055, K::kEdit}, {1098, ids::kMetricCombo, K::kCombo}}},
+    {{{1070, 1049, K::kSpin}, {1071, 1051, K::kSpin}}},
+    {{{1072, 1053, K::kSpin}, {1079, 1044, K::kSpin}}},
+    {{{1080, 1055, K::kSpin}, {1098, ids::kMetricCombo, K::kCombo}}},
     {{{1077, ids::kLength1Edit, K::kEdit}, {1078, ids::kLength2Edit, K::kEdit}}},
     {{{0, ids::kDxEdit, K::kEdit, "DX"}, {0, ids::kDyEdit, K::kEdit, "DY"}}},
     {{{-1, 1048, K::kCheck}, {-1, ids::kCreateModel, K::kButton}}},
 };
 
 constexpr Row kSearchRows[] = {
-    {{{1082, 1029, K::kEdit}, {1083, 1031, K::kEdit}}},
-    {{{1084, 1037, K::kEdit}, {1085, 1039, K::kEdit}}},
-    {{{1086, 1025, K::kEdit}, {1087, 1027, K::kEdit}}},
-    {{{1088, 1035, K::kEdit}, {1089, 1033, K::kEdit}}},
-    {{{1090, 1067, K::kEdit}, {ids::kScaleModeLabel, ids::kScaleModeCombo, K::kCombo}}},
+    {{{1082, 1029, K::kSpin}, {1083, 1031, K::kSpin}}},
+    {{{1084, 1037, K::kSpin}, {1085, 1039, K::kSpin}}},
+    {{{1086, 1025, K::kSpin}, {1087, 1027, K::kSpin}}},
+    {{{1088, 1035, K::kSpin}, {1089, 1033, K::kSpin}}},
+    {{{1090, 1067, K::kSpin}, {ids::kScaleModeLabel, ids::kScaleModeCombo, K::kCombo}}},
     {{{ids::kSubPixelLabel, ids::kSubPixelCombo, K::kCombo},
       {1092, ids::kMaxDeformationCombo, K::kCombo}}},
     {{{ids::kDrawLabel, ids::kDrawCombo, K::kCombo}, {-1, ids::kCrossBorder, K::kCheck}}},
@@ -121,6 +132,10 @@ QWidget* Make(Kind kind, QWidget* parent) {
             return new QGroupBox(parent);
         case Kind::kEdit:
             return new QLineEdit(parent);
+        case Kind::kSpin:
+            return new CNumSpinCtrl(parent);
+        case Kind::kPlainSpin:
+            return new QSpinBox(parent);
         case Kind::kCombo:
             return new QComboBox(parent);
         case Kind::kPlaceholder:
@@ -135,17 +150,21 @@ QWidget* Make(Kind kind, QWidget* parent) {
 
 bool IsHidden(int id) {
     return id == ids::kPrint || id == ids::kCloseConsole || id == ids::kOpenConsole ||
-           id == ids::kSubPixelContour1 || id == ids::kSubPixelContour2;
+           id == ids::kSubPixelContour1 || id == ids::kSubPixelContour2 ||
+           id == ids::kAngleStepEdit || id == ids::kScaleStepEdit ||
+           id == ids::kDisplayScoreEdit || id == ids::kDetailsContrastEdit;
 }
 
 }  // namespace
 
 void BuildControls(QWidget* dialog, ControlMap& controls) {
     auto add = [&](int id, Kind kind, QRect rect, const char* caption) {
-        QWidget* widget = Make(kind, dialog);
+        // The scale mode label takes double-clicks.
+        QWidget* widget = id == ids::kScaleModeLabel ? new ClickLabel(dialog) : Make(kind, dialog);
         widget->setGeometry(rect);
         if (caption) static_cast<QLabel*>(widget)->setText(QString::fromUtf8(caption));
         if (id != 0) controls.Add(id, widget);
+        if (kind == Kind::kSpin || kind == Kind::kPlainSpin) controls.Add(id + 1, widget);
         if (IsHidden(id)) widget->hide();
     };
     for (const Place& place : kPlaces)

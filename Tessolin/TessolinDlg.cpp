@@ -59,6 +59,7 @@ CTessolinDlg::~CTessolinDlg() {
 void CTessolinDlg::OnInitDialog() {
     CreateFonts();
     SetupControls();
+    UpdateData(false);  // the float edits show their initial values
     roi_p1 = cv::Point(50, 50);
     roi_p2 = cv::Point(250, 250);
     roi = cv::Rect(50, 50, 200, 200);
@@ -97,12 +98,6 @@ void CTessolinDlg::CreateFonts() {
     font12.setPointSize(12);
     font10.setFamilies(families);
     font10.setPointSize(10);
-    QFont status_font;
-    status_font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("Noto Sans CJK SC"),
-                             QStringLiteral("WenQuanYi Micro Hei")});
-    status_font.setPixelSize(22);
-    status_font.setBold(true);
-    status_->setFont(status_font);
 }
 
 void CTessolinDlg::CreateViews() {

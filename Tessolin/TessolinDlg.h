@@ -26,6 +26,7 @@ namespace tessolin {
 
 class CLabel;
 class CMsgWindow;
+class CNumSpinCtrl;
 class KeyFilter;
 
 class CTessolinDlg : public QDialog, public ViewOwner {
@@ -59,6 +60,18 @@ public:
     // Shows text on the status line, level 0 blue, 1 red, 2 green, in white; repainted at once.
     void ShowStatus(const QString& text, int level);
     void OnCtlColor();
+
+    // Parameter controls. The scale range edits are enabled exactly when the scale mode is not
+    // "none". A double-click on the scale mode label toggles the scale range between 1/1 and the
+    // mode's default range (0.9/1.1 deformable, 0.5/2.0 isotropic and anisotropic).
+    void OnCbnSelchangeScaleMode();
+    void OnStnDblclkScaleMode();
+    // save false: writes DX, DY, Length1 and Length2 into their edits ("%.6g"). save true: reads
+    // them back; each must be a finite number within +-1000. On failure nothing is stored, the
+    // status line shows in red which edit failed, and the result is false.
+    bool UpdateData(bool save);
+    // The spinner registered under id (edit or spinner id), or nullptr.
+    CNumSpinCtrl* Spin(int id) const;
 
     // Mouse callbacks of the views (user data: the dialog).
     static void OnImageMouse(int event, int x, int y, int flags, void* dialog);
@@ -100,7 +113,7 @@ protected:
 private:
     void OnInitDialog();
     void CreateFonts();
-    void SetupControls() {}
+    void SetupControls();
     void CreateViews();
     void OnDestroy();
     void RefillCombos();

@@ -45,10 +45,7 @@ void CTessolinDlg::ApplyLanguage(int flag) {
         SetCaption(controls.Get(label.id), label.text.Get(language));
     RefillCombos();
 
-    const auto* scale_mode = controls.As<QComboBox>(ids::kScaleModeCombo);
-    const bool scaled = scale_mode && scale_mode->currentIndex() > 0;
-    for (int id : {ids::kScaleMinEdit, ids::kScaleMaxEdit})
-        if (QWidget* w = controls.Get(id)) w->setEnabled(scaled);
+    OnCbnSelchangeScaleMode();
     for (int id : {ids::kSubPixelContour1, ids::kSubPixelContour2})
         if (QWidget* w = controls.Get(id)) w->hide();
     OnCtlColor();
