@@ -53,8 +53,12 @@ QString CheckParam(Param param, double value, int language) {
     for (const Check& check : kChecks) {
         if (check.param != param) continue;
         if (check.lo <= value && value <= check.hi) return QString();
-        return Message(check.name.Get(language), Print(value, check.decimals),
-                       Print(check.lo, check.decimals), Print(check.hi, check.decimals), language);
+        QString message = Message(check.name.Get(language), Print(value, check.decimals),
+                                  Print(check.lo, check.decimals), Print(check.hi, check.decimals),
+                                  language);
+        // The English overlap message has always ended in the Chinese "之间"; kept as shown.
+        if (param == Param::kMaxOverlap && language == 1) message += QStringLiteral("之间");
+        return message;
     }
     return QString();
 }

@@ -18,6 +18,7 @@
 #include "Console.h"
 #include "ControlMap.h"
 #include "CvViewHost.h"
+#include "MatchDrawing.h"
 #include "Platform.h"
 
 class QToolBar;
@@ -73,6 +74,20 @@ public:
     // The spinner registered under id (edit or spinner id), or nullptr.
     CNumSpinCtrl* Spin(int id) const;
 
+    // Model commands. Create learns a model from the generated outline (Length1 != 0), the ROI of
+    // the search image (ROI box on) or the model image; find searches the search image for the
+    // last held model (scale mode "none"); clear frees every held model. Every parameter is
+    // range-checked first: the first failure ends the command with a red status message.
+    void OnBnClickedCreateModel();
+    void OnBnClickedFindModel();
+    void OnBnClickedClearModels();
+    // Replaces the model outline list by the outline of model id, centred on the model image.
+    void ShowModelContours(int id);
+    // The image searched (8-bit grey) and its colour display copy.
+    void setSearchImage(const cv::Mat& image);
+    // The model image and its mask (empty for none); shown in the model view at the fit zoom.
+    void setModelImage(const cv::Mat& image, const cv::Mat& mask);
+
     // Mouse callbacks of the views (user data: the dialog).
     static void OnImageMouse(int event, int x, int y, int flags, void* dialog);
     static void OnModelMouse(int event, int x, int y, int flags, void* dialog);
@@ -104,6 +119,11 @@ public:
     float roi_scale = 0.375f;
     int line_width = 2;
     std::vector<int> held_model_ids;
+    std::vector<MatchDrawing> match_drawings;  // the last search's matches
+    std::vector<MatchDrawing> model_outlines;  // the current model's outline
+    int image_redraw = 0;                       // 2 after a search; the timer repaints while > 0
+    float model_fit_zoom = 1.0f;
+    cv::Point model_offset;
     QFont font12, font10;
 
 protected:

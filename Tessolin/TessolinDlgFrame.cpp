@@ -24,6 +24,15 @@ bool CTessolinDlg::OnCommandId(int id) {
         case ids::kOpenConsole:
             OnBnClickedOpen();
             return true;
+        case ids::kCreateModel:
+            OnBnClickedCreateModel();
+            return true;
+        case ids::kFindModel:
+            OnBnClickedFindModel();
+            return true;
+        case ids::kClearModels:
+            OnBnClickedClearModels();
+            return true;
         case ids::kLanguage:
             OnBnClickedLanguage();
             return true;
@@ -77,8 +86,7 @@ bool CTessolinDlg::eventFilter(QObject* watched, QEvent* event) {
 void CTessolinDlg::DestroyWindow() {
     if (destroyed_) return;
     destroyed_ = true;
-    for (int id : held_model_ids) clear_shape_model(id);
-    held_model_ids.clear();
+    OnBnClickedClearModels();
     OnDestroy();
 }
 

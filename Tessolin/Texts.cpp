@@ -107,6 +107,18 @@ const TextPair kNoticeBody = {
     "Load a source image and a model image，draw the ROI，create the model，then search it."};
 const char* const kAlreadyRunning = "Tessolin.exe已经打开!";
 const char* const kPrintLine = "world class\n";
+const TextPair kImageNull = {"图像为空", "image data is null"};
+const TextPair kChannels = {"通道数 = %d 不受支持", "channels = %d not support"};
+const TextPair kLowAboveHigh = {"参数错误: [对比度(低)]=(%d) > [对比度(高)]=(%d)",
+                                "Para Error: [ContrastLow]=(%d) > [ContrastHigh]=(%d)"};
+const TextPair kScaleOrder = {"参数错误，scale_min = %.2f, scale_max = %.2f",
+                              "Para Error，scale_min = %.2f, scale_max = %.2f"};
+const TextPair kNoModel = {"尚未创建模板", "No template created"};
+const TextPair kCreateFailed = {"模板创建失败，err = %d, %.4f ms", "create model failed，err = %d, %.4f ms"};
+const TextPair kCreated = {"模板创建成功，id = %d, %.4f ms", "create model succeeded，id = %d, %.4f ms"};
+const TextPair kSearchFailed = {"模板匹配失败，err =%d, %.4f ms", "search model failed，err =%d, %.4f ms"};
+const TextPair kSearched = {"模板匹配成功,%d个匹配点找到在 %.4f ms",
+                            "search model succeeded,%d matches found in %.4f ms"};
 }  // namespace text
 
 }  // namespace tessolin

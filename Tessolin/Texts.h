@@ -39,6 +39,16 @@ extern const TextPair kNoticeTitle;
 extern const TextPair kNoticeBody;
 extern const char* const kAlreadyRunning;
 extern const char* const kPrintLine;
+// Command messages; the printf ones take the values named in their comments.
+extern const TextPair kImageNull;
+extern const TextPair kChannels;        // %d channels
+extern const TextPair kLowAboveHigh;    // %d low, %d high
+extern const TextPair kScaleOrder;      // %.2f min, %.2f max
+extern const TextPair kNoModel;
+extern const TextPair kCreateFailed;    // %d code, %.4f ms
+extern const TextPair kCreated;         // %d id, %.4f ms
+extern const TextPair kSearchFailed;    // %d code, %.4f ms
+extern const TextPair kSearched;        // %d matches, %.4f ms
 }  // namespace text
 
 }  // namespace tessolin
