@@ -112,9 +112,7 @@ int find_aniso_shape_model_impl(const SearchRequest& req, int model_id, const Sc
     const LevelScaleSteps steps = level_scale_steps(rec);
     const SearchVariant aniso = aniso_variant(steps, std::move(rows), std::move(cols));
     std::vector<Match> cands;
-    if (const int rc = search_top_level(req, rec, st, aniso, cands); rc != 0) return rc;
-    for (int level = st.plan.top - 1; level >= st.plan.last; --level)
-        if (const int rc = search_level(req, rec, st, aniso, level, cands); rc != 0) return rc;
+    if (const int rc = search_all_levels(req, rec, st, aniso, cands); rc != 0) return rc;
     return finish_search(req, rec, model_id, st, cands, results, count, pose_source(aniso),
                          HandOutOptions{.keep_scale_col = true});
 }

@@ -27,9 +27,7 @@ int search_rigid_levels(const SearchRequest& req, const ShapeModelRecord& rec, S
     const LevelPlan plan = st.plan;
     st.plan.last = boundary;
     st.plan.mode = kSubpixelNone;
-    int rc = search_top_level(upper, rec, st, aniso, cands);
-    for (int level = st.plan.top - 1; rc == kOk && level >= boundary; --level)
-        rc = search_level(upper, rec, st, aniso, level, cands);
+    const int rc = search_all_levels(upper, rec, st, aniso, cands);
     st.plan = plan;
     return rc;
 }

@@ -28,9 +28,7 @@ int find_shape_model_impl(const SearchRequest& req, int model_id, Match*& result
     SearchState st;
     if (const int rc = prepare_search(req, rec, st); rc != 0) return rc;
     std::vector<Match> cands;
-    if (const int rc = search_top_level(req, rec, st, rigid, cands); rc != 0) return rc;
-    for (int level = st.plan.top - 1; level >= st.plan.last; --level)
-        if (const int rc = search_level(req, rec, st, rigid, level, cands); rc != 0) return rc;
+    if (const int rc = search_all_levels(req, rec, st, rigid, cands); rc != 0) return rc;
     return finish_search(req, rec, model_id, st, cands, results, count);
 }
 

@@ -89,9 +89,7 @@ int find_scaled_shape_model_impl(const SearchRequest& req, int model_id, float s
     const std::vector<float> steps = level_scale_steps(rec);
     const SearchVariant scaled = scaled_variant(steps, std::move(scales));
     std::vector<Match> cands;
-    if (const int rc = search_top_level(req, rec, st, scaled, cands); rc != 0) return rc;
-    for (int level = top - 1; level >= st.plan.last; --level)
-        if (const int rc = search_level(req, rec, st, scaled, level, cands); rc != 0) return rc;
+    if (const int rc = search_all_levels(req, rec, st, scaled, cands); rc != 0) return rc;
     return finish_search(req, rec, model_id, st, cands, results, count, pose_source(scaled));
 }
 

@@ -154,6 +154,14 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     return kOk;
 }
 
+int search_all_levels(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
+                      const SearchVariant& variant, std::vector<Match>& cands) {
+    int rc = search_top_level(req, rec, st, variant, cands);
+    for (int level = st.plan.top - 1; rc == kOk && level >= st.plan.last; --level)
+        rc = search_level(req, rec, st, variant, level, cands);
+    return rc;
+}
+
 PoseSource pose_source(const SearchVariant& v) {
     PoseSource src = v.two_scales() ? PoseSource::aniso() : PoseSource::rigid();
     src.refine_scales = v.least_squares_scales;

@@ -39,6 +39,12 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
 int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
                  const SearchVariant& variant, int level, std::vector<Match>& cands);
 
+// The whole coarse-to-fine descent of a single-model search: the top level, then every level
+// below it down to st.plan.last. Returns 0, or -2 on a time-out (the candidates are left as the
+// stage that timed out left them).
+int search_all_levels(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
+                      const SearchVariant& variant, std::vector<Match>& cands);
+
 }  // namespace quro
 
 #endif  // QURO_SEARCH_SEARCH_LEVELS_H
