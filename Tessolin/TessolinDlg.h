@@ -124,6 +124,12 @@ public:
     int image_redraw = 0;                       // 2 after a search; the timer repaints while > 0
     float model_fit_zoom = 1.0f;
     cv::Point model_offset;
+    // Image view: view pixels per image pixel, the zoom that shows the whole image, and the view
+    // position of the image's top-left corner.
+    float image_zoom = 1.0f;
+    float image_fit_zoom = 1.0f;
+    cv::Point2f image_offset;
+    bool roi_changed = false;  // set by ROI edits; the timer then estimates the ROI's contrast
     QFont font12, font10;
 
 protected:
