@@ -18,6 +18,7 @@
 #include "Console.h"
 #include "ControlMap.h"
 #include "CvViewHost.h"
+#include "FindSupport.h"
 #include "MatchDrawing.h"
 #include "Platform.h"
 
@@ -81,6 +82,13 @@ public:
     void OnBnClickedCreateModel();
     void OnBnClickedFindModel();
     void OnBnClickedClearModels();
+    // Shared by the search commands. ReadFindParams reads and checks the search parameters in
+    // order (false, with a red status for the first failure, or without a grey search image);
+    // ApplySearchSettings sets the model's timeout, metric and minimum contrast; ShowMatches
+    // prints, draws (through the match details) and reports the matches of a search.
+    bool ReadFindParams(FindParams& params);
+    void ApplySearchSettings(int id, const FindParams& params, int timeout);
+    void ShowMatches(quro::Match* matches, int count, const FindParams& params, double ms);
     // Replaces the model outline list by the outline of model id, centred on the model image.
     void ShowModelContours(int id);
     // The image searched (8-bit grey) and its colour display copy.
