@@ -65,10 +65,13 @@ Outline outline_by_value(int id, float angle, float scale_row, float scale_col,
                          Transform&& transform) {
     Outline t;
     if (!finite_pose(angle, scale_row, scale_col)) return t;
-    const auto rec = find_shape_model_record(id);
-    if (!rec || !rec->has_level(1)) return t;
     ModelPointSet<P> set;
-    transform(*rec, set);
+    bool has_level = false;
+    read_shape_model_locked(id, [&](const ShapeModelRecord& rec) {
+        has_level = rec.has_level(1);
+        if (has_level) transform(rec, set);
+    });
+    if (!has_level) return t;
     if (!fill_outline(t, set)) return Outline{};
     return t;
 }
@@ -79,10 +82,13 @@ template <class Outline, class P, class Transform>
 int outline_registered(int id, int level, float angle, float scale_row, float scale_col, int kind,
                        Outline** out, Transform&& transform) {
     if (out == nullptr || !finite_pose(angle, scale_row, scale_col)) return kFailed;
-    const auto rec = find_shape_model_record(id);
-    if (!rec || !rec->has_level(level)) return kFailed;
     ModelPointSet<P> set;
-    transform(*rec, set);
+    bool has_level = false;
+    read_shape_model_locked(id, [&](const ShapeModelRecord& rec) {
+        has_level = rec.has_level(level);
+        if (has_level) transform(rec, set);
+    });
+    if (!has_level) return kFailed;
     auto obj = std::make_unique<Outline>();
     if (!fill_outline(*obj, set)) return kFailed;
     const int handle = register_result(kind, obj.get(), obj->count);

@@ -55,6 +55,14 @@ public:
         return true;
     }
 
+    bool edit_locked(int id, const std::function<void(ShapeModelRecord&)>& edit) {
+        std::unique_lock lock(mutex_);
+        auto it = models_.find(id);
+        if (it == models_.end()) return false;
+        edit(*it->second);
+        return true;
+    }
+
     std::size_t size() const {
         std::shared_lock lock(mutex_);
         return models_.size();
@@ -96,6 +104,10 @@ void set_shape_model_angle_range(ShapeModelRecord& rec, float start, float exten
 
 bool read_shape_model_locked(int id, const std::function<void(const ShapeModelRecord&)>& read) {
     return id >= 0 && table().read_locked(id, read);
+}
+
+bool edit_shape_model_locked(int id, const std::function<void(ShapeModelRecord&)>& edit) {
+    return id >= 0 && table().edit_locked(id, edit);
 }
 
 bool copy_shape_model_record(int id, ShapeModelRecord& out) {

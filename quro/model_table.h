@@ -106,6 +106,12 @@ void set_shape_model_angle_range(ShapeModelRecord& rec, float start, float exten
 // range (those wait for the lock it holds); exceptions pass through after the lock is dropped.
 bool read_shape_model_locked(int id, const std::function<void(const ShapeModelRecord&)>& read);
 
+// Runs `edit` on the record of `id` under the table's exclusive lock and returns true; false (and
+// `edit` does not run) when the id is below 0 or absent. Every change to a stored model goes
+// through here, so that a search copying the record never meets it half way. `edit` must not call
+// back into the table; exceptions pass through after the lock is dropped.
+bool edit_shape_model_locked(int id, const std::function<void(ShapeModelRecord&)>& edit);
+
 // Replaces `out` by a member-wise copy of the record of `id`, taken under the table's shared
 // lock (so a search writing its range into the stored record is never met half way), and returns
 // true; false, with `out` unchanged, when the id is below 0 or absent. May throw std::bad_alloc.

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "quro/model_table.h"
 #include "quro/quro.h"
@@ -213,3 +215,35 @@ TEST(RemoveFeatures, BadIndexOrDirectionlessPointRemovesNothing) {
 }
 
 }  // namespace
+
+TEST(RemoveFeatures, ASearchCopyingTheRecordNeverSeesAnEditHalfWay) {
+    // Points at x = 0..399 in order; the writer removes the first one again and again while a
+    // reader copies the record as a search does. A copy taken during an erase would show a
+    // point twice or out of order.
+    std::vector<quro::Feature> points;
+    for (int i = 0; i < 400; ++i) points.emplace_back(float(i), 0.f, 1.f, 0.f);
+    const int id = quro::add_shape_model(quro_test::record_with_levels({points}));
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int k = 0; k < 300; ++k) {
+            remove_model_feature(id, 0, 0.f);
+            set_shape_model_param(id, "timeout", k);
+        }
+        done = true;
+    });
+    std::size_t last = points.size();
+    bool ordered = true, shrinking = true;
+    while (!done.load()) {
+        quro::ShapeModelRecord copy;
+        ASSERT_TRUE(quro::copy_shape_model_record(id, copy));
+        const auto& level = copy.level_features[0];
+        shrinking = shrinking && level.size() <= last;
+        last = level.size();
+        for (std::size_t i = 1; i < level.size(); ++i) ordered = ordered && level[i].x > level[i - 1].x;
+    }
+    writer.join();
+    EXPECT_TRUE(ordered);
+    EXPECT_TRUE(shrinking);
+    EXPECT_GE(last, 100u);
+    clear_shape_model(id);
+}
