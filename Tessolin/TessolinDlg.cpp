@@ -82,6 +82,7 @@ void CTessolinDlg::OnInitDialog() {
         if (auto* button = controls.As<QAbstractButton>(id))
             connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommandId(id); });
     }
+    ConnectFileButtons();
 
     if (options_.notice) {
         notice_ = new CMsgWindow(text::kNoticeTitle.Get(language), text::kNoticeBody.Get(language));

@@ -89,7 +89,8 @@ public:
     bool ReadFindParams(FindParams& params);
     void ApplySearchSettings(int id, const FindParams& params, int timeout);
     void ShowMatches(quro::Match* matches, int count, const FindParams& params, double ms);
-    // Replaces the model outline list by the outline of model id, centred on the model image.
+    // Replaces the model outline list by the full-resolution outline of model id, centred on the
+    // model image (on the model view without one).
     void ShowModelContours(int id);
     // The image searched (8-bit grey) and its colour display copy.
     void setSearchImage(const cv::Mat& image);
@@ -139,6 +140,43 @@ public:
     cv::Point2f image_offset;
     bool roi_changed = false;  // set by ROI edits; the timer then estimates the ROI's contrast
     QFont font12, font10;
+
+    // Images, model files and DXF models. File names come from FileDialogs (a cancelled dialog
+    // does nothing) and reach OpenCV and the library as local 8-bit bytes.
+    // Opens the search image as grey (1, 3 or 4 channels of 8 bit; anything else, or an
+    // unreadable file, keeps the previous image with a red message), fits it into the view,
+    // puts a 200 x 200 ROI around its centre and empties the match drawings.
+    void OnBnClickedSelectImage();
+    // Opens the model image as grey with its mask (see ReadMask), resets the contrast ratio.
+    void OnBnClickedSelectModelImage();
+    // With the ROI box on and an image open: saves the ROI part of the search image (".bmp" when
+    // the chosen name has no extension); a ROI not inside the image shows "outside".
+    void OnSaveRoiImage();
+    // Writes the last held model to a model file.
+    void OnBnClickedSaveModel();
+    // Pops up the load-model menu under its button; the chosen item runs through OnCommandId.
+    void OnBnClickedLoadModel();
+    // Reads a model file; on success holds the new id and shows its feature points.
+    void OnLoadShapeModel();
+    // With a held model: shows its level count on the status line and its full-resolution outline
+    // in the model view.
+    void OnShowFeaturePoints();
+    // Models from the polylines of a DXF drawing (angle step 0, the spinners read unchecked):
+    // polygons traced counter-clockwise (+) or clockwise (-), or contours with directions.
+    void OnLoadPolygonModelPlus();
+    void OnLoadPolygonModelMinus();
+    void OnLoadXldContourModel();
+
+private:
+    enum class DxfModel { kPolygonPlus, kPolygonMinus, kContour };
+    void ResetImageView();
+    // Asks for an image file and reads it as grey with the status message of the result; the
+    // path as local bytes, empty when cancelled or refused.
+    std::string OpenGreyImage(cv::Mat& grey);
+    void LoadDxfModel(DxfModel kind);
+    // A loaded model's id (< 0: the load failed): held, announced and shown.
+    void HoldLoadedModel(int id);
+    void ConnectFileButtons();
 
 protected:
     void done(int result) override;

@@ -40,6 +40,37 @@ bool CTessolinDlg::OnCommandId(int id) {
         case ids::kSubPixelContour2:
             OnBnClickedSubPixelContour();
             return true;
+        // Images, model files and DXF models.
+        case ids::kSelectImage:
+            OnBnClickedSelectImage();
+            return true;
+        case ids::kSelectModelImage:
+            OnBnClickedSelectModelImage();
+            return true;
+        case ids::kSaveRoiImage:
+            OnSaveRoiImage();
+            return true;
+        case ids::kSaveModel:
+            OnBnClickedSaveModel();
+            return true;
+        case ids::kLoadModel:
+            OnBnClickedLoadModel();
+            return true;
+        case ids::kLoadShapeModel:
+            OnLoadShapeModel();
+            return true;
+        case ids::kShowFeaturePoints:
+            OnShowFeaturePoints();
+            return true;
+        case ids::kLoadPolygonModelPlus:
+            OnLoadPolygonModelPlus();
+            return true;
+        case ids::kLoadPolygonModelMinus:
+            OnLoadPolygonModelMinus();
+            return true;
+        case ids::kLoadXldContourModel:
+            OnLoadXldContourModel();
+            return true;
         default:
             return false;
     }

@@ -5,23 +5,12 @@
 
 #include "CommandSupport.h"
 #include "ControlIds.h"
+#include "ImageFiles.h"
 #include "TessolinDlg.h"
 #include "Texts.h"
 #include "quro/quro.h"
 
 namespace tessolin {
-namespace {
-
-// The ROI between two corners when both lie inside the image and it has an area, else empty.
-cv::Rect InsideRoi(cv::Point a, cv::Point b, cv::Size size) {
-    const auto inside = [&](cv::Point p) {
-        return p.x >= 0 && p.x < size.width && p.y >= 0 && p.y < size.height;
-    };
-    if (!inside(a) || !inside(b)) return {};
-    return cv::Rect(a, b);
-}
-
-}  // namespace
 
 void CTessolinDlg::setSearchImage(const cv::Mat& image) {
     image_src = image.clone();
@@ -151,11 +140,14 @@ void CTessolinDlg::OnBnClickedCreateModel() {
 
 void CTessolinDlg::ShowModelContours(int id) {
     quro::TemplateF* outline = nullptr;
-    const int handle = get_model_contour2(id, 0.0f, 1.0f, &outline);
+    const int handle = get_model_contour3(id, 1, 0.0f, 1.0f, &outline);
     model_redraw = 1;
     if (handle < 0 || !outline) return;
-    const float cx = float(model_img.cols - 1) / 2.0f;
-    const float cy = float(model_img.rows - 1) / 2.0f;
+    const cv::Size size = model_img.empty()
+                              ? cv::Size(model_view_size.width(), model_view_size.height())
+                              : model_img.size();
+    const float cx = float(size.width - 1) / 2.0f;
+    const float cy = float(size.height - 1) / 2.0f;
     MatchDrawing drawing;
     for (int i = 0; i < outline->count; ++i) {
         const quro::Feature& p = outline->points[i];

@@ -119,6 +119,25 @@ const TextPair kCreated = {"模板创建成功，id = %d, %.4f ms", "create mode
 const TextPair kSearchFailed = {"模板匹配失败，err =%d, %.4f ms", "search model failed，err =%d, %.4f ms"};
 const TextPair kSearched = {"模板匹配成功,%d个匹配点找到在 %.4f ms",
                             "search model succeeded,%d matches found in %.4f ms"};
+// Images, model files and DXF models.
+const TextPair kOpenImageChannels = {"打开图片,channels = %d not support",
+                                     "open image,channels = %d not support"};
+const TextPair kOpenImage = {"打开图片,width = %d, height = %d", "open image,width = %d, height = %d"};
+const TextPair kSaveImageFailed = {"保存图片失败!", "save image failed!"};
+const TextPair kSaveModelFailed = {"保存模板失败!", "save model failed!"};
+const TextPair kModelSaved = {"保存模板成功!", "save model succeeded!"};
+const TextPair kLoadModelFailed = {"读取模板失败!", "load model failed!"};
+const TextPair kModelLoaded = {"读取模板成功!", "load model succeeded!"};
+const TextPair kNumLevels = {"金字塔 = %d", "num_levels = %d"};
+std::span<const MenuItem> LoadModelMenuItems() {
+    static constexpr MenuItem kItems[] = {
+        {32774, {"形状模板(.shm)", "ShapeModel(.shm)"}},
+        {32775, {"多边形模板+(.dxf)", "PolygonModel+(.dxf)"}},
+        {32778, {"多边形模板-(.dxf)", "PolygonModel-(.dxf)"}},
+        {32776, {"XLD轮廓模板(.dxf)", "XLDContourModel(.dxf)"}},
+    };
+    return kItems;
+}
 }  // namespace text
 
 }  // namespace tessolin

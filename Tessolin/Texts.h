@@ -49,6 +49,21 @@ extern const TextPair kCreateFailed;    // %d code, %.4f ms
 extern const TextPair kCreated;         // %d id, %.4f ms
 extern const TextPair kSearchFailed;    // %d code, %.4f ms
 extern const TextPair kSearched;        // %d matches, %.4f ms
+// Images, model files and DXF models.
+extern const TextPair kOpenImageChannels;  // %d channels
+extern const TextPair kOpenImage;          // %d width, %d height
+extern const TextPair kSaveImageFailed;
+extern const TextPair kSaveModelFailed;
+extern const TextPair kModelSaved;
+extern const TextPair kLoadModelFailed;
+extern const TextPair kModelLoaded;
+extern const TextPair kNumLevels;          // %d levels
+// Items of the load-model menu with their command ids, in menu order.
+struct MenuItem {
+    int id;
+    TextPair text;
+};
+std::span<const MenuItem> LoadModelMenuItems();
 }  // namespace text
 
 }  // namespace tessolin
