@@ -1,5 +1,7 @@
 #include "ControlMap.h"
 
+#include <algorithm>
+
 namespace tessolin {
 
 void ControlMap::Add(int id, QWidget* widget) {
@@ -17,6 +19,14 @@ int ControlMap::IdOf(const QWidget* widget) const {
         if (w == widget && (best < 0 || id < best)) best = id;
     }
     return best;
+}
+
+std::vector<int> ControlMap::Ids() const {
+    std::vector<int> ids;
+    ids.reserve(widgets_.size());
+    for (const auto& entry : widgets_) ids.push_back(entry.first);
+    std::sort(ids.begin(), ids.end());
+    return ids;
 }
 
 }  // namespace tessolin

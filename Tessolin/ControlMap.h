@@ -4,6 +4,7 @@
 
 #include <QWidget>
 #include <unordered_map>
+#include <vector>
 
 namespace tessolin {
 
@@ -20,6 +21,8 @@ public:
     }
     // The id of widget (the smallest when it has several), or -1.
     int IdOf(const QWidget* widget) const;
+    // Every id, ascending.
+    std::vector<int> Ids() const;
 
 private:
     std::unordered_map<int, QWidget*> widgets_;

@@ -77,12 +77,13 @@ void CTessolinDlg::OnInitDialog() {
 
     for (int id : {ids::kLanguage})
         if (QWidget* w = controls.Get(id)) w->installEventFilter(this);
-    for (int id : {ids::kPrint, ids::kCloseConsole, ids::kCls, ids::kOpenConsole, ids::kLanguage,
-                   ids::kSubPixelContour1, ids::kSubPixelContour2}) {
-        if (auto* button = controls.As<QAbstractButton>(id))
+    // Every button and check box reports its clicks as its command id; ids without a handler
+    // are ignored by OnCommandId.
+    for (int id : controls.Ids()) {
+        auto* button = controls.As<QAbstractButton>(id);
+        if (button && controls.IdOf(button) == id)
             connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommandId(id); });
     }
-    ConnectFileButtons();
 
     if (options_.notice) {
         notice_ = new CMsgWindow(text::kNoticeTitle.Get(language), text::kNoticeBody.Get(language));

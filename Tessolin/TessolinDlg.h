@@ -176,7 +176,6 @@ private:
     void LoadDxfModel(DxfModel kind);
     // A loaded model's id (< 0: the load failed): held, announced and shown.
     void HoldLoadedModel(int id);
-    void ConnectFileButtons();
 
 protected:
     void done(int result) override;

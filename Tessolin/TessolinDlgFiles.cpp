@@ -46,13 +46,6 @@ int SpinInt(const CTessolinDlg& dialog, int edit_id) {
 
 }  // namespace
 
-void CTessolinDlg::ConnectFileButtons() {
-    for (int id : {ids::kSelectImage, ids::kSelectModelImage, ids::kLoadModel, ids::kSaveModel}) {
-        if (auto* button = controls.As<QAbstractButton>(id))
-            connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommandId(id); });
-    }
-}
-
 void CTessolinDlg::ResetImageView() {
     const int rows = image_src.rows, cols = image_src.cols;
     const int view_w = image_view_size.width(), view_h = image_view_size.height();
