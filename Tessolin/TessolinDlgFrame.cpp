@@ -40,6 +40,15 @@ bool CTessolinDlg::OnCommandId(int id) {
         case ids::kSubPixelContour2:
             OnBnClickedSubPixelContour();
             return true;
+        case ids::kToolbarButton1:
+            OnToolbarButton1();
+            return true;
+        case ids::kToolbarButton2:
+            OnToolbarButton2();
+            return true;
+        case ids::kToolbarButton3:
+            OnToolbarButton3();
+            return true;
         default:
             return false;
     }
