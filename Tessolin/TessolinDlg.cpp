@@ -74,6 +74,7 @@ void CTessolinDlg::OnInitDialog() {
     toolbar_ = new QToolBar(this);
     toolbar_->setGeometry(ToolbarRect());
     toolbar_->setObjectName(QStringLiteral("ContrastToolbar"));
+    CreateContrastToolbar();
 
     for (int id : {ids::kLanguage})
         if (QWidget* w = controls.Get(id)) w->installEventFilter(this);

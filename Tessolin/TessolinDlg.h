@@ -107,6 +107,25 @@ public:
     void OnMouseWheel(int, const QPoint&) override {}
     void OnContextMenu(const QPoint&) override {}
 
+    // Contrast proposal. roi_scale is the ratio: a gradient counts as strong above ratio * 255
+    // of the stretched magnitude range.
+    static constexpr float kDefaultContrastRatio = 0.375f;
+    // Adds the three ratio buttons (32782 to 32784) to the toolbar.
+    void CreateContrastToolbar();
+    // Ratio 0.25, 0.375 or 0.5; nothing without a model image. With the ROI box on only the
+    // redraw state and roi_changed are set (the timer estimates on the ROI); otherwise the
+    // model image is estimated at once.
+    void OnToolbarButton1();
+    void OnToolbarButton2();
+    void OnToolbarButton3();
+    void OnContrastRatio(float ratio);
+    // Back to kDefaultContrastRatio (the ROI check box calls it).
+    void ResetContrastRatio();
+    // Writes the proposal for an 8-bit one-channel image into ContrastLow, ContrastHigh,
+    // MinContrast and MinCompSize. Leaves them unchanged for an image that is not analysed
+    // (empty, a side below 3 or above 2048) and, with a console line, for a multi-channel one.
+    void EstimateContrast(double ratio, const cv::Mat& image);
+
     CvViewHost* ImageView() const { return image_view_.get(); }
     CvViewHost* ModelView() const { return model_view_.get(); }
     CLabel* StatusLabel() const { return status_; }

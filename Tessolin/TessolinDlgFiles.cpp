@@ -29,7 +29,6 @@ const QString kBmpFilter = QStringLiteral("Image Files (*.bmp);;All Files (*)");
 const QString kModelFilter = QStringLiteral("Model Files (*.shm);;All Files (*)");
 const QString kDxfFilter = QStringLiteral("Model Files (*.dxf);;All Files (*)");
 constexpr int kRoiHalf = 100;  // half the side of the ROI put on a newly opened image
-constexpr float kModelImageRatio = 0.375f;
 
 std::string LocalPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
@@ -85,8 +84,10 @@ void CTessolinDlg::OnBnClickedSelectModelImage() {
     if (path.empty()) return;
     setModelImage(grey, ReadMask(path, grey.size()));
     model_outlines.clear();
-    // The contrast ratio goes back to its start value for the estimate on the new model image.
-    roi_scale = kModelImageRatio;
+    // The contrast ratio goes back to its start value, and the new model image proposes the
+    // creation parameters.
+    ResetContrastRatio();
+    EstimateContrast(roi_scale, model_img);
 }
 
 void CTessolinDlg::OnSaveRoiImage() {

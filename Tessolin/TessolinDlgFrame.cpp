@@ -71,6 +71,16 @@ bool CTessolinDlg::OnCommandId(int id) {
         case ids::kLoadXldContourModel:
             OnLoadXldContourModel();
             return true;
+        // Contrast ratio buttons.
+        case ids::kToolbarButton1:
+            OnToolbarButton1();
+            return true;
+        case ids::kToolbarButton2:
+            OnToolbarButton2();
+            return true;
+        case ids::kToolbarButton3:
+            OnToolbarButton3();
+            return true;
         default:
             return false;
     }
