@@ -49,6 +49,15 @@ extern const TextPair kCreateFailed;    // %d code, %.4f ms
 extern const TextPair kCreated;         // %d id, %.4f ms
 extern const TextPair kSearchFailed;    // %d code, %.4f ms
 extern const TextPair kSearched;        // %d matches, %.4f ms
+// Items of the view menus, and the About text.
+extern const TextPair kMenuLineWidth1;
+extern const TextPair kMenuLineWidth2;
+extern const TextPair kMenuSaveRoiImage;
+extern const TextPair kMenuShowFeaturePoints;
+extern const TextPair kMenuOneToOne;
+extern const TextPair kMenuFit;
+extern const TextPair kMenuAbout;
+extern const TextPair kAboutBody;
 }  // namespace text
 
 }  // namespace tessolin
