@@ -251,6 +251,12 @@ TEST_F(DialogTest, ViewMenuZoomsTheViewItWasOpenedOver) {
     EXPECT_EQ(bar->value(), before + 10);
     EXPECT_EQ(dialog->image_offset.x, -float(before + 10));
 
+    dialog->ViewPressed(nullptr);  // the dialog's wheel: x1.25 about the cursor
+    dialog->OnMouseWheel(120, viewport->mapToGlobal(QPoint(300, 200)));
+    EXPECT_EQ(dialog->image_zoom, 1.25f);
+    dialog->OnMouseWheel(120, viewport->mapToGlobal(QPoint(-5, 200)));  // beside the view
+    EXPECT_EQ(dialog->image_zoom, 1.25f);
+
     dialog->DebugConsole().Open();
     dialog->OnStnDblclkDraw();
     EXPECT_EQ(console_out, "mRatioColor = 0.375\n");
