@@ -76,6 +76,7 @@ inline constexpr int kDrawLabel = 1095;
 inline constexpr int kScaleModeLabel = 1100;
 
 // Menu items and toolbar buttons.
+inline constexpr int kAbout = 16;
 inline constexpr int kLineWidth1 = 32771;
 inline constexpr int kLineWidth2 = 32772;
 inline constexpr int kSaveRoiImage = 32773;

@@ -159,8 +159,10 @@ bool IsHidden(int id) {
 
 void BuildControls(QWidget* dialog, ControlMap& controls) {
     auto add = [&](int id, Kind kind, QRect rect, const char* caption) {
-        // The scale mode label takes double-clicks.
-        QWidget* widget = id == ids::kScaleModeLabel ? new ClickLabel(dialog) : Make(kind, dialog);
+        // The scale mode and draw labels take double-clicks.
+        QWidget* widget = id == ids::kScaleModeLabel || id == ids::kDrawLabel
+                              ? new ClickLabel(dialog)
+                              : Make(kind, dialog);
         widget->setGeometry(rect);
         if (caption) static_cast<QLabel*>(widget)->setText(QString::fromUtf8(caption));
         if (id != 0) controls.Add(id, widget);

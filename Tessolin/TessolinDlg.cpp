@@ -66,6 +66,7 @@ void CTessolinDlg::OnInitDialog() {
     CreateViews();
     if (image_view_) image_view_->SetMouseCallback(&CTessolinDlg::OnImageMouse, this);
     if (model_view_) model_view_->SetMouseCallback(&CTessolinDlg::OnModelMouse, this);
+    ConnectViewControls();
     connect(&timer_, &QTimer::timeout, this, &CTessolinDlg::OnTimer);
     timer_.start(kTimerMs);
     if (options_.console) console_.Open();
@@ -122,8 +123,5 @@ void CTessolinDlg::done(int result) {
     DestroyWindow();
     QDialog::done(result);
 }
-
-void CTessolinDlg::OnImageMouse(int, int, int, int, void*) {}
-void CTessolinDlg::OnModelMouse(int, int, int, int, void*) {}
 
 }  // namespace tessolin

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QSize>
 #include <QTimer>
+#include <initializer_list>
 #include <memory>
 #include <opencv2/core.hpp>
 #include <string>
@@ -21,7 +22,9 @@
 #include "FindSupport.h"
 #include "MatchDrawing.h"
 #include "Platform.h"
+#include "ViewMath.h"
 
+class QMenu;
 class QToolBar;
 
 namespace tessolin {
@@ -54,7 +57,9 @@ public:
     QString OnToolTipNotify() const;
     // Frees every held model id (once) and closes the dialog.
     void DestroyWindow();
-    void OnTimer() {}
+    // Every 20 ms: paints the image view when its redraw state is > 0 (then negates it), runs
+    // the ROI contrast estimate when the ROI changed, paints the model view when its flag is > 0.
+    void OnTimer();
 
     // Language and status line.
     void ApplyLanguage(int flag);
@@ -104,8 +109,8 @@ public:
     // ViewOwner.
     void ViewPressed(CvViewHost* view) override { last_pressed_view_ = view; }
     CvViewHost* LastPressedView() const override { return last_pressed_view_; }
-    void OnMouseWheel(int, const QPoint&) override {}
-    void OnContextMenu(const QPoint&) override {}
+    void OnMouseWheel(int delta, const QPoint& global) override;
+    void OnContextMenu(const QPoint& global) override;
 
     // Contrast proposal. roi_scale is the ratio: a gradient counts as strong above ratio * 255
     // of the stretched magnitude range.
@@ -195,6 +200,53 @@ private:
     void LoadDxfModel(DxfModel kind);
     // A loaded model's id (< 0: the load failed): held, announced and shown.
     void HoldLoadedModel(int id);
+
+public:
+    // Image and model views: painting, zoom, pan, ROI editing, scroll bars and the view menus.
+    // The zoom menu items act on the view the context menu was opened over (nothing when that
+    // view has no image).
+    void OnZoomOneToOne();
+    void OnZoomFit();
+    void OnBnClickedMore();  // the "more" menu under its button
+    void OnLineWidth1();
+    void OnLineWidth2();
+    void OnAbout();
+    // The ROI box: repaints the image view and, with the box on, marks the ROI as changed.
+    void OnBnClickedRoi();
+    // Scroll bar codes (ScrollCode) with the thumb position; only once an image has been shown.
+    void OnHScroll(int code, int thumb);
+    void OnVScroll(int code, int thumb);
+    void OnStnDblclkDraw();  // prints the contrast ratio
+    // Fits the search image into the image view: fit zoom min(view height / rows, view width /
+    // cols), zoom min(fit, 1), centred. Opening an image calls it; the redraw state is the
+    // caller's.
+    void FitImageView();
+    QMenu* ViewMenu() const { return view_menu_; }  // null until first shown
+    QMenu* MoreMenu() const { return more_menu_; }
+
+    cv::Mat image_view_buf;  // the image view as last painted (BGR, view size)
+    RoiDrag roi_drag;
+    int menu_view = 0;       // view of the last context menu: 1 image, 2 model, 0 none
+    cv::Point menu_place;    // where it was opened, in that view
+
+private:
+    void ConnectViewControls();
+    void ImageMouse(int event, int x, int y, int flags);
+    void ModelMouse(int event, int x, int y, int flags);
+    void PaintImageView();
+    void PaintModelView();
+    void EstimateRoiContrast();
+    void SetImagePose(const ViewPose& pose);
+    void SetModelPose(const ViewPose& pose);
+    void SyncScrollBars();
+    void Scroll(int bar_id, int code, int thumb);
+    int ViewUnder(const QPoint& global, cv::Point& local) const;
+    QMenu* BuildMenu(QMenu*& menu, std::initializer_list<int> ids);
+
+    QMenu* view_menu_ = nullptr;  // owned by the dialog
+    QMenu* more_menu_ = nullptr;
+    bool model_dragging_ = false;
+    cv::Point model_last_;
 
 protected:
     void done(int result) override;

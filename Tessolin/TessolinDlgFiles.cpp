@@ -46,12 +46,8 @@ int SpinInt(const CTessolinDlg& dialog, int edit_id) {
 }  // namespace
 
 void CTessolinDlg::ResetImageView() {
+    FitImageView();
     const int rows = image_src.rows, cols = image_src.cols;
-    const int view_w = image_view_size.width(), view_h = image_view_size.height();
-    image_fit_zoom = std::min(float(view_h) / float(rows), float(view_w) / float(cols));
-    image_zoom = std::min(image_fit_zoom, 1.0f);
-    image_offset = cv::Point2f(float((view_w - int(float(cols) * image_zoom)) / 2),
-                               float((view_h - int(float(rows) * image_zoom)) / 2));
     roi_p1 = cv::Point(cols / 2 - kRoiHalf, rows / 2 - kRoiHalf);
     roi_p2 = cv::Point(cols / 2 + kRoiHalf, rows / 2 + kRoiHalf);
     roi = cv::Rect(roi_p1, roi_p2);

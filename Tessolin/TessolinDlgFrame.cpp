@@ -36,6 +36,29 @@ bool CTessolinDlg::OnCommandId(int id) {
         case ids::kLanguage:
             OnBnClickedLanguage();
             return true;
+        // Views: zoom, line width, the ROI box and the "more" menu. The save-ROI and
+        // feature-point items of the view menus arrive here too.
+        case ids::kZoomOneToOne:
+            OnZoomOneToOne();
+            return true;
+        case ids::kZoomFit:
+            OnZoomFit();
+            return true;
+        case ids::kLineWidth1:
+            OnLineWidth1();
+            return true;
+        case ids::kLineWidth2:
+            OnLineWidth2();
+            return true;
+        case ids::kRoi:
+            OnBnClickedRoi();
+            return true;
+        case ids::kMore:
+            OnBnClickedMore();
+            return true;
+        case ids::kAbout:
+            OnAbout();
+            return true;
         case ids::kSubPixelContour1:
         case ids::kSubPixelContour2:
             OnBnClickedSubPixelContour();

@@ -138,6 +138,14 @@ std::span<const MenuItem> LoadModelMenuItems() {
     };
     return kItems;
 }
+const TextPair kMenuLineWidth1 = {"线宽：1", "Line width: 1"};
+const TextPair kMenuLineWidth2 = {"线宽：2", "Line width: 2"};
+const TextPair kMenuSaveRoiImage = {"保存ROI图像", "Save ROI image"};
+const TextPair kMenuShowFeaturePoints = {"显示特征点", "Show feature points"};
+const TextPair kMenuOneToOne = {"1：1", "1:1"};
+const TextPair kMenuFit = {"适应屏幕", "Fit to window"};
+const TextPair kMenuAbout = {"关于", "About"};
+const TextPair kAboutBody = {"Tessolin 形状模板匹配工作台", "Tessolin shape matching workbench"};
 }  // namespace text
 
 }  // namespace tessolin

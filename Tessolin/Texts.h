@@ -64,6 +64,15 @@ struct MenuItem {
     TextPair text;
 };
 std::span<const MenuItem> LoadModelMenuItems();
+// Items of the view menus, and the About text.
+extern const TextPair kMenuLineWidth1;
+extern const TextPair kMenuLineWidth2;
+extern const TextPair kMenuSaveRoiImage;
+extern const TextPair kMenuShowFeaturePoints;
+extern const TextPair kMenuOneToOne;
+extern const TextPair kMenuFit;
+extern const TextPair kMenuAbout;
+extern const TextPair kAboutBody;
 }  // namespace text
 
 }  // namespace tessolin
