@@ -69,16 +69,14 @@ TEST_F(DialogTest, ScaleModesAndTheMultiModelSearchFindAndDrawTheRenderedPart) {
          {std::pair(ids::kFindModels, 0.5), {ids::kFindModel, 0.75}}) {
         pick(ids::kScaleModeCombo, 0);
         dialog->OnCommandId(ids::kFindModel);
-        const tessolin::MatchDrawing rigid = dialog->match_drawings.at(0);
+        const auto rigid = dialog->match_drawings.at(0).points;
         pick(ids::kScaleModeCombo, 3);  // the multi-model search ignores the scale mode
         dialog->OnCommandId(command);
         EXPECT_EQ(next_handle(), 1);
         const auto& points = dialog->match_drawings.at(0).points;  // undeformed: the rigid outline
-        ASSERT_EQ(points.size(), rigid.points.size()) << command;
+        ASSERT_EQ(points.size(), rigid.size()) << command;
         for (size_t k = 0; k < points.size(); ++k)
-            EXPECT_LE(
-                std::hypot(points[k][0] - rigid.points[k][0], points[k][1] - rigid.points[k][1]),
-                tolerance)
+            EXPECT_LE(std::hypot(points[k][0] - rigid[k][0], points[k][1] - rigid[k][1]), tolerance)
                 << command << " " << k;
     }
 }
