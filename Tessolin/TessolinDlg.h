@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QSize>
 #include <QTimer>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <opencv2/core.hpp>
@@ -82,7 +83,7 @@ public:
 
     // Model commands. Create learns a model from the generated outline (Length1 != 0), the ROI of
     // the search image (ROI box on) or the model image; find searches the search image for the
-    // last held model (scale mode "none"); clear frees every held model. Every parameter is
+    // last held model in the chosen scale mode; clear frees every held model. Every parameter is
     // range-checked first: the first failure ends the command with a red status message.
     void OnBnClickedCreateModel();
     void OnBnClickedFindModel();
@@ -94,6 +95,23 @@ public:
     bool ReadFindParams(FindParams& params);
     void ApplySearchSettings(int id, const FindParams& params, int timeout);
     void ShowMatches(quro::Match* matches, int count, const FindParams& params, double ms);
+    // Scaled, anisotropic, deformable and multi-model searches (TessolinDlgFindModes.cpp), and
+    // the search run and match publishing they share with the single search.
+    // FindWithScaleMode runs the find command's scale modes 1 to 3 for model id (settings already
+    // applied); OnBnClickedFindModels searches every held model in one pass (timeout 1000 each)
+    // and draws as the single search does. RunSearch times `search`, prints the time, shows a
+    // failure in red or hands the matches to `show`, and frees the match block. PublishMatches
+    // replaces the match drawings, asks for a redraw and shows the success status.
+    // ShowDeformedMatches prints and draws the deformable search's matches, each outline moved by
+    // its match's field (fields: one per match, or null for rigid outlines).
+    using SearchCall = std::function<int(quro::Match*& matches, int& count)>;
+    using ShowCall = std::function<void(quro::Match* matches, int count, double ms)>;
+    void FindWithScaleMode(int id, const FindParams& params);
+    void OnBnClickedFindModels();
+    void RunSearch(const SearchCall& search, const ShowCall& show);
+    void PublishMatches(std::vector<MatchDrawing> drawings, int count, double ms);
+    void ShowDeformedMatches(int id, quro::Match* matches, int count,
+                             const quro::VectorField* fields, const FindParams& params, double ms);
     // Replaces the model outline list by the full-resolution outline of model id, centred on the
     // model image (on the model view without one).
     void ShowModelContours(int id);

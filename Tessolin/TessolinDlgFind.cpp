@@ -89,9 +89,6 @@ void CTessolinDlg::ApplySearchSettings(int id, const FindParams& p, int timeout)
 void CTessolinDlg::ShowMatches(quro::Match* matches, int count, const FindParams& p,
                                double ms) {
     if (!matches) count = 0;
-    if (image_show.empty()) cv::cvtColor(image_src, image_show, cv::COLOR_GRAY2BGR);
-    image_buf = image_show.clone();
-
     quro::MatchDetails* details = nullptr;
     int details_handle = 0;
     if (count > 0)
@@ -105,10 +102,31 @@ void CTessolinDlg::ShowMatches(quro::Match* matches, int count, const FindParams
         if (matches[i].score < p.draw.min_score) continue;
         drawings.push_back(DrawMatch(matches[i], d, p.draw));
     }
+    PublishMatches(std::move(drawings), count, ms);
+    if (details_handle > 0) clear_mems(details_handle);
+}
+
+void CTessolinDlg::PublishMatches(std::vector<MatchDrawing> drawings, int count, double ms) {
+    if (image_show.empty()) cv::cvtColor(image_src, image_show, cv::COLOR_GRAY2BGR);
+    image_buf = image_show.clone();
     match_drawings = std::move(drawings);
     image_redraw = 2;
     ShowStatus(Format(text::kSearched, language, count, ms), 0);
-    if (details_handle > 0) clear_mems(details_handle);
+}
+
+void CTessolinDlg::RunSearch(const SearchCall& search, const ShowCall& show) {
+    quro::Match* matches = nullptr;
+    int count = 0;
+    const Stopwatch watch;
+    const int handle = search(matches, count);
+    const double ms = watch.Ms();
+    console_.Print(ElapsedLine(ms));
+    if (handle < 0) {
+        ShowStatus(Format(text::kSearchFailed, language, handle, ms), 1);
+        return;
+    }
+    show(matches, handle == 0 ? 0 : count, ms);
+    if (handle > 0) clear_mems(handle);
 }
 
 void CTessolinDlg::OnBnClickedFindModel() {
@@ -118,29 +136,23 @@ void CTessolinDlg::OnBnClickedFindModel() {
         ShowStatus(text::kNoModel.Get(language), 1);
         return;
     }
-    // Scaled, anisotropic and deformable searches have their own commands still to come.
-    if (p.scale_mode != 0) return;
-
     const int id = held_model_ids.back();
     set_system("border_shape_models", Checked(*this, ids::kCrossBorder) ? 1 : 0);
     ApplySearchSettings(id, p, 5000);
-
-    int levels[2] = {p.num_levels, p.lowest_level};
-    quro::Match* matches = nullptr;
-    int count = 0;
-    const Stopwatch watch;
-    const int handle = find_shape_model(image_src.data, image_src.cols, image_src.rows, id,
-                                        float(p.angle_start), float(p.angle_extent),
-                                        float(p.min_score), p.num_matches, float(p.max_overlap),
-                                        p.subpixel, levels, float(p.greediness), matches, count);
-    const double ms = watch.Ms();
-    console_.Print(ElapsedLine(ms));
-    if (handle < 0) {
-        ShowStatus(Format(text::kSearchFailed, language, handle, ms), 1);
+    if (p.scale_mode != 0) {
+        FindWithScaleMode(id, p);
         return;
     }
-    ShowMatches(matches, handle == 0 ? 0 : count, p, ms);
-    if (handle > 0) clear_mems(handle);
+
+    int levels[2] = {p.num_levels, p.lowest_level};
+    RunSearch(
+        [&](quro::Match*& matches, int& count) {
+            return find_shape_model(image_src.data, image_src.cols, image_src.rows, id,
+                                    float(p.angle_start), float(p.angle_extent), float(p.min_score),
+                                    p.num_matches, float(p.max_overlap), p.subpixel, levels,
+                                    float(p.greediness), matches, count);
+        },
+        [&](quro::Match* matches, int count, double ms) { ShowMatches(matches, count, p, ms); });
 }
 
 }  // namespace tessolin

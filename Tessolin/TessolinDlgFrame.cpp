@@ -30,6 +30,9 @@ bool CTessolinDlg::OnCommandId(int id) {
         case ids::kFindModel:
             OnBnClickedFindModel();
             return true;
+        case ids::kFindModels:
+            OnBnClickedFindModels();
+            return true;
         case ids::kClearModels:
             OnBnClickedClearModels();
             return true;

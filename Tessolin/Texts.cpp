@@ -146,6 +146,7 @@ const TextPair kMenuOneToOne = {"1：1", "1:1"};
 const TextPair kMenuFit = {"适应屏幕", "Fit to window"};
 const TextPair kMenuAbout = {"关于", "About"};
 const TextPair kAboutBody = {"Tessolin 形状模板匹配工作台", "Tessolin shape matching workbench"};
+const TextPair kNotEnoughModels = {"模板不足，至少需要一个", "Not enough templates. At least one are needed"};
 }  // namespace text
 
 }  // namespace tessolin

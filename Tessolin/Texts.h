@@ -73,6 +73,7 @@ extern const TextPair kMenuOneToOne;
 extern const TextPair kMenuFit;
 extern const TextPair kMenuAbout;
 extern const TextPair kAboutBody;
+extern const TextPair kNotEnoughModels;
 }  // namespace text
 
 }  // namespace tessolin
