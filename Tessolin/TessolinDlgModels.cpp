@@ -30,8 +30,10 @@ void CTessolinDlg::setModelImage(const cv::Mat& image, const cv::Mat& new_mask) 
                                  float(model_view_size.width()) / float(model_img.cols));
         model_fit_zoom = z;
         model_zoom = std::min(z, 1.0f);
-        model_offset = {(model_view_size.width() - int(z * float(model_img.cols))) / 2,
-                        (model_view_size.height() - int(z * float(model_img.rows))) / 2};
+        // Centred at the zoom used (a model smaller than the view is shown 1:1 in its middle,
+        // not at the corner the fit zoom's offsets would give).
+        model_offset = {(model_view_size.width() - int(model_zoom * float(model_img.cols))) / 2,
+                        (model_view_size.height() - int(model_zoom * float(model_img.rows))) / 2};
     }
     model_redraw = 1;
 }
