@@ -29,6 +29,17 @@ void Refill(QComboBox* combo, const QStringList& items) {
     combo->setCurrentIndex(index >= 0 && index < items.size() ? index : 0);
 }
 
+// A caption wider than its label gets a smaller font (down to 6 points) instead of being cut.
+void FitCaption(QWidget* widget) {
+    auto* label = qobject_cast<QLabel*>(widget);
+    if (!label || label->text().isEmpty()) return;
+    QFont font = label->font();
+    while (font.pointSize() > 6 &&
+           QFontMetrics(font).horizontalAdvance(label->text()) > label->width() - 2)
+        font.setPointSize(font.pointSize() - 1);
+    label->setFont(font);
+}
+
 }  // namespace
 
 void CTessolinDlg::ApplyLanguage(int flag) {
@@ -41,8 +52,10 @@ void CTessolinDlg::ApplyLanguage(int flag) {
     SetCaption(button, text::kLanguageButton.Get(language));
     if (button) button->setWhatsThis(text::kLanguageHint.Get(language));
     setWindowTitle(text::kWindowTitle.Get(language));
-    for (const LabelText& label : LabelTexts())
+    for (const LabelText& label : LabelTexts()) {
         SetCaption(controls.Get(label.id), label.text.Get(language));
+        FitCaption(controls.Get(label.id));
+    }
     RefillCombos();
 
     OnCbnSelchangeScaleMode();
