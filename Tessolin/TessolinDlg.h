@@ -89,6 +89,10 @@ public:
     bool ReadFindParams(FindParams& params);
     void ApplySearchSettings(int id, const FindParams& params, int timeout);
     void ShowMatches(quro::Match* matches, int count, const FindParams& params, double ms);
+    // Large-image search: the find command's checks, then the current model searched tile by
+    // tile (TiledSearch.h) with a time-out of 1000 ms per tile, each match drawn with its model
+    // outline at the match's pose.
+    void OnBnClickedFindLargeImage();
     // Replaces the model outline list by the outline of model id, centred on the model image.
     void ShowModelContours(int id);
     // The image searched (8-bit grey) and its colour display copy.

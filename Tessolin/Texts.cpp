@@ -119,6 +119,7 @@ const TextPair kCreated = {"模板创建成功，id = %d, %.4f ms", "create mode
 const TextPair kSearchFailed = {"模板匹配失败，err =%d, %.4f ms", "search model failed，err =%d, %.4f ms"};
 const TextPair kSearched = {"模板匹配成功,%d个匹配点找到在 %.4f ms",
                             "search model succeeded,%d matches found in %.4f ms"};
+const TextPair kSearchedTiled = {"模板匹配成功, %.4f ms", "search model succeeded, %.4f ms"};
 }  // namespace text
 
 }  // namespace tessolin

@@ -49,6 +49,7 @@ extern const TextPair kCreateFailed;    // %d code, %.4f ms
 extern const TextPair kCreated;         // %d id, %.4f ms
 extern const TextPair kSearchFailed;    // %d code, %.4f ms
 extern const TextPair kSearched;        // %d matches, %.4f ms
+extern const TextPair kSearchedTiled;   // %.4f ms (the large-image search: no count)
 }  // namespace text
 
 }  // namespace tessolin
