@@ -35,6 +35,30 @@ MatchDrawing DrawMatch(const quro::Match& m, const quro::MatchDetails* d, const 
     return drawing;
 }
 
+MatchDrawing DrawPosedOutline(int id, const quro::Match& m, float x, float y, const DrawOptions& o,
+                              const OutlinePlacer& place) {
+    MatchDrawing drawing;
+    const bool all = o.bits == 0;
+    quro::TemplateF* outline = nullptr;
+    const int handle = get_model_contour2_s(id, m.angle, m.scale_row, m.scale_col, &outline);
+    if (handle > 0 && outline) {
+        if (all || (o.bits & 1)) {
+            for (int k = 0; k < outline->count; ++k) {
+                const quro::Feature& q = outline->points[k];
+                const auto at = place(q.x, q.y);
+                drawing.points.push_back({at[0], at[1], q.gx, q.gy});
+                drawing.point_flags.push_back(0);
+            }
+        }
+        if (all || (o.bits & 4))
+            drawing.labels.push_back(
+                {float(m.x + outline->min_x + 10), float(m.y + outline->min_y), m.score});
+    }
+    if (handle > 0) clear_mems(handle);
+    AddCrosses(drawing, m, x, y, o);
+    return drawing;
+}
+
 std::string MatchLineAt(int i, const quro::Match& m, double x, double y, int subpixel) {
     if (subpixel > 0) {
         return QString::asprintf("i = %3d, x = %10.3f, y = %10.3f, angle = %8.3f, scale = %8.3f, "

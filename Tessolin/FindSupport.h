@@ -3,6 +3,8 @@
 #ifndef TESSOLIN_FIND_SUPPORT_H
 #define TESSOLIN_FIND_SUPPORT_H
 
+#include <array>
+#include <functional>
 #include <string>
 
 #include "MatchDrawing.h"
@@ -34,6 +36,14 @@ struct FindParams {
 MatchDrawing DrawMatch(const quro::Match& m, const quro::MatchDetails* d, const DrawOptions& o);
 // Adds the cross of (x, y) and the offset cross of the match to a record, as the options select.
 void AddCrosses(MatchDrawing& drawing, const quro::Match& m, float x, float y, const DrawOptions& o);
+// Image position of an outline point (x, y) of a posed model outline.
+using OutlinePlacer = std::function<std::array<float, 2>(float x, float y)>;
+// The drawing record of match m of model id from its outline posed at the match's angle and
+// scales (fetched and freed here): each outline point placed by `place`, the cross at (x, y), the
+// score label at the outline box's top left (from the integer position) and the offset cross, as
+// the options select. Without an outline only the crosses are drawn.
+MatchDrawing DrawPosedOutline(int id, const quro::Match& m, float x, float y, const DrawOptions& o,
+                              const OutlinePlacer& place);
 // The console line of match i (1-based); the sub-pixel form (with the details' position when
 // given) only when subpixel > 0.
 std::string MatchLine(int i, const quro::Match& m, const quro::MatchDetails* d, int subpixel);

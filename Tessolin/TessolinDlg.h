@@ -94,6 +94,9 @@ public:
     // prints, draws (through the match details) and reports the matches of a search.
     bool ReadFindParams(FindParams& params);
     void ApplySearchSettings(int id, const FindParams& params, int timeout);
+    // The last held model with the border and search settings applied, or -1 after the
+    // no-model message.
+    int PrepareModelSearch(const FindParams& params, int timeout_ms);
     void ShowMatches(quro::Match* matches, int count, const FindParams& params, double ms);
     // Scaled, anisotropic, deformable and multi-model searches (TessolinDlgFindModes.cpp), and
     // the search run and match publishing they share with the single search.
@@ -112,6 +115,10 @@ public:
     void PublishMatches(std::vector<MatchDrawing> drawings, int count, double ms);
     void ShowDeformedMatches(int id, quro::Match* matches, int count,
                              const quro::VectorField* fields, const FindParams& params, double ms);
+    // Large-image search: the find command's checks, then the current model searched tile by
+    // tile (TiledSearch.h) with a time-out of 1000 ms per tile, each match drawn with its model
+    // outline at the match's pose.
+    void OnBnClickedFindLargeImage();
     // Replaces the model outline list by the full-resolution outline of model id, centred on the
     // model image (on the model view without one).
     void ShowModelContours(int id);

@@ -129,16 +129,22 @@ void CTessolinDlg::RunSearch(const SearchCall& search, const ShowCall& show) {
     if (handle > 0) clear_mems(handle);
 }
 
-void CTessolinDlg::OnBnClickedFindModel() {
-    FindParams p;
-    if (!ReadFindParams(p)) return;
+int CTessolinDlg::PrepareModelSearch(const FindParams& p, int timeout_ms) {
     if (held_model_ids.empty() || held_model_ids.back() < 0) {
         ShowStatus(text::kNoModel.Get(language), 1);
-        return;
+        return -1;
     }
     const int id = held_model_ids.back();
     set_system("border_shape_models", Checked(*this, ids::kCrossBorder) ? 1 : 0);
-    ApplySearchSettings(id, p, 5000);
+    ApplySearchSettings(id, p, timeout_ms);
+    return id;
+}
+
+void CTessolinDlg::OnBnClickedFindModel() {
+    FindParams p;
+    if (!ReadFindParams(p)) return;
+    const int id = PrepareModelSearch(p, 5000);
+    if (id < 0) return;
     if (p.scale_mode != 0) {
         FindWithScaleMode(id, p);
         return;

@@ -96,34 +96,16 @@ void CTessolinDlg::ShowDeformedMatches(int id, quro::Match* matches, int count,
     get_shape_model_param(id, "num_levels", &num_levels);
     const int levels[2] = {p.num_levels, p.lowest_level};
     const int last = LastSearchedLevel(num_levels, levels, p.subpixel);
-    const bool all = p.draw.bits == 0;
     std::vector<MatchDrawing> drawings;
     for (int i = 0; i < count; ++i) {
         const quro::Match& m = matches[i];
         const float x = float(m.x) + m.dx, y = float(m.y) + m.dy;
         console_.Print(MatchLineAt(i + 1, m, x, y, p.subpixel));
         if (m.score < p.draw.min_score) continue;
-        MatchDrawing drawing;
-        quro::TemplateF* outline = nullptr;
-        const int outline_handle =
-            get_model_contour2_s(id, m.angle, m.scale_row, m.scale_col, &outline);
-        if (outline_handle > 0 && outline) {
-            const quro::VectorField* field = fields ? &fields[i] : nullptr;
-            if (all || (p.draw.bits & 1)) {
-                for (int k = 0; k < outline->count; ++k) {
-                    const quro::Feature& q = outline->points[k];
-                    const auto at = DeformedOutlinePoint(field, last, m, q.x, q.y);
-                    drawing.points.push_back({at[0], at[1], q.gx, q.gy});
-                    drawing.point_flags.push_back(0);
-                }
-            }
-            if (all || (p.draw.bits & 4))
-                drawing.labels.push_back(
-                    {float(m.x + outline->min_x + 10), float(m.y + outline->min_y), m.score});
-        }
-        if (outline_handle > 0) clear_mems(outline_handle);
-        AddCrosses(drawing, m, x, y, p.draw);
-        drawings.push_back(std::move(drawing));
+        const quro::VectorField* field = fields ? &fields[i] : nullptr;
+        drawings.push_back(DrawPosedOutline(id, m, x, y, p.draw, [&](float px, float py) {
+            return DeformedOutlinePoint(field, last, m, px, py);
+        }));
     }
     PublishMatches(std::move(drawings), count, ms);
 }

@@ -36,6 +36,9 @@ bool CTessolinDlg::OnCommandId(int id) {
         case ids::kClearModels:
             OnBnClickedClearModels();
             return true;
+        case ids::kFindLargeImage:
+            OnBnClickedFindLargeImage();
+            return true;
         case ids::kLanguage:
             OnBnClickedLanguage();
             return true;

@@ -147,6 +147,7 @@ const TextPair kMenuFit = {"适应屏幕", "Fit to window"};
 const TextPair kMenuAbout = {"关于", "About"};
 const TextPair kAboutBody = {"Tessolin 形状模板匹配工作台", "Tessolin shape matching workbench"};
 const TextPair kNotEnoughModels = {"模板不足，至少需要一个", "Not enough templates. At least one are needed"};
+const TextPair kSearchedTiled = {"模板匹配成功, %.4f ms", "search model succeeded, %.4f ms"};
 }  // namespace text
 
 }  // namespace tessolin

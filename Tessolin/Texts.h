@@ -74,6 +74,7 @@ extern const TextPair kMenuFit;
 extern const TextPair kMenuAbout;
 extern const TextPair kAboutBody;
 extern const TextPair kNotEnoughModels;
+extern const TextPair kSearchedTiled;   // %.4f ms (the large-image search: no count)
 }  // namespace text
 
 }  // namespace tessolin

@@ -1,0 +1,49 @@
+// The workbench's search of very large images: the image is cut into overlapping tiles of about
+// 640 pixels, each tile is searched on its own, and the matches are merged. Unlike the library's
+// own tiled search, every tile is searched for the caller's number of matches and the merged list
+// is never cut. No Qt here.
+#ifndef TESSOLIN_TILED_SEARCH_H
+#define TESSOLIN_TILED_SEARCH_H
+
+#include <opencv2/core.hpp>
+#include <vector>
+
+#include "quro/quro.h"
+
+namespace tessolin {
+
+// Tiles along one image side: tile k covers [starts[k], ends[k]).
+struct TileAxis {
+    std::vector<int> starts, ends;
+};
+
+struct TileGrid {
+    TileAxis columns, rows;
+};
+
+// Per side: n = roundf(side / 640.f) tiles, at least one (a side below 320 pixels would otherwise
+// get none). Each tile is side / n pixels wide, the first side % n one pixel wider; the ends are
+// the running sums. Each start is the previous tile's end moved back by the model's side, 0 when
+// that falls below 1, so that neighbouring tiles overlap by a model. A side below 1 gets no
+// tiles.
+TileGrid MakeTileGrid(cv::Size image, cv::Size model);
+
+// Removes from a list sorted best first every match that lies within max(distance, 0.5) (NaN
+// counts as 0.5) in both x + dx and y + dy of an earlier match still in the list. Keeps the order.
+void RemoveDuplicateMatches(std::vector<quro::Match>& sorted, float distance);
+
+// Searches model id in an 8-bit grey image tile by tile (rows outer, columns inner), each tile a
+// copy searched by find_shape_model with the arguments given. The matches, moved into image
+// coordinates, are sorted best first (stable: ties stay in tile order) and duplicates found in
+// the overlaps are removed (RemoveDuplicateMatches). The list is emptied first.
+// Returns 0; -2 when the model's "width0" or "height0" is below 1 (an unknown id included); -1
+// for an empty or non-grey image, or when a tile search fails: the matches of the earlier tiles
+// then stay in the list, unsorted. Every handle received is freed.
+int FindShapeModelTiled(const cv::Mat& image, int id, float angle_start, float angle_extent,
+                        float min_score, int num_matches, float max_overlap, int subpixel,
+                        int* levels, float greediness, float duplicate_distance,
+                        std::vector<quro::Match>& matches);
+
+}  // namespace tessolin
+
+#endif  // TESSOLIN_TILED_SEARCH_H
