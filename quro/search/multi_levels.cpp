@@ -1,5 +1,6 @@
 // The level stages of the multi-model search (multi_search.h).
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include <tbb/enumerable_thread_specific.h>
@@ -51,14 +52,19 @@ int top_level_maps(MultiSearchState& ms, std::vector<std::vector<cv::Mat>>& maps
 // The level data of the models that reach `level` (their top at or above it; the others have
 // no candidate there, and their record may lack the level): the cell partition where the level
 // uses cells, and the refinement of each.
-std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int border) {
+std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int border,
+                                      std::vector<std::unique_ptr<LevelTemplates>>& templates) {
     SearchState& st = ms.shared;
     const auto li = static_cast<std::size_t>(level);
     const int cell_value = st.plan.cell_values[li];
     std::vector<RefineLevel> lvls(ms.models.size());
+    templates.resize(ms.models.size());
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
         MultiModel& m = ms.models[i];
         if (m.plan.top < level) continue;
+        // The candidates of the level below a model's top start at its top angles: their walks
+        // share the posed templates.
+        if (level == m.plan.top - 1) templates[i] = std::make_unique<LevelTemplates>();
         if (cell_value > 1 && m.cell_index[li].empty()) {
             feature_cell_index(*m.rec, level + 1, m.plan.grid_sizes[li], m.cell_index[li]);
             m.cell_order[li] = argsort_int(m.cell_index[li]);
@@ -77,7 +83,8 @@ std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int borde
                    .timeout_ms = st.timeout_ms,
                    .cell_value = cell_value,
                    .cell_index = &m.cell_index[li],
-                   .cell_order = &m.cell_order[li]};
+                   .cell_order = &m.cell_order[li],
+                   .templates = templates[i].get()};
     }
     return lvls;
 }
@@ -232,7 +239,8 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
     SearchState& st = ms.shared;
     const auto li = static_cast<std::size_t>(level);
     const int border = multi_normal_border(ms, level);
-    const std::vector<RefineLevel> lvls = model_levels(ms, level, border);
+    std::vector<std::unique_ptr<LevelTemplates>> templates;
+    const std::vector<RefineLevel> lvls = model_levels(ms, level, border, templates);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
 
     parallel_for_index(cands.size(), [&](std::size_t i) {
