@@ -2,7 +2,10 @@
 
 #include <bit>
 
+#include <unordered_map>
+
 #include <tbb/concurrent_hash_map.h>
+#include <tbb/enumerable_thread_specific.h>
 
 namespace quro {
 namespace {
@@ -35,9 +38,17 @@ std::size_t bytes_of(const WindowTemplate& w) {
 
 }  // namespace
 
+struct PoseKeyHash {
+    std::size_t operator()(const PoseKey& k) const { return PoseKeyCompare::hash(k); }
+};
+
 struct LevelTemplates::Store {
     // Node-based: a kept template never moves while others are added.
     tbb::concurrent_hash_map<PoseKey, std::unique_ptr<WindowTemplate>, PoseKeyCompare> map;
+    // Each thread's view of the templates it has already used: read without touching the
+    // shared map's locks, which all threads would otherwise contend for.
+    tbb::enumerable_thread_specific<std::unordered_map<PoseKey, const WindowTemplate*, PoseKeyHash>>
+        seen;
 };
 
 LevelTemplates::LevelTemplates(std::size_t byte_limit)
@@ -48,9 +59,11 @@ LevelTemplates::~LevelTemplates() = default;
 const WindowTemplate& LevelTemplates::get(const TemplatePose& pose, WindowTemplate& own,
                                           const std::function<void(WindowTemplate&)>& build) {
     const PoseKey key = key_of(pose);
+    auto& seen = store_->seen.local();
+    if (const auto it = seen.find(key); it != seen.end()) return *it->second;
     {
         decltype(store_->map)::const_accessor found;
-        if (store_->map.find(found, key)) return *found->second;
+        if (store_->map.find(found, key)) return *(seen[key] = found->second.get());
     }
     if (bytes_.load(std::memory_order_relaxed) >= byte_limit_) {
         build(own);
@@ -70,7 +83,7 @@ const WindowTemplate& LevelTemplates::get(const TemplatePose& pose, WindowTempla
         bytes_.fetch_add(bytes_of(*made), std::memory_order_relaxed);
         slot->second = std::move(made);
     }
-    return *slot->second;
+    return *(seen[key] = slot->second.get());
 }
 
 std::size_t LevelTemplates::size() const {
