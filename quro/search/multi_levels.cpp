@@ -199,9 +199,12 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
     });
     if (st.stop.is_set()) return kTimedOut;
 
-    for (std::size_t i = 0; i < ms.models.size(); ++i) {
+    // Each model's candidates are thinned on their own (thousands per model on textured
+    // scenes), so the models run side by side and their lists are filed in model order after.
+    std::vector<std::vector<Match>> per_model(ms.models.size());
+    parallel_for_index(ms.models.size(), [&](std::size_t i) {
         const MultiModel& m = ms.models[i];
-        std::vector<Match> cands;
+        std::vector<Match>& cands = per_model[i];
         for (std::size_t p = first_pose[i]; p < first_pose[i + 1]; ++p)
             cands.insert(cands.end(), per_pose[p].begin(), per_pose[p].end());
         for (Match& c : cands) c.model_id = m.id;
@@ -215,8 +218,10 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
         } else {
             cluster_candidates(cands, angle_step(*m.rec, top + 1), 0);
         }
-        auto& list = ms.top_stage[static_cast<std::size_t>(top)];
-        list.insert(list.end(), cands.begin(), cands.end());
+    });
+    for (std::size_t i = 0; i < ms.models.size(); ++i) {
+        auto& list = ms.top_stage[static_cast<std::size_t>(ms.models[i].plan.top)];
+        list.insert(list.end(), per_model[i].begin(), per_model[i].end());
     }
     st.sw.lap("topLevel");
     return st.timed_out() ? kTimedOut : kOk;
