@@ -1,5 +1,6 @@
 // The level stages of the multi-model search (multi_search.h).
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include <tbb/enumerable_thread_specific.h>
@@ -51,14 +52,19 @@ int top_level_maps(MultiSearchState& ms, std::vector<std::vector<cv::Mat>>& maps
 // The level data of the models that reach `level` (their top at or above it; the others have
 // no candidate there, and their record may lack the level): the cell partition where the level
 // uses cells, and the refinement of each.
-std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int border) {
+std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int border,
+                                      std::vector<std::unique_ptr<LevelTemplates>>& templates) {
     SearchState& st = ms.shared;
     const auto li = static_cast<std::size_t>(level);
     const int cell_value = st.plan.cell_values[li];
     std::vector<RefineLevel> lvls(ms.models.size());
+    templates.resize(ms.models.size());
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
         MultiModel& m = ms.models[i];
         if (m.plan.top < level) continue;
+        // The candidates of the level below a model's top start at its top angles: their walks
+        // share the posed templates.
+        if (level == m.plan.top - 1) templates[i] = std::make_unique<LevelTemplates>();
         if (cell_value > 1 && m.cell_index[li].empty()) {
             feature_cell_index(*m.rec, level + 1, m.plan.grid_sizes[li], m.cell_index[li]);
             m.cell_order[li] = argsort_int(m.cell_index[li]);
@@ -77,7 +83,8 @@ std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int borde
                    .timeout_ms = st.timeout_ms,
                    .cell_value = cell_value,
                    .cell_index = &m.cell_index[li],
-                   .cell_order = &m.cell_order[li]};
+                   .cell_order = &m.cell_order[li],
+                   .templates = templates[i].get()};
     }
     return lvls;
 }
@@ -192,9 +199,12 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
     });
     if (st.stop.is_set()) return kTimedOut;
 
-    for (std::size_t i = 0; i < ms.models.size(); ++i) {
+    // Each model's candidates are thinned on their own (thousands per model on textured
+    // scenes), so the models run side by side and their lists are filed in model order after.
+    std::vector<std::vector<Match>> per_model(ms.models.size());
+    parallel_for_index(ms.models.size(), [&](std::size_t i) {
         const MultiModel& m = ms.models[i];
-        std::vector<Match> cands;
+        std::vector<Match>& cands = per_model[i];
         for (std::size_t p = first_pose[i]; p < first_pose[i + 1]; ++p)
             cands.insert(cands.end(), per_pose[p].begin(), per_pose[p].end());
         for (Match& c : cands) c.model_id = m.id;
@@ -208,8 +218,10 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
         } else {
             cluster_candidates(cands, angle_step(*m.rec, top + 1), 0);
         }
-        auto& list = ms.top_stage[static_cast<std::size_t>(top)];
-        list.insert(list.end(), cands.begin(), cands.end());
+    });
+    for (std::size_t i = 0; i < ms.models.size(); ++i) {
+        auto& list = ms.top_stage[static_cast<std::size_t>(ms.models[i].plan.top)];
+        list.insert(list.end(), per_model[i].begin(), per_model[i].end());
     }
     st.sw.lap("topLevel");
     return st.timed_out() ? kTimedOut : kOk;
@@ -232,7 +244,8 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
     SearchState& st = ms.shared;
     const auto li = static_cast<std::size_t>(level);
     const int border = multi_normal_border(ms, level);
-    const std::vector<RefineLevel> lvls = model_levels(ms, level, border);
+    std::vector<std::unique_ptr<LevelTemplates>> templates;
+    const std::vector<RefineLevel> lvls = model_levels(ms, level, border, templates);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
 
     parallel_for_index(cands.size(), [&](std::size_t i) {

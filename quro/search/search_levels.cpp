@@ -103,6 +103,10 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     const bool settle = st.metric < 0 && level == st.plan.top - 1;
     if (settle) leave_polarity_to_settle(cands);
 
+    // The rigid candidates of the level below the top start at the top level's angles: their
+    // walks share the posed templates.
+    LevelTemplates templates;
+    const bool share = !variant.refine && level == st.plan.top - 1;
     const RefineLevel lvl{.nx = &nx,
                           .ny = &ny,
                           .border = border,
@@ -117,7 +121,8 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
                           .timeout_ms = st.timeout_ms,
                           .cell_value = cell_value,
                           .cell_index = &st.cell_index[li],
-                          .cell_order = &st.cell_order[li]};
+                          .cell_order = &st.cell_order[li],
+                          .templates = share ? &templates : nullptr};
     parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         if (variant.refine)

@@ -23,6 +23,15 @@ ScanRange scan_range(int rows, int cols, const QuantizedTemplate& tpl, const Out
             std::min<std::int64_t>(cols + std::int64_t{tpl.min_x} - m, cols) - 2};
 }
 
+// Whether any of the kSkipRun scores from p on lies above t (a maximum the compiler vectorises).
+constexpr std::int64_t kSkipRun = 16;
+// Kept out of line: inlined into the scan it was not vectorised.
+[[gnu::noinline]] bool any_above(const std::int16_t* p, std::int16_t t) {
+    std::int16_t most = p[0];
+    for (std::int64_t j = 1; j < kSkipRun; ++j) most = std::max(most, p[j]);
+    return most > t;
+}
+
 void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score, float overlap,
              const OutlineBox& box, float angle, float scale_row, float scale_col,
              std::vector<Match>& out, const Stopwatch& sw, int timeout_ms,
@@ -50,6 +59,10 @@ void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score
         scores.reserve(hint);
         const int box_w = static_cast<int>(std::min<std::int64_t>(w, INT_MAX));
         const int box_h = static_cast<int>(std::min<std::int64_t>(h, INT_MAX));
+        // Most positions score at or below the threshold: runs of them are stepped over at once.
+        // (None is when the threshold lies below every score.)
+        const bool skip = threshold >= -32768;
+        const auto skip_below = static_cast<std::int16_t>(std::min(threshold, 32767));
         for (std::int64_t r = r0; r <= r1; ++r) {
             const auto ri = static_cast<int>(r);
             const std::int16_t* up = score.ptr<std::int16_t>(ri - 1);
@@ -57,6 +70,10 @@ void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score
             const std::int16_t* down = score.ptr<std::int16_t>(ri + 1);
             const std::int8_t* pol = polarity.ptr<std::int8_t>(ri);
             for (std::int64_t c = c0; c <= c1; ++c) {
+                if (skip && c + kSkipRun <= c1 + 1 && !any_above(mid + c, skip_below)) {
+                    c += kSkipRun - 1;
+                    continue;
+                }
                 const int v = mid[c];
                 if (v <= threshold) continue;
                 if (v < up[c - 1] || v < up[c] || v < up[c + 1] || v < mid[c - 1] ||

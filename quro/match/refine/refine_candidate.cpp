@@ -23,7 +23,8 @@ enum class WalkExit { peak, range, low_score, time_out };
 // coordinates.
 void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
                  const ShapeModelRecord& rec, int level, int last_level, float angle_step,
-                 float level_min_score, int px, int py, const Stopwatch& sw, int timeout_ms) {
+                 float level_min_score, int px, int py, const Stopwatch& sw, int timeout_ms,
+                 LevelTemplates* shared) {
     const int b = scorer.border();
     const int predicted_x = px - b;
     const int predicted_y = py - b;
@@ -37,7 +38,8 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
     const bool fixed_angle = std::fabs(rec.angle_extent) < kFixedAngleExtent;
 
     NormalTemplate t;
-    bool built = false;  // t holds the template of `theta` (a re-centred first angle reuses it)
+    WindowTemplate own;
+    const WindowTemplate* w_t = nullptr;  // the template of `theta` (a re-centred first angle reuses it)
     WalkExit exit;
     for (;;) {
         const float theta = w.values[e];
@@ -49,15 +51,23 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
             exit = WalkExit::time_out;
             break;
         }
-        if (!built || e != 0) {
-            normal_template_aniso(rec, t, level + 1, cand.scale_row, cand.scale_col, theta);
-            built = true;
+        if (w_t == nullptr || e != 0) {
+            const auto build = [&](WindowTemplate& out) {
+                normal_template_aniso(rec, t, level + 1, cand.scale_row, cand.scale_col, theta);
+                scorer.prepare(t, out);
+            };
+            if (shared) {
+                w_t = &shared->get({theta, cand.scale_row, cand.scale_col}, own, build);
+            } else {
+                build(own);
+                w_t = &own;
+            }
         }
-        if (t.size() == 0) {
+        if (w_t->size() == 0) {
             cand.score = 0.f;
             return;
         }
-        const WindowMatch m = scorer.score(t, px, py);
+        const WindowMatch m = scorer.score_prepared(*w_t, px, py);
         const float p = m.score;
         if (p >= w.best && inside_level(m, maps, b)) {
             w.accept(theta, p);
@@ -125,7 +135,8 @@ void refine_on_level(const RefineLevel& lvl, Match& cand, int factor, bool cells
     WindowScorer scorer = level_scorer(lvl, maps, cand, cells);
     walk_angles(maps, scorer, cand, *lvl.rec, lvl.level, lvl.last_level, lvl.angle_step,
                 lvl.min_score, predicted_coordinate(lvl.border, factor, cand.x),
-                predicted_coordinate(lvl.border, factor, cand.y), *lvl.sw, lvl.timeout_ms);
+                predicted_coordinate(lvl.border, factor, cand.y), *lvl.sw, lvl.timeout_ms,
+                lvl.templates);
 }
 
 }  // namespace

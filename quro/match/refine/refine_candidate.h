@@ -44,6 +44,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "quro/match/refine/level_templates.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/stopwatch.h"
@@ -76,6 +77,9 @@ struct RefineLevel {
     int cell_value = 1;
     const std::vector<int>* cell_index = nullptr;
     const std::vector<int>* cell_order = nullptr;
+    // The level's shared posed templates (level_templates.h), or null: each walk poses its own.
+    // One object per RefineLevel and cell choice; the results are the same either way.
+    LevelTemplates* templates = nullptr;
 };
 
 // Plain variant: 8 x 8 window of positions around the predicted position

@@ -29,7 +29,9 @@ __m256i lane_mask(LaneRange r) {
 
 // Accumulates Rows rows (bases base, base + cols, ...) of one 8-wide chunk into acc. Masked: lanes
 // outside each row's mask are not read and stay 0.
-template <int Rows, bool Masked>
+// Absolute: each product's sign bit is cleared (`keep`); otherwise `keep` is all ones and is
+// not applied (the same bits).
+template <int Rows, bool Masked, bool Absolute>
 void chunk_rows(const float* nx, const float* ny, const std::ptrdiff_t* off, const float* gx,
                 const float* gy, std::size_t n, std::ptrdiff_t base, std::ptrdiff_t cols,
                 const __m256i* masks, __m256 keep, __m256* acc) {
@@ -53,7 +55,10 @@ void chunk_rows(const float* nx, const float* ny, const std::ptrdiff_t* off, con
                 b = _mm256_loadu_ps(py + o);
             }
             const __m256 v = _mm256_fmadd_ps(vgy, b, _mm256_mul_ps(vgx, a));
-            sum[r] = _mm256_add_ps(sum[r], _mm256_and_ps(v, keep));
+            if constexpr (Absolute)
+                sum[r] = _mm256_add_ps(sum[r], _mm256_and_ps(v, keep));
+            else
+                sum[r] = _mm256_add_ps(sum[r], v);
         }
     }
     for (int r = 0; r < Rows; ++r) acc[r] = sum[r];
@@ -62,26 +67,32 @@ void chunk_rows(const float* nx, const float* ny, const std::ptrdiff_t* off, con
 template <int Rows>
 void chunk_dispatch(const float* nx, const float* ny, const std::ptrdiff_t* off, const float* gx,
                     const float* gy, std::size_t n, std::ptrdiff_t base, std::ptrdiff_t cols,
-                    std::ptrdiff_t first, std::ptrdiff_t limit, int w, __m256 keep,
+                    std::ptrdiff_t first, std::ptrdiff_t limit, int w, bool absolute, __m256 keep,
                     __m256* acc) {
     // Bases grow with the row: the first row is the first to lose lanes at the start of the maps,
     // the last row at their end.
     if (readable_lanes(base, first, limit, w).lo == 0 &&
         readable_lanes(base + (Rows - 1) * cols, first, limit, w).hi == 8) {
-        chunk_rows<Rows, false>(nx, ny, off, gx, gy, n, base, cols, nullptr, keep, acc);
+        if (absolute)
+            chunk_rows<Rows, false, true>(nx, ny, off, gx, gy, n, base, cols, nullptr, keep, acc);
+        else
+            chunk_rows<Rows, false, false>(nx, ny, off, gx, gy, n, base, cols, nullptr, keep, acc);
         return;
     }
     __m256i masks[Rows];
     for (int r = 0; r < Rows; ++r)
         masks[r] = lane_mask(readable_lanes(base + r * cols, first, limit, w));
-    chunk_rows<Rows, true>(nx, ny, off, gx, gy, n, base, cols, masks, keep, acc);
+    if (absolute)
+        chunk_rows<Rows, true, true>(nx, ny, off, gx, gy, n, base, cols, masks, keep, acc);
+    else
+        chunk_rows<Rows, true, false>(nx, ny, off, gx, gy, n, base, cols, masks, keep, acc);
     // Unread lanes are exactly 0, whatever the directions hold.
     for (int r = 0; r < Rows; ++r) acc[r] = _mm256_and_ps(acc[r], _mm256_castsi256_ps(masks[r]));
 }
 
 using ChunkKernel = void (*)(const float*, const float*, const std::ptrdiff_t*, const float*,
                             const float*, std::size_t, std::ptrdiff_t, std::ptrdiff_t,
-                            std::ptrdiff_t, std::ptrdiff_t, int, __m256, __m256*);
+                            std::ptrdiff_t, std::ptrdiff_t, int, bool, __m256, __m256*);
 
 // Rows per block: all eight rows of the 8 x 8 window in one pass over the points, so that the
 // cache lines a point reads are still near when the next point along the outline reads them.
@@ -103,8 +114,8 @@ void window_kernel_avx2(const float* nx, const float* ny, const std::ptrdiff_t* 
             const int rows = size - j < kBlockRows ? size - j : kBlockRows;
             const std::ptrdiff_t base = base0 + j * cols + i0;
             __m256 acc[kBlockRows];
-            kChunkKernels[rows - 1](nx, ny, off, gx, gy, n, base, cols, first, limit, w, keep,
-                                    acc);
+            kChunkKernels[rows - 1](nx, ny, off, gx, gy, n, base, cols, first, limit, w, absolute,
+                                    keep, acc);
             for (int r = 0; r < rows; ++r) {
                 float* dst = out + static_cast<std::ptrdiff_t>(j + r) * size + i0;
                 if (w == 8) {

@@ -176,9 +176,18 @@ void WindowScorer::use_cells(int cell_value, const std::vector<int>& cell_index,
     cell_order_ = &cell_order;
 }
 
+void WindowScorer::prepare(const NormalTemplate& t, WindowTemplate& out) const {
+    prepare_window_template(t, maps_.cols, cell_order_ ? cell_order_->data() : nullptr, out);
+}
+
 WindowMatch WindowScorer::score(const NormalTemplate& t, int px, int py) {
-    const std::size_t n = t.size();
-    CV_Assert(n > 0);
+    prepare(t, prepared_);
+    return score_prepared(prepared_, px, py);
+}
+
+WindowMatch WindowScorer::score_prepared(const WindowTemplate& w, int px, int py) {
+    const std::size_t n = w.size();
+    CV_Assert(n > 0 && w.cols == maps_.cols);
     WindowMatch m{};
     WindowCorner corner{};
     // Peaks of both polarities are kept when the polarity is to be settled; index 0 positive.
@@ -198,16 +207,14 @@ WindowMatch WindowScorer::score(const NormalTemplate& t, int px, int py) {
         sum_j[1] += r.j;
     };
     if (!cell_order_) {
-        prepare_window_template(t, maps_.cols, nullptr, prepared_);
-        corner = score_window(maps_, prepared_, 0, n, px, py, reach_, size_, absolute_,
+        corner = score_window(maps_, w, 0, n, px, py, reach_, size_, absolute_,
                               cells_.data());
         add_peaks();
     } else {
         CV_Assert(!group_ends_.empty() && group_ends_.back() == n);
-        prepare_window_template(t, maps_.cols, cell_order_->data(), prepared_);
         std::size_t begin = 0;
         for (const std::size_t end : group_ends_) {
-            corner = score_window(maps_, prepared_, begin, end, px, py, reach_, size_, absolute_,
+            corner = score_window(maps_, w, begin, end, px, py, reach_, size_, absolute_,
                                   cells_.data());
             add_peaks();
             begin = end;
@@ -224,8 +231,8 @@ WindowMatch WindowScorer::score(const NormalTemplate& t, int px, int py) {
         m.i = round_half_away(static_cast<double>(sum_i[k]) / groups);
         m.j = round_half_away(static_cast<double>(sum_j[k]) / groups);
     }
-    m.x = corner.x0 + m.i - prepared_.min_x - border_;
-    m.y = corner.y0 + m.j - prepared_.min_y - border_;
+    m.x = corner.x0 + m.i - w.min_x - border_;
+    m.y = corner.y0 + m.j - w.min_y - border_;
     m.on_edge = m.i == 0 || m.j == 0 || m.i == size_ - 1 || m.j == size_ - 1;
     return m;
 }

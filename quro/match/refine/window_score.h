@@ -148,6 +148,11 @@ public:
     // cv::Exception) with the predicted reference point (px, py) in map coordinates.
     WindowMatch score(const NormalTemplate& t, int px, int py);
 
+    // The two halves of score: `t` prepared for these maps (in cell order with a partition), and
+    // the scoring of a template so prepared, with the same result as score(t, px, py).
+    void prepare(const NormalTemplate& t, WindowTemplate& out) const;
+    WindowMatch score_prepared(const WindowTemplate& w, int px, int py);
+
     int border() const { return border_; }
 
 private:

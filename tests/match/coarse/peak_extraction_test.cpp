@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -153,6 +154,31 @@ TEST(PeakExtraction, ScanStaysInsideTheMargin) {
     ASSERT_EQ(out.size(), 6u);
     EXPECT_EQ(out[0].x, 20 + 5 - 7);  // (row 3, column 20) comes first in scan order
     EXPECT_EQ(out[0].y, 3 + 5 - 7);
+}
+
+// Random maps against a plain scan of every position (no suppression): a peak is above the
+// threshold and below none of its neighbours, wherever it lies among the positions stepped over.
+TEST(PeakExtraction, SkippedRunsHideNoPeak) {
+    cv::RNG rng(22);
+    for (const float min_score : {0.f, 0.5f, 0.9f}) {
+        Fixture f;
+        rng.fill(f.score, cv::RNG::UNIFORM, -32768, 32768);
+        f.score.setTo(cv::Scalar(-32768), f.score < 30000);  // long runs far below, a few peaks
+        std::vector<cv::Point> expected;
+        const int t = quro::peak_threshold(f.tpl.size(), min_score);
+        for (int r = 4; r <= 45; ++r)
+            for (int c = 4; c <= 55; ++c) {
+                const int v = f.score.at<std::int16_t>(r, c);
+                bool peak = v > t;
+                for (int dr = -1; dr <= 1; ++dr)
+                    for (int dc = -1; dc <= 1; ++dc) peak = peak && v >= f.score.at<std::int16_t>(r + dr, c + dc);
+                if (peak) expected.emplace_back(c, r);
+            }
+        std::vector<cv::Point> found = positions(f.peaks(min_score, 1.f));
+        const auto by_scan = [](cv::Point a, cv::Point b) { return std::pair(a.y, a.x) < std::pair(b.y, b.x); };
+        std::sort(found.begin(), found.end(), by_scan);
+        EXPECT_EQ(found, expected) << min_score;
+    }
 }
 
 TEST(PeakExtraction, TimeOutLeavesTheListUntouched) {

@@ -13,6 +13,7 @@
 #include "quro/match/order_utils.h"
 #include "quro/match/refine/feature_cells.h"
 #include "quro/match/refine/normals.h"
+#include "quro/parallel.h"
 #include "testing/normal_maps.h"
 #include "testing/polygon_model.h"
 #include "testing/records.h"
@@ -332,6 +333,37 @@ TEST(RefineCandidatePolygon, CellVariantEndsOnThePose) {
                                         &cells, &order),
                 c);
             expect_near_pose(c, s.pose, 1.0);
+        }
+    }
+}
+
+// Candidates refined concurrently with the level's shared templates end exactly where their own
+// walks end, plain and cell variant, with every pose kept or (byte limit 0) none.
+TEST(RefineCandidatePolygon, SharedTemplatesChangeNoResult) {
+    const PolygonScene s;
+    const quro::Stopwatch sw;
+    std::vector<int> cells;
+    quro::feature_cell_index(s.rec, 1, 2, cells);
+    const std::vector<int> order = quro::argsort_int(cells);
+    std::vector<Match> start;
+    for (int k = 0; k < 96; ++k)
+        start.push_back(candidate(48 + k % 5, 38 + k / 5 % 5, -4.3f + 1.3f * static_cast<float>(k % 7)));
+    for (const int cell_value : {1, 4}) {
+        for (const std::size_t limit : {quro::LevelTemplates::kDefaultByteLimit, std::size_t{0}}) {
+            quro::RefineLevel lvl = quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f,
+                                                            1, 2, sw, 0, cell_value, &cells, &order);
+            const auto refine = [&](Match& c) {
+                cell_value > 1 ? quro::refine_candidate_cells(lvl, c) : quro::refine_candidate(lvl, c);
+            };
+            std::vector<Match> own = start, shared = start;
+            for (Match& c : own) refine(c);
+            quro::LevelTemplates templates(limit);
+            lvl.templates = &templates;
+            quro::parallel_for_index(shared.size(), [&](std::size_t i) { refine(shared[i]); });
+            for (std::size_t i = 0; i < own.size(); ++i) expect_same(shared[i], own[i]);
+            // Seven start angles: far fewer poses than walks.
+            EXPECT_EQ(templates.size() > 0, limit > 0);
+            EXPECT_LT(templates.size(), start.size() / 2);
         }
     }
 }
