@@ -140,7 +140,10 @@ protected:
         if (id == ids::kLoadModel)
             QTimer::singleShot(0, [item] {
                 auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-                if (menu && item < menu->actions().size()) menu->actions().at(item)->trigger();
+                if (menu && item < menu->actions().size()) {
+                    menu->setActiveAction(menu->actions().at(item));
+                    QTest::keyClick(menu, Qt::Key_Return);
+                }
                 ClosePopups();
             });
         Note("command", id, item);
@@ -203,8 +206,10 @@ protected:
                                          ? QString::number(std::uniform_real_distribution<double>(
                                                spin->Minimum(), spin->Maximum())(rng))
                                          : QString(Pick(rng, kTexts));
-                Note("spin", id, text.toStdString());
+                const int arrows = Pick(rng, 3) ? 0 : Pick(rng, 7) - 3;  // then arrow steps
+                Note("spin", id, text.toStdString(), arrows);
                 spin->BuddyEdit()->setText(text);
+                if (arrows != 0) spin->stepBy(arrows);
                 break;
             }
             case 3: {
