@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
+#include <QToolBar>
 #include <QWheelEvent>
 #include <cmath>
 #include <fstream>
@@ -146,8 +147,20 @@ protected:
                 }
                 ClosePopups();
             });
-        Note("command", id, item);
-        EXPECT_TRUE(dialog->OnCommandId(id)) << id;
+        // Half the time through the dialog's own button or toolbar action, as a user clicks it.
+        auto* button = dialog->controls.As<QAbstractButton>(id);
+        auto* toolbar = dialog->findChild<QToolBar*>(QStringLiteral("ContrastToolbar"));
+        const int tool = id - ids::kToolbarButton1, real = Pick(rng, 2);
+        Note("command", id, item, real);
+        WatchMenus();
+        menu_shows = 0;
+        if (real && button)
+            button->click();
+        else if (real && toolbar && tool >= 0 && tool < toolbar->actions().size())
+            toolbar->actions().at(tool)->trigger();
+        else
+            EXPECT_TRUE(dialog->OnCommandId(id)) << id;
+        EXPECT_LE(menu_shows, 1) << "a command opened its menu more than once";
         ClosePopups();
         dialogs.answers.clear();
     }
@@ -297,6 +310,15 @@ protected:
         }
     }
 
+    // Counts the dialog's menus shown, from the command after the one that made each menu.
+    void WatchMenus() {
+        for (QMenu* menu : dialog->findChildren<QMenu*>()) {
+            if (menu->property("watched").toBool()) continue;
+            menu->setProperty("watched", true);
+            QObject::connect(menu, &QMenu::aboutToShow, [this] { ++menu_shows; });
+        }
+    }
+    int menu_shows = 0;
     // The steps of the current seed, printed when one of them fails.
     template <class... Args>
     void Note(const char* what, Args... args) {
@@ -341,6 +363,7 @@ TEST_F(DialogFuzz, NoSequenceOfUserActionsBreaksTheViewsOrLeavesModelsOrResults)
             if (HasFailure())
                 ADD_FAILURE() << "seed " << seed << " step " << step << ":\n" << log.str();
         }
+        if (HasFailure()) return;
         dialog->OnCommandId(ids::kClearModels);
         EXPECT_TRUE(dialog->held_model_ids.empty());
         for (int id = 0; id <= max_id + 16; ++id) EXPECT_FALSE(Live(id)) << id;
