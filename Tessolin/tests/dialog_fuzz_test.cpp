@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
@@ -269,9 +270,15 @@ protected:
                 break;
             }
             case 10: {
+                // A scroll code, or one of the bars' own actions (the code comes from the bar).
                 const int code = Pick(rng, 8) - 1, thumb = Pick(rng, 6000) - 500;
-                Note("scroll", code, thumb);
-                Pick(rng, 2) ? dialog->OnHScroll(code, thumb) : dialog->OnVScroll(code, thumb);
+                const int bar = Pick(rng, 4);
+                Note("scroll", code, thumb, bar);
+                if (bar < 2)
+                    dialog->controls.As<QScrollBar>(bar ? ids::kHScroll : ids::kVScroll)
+                        ->triggerAction(QAbstractSlider::SliderAction(code + 1));
+                else
+                    bar == 2 ? dialog->OnHScroll(code, thumb) : dialog->OnVScroll(code, thumb);
                 break;
             }
             case 15:
@@ -284,8 +291,16 @@ protected:
             default: {
                 const int which = Pick(rng, 4);
                 Note("other", which);
-                if (which == 0) dialog->OnStnDblclkScaleMode();
-                if (which == 1) dialog->OnStnDblclkDraw();
+                // Double-clicks on the scale-mode and draw labels; the draw label prints once.
+                const auto lines = [&] {
+                    return std::count(console_out.begin(), console_out.end(), '\n');
+                };
+                const auto before = lines();
+                if (which < 2)
+                    QTest::mouseDClick(
+                        dialog->controls.Get(which ? ids::kDrawLabel : ids::kScaleModeLabel),
+                        Qt::LeftButton);
+                EXPECT_LE(lines() - before, 1);
                 if (which == 2)
                     dialog->controls.As<QSpinBox>(ids::kDetailsContrastSpin)
                         ->setValue(Pick(rng, 300) - 20);
