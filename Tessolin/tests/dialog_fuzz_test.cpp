@@ -59,6 +59,8 @@ const char* const kTexts[] = {"0",   "1",    "-1",  "0.5",  "0.9",  "2",     "5"
 // Outline lengths stay small (a 1000-pixel outline is a legal but slow model).
 const char* const kLengths[] = {"0", "0", "12", "-9", "25", "1001", "nan", "-0", "x"};
 
+constexpr ContrastParams kContrast{10, 30, 5, 10};
+
 // Whether id names a model (an unknown id leaves the value as it was).
 bool Live(int id) {
     int levels = -7;
@@ -107,10 +109,9 @@ protected:
             {"bgra.png", bgra},   {"bgra_mask.png", white(cv::Rect(0, 0, 50, 40))},
             {"large.png", large}};
         for (const auto& [name, image] : images) cv::imwrite(Path(name), image);
-        const ContrastParams contrast{10, 30, 5, 10};
         int id = -1;
-        ASSERT_EQ(create_shape_model(model.data, model.cols, model.rows, 3, 0, 360, 0, 1, &contrast,
-                                     nullptr, &id),
+        ASSERT_EQ(create_shape_model(model.data, model.cols, model.rows, 3, 0, 360, 0, 1,
+                                     &kContrast, nullptr, &id),
                   0);
         ASSERT_EQ(write_shape_model(id, Path("model.shm").c_str()), 0);
         clear_shape_model(id);
@@ -383,6 +384,14 @@ TEST_F(DialogFuzz, NoSequenceOfUserActionsBreaksTheViewsOrLeavesModelsOrResults)
         EXPECT_TRUE(dialog->held_model_ids.empty());
         for (int id = 0; id <= max_id + 16; ++id) EXPECT_FALSE(Live(id)) << id;
         for (int handle = 1; handle <= 64; ++handle) EXPECT_EQ(clear_mems(handle), -1) << handle;
+        // The next model gets the lowest id and the next result block handle 1.
+        int id = -1;
+        quro::TemplateF* outline = nullptr;
+        ASSERT_EQ(create_shape_model_xld(20, 10, 2, 0, 360, 0, 0, &kContrast, &id), 0);
+        EXPECT_EQ(id, 0);
+        EXPECT_EQ(get_model_contour3(id, 1, 0, 1, &outline), 1);
+        EXPECT_EQ(clear_mems(1), 0);
+        clear_shape_model(id);
     }
 }
 
