@@ -26,8 +26,9 @@ void CTessolinDlg::setModelImage(const cv::Mat& image, const cv::Mat& new_mask) 
     model_img = image.clone();
     mask = new_mask.clone();
     if (!model_img.empty()) {
-        const float z = std::min(float(model_view_size.height()) / float(model_img.rows),
-                                 float(model_view_size.width()) / float(model_img.cols));
+        // The fit zoom within the views' zoom limits (a huge model image stays above the floor).
+        const float z = FitZoom(model_img.size(),
+                                cv::Size(model_view_size.width(), model_view_size.height()));
         model_fit_zoom = z;
         model_zoom = std::min(z, 1.0f);
         // Centred at the zoom used (a model smaller than the view is shown 1:1 in its middle,

@@ -1,7 +1,6 @@
 // The two image views: the redraw timer, mouse editing of the ROI, zoom and pan, the scroll
 // bars and the view menus. Handlers only change the view state and set redraw flags; the timer
 // paints.
-#include <QAbstractButton>
 #include <QMenu>
 #include <QScrollBar>
 #include <cstdlib>
@@ -64,10 +63,9 @@ const TextPair* MenuText(int id) {
 
 }  // namespace
 
+// The "more" button and the ROI box reach OnCommandId through the connection every button gets
+// in OnInitDialog; a second one here ran them twice per click (the menu popped up twice).
 void CTessolinDlg::ConnectViewControls() {
-    for (int id : {ids::kMore, ids::kRoi})
-        if (auto* button = controls.As<QAbstractButton>(id))
-            connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommandId(id); });
     for (int id : {ids::kHScroll, ids::kVScroll}) {
         if (auto* bar = controls.As<QScrollBar>(id)) {
             connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar, id](int action) {

@@ -8,7 +8,6 @@ namespace tessolin {
 namespace {
 
 constexpr float kDialogZoomIn = 1.25f, kDialogZoomOut = 0.8f;
-constexpr float kMaxZoom = 128.0f, kMinZoom = 0.025f;
 constexpr float kWindowZoomIn = 1.1f, kWindowZoomOut = 0.9f;
 constexpr int kScrollLine = 2, kScrollPage = 10;
 
@@ -37,8 +36,11 @@ ViewPose KeepPoint(const ViewPose& pose, cv::Size image, cv::Size view, cv::Poin
 
 float FitZoom(cv::Size image, cv::Size view) {
     if (image.width < 1 || image.height < 1) return 1.0f;
-    return std::min(float(view.height) / float(image.height),
-                    float(view.width) / float(image.width));
+    // Kept within the wheel's limits: a 2 x 3 image would otherwise fit at a zoom of 300, beyond
+    // the cap every other zoom keeps (and a very wide one below the floor).
+    return std::clamp(std::min(float(view.height) / float(image.height),
+                               float(view.width) / float(image.width)),
+                      kMinZoom, kMaxZoom);
 }
 
 ViewPose CentredPose(cv::Size image, cv::Size view, float zoom) {
@@ -58,7 +60,11 @@ ViewPose DialogWheelZoom(const ViewPose& pose, cv::Size image, cv::Size view, cv
 
 ViewPose WindowWheelZoom(const ViewPose& pose, cv::Size image, cv::Size view, cv::Point p,
                          bool up) {
-    if (up) return KeepPoint(pose, image, view, p, pose.zoom * kWindowZoomIn, false);
+    // Capped like the dialog's wheel: uncapped, a few hundred notches overflow the zoom and the
+    // image extents computed from it.
+    if (up)
+        return KeepPoint(pose, image, view, p, std::min(pose.zoom * kWindowZoomIn, kMaxZoom),
+                         false);
     const float zoom = pose.zoom * kWindowZoomOut;
     if (zoom <= 1.0f) return {1.0f, {}};
     return KeepPoint(pose, image, view, p, zoom, false);

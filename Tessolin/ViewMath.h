@@ -14,7 +14,10 @@ struct ViewPose {
     cv::Point2f offset;
 };
 
-// min(view height / rows, view width / cols); 1 for an empty image.
+// The zoom limits of both views.
+inline constexpr float kMinZoom = 0.025f, kMaxZoom = 128.0f;
+
+// min(view height / rows, view width / cols) within [kMinZoom, kMaxZoom]; 1 for an empty image.
 float FitZoom(cv::Size image, cv::Size view);
 // The image at zoom, centred: offset = (view size - int(size * zoom)) / 2 per axis.
 ViewPose CentredPose(cv::Size image, cv::Size view, float zoom);
@@ -24,8 +27,8 @@ ViewPose CentredPose(cv::Size image, cv::Size view, float zoom);
 // offset = p - int((p - offset) / int(size * old) * int(size * new) + 0.5) per axis. When
 // int(size * old) is 0 on an axis (a small image far zoomed out) the image is centred instead.
 ViewPose DialogWheelZoom(const ViewPose& pose, cv::Size image, cv::Size view, cv::Point p, bool up);
-// Wheel inside the image view's own window: x1.1 up, x0.9 down, keeping the point under p as
-// above; zooming out to 1 or less gives zoom 1 and offset (0, 0).
+// Wheel inside the image view's own window: x1.1 up (at most 128), x0.9 down, keeping the point
+// under p as above; zooming out to 1 or less gives zoom 1 and offset (0, 0).
 ViewPose WindowWheelZoom(const ViewPose& pose, cv::Size image, cv::Size view, cv::Point p, bool up);
 // Zoom 1 with the image point under p kept: offset = p - int((p - offset) / int(size * old) *
 // size + 0.5) per axis; centred where int(size * old) is 0.
