@@ -96,8 +96,11 @@ DragMode HitRoi(cv::Point2f c1, cv::Point2f c2, cv::Point p, bool box_on) {
 
 RoiCorners DragRoi(const RoiCorners& at_press, DragMode mode, cv::Point2f v1, cv::Point2f v2,
                    cv::Point motion, const ViewPose& pose) {
+    // Corners stay within +-2^20 image pixels: far beyond any image, and at the largest zoom still
+    // a view position an int holds (drags at the smallest zoom move a corner 40 px per view px).
     const auto to_image = [&](float v, float offset) {
-        return int(std::round((v - offset) / pose.zoom));
+        constexpr double kLimit = 1 << 20;
+        return int(std::clamp(std::round(double(v - offset) / pose.zoom), -kLimit, kLimit));
     };
     const float mx = float(motion.x), my = float(motion.y);
     RoiCorners out = at_press;
