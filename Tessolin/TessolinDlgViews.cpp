@@ -9,6 +9,7 @@
 #include "ClickLabel.h"
 #include "CommandSupport.h"
 #include "ControlIds.h"
+#include "ImageFiles.h"
 #include "TessolinDlg.h"
 #include "Texts.h"
 #include "ViewRender.h"
@@ -123,10 +124,8 @@ void CTessolinDlg::PaintModelView() {
 // area; the flag is cleared in any case.
 void CTessolinDlg::EstimateRoiContrast() {
     roi_changed = false;
-    const cv::Rect bounds(0, 0, image_src.cols, image_src.rows);
-    if (roi.width <= 0 || roi.height <= 0 || !bounds.contains(roi_p1) || !bounds.contains(roi_p2))
-        return;
-    EstimateContrast(roi_scale, image_src(roi & bounds).clone());
+    const cv::Rect rect = InsideRoi(roi_p1, roi_p2, image_src.size());
+    if (!rect.empty()) EstimateContrast(roi_scale, image_src(rect).clone());
 }
 
 // ---- View state ----
