@@ -4,6 +4,7 @@
 #include <QWheelEvent>
 
 #include "ControlIds.h"
+#include "ViewMath.h"
 #include "tests/dialog_fixture.h"
 
 namespace ids = tessolin::ids;
@@ -74,5 +75,32 @@ TEST_F(DialogTest, ClicksReachTheCallbackUnscaledAlsoAfterAWheel) {
 
         QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, QPoint(120, 130));
         EXPECT_TRUE(log.HasPress(120, 130)) << "the wheel zoomed the view";
+    }
+}
+
+// After a click in the image view the wheel goes to the view's own handler: down zooms out and
+// up in, about the cursor, within the zoom limits, on images larger and smaller than the view.
+TEST_F(DialogTest, WheelAfterAClickZoomsAboutTheCursorInTheWheelsDirection) {
+    QWidget* viewport = dialog->ImageView()->View()->viewport();
+    const QPoint at(700, 300);
+    for (const cv::Size size : {cv::Size(2560, 1920), cv::Size(400, 300)}) {
+        dialog->setSearchImage(cv::Mat(size, CV_8UC1, cv::Scalar(90)));
+        dialog->FitImageView();
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, QPoint(120, 130));
+        ASSERT_EQ(dialog->LastPressedView(), dialog->ImageView());
+        for (const int delta : {-120, -120, -120, 120, 120, 120, -120}) {
+            const float zoom = dialog->image_zoom;
+            const cv::Point2f under = (cv::Point2f(at.x(), at.y()) - dialog->image_offset) / zoom;
+            Wheel(viewport, at, delta);
+            EXPECT_TRUE(delta < 0 ? dialog->image_zoom < zoom : dialog->image_zoom > zoom)
+                << size << " " << zoom << " " << delta;
+            const cv::Point2f now = under * dialog->image_zoom + dialog->image_offset;
+            EXPECT_LT(cv::norm(now - cv::Point2f(at.x(), at.y())), 2.0) << size << " " << zoom;
+        }
+        for (const auto& [delta, limit] :
+             {std::pair{-120, tessolin::kMinZoom}, {120, tessolin::kMaxZoom}}) {
+            for (int i = 0; i < 120; ++i) Wheel(viewport, at, delta);
+            EXPECT_EQ(dialog->image_zoom, limit) << size;
+        }
     }
 }
