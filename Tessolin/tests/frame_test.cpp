@@ -13,7 +13,6 @@
 
 #include "ControlIds.h"
 #include "Label.h"
-#include "MsgWindow.h"
 #include "SingleInstance.h"
 #include "TessolinApp.h"
 #include "tests/dialog_fixture.h"
@@ -92,8 +91,9 @@ TEST_F(DialogTest, LanguageTooltipShowsTheImageSizeOnlyWithAnImage) {
         QApplication::sendEvent(button, &help);
         return QToolTip::isVisible() ? QToolTip::text() : QString();
     };
-    for (const char* hint : {"The current language is English, click the right button to change "
-                             "the language", "当前语言为中文,点击右边的按钮可以更改语言"}) {
+    for (const char* hint :
+         {"The current language is English, click the right button to change the language",
+          "当前语言为中文,点击右边的按钮可以更改语言"}) {
         dialog->OnBnClickedLanguage();
         EXPECT_EQ(tip(), QString::fromUtf8(hint));
     }
@@ -121,18 +121,4 @@ TEST(StatusLabelLinks, AreOffByDefaultAndOpenOnlyValidUrls) {
         label.setText(text);
         EXPECT_FALSE(label.LinkTarget().isValid()) << text;
     }
-}
-
-// On a 1920 x 1080 screen with the dialog centred, the start-up notice covers none of its controls.
-TEST_F(DialogTest, StartUpNoticeCoversNoControlOfACentredDialog) {
-    const QRect screen(0, 0, 1920, 1080);
-    const QPoint origin((screen.width() - dialog->width()) / 2,
-                        (screen.height() - dialog->height()) / 2);
-    std::vector<QRect> avoid = dialog->NoticeAvoidRects();
-    EXPECT_GT(avoid.size(), 40u);
-    for (QRect& r : avoid) r.translate(origin);
-    const QSize size(tessolin::CMsgWindow::kWidth, tessolin::CMsgWindow::kHeight);
-    const QRect notice(tessolin::NoticePlace(screen, size, avoid), size);
-    EXPECT_TRUE(screen.contains(notice));
-    for (const QRect& r : avoid) EXPECT_FALSE(notice.intersects(r)) << r.x() << "," << r.y();
 }
