@@ -32,6 +32,7 @@ inline constexpr int kMore = 1062;
 inline constexpr int kCrossBorder = 1063;
 inline constexpr int kLanguage = 1076;
 inline constexpr int kConsole = 1093;
+inline constexpr int kIgnorePolarity = 1048;  // hidden: no search reads it
 inline constexpr int kClearModels = 1096;
 inline constexpr int kFindModels = 1097;
 inline constexpr int kFindLargeImage = 1103;
@@ -69,6 +70,10 @@ inline constexpr int kMaxDeformationCombo = 1075;
 inline constexpr int kDrawCombo = 1094;
 inline constexpr int kMetricCombo = 1099;
 inline constexpr int kScaleModeCombo = 1104;
+
+// Labels of the display score threshold and of the details contrast.
+inline constexpr int kDisplayScoreLabel = 1107;
+inline constexpr int kDetailsContrastLabel = 1108;
 
 // Labels with their own colours.
 inline constexpr int kSubPixelLabel = 1091;

@@ -38,26 +38,29 @@ struct Place {
 };
 
 // Right-hand panel: two groups of rows, each row two label + control pairs (or one wide control
-// per column).
-constexpr int kPanelX = 1058;
-constexpr int kColumns[2] = {1068, 1252};
-constexpr int kLabelW = 100, kFieldOffset = 102, kFieldW = 70, kWideComboW = 100, kRowH = 26;
+// per column). Labels, combo boxes and buttons are as wide as their longest text in either
+// language needs (12 points Chinese, 10 points English); a combo box's drop-down may be wider.
+constexpr int kPanelX = 1058, kPanelW = 520;
+constexpr int kColumns[2] = {1068, 1324};
+constexpr int kLabelW = 118, kFieldOffset = 120, kFieldW = 70, kComboW = 128, kRowH = 26;
+constexpr int kButtonW = 126, kButtonStep = 130;
 constexpr int kCreateTop = 386, kSearchTop = 628;
+constexpr int kCreatePitch = 30, kSearchPitch = 29;
 
 using K = Kind;
 
 // Controls outside the two groups. Groups first, so that they lie below the controls they frame.
 constexpr Place kPlaces[] = {
-    {1069, K::kGroup, kPanelX, kCreateTop, 400, 234},
-    {1081, K::kGroup, kPanelX, kSearchTop, 400, 300},
+    {1069, K::kGroup, kPanelX, kCreateTop, kPanelW, 234},
+    {1081, K::kGroup, kPanelX, kSearchTop, kPanelW, 318},
     {ids::kImageView, K::kPlaceholder, 8, 8, 1026, 925},
     {ids::kVScroll, K::kVScroll, 1034, 8, 16, 925},
     {ids::kHScroll, K::kHScroll, 8, 933, 1026, 16},
     {ids::kModelView, K::kPlaceholder, kPanelX, 8, 400, 300},
-    {1006, K::kButton, 1058, 316, 98, 28},
-    {1046, K::kButton, 1160, 316, 98, 28},
-    {1042, K::kButton, 1262, 316, 96, 28},
-    {1043, K::kButton, 1362, 316, 96, 28},
+    {1006, K::kButton, kPanelX, 316, kButtonW, 28},
+    {1046, K::kButton, kPanelX + kButtonStep, 316, kButtonW, 28},
+    {1042, K::kButton, kPanelX + 2 * kButtonStep, 316, kButtonW, 28},
+    {1043, K::kButton, kPanelX + 3 * kButtonStep, 316, kButtonW, 28},
     {1076, K::kButton, 1058, 350, 44, 28},
     {1062, K::kButton, 1108, 350, 60, 28},
     {1002, K::kButton, 1174, 350, 60, 28},
@@ -69,12 +72,9 @@ constexpr Place kPlaces[] = {
     {ids::kOpenConsole, K::kButton, 0, 0, 1, 1},
     {ids::kSubPixelContour1, K::kButton, 0, 0, 1, 1},
     {ids::kSubPixelContour2, K::kButton, 0, 0, 1, 1},
-    // Spinners without a place of their own: the step spinners, the score threshold of the
-    // drawing and the contrast of the match details.
+    // The step spinners have no place of their own.
     {ids::kAngleStepEdit, K::kSpin, 0, 0, 1, 1},
     {ids::kScaleStepEdit, K::kSpin, 0, 0, 1, 1},
-    {ids::kDisplayScoreEdit, K::kSpin, 0, 0, 1, 1},
-    {ids::kDetailsContrastEdit, K::kPlainSpin, 0, 0, 1, 1},
 };
 
 // One column of a row: a label (id, or 0 with a caption) and its control, or, with label_id -1,
@@ -95,7 +95,7 @@ constexpr Row kCreateRows[] = {
     {{{1080, 1055, K::kSpin}, {1098, ids::kMetricCombo, K::kCombo}}},
     {{{1077, ids::kLength1Edit, K::kEdit}, {1078, ids::kLength2Edit, K::kEdit}}},
     {{{0, ids::kDxEdit, K::kEdit, "DX"}, {0, ids::kDyEdit, K::kEdit, "DY"}}},
-    {{{-1, 1048, K::kCheck}, {-1, ids::kCreateModel, K::kButton}}},
+    {{{-1, ids::kIgnorePolarity, K::kCheck}, {-1, ids::kCreateModel, K::kButton}}},
 };
 
 constexpr Row kSearchRows[] = {
@@ -107,6 +107,8 @@ constexpr Row kSearchRows[] = {
     {{{ids::kSubPixelLabel, ids::kSubPixelCombo, K::kCombo},
       {1092, ids::kMaxDeformationCombo, K::kCombo}}},
     {{{ids::kDrawLabel, ids::kDrawCombo, K::kCombo}, {-1, ids::kCrossBorder, K::kCheck}}},
+    {{{ids::kDisplayScoreLabel, ids::kDisplayScoreEdit, K::kSpin},
+      {ids::kDetailsContrastLabel, ids::kDetailsContrastEdit, K::kPlainSpin}}},
     {{{-1, ids::kFindModel, K::kButton}, {-1, ids::kFindModels, K::kButton}}},
     {{{-1, ids::kClearModels, K::kButton}, {-1, ids::kFindLargeImage, K::kButton}}},
 };
@@ -114,7 +116,8 @@ constexpr Row kSearchRows[] = {
 // Top of row `row` of a group; the create group leaves a gap after its first row for the
 // toolbar.
 constexpr int RowY(int top, int row, bool toolbar_gap) {
-    return top + 24 + 30 * row + (toolbar_gap && row > 0 ? 28 : 0);
+    return top + 24 + (toolbar_gap ? kCreatePitch : kSearchPitch) * row +
+           (toolbar_gap && row > 0 ? 28 : 0);
 }
 
 QWidget* Make(Kind kind, QWidget* parent) {
@@ -151,8 +154,7 @@ QWidget* Make(Kind kind, QWidget* parent) {
 bool IsHidden(int id) {
     return id == ids::kPrint || id == ids::kCloseConsole || id == ids::kOpenConsole ||
            id == ids::kSubPixelContour1 || id == ids::kSubPixelContour2 ||
-           id == ids::kAngleStepEdit || id == ids::kScaleStepEdit ||
-           id == ids::kDisplayScoreEdit || id == ids::kDetailsContrastEdit;
+           id == ids::kAngleStepEdit || id == ids::kScaleStepEdit || id == ids::kIgnorePolarity;
 }
 
 }  // namespace
@@ -183,7 +185,7 @@ void BuildControls(QWidget* dialog, ControlMap& controls) {
                     continue;
                 }
                 add(cell.label_id, Kind::kLabel, QRect(x, y, kLabelW, kRowH), cell.caption);
-                const int w = cell.kind == Kind::kCombo && c == 1 ? kWideComboW : kFieldW;
+                const int w = cell.kind == Kind::kCombo ? kComboW : kFieldW;
                 add(cell.control_id, cell.kind, QRect(x + kFieldOffset, y, w, kRowH), nullptr);
             }
         }
@@ -193,7 +195,7 @@ void BuildControls(QWidget* dialog, ControlMap& controls) {
 }
 
 QRect StatusLabelRect() {
-    return {8, 955, 1450, 30};
+    return {8, 955, kDialogSize.width() - 16, 30};
 }
 QRect ToolbarRect() {
     return {kColumns[0], RowY(kCreateTop, 0, false) + kRowH + 2, 380, 26};

@@ -10,7 +10,7 @@ class QWidget;
 
 namespace tessolin {
 
-inline constexpr QSize kDialogSize{1466, 993};
+inline constexpr QSize kDialogSize{1586, 993};
 
 // Creates every control of the dialog except the status label (the dialog makes that one).
 // Captions are left empty: the language pass writes them.

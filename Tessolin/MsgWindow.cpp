@@ -24,11 +24,30 @@ CMsgWindow::CMsgWindow(QString title, QString body, QString link)
     connect(&lifetime_, &QTimer::timeout, this, [this] { SlideAway(300, false); });
 }
 
-void CMsgWindow::Popup() {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.right() - kWidth + 1, area.bottom() - kHeight + 1);
+QPoint NoticePlace(const QRect& area, QSize size, const std::vector<QRect>& avoid) {
+    const int left = area.left(), top = area.top();
+    const int right = area.right() - size.width() + 1, bottom = area.bottom() - size.height() + 1;
+    QPoint best(right, bottom);
+    long long least = -1;
+    for (const QPoint corner : {QPoint(right, bottom), QPoint(right, top), QPoint(left, bottom),
+                                QPoint(left, top)}) {
+        const QRect place(corner, size);
+        long long covered = 0;
+        for (const QRect& r : avoid) {
+            const QRect common = place.intersected(r);
+            covered += (long long)common.width() * common.height();
+        }
+        if (least < 0 || covered < least) {
+            least = covered;
+            best = corner;
+        }
     }
+    return best;
+}
+
+void CMsgWindow::Popup(const std::vector<QRect>& avoid) {
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        move(NoticePlace(screen->availableGeometry(), size(), avoid));
     show();
     lifetime_.start(kLifetimeMs);
 }

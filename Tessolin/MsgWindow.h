@@ -4,9 +4,11 @@
 #ifndef TESSOLIN_MSG_WINDOW_H
 #define TESSOLIN_MSG_WINDOW_H
 
+#include <QRect>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
+#include <vector>
 
 namespace tessolin {
 
@@ -18,9 +20,9 @@ public:
     static constexpr int kLifetimeMs = 15000;
 
     CMsgWindow(QString title, QString body, QString link = QString());
-    // Places the window at the bottom right of the available screen area and shows it without
-    // activating it; the lifetime starts now.
-    void Popup();
+    // Places the window in a corner of the available screen area (NoticePlace) and shows it
+    // without activating it; the lifetime starts now. avoid: screen rectangles not to cover.
+    void Popup(const std::vector<QRect>& avoid = {});
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -37,6 +39,11 @@ private:
     QTimer lifetime_;
     bool leaving_ = false;
 };
+
+// Top-left corner for a window of size in area: the first of the corners bottom right, top right,
+// bottom left, top left where it covers none of the avoid rectangles, else the one where it
+// covers the least of them.
+QPoint NoticePlace(const QRect& area, QSize size, const std::vector<QRect>& avoid);
 
 }  // namespace tessolin
 

@@ -1,6 +1,7 @@
 #include "TessolinDlg.h"
 
 #include <QAbstractButton>
+#include <QGroupBox>
 #include <QToolBar>
 #include <opencv2/imgproc.hpp>
 
@@ -70,6 +71,7 @@ void CTessolinDlg::OnInitDialog() {
     connect(&timer_, &QTimer::timeout, this, &CTessolinDlg::OnTimer);
     timer_.start(kTimerMs);
     if (options_.console) console_.Open();
+    SyncConsoleBox();
     ApplyLanguage(language);
 
     toolbar_ = new QToolBar(this);
@@ -90,8 +92,25 @@ void CTessolinDlg::OnInitDialog() {
     if (options_.notice) {
         notice_ = new CMsgWindow(text::kNoticeTitle.Get(language), text::kNoticeBody.Get(language));
         // Shown once the dialog is up, so that it lies above it even without a window manager.
-        QTimer::singleShot(0, notice_, &CMsgWindow::Popup);
+        QTimer::singleShot(0, notice_, [this] {
+            std::vector<QRect> avoid = NoticeAvoidRects();
+            for (QRect& r : avoid) r.translate(mapToGlobal(QPoint(0, 0)));
+            notice_->Popup(avoid);
+        });
     }
+}
+
+std::vector<QRect> CTessolinDlg::NoticeAvoidRects() const {
+    // The image view is left out: it spans most of the dialog, so that a notice beside a centred
+    // dialog on a 1920 x 1080 screen has no other place, and it is empty at start-up. Group
+    // boxes only frame their controls.
+    std::vector<QRect> rects;
+    const QWidget* image_view = controls.Get(ids::kImageView);
+    for (const QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!w->isVisible() || w == image_view || qobject_cast<const QGroupBox*>(w)) continue;
+        rects.push_back(w->geometry());
+    }
+    return rects;
 }
 
 void CTessolinDlg::CreateFonts() {

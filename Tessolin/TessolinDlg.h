@@ -52,9 +52,14 @@ public:
     void OnBnClickedClose();
     void OnBnClickedCls();
     void OnBnClickedOpen();
+    void OnBnClickedConsole();
+    void SyncConsoleBox();
     void OnBnClickedSubPixelContour() {}
     void OnShowWindowMessage();
-    // Text of the language button's tooltip: "W x H" of the open image, empty without one.
+    // Dialog rectangles of the visible controls the start-up notice must not cover.
+    std::vector<QRect> NoticeAvoidRects() const;
+    // Text of the language button's tooltip: "W x H" of the open image, the language hint without
+    // one.
     QString OnToolTipNotify() const;
     // Frees every held model id (once) and closes the dialog.
     void DestroyWindow();
@@ -140,8 +145,10 @@ public:
     // Contrast proposal. roi_scale is the ratio: a gradient counts as strong above ratio * 255
     // of the stretched magnitude range.
     static constexpr float kDefaultContrastRatio = 0.375f;
-    // Adds the three ratio buttons (32782 to 32784) to the toolbar.
+    // Adds the three ratio buttons (32782 to 32784) to the toolbar, framed like buttons.
     void CreateContrastToolbar();
+    // Their tooltips in the current language.
+    void UpdateContrastToolbar();
     // Ratio 0.25, 0.375 or 0.5; nothing without a model image. With the ROI box on only the
     // redraw state and roi_changed are set (the timer estimates on the ROI); otherwise the
     // model image is estimated at once.

@@ -2,6 +2,7 @@
 // into the ContrastLow, ContrastHigh, MinContrast and MinCompSize spinners.
 #include <QAction>
 #include <QToolBar>
+#include <QToolButton>
 #include <cmath>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "ControlIds.h"
 #include "NumSpinCtrl.h"
 #include "TessolinDlg.h"
+#include "Texts.h"
 
 namespace tessolin {
 namespace {
@@ -29,7 +31,16 @@ void CTessolinDlg::CreateContrastToolbar() {
         QAction* action = toolbar_->addAction(QString::fromLatin1(b.text));
         const int id = b.id;
         connect(action, &QAction::triggered, this, [this, id] { OnCommandId(id); });
+        // Plain toolbar text does not look like something to click.
+        if (auto* button = qobject_cast<QToolButton*>(toolbar_->widgetForAction(action)))
+            button->setAutoRaise(false);
     }
+    UpdateContrastToolbar();
+}
+
+void CTessolinDlg::UpdateContrastToolbar() {
+    if (!toolbar_) return;
+    for (QAction* action : toolbar_->actions()) action->setToolTip(text::kRatioTip.Get(language));
 }
 
 void CTessolinDlg::OnToolbarButton1() {

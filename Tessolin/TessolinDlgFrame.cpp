@@ -1,8 +1,10 @@
 // The dialog's small frame handlers: command dispatch, console buttons, tooltip, restore and
 // tear-down.
+#include <QAbstractButton>
 #include <QHelpEvent>
 #include <QToolTip>
 
+#include "CommandSupport.h"
 #include "ControlIds.h"
 #include "TessolinDlg.h"
 #include "Texts.h"
@@ -23,6 +25,9 @@ bool CTessolinDlg::OnCommandId(int id) {
             return true;
         case ids::kOpenConsole:
             OnBnClickedOpen();
+            return true;
+        case ids::kConsole:
+            OnBnClickedConsole();
             return true;
         case ids::kCreateModel:
             OnBnClickedCreateModel();
@@ -120,12 +125,25 @@ void CTessolinDlg::OnBnClickedPrint() {
 }
 void CTessolinDlg::OnBnClickedClose() {
     console_.Close();
+    SyncConsoleBox();
 }
 void CTessolinDlg::OnBnClickedCls() {
     console_.Cls();
 }
 void CTessolinDlg::OnBnClickedOpen() {
     console_.Open();
+    SyncConsoleBox();
+}
+// The Console box opens and closes the console; its tick follows the console's state.
+void CTessolinDlg::OnBnClickedConsole() {
+    if (Checked(*this, ids::kConsole))
+        console_.Open();
+    else
+        console_.Close();
+    SyncConsoleBox();
+}
+void CTessolinDlg::SyncConsoleBox() {
+    if (auto* box = controls.As<QAbstractButton>(ids::kConsole)) box->setChecked(console_.IsOpen());
 }
 
 void CTessolinDlg::OnShowWindowMessage() {
@@ -136,7 +154,7 @@ void CTessolinDlg::OnShowWindowMessage() {
 }
 
 QString CTessolinDlg::OnToolTipNotify() const {
-    if (image_src.empty()) return QString();
+    if (image_src.empty()) return text::kLanguageHint.Get(language);
     return QStringLiteral("%1 x %2").arg(image_src.cols).arg(image_src.rows);
 }
 

@@ -50,13 +50,13 @@ void CTessolinDlg::ApplyLanguage(int flag) {
     }
     QWidget* button = controls.Get(ids::kLanguage);
     SetCaption(button, text::kLanguageButton.Get(language));
-    if (button) button->setWhatsThis(text::kLanguageHint.Get(language));
     setWindowTitle(text::kWindowTitle.Get(language));
     for (const LabelText& label : LabelTexts()) {
         SetCaption(controls.Get(label.id), label.text.Get(language));
         FitCaption(controls.Get(label.id));
     }
     RefillCombos();
+    UpdateContrastToolbar();
 
     OnCbnSelchangeScaleMode();
     for (int id : {ids::kSubPixelContour1, ids::kSubPixelContour2})

@@ -103,7 +103,7 @@ void CTessolinDlg::OnBnClickedCreateModel() {
         if (from_roi) {
             cv::cvtColor(image_src, image_buf, cv::COLOR_GRAY2BGR);
             cv::rectangle(image_buf, roi_p1, roi_p2, cv::Scalar(0, 0, 255), line_width);
-            image_redraw = 1;
+            image_redraw = 2;  // the drawing buffer, with the rectangle, until the next search
             const cv::Rect rect = InsideRoi(roi_p1, roi_p2, image_src.size());
             if (rect.empty()) {  // a corner outside, or no area: nothing to learn
                 ShowStatus(QStringLiteral("outside"), 1);

@@ -29,6 +29,8 @@ constexpr LabelText kLabels[] = {
     {1091, {"亚像素", "SubPixel"}},
     {1092, {"最大变形", "MaxDeformation"}},
     {1095, {"显示", "Draw"}},
+    {1107, {"显示阈值", "ShowScore"}},
+    {1108, {"细节对比度", "DetailContrast"}},
     {1093, {"控制台", "Console"}},
     {1041, {"ROI", "ROI"}},
     {1062, {"更多", "More"}},
@@ -102,6 +104,8 @@ const TextPair kLanguageHint = {"当前语言为中文,点击右边的按钮可�
                                 "The current language is English, click the right button to "
                                 "change the language"};
 const TextPair kNoticeTitle = {"通知", "Notice"};
+const TextPair kRatioTip = {"对比度建议的边缘强度比例",
+                            "edge strength ratio for the contrast proposal"};
 const TextPair kNoticeBody = {
     "读取源图像和模板图像，框选 ROI 后创建模板，再进行模板匹配。",
     "Load a source image and a model image，draw the ROI，create the model，then search it."};

@@ -35,6 +35,7 @@ namespace text {
 extern const TextPair kWindowTitle;
 extern const TextPair kLanguageButton;  // "CH" / "EN"
 extern const TextPair kLanguageHint;
+extern const TextPair kRatioTip;  // the contrast toolbar's ratio buttons
 extern const TextPair kNoticeTitle;
 extern const TextPair kNoticeBody;
 extern const char* const kAlreadyRunning;

@@ -32,10 +32,30 @@ TileGrid MakeTileGrid(cv::Size image, cv::Size model);
 // counts as 0.5) in both x + dx and y + dy of an earlier match still in the list. Keeps the order.
 void RemoveDuplicateMatches(std::vector<quro::Match>& sorted, float distance);
 
+// The box of a model's outline points in the model's own frame (angle 0, scale 1), relative to
+// its reference point.
+struct ModelBox {
+    float min_x = 0, max_x = 0, min_y = 0, max_y = 0;
+};
+// The box of model id's full-resolution outline; an empty box (a point) when it has none.
+ModelBox ReadModelBox(int id);
+// Removes from a list sorted best first every match whose box overlaps that of an earlier match
+// still in the list by more than max_overlap (nothing for max_overlap >= 1). Keeps the order.
+// The overlap is the one the library's match selection applies with max_overlap: the area of
+// the intersection of the two boxes posed at (x + dx, y + dy) with their angles and row and
+// column scales, over the smaller box's area; a box counts at least one pixel across.
+void SuppressOverlappingMatches(std::vector<quro::Match>& sorted, const ModelBox& box,
+                                float max_overlap);
+
 // Searches model id in an 8-bit grey image tile by tile (rows outer, columns inner), each tile a
 // copy searched by find_shape_model with the arguments given. The matches, moved into image
-// coordinates, are sorted best first (stable: ties stay in tile order) and duplicates found in
-// the overlaps are removed (RemoveDuplicateMatches). The list is emptied first.
+// coordinates, are sorted best first (stable: ties stay in tile order), duplicates found in the
+// overlaps are removed (RemoveDuplicateMatches), and then every match that overlaps a better one
+// by more than max_overlap (SuppressOverlappingMatches). A tile edge that cuts a part leaves only
+// a piece of it in that tile, where a wrong pose can fit the piece (a ghost beside the true match
+// that the tile holding the whole part finds): each tile's own selection cannot see the better
+// match of its neighbour, the merged list's can, just as a single search of the whole image
+// would. The list is emptied first.
 // Returns 0; -2 when the model's "width0" or "height0" is below 1 (an unknown id included); -1
 // for an empty or non-grey image, or when a tile search fails: the matches of the earlier tiles
 // then stay in the list, unsorted. Every handle received is freed.

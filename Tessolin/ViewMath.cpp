@@ -65,8 +65,12 @@ ViewPose WindowWheelZoom(const ViewPose& pose, cv::Size image, cv::Size view, cv
     if (up)
         return KeepPoint(pose, image, view, p, std::min(pose.zoom * kWindowZoomIn, kMaxZoom),
                          false);
-    const float zoom = pose.zoom * kWindowZoomOut;
-    if (zoom <= 1.0f) return {1.0f, {}};
+    // Zooming out that crosses 1 stops at 1 for one step; below 1 it goes on down to the floor.
+    // (Snapping every zoom-out at or below 1 to 1, as the window once did, zoomed a shrunk image in
+    // and moved it to the view's origin.)
+    float zoom = pose.zoom * kWindowZoomOut;
+    if (pose.zoom > 1.0f && zoom < 1.0f) zoom = 1.0f;
+    if (zoom <= kMinZoom) return CentredPose(image, view, kMinZoom);
     return KeepPoint(pose, image, view, p, zoom, false);
 }
 

@@ -28,7 +28,8 @@ ViewPose CentredPose(cv::Size image, cv::Size view, float zoom);
 // int(size * old) is 0 on an axis (a small image far zoomed out) the image is centred instead.
 ViewPose DialogWheelZoom(const ViewPose& pose, cv::Size image, cv::Size view, cv::Point p, bool up);
 // Wheel inside the image view's own window: x1.1 up (at most 128), x0.9 down, keeping the point
-// under p as above; zooming out to 1 or less gives zoom 1 and offset (0, 0).
+// under p as above; a zoom-out from above 1 to below 1 stops at 1, and one to 0.025 or less gives
+// 0.025 centred. Up always zooms in and down out.
 ViewPose WindowWheelZoom(const ViewPose& pose, cv::Size image, cv::Size view, cv::Point p, bool up);
 // Zoom 1 with the image point under p kept: offset = p - int((p - offset) / int(size * old) *
 // size + 0.5) per axis; centred where int(size * old) is 0.

@@ -124,6 +124,11 @@ TEST_F(CommandTest, RoiModelIsFoundAtTheShiftAndNothingFoundEmptiesTheDrawing) {
     dialog->setSearchImage(LScene(50, 50));
     CreateFromRoi({35, 35}, {125, 115});
     ASSERT_EQ(dialog->held_model_ids.size(), 1u) << Status();
+    dialog->controls.As<QAbstractButton>(ids::kRoi)->setChecked(false);
+    dialog->OnTimer();  // the ROI the model came from is painted in red, not only the ROI box
+    cv::Mat red;
+    cv::inRange(dialog->image_view_buf, cv::Scalar(0, 0, 255), cv::Scalar(0, 0, 255), red);
+    EXPECT_GT(cv::countNonZero(red), 100);
     Set({{ids::kNumMatchesEdit, "1"}});
     dialog->controls.As<QComboBox>(ids::kSubPixelCombo)->setCurrentIndex(1);
     dialog->OnCommandId(ids::kFindModel);

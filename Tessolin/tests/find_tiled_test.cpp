@@ -1,4 +1,5 @@
 #include <QAbstractButton>
+#include <opencv2/imgcodecs.hpp>
 
 #include "ControlIds.h"
 #include "Label.h"
@@ -79,6 +80,33 @@ TEST_F(DialogTest, TiledSearchFindsCopiesAcrossTileBoundsOnceAndFreesEveryHandle
     dialog->OnCommandId(ids::kFindLargeImage);
     status = dialog->StatusLabel()->text().toStdString();
     EXPECT_EQ(status.rfind("模板匹配失败，err =-2, ", 0), 0u) << status;
+}
+
+// A 4 x 4 mosaic of the sample scene: tile edges cut parts, and a wrong pose can fit the piece a
+// tile holds (scoring up to 0.35). The merged matches are those of one search of the mosaic.
+TEST_F(DialogTest, TiledSearchOfAMosaicFindsWhatTheSingleSearchFinds) {
+    const auto sample = [](const char* name) {
+        return cv::imread(std::string(TESSOLIN_SAMPLE_DIR "/") + name, cv::IMREAD_GRAYSCALE);
+    };
+    dialog->setModelImage(sample("part_model.png"), {});
+    dialog->OnCommandId(ids::kCreateModel);
+    const int id = dialog->held_model_ids.at(0);
+    set_shape_model_param(id, "timeout", 0);
+    cv::Mat mosaic;
+    cv::repeat(sample("part_scene.png"), 4, 4, mosaic);
+    int levels[2] = {0, 1}, count = 0;
+    std::vector<quro::Match> tiled;
+    quro::Match* single = nullptr;
+    ASSERT_EQ(tessolin::FindShapeModelTiled(mosaic, id, 0, 360, 0.32f, 0, 0.5f, 0, levels, 0.75f,
+                                            2.5f, tiled), 0);
+    const int handle = find_shape_model(mosaic.data, mosaic.cols, mosaic.rows, id, 0, 360, 0.32f,
+                                        0, 0.5f, 0, levels, 0.75f, single, count);
+    EXPECT_EQ(int(tiled.size()), count);
+    for (const quro::Match& m : tiled)
+        EXPECT_TRUE(std::any_of(single, single + count, [&](const quro::Match& s) {
+            return std::abs(s.x - m.x) <= 1 && std::abs(s.y - m.y) <= 1;
+        })) << m.x << " " << m.y << " " << m.score;
+    clear_mems(handle);
 }
 
 }  // namespace

@@ -65,6 +65,12 @@ TEST_F(DialogTest, ConsoleButtonsWriteOnlyWhileOpenAndClsRunsNoShell) {
     dialog->OnCommandId(ids::kCloseConsole);
     dialog->OnCommandId(ids::kPrint);
     EXPECT_EQ(console_out.size(), 12u + tessolin::Console::kClearSequence.size());
+    auto* box = dialog->controls.As<QAbstractButton>(ids::kConsole);  // the Console box
+    for (const bool open : {true, false}) {
+        box->click();
+        EXPECT_EQ(dialog->DebugConsole().IsOpen(), open);
+        EXPECT_EQ(box->isChecked(), open);
+    }
 
     tessolin::Console on_stdout;  // closing the real console leaves stdout usable for a reopen
     on_stdout.Open();
@@ -85,7 +91,12 @@ TEST_F(DialogTest, LanguageTooltipShowsTheImageSizeOnlyWithAnImage) {
         QApplication::sendEvent(button, &help);
         return QToolTip::isVisible() ? QToolTip::text() : QString();
     };
-    EXPECT_EQ(tip(), QString());
+    for (const char* hint :
+         {"The current language is English, click the right button to change the language",
+          "当前语言为中文,点击右边的按钮可以更改语言"}) {
+        dialog->OnBnClickedLanguage();
+        EXPECT_EQ(tip(), QString::fromUtf8(hint));
+    }
     dialog->image_src = cv::Mat(480, 640, CV_8UC1, cv::Scalar(0));
     EXPECT_EQ(tip(), QString("640 x 480"));
     QToolTip::hideText();

@@ -2,9 +2,14 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QToolBar>
+#include <QToolButton>
 
 #include "ControlIds.h"
 #include "Label.h"
+#include "MsgWindow.h"
 #include "Texts.h"
 #include "tests/dialog_fixture.h"
 
@@ -66,4 +71,40 @@ TEST_F(DialogTest, StatusIsWhiteOnTheLevelColourAndKeepsItsFontAcrossLanguages) 
     EXPECT_EQ(dialog->controls.Get(ids::kLanguage)->font().pointSize(), 10);
     dialog->ShowStatus("y", 0);
     EXPECT_EQ(QColor(status->grab().toImage().pixel(2, 2)), QColor(0, 0, 255));
+}
+
+// In both languages every visible control shows its whole text at the language's font size; the
+// display score and details contrast spinners show, the ignore-polarity box does not; the ratio
+// buttons are framed and explained; the start-up notice beside a dialog centred on a 1920 x 1080
+// screen covers none of its controls.
+TEST_F(DialogTest, EveryControlShowsItsWholeTextAndTheNoticeCoversNone) {
+    for (const int id : {1101, 1102, 1105, 1106, 1107, 1108, ids::kIgnorePolarity})
+        EXPECT_EQ(dialog->controls.Get(id)->isVisible(), id != ids::kIgnorePolarity) << id;
+    for (const int flag : {1, 0}) {
+        dialog->OnBnClickedLanguage();
+        for (const int id : dialog->controls.Ids()) {
+            QWidget* w = dialog->controls.Get(id);
+            const QFontMetrics fm(w->font());
+            const bool button = qobject_cast<QPushButton*>(w);
+            int need = qobject_cast<QCheckBox*>(w) ? w->sizeHint().width() : 0;
+            if (button || qobject_cast<QLabel*>(w) || qobject_cast<QGroupBox*>(w))
+                need = fm.horizontalAdvance(Caption(w)) + (button ? 16 : 0);  // Fusion's margins
+            if (auto* combo = qobject_cast<QComboBox*>(w))
+                for (int i = 0; i < combo->count(); ++i)
+                    need = std::max(need, fm.horizontalAdvance(combo->itemText(i)) + 30);
+            if (!w->isVisible() || id == ids::kStatus) continue;
+            EXPECT_LE(need, w->width()) << id << " " << Caption(w).toStdString() << " " << flag;
+            EXPECT_EQ(w->font().pointSize(), flag == 1 ? 10 : 12) << id;
+        }
+        auto* toolbar = dialog->findChild<QToolBar*>();
+        for (QAction* a : toolbar->actions()) {
+            EXPECT_EQ(a->toolTip(), tessolin::text::kRatioTip.Get(flag));
+            EXPECT_FALSE(static_cast<QToolButton*>(toolbar->widgetForAction(a))->autoRaise());
+        }
+    }
+    std::vector<QRect> avoid = dialog->NoticeAvoidRects();
+    for (QRect& r : avoid) r.translate((1920 - dialog->width()) / 2, (1080 - dialog->height()) / 2);
+    const QSize size(tessolin::CMsgWindow::kWidth, tessolin::CMsgWindow::kHeight);
+    const QRect notice(tessolin::NoticePlace({0, 0, 1920, 1080}, size, avoid), size);
+    for (const QRect& r : avoid) EXPECT_FALSE(notice.intersects(r)) << r.x() << "," << r.y();
 }

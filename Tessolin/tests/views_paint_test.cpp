@@ -53,9 +53,7 @@ TEST(ViewMath, PressesGrabCornersMoveTheRoiOrPan) {
 
 TEST(ViewMath, WheelZoomsStopAtTheirLimits) {
     const cv::Size image(800, 600);
-    const ViewPose out = WindowWheelZoom({1.05f, {30, 40}}, image, kView, {300, 300}, false);
-    EXPECT_EQ(out.zoom, 1.0f);
-    EXPECT_EQ(out.offset, cv::Point2f(0, 0));
+    EXPECT_EQ(WindowWheelZoom({1.05f, {30, 40}}, image, kView, {300, 300}, false).zoom, 1.0f);
     ViewPose down{1.0f, {0, 0}}, up = down;
     for (int i = 0; i < 40; ++i) {
         down = DialogWheelZoom(down, image, kView, {500, 400}, false);

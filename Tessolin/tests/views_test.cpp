@@ -4,6 +4,7 @@
 #include <QWheelEvent>
 
 #include "ControlIds.h"
+#include "ViewMath.h"
 #include "tests/dialog_fixture.h"
 
 namespace ids = tessolin::ids;
@@ -74,5 +75,29 @@ TEST_F(DialogTest, ClicksReachTheCallbackUnscaledAlsoAfterAWheel) {
 
         QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, QPoint(120, 130));
         EXPECT_TRUE(log.HasPress(120, 130)) << "the wheel zoomed the view";
+    }
+}
+
+// After a click in the image view the wheel goes to the view's own handler: down zooms out and
+// up in, about the cursor, within the zoom limits, on images larger and smaller than the view.
+TEST_F(DialogTest, WheelAfterAClickZoomsAboutTheCursorInTheWheelsDirection) {
+    QWidget* viewport = dialog->ImageView()->View()->viewport();
+    const cv::Point2f at(700, 300);
+    for (const cv::Size size : {cv::Size(2560, 1920), cv::Size(400, 300)}) {
+        dialog->setSearchImage(cv::Mat(size, CV_8UC1, cv::Scalar(90)));
+        dialog->FitImageView();
+        QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, QPoint(120, 130));
+        for (const int delta : {-120, -120, -120, 120, 120, 120, -120}) {
+            const float zoom = dialog->image_zoom;
+            const cv::Point2f under = (at - dialog->image_offset) / zoom;
+            Wheel(viewport, QPoint(700, 300), delta);
+            const float now = dialog->image_zoom;
+            EXPECT_TRUE(delta < 0 ? now < zoom : now > zoom) << size << " " << zoom;
+            EXPECT_LT(cv::norm(under * now + dialog->image_offset - at), 2.0) << size << zoom;
+        }
+        for (const int delta : {-120, 120}) {
+            for (int i = 0; i < 120; ++i) Wheel(viewport, QPoint(700, 300), delta);
+            EXPECT_EQ(dialog->image_zoom, delta < 0 ? tessolin::kMinZoom : tessolin::kMaxZoom);
+        }
     }
 }
