@@ -68,6 +68,25 @@ inline int round_posed(float v) {
     return round_half_away(clamped);
 }
 
+// Where the reference point of level `to` lies from the reference point of the coarser level
+// `from` scaled up to level `to` (levels from 0 = full resolution), in level-`to` pixels of the
+// unposed model frame (x = column, y = row). A model made from an image keeps each level's points
+// relative to that level's own image centre ((cols - 1) / 2, (rows - 1) / 2); halving an even
+// side moves that centre by half a pixel of the finer level against the coarser one scaled up,
+// so over several levels the two drift apart by up to (2^(from - to) - 1) / 2 pixels. Outline
+// models keep one reference point on every level: no shift. Also no shift for from <= to or a
+// level outside the record's lists.
+inline PoseVec level_centre_shift(const ShapeModelRecord& rec, int from, int to) {
+    if (rec.shape_kind != kShapeImage || to < 0 || from <= to || from > 30) return PoseVec{0.f, 0.f};
+    const auto f = static_cast<std::size_t>(from);
+    const auto t = static_cast<std::size_t>(to);
+    if (f >= rec.level_widths.size() || f >= rec.level_heights.size()) return PoseVec{0.f, 0.f};
+    const double k = std::ldexp(1.0, from - to);
+    const auto centre = [](int side) { return (static_cast<double>(side) - 1.0) * 0.5; };
+    return PoseVec{static_cast<float>(centre(rec.level_widths[t]) - k * centre(rec.level_widths[f])),
+                   static_cast<float>(centre(rec.level_heights[t]) - k * centre(rec.level_heights[f]))};
+}
+
 // Whether a record's anisotropic poses derive point directions from the scaled ellipse.
 inline bool is_circle_model(const ShapeModelRecord& rec) {
     return rec.shape_kind == kShapeCircle;

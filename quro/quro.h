@@ -665,7 +665,9 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //   from angle_start upwards, e.g. 365 for 5 degrees in a window starting at 350); a sub-pixel
 //   step may move it out by up to one angle step of the level the match is reported from (least
 //   squares; a match it would carry further out keeps its pose from before the refinement,
-//   position and angle together) or two (peak fit).
+//   position and angle together) or two (peak fit). A window of a full turn or more
+//   (angle_extent >= 360) has no ends: every angle is handed out in [angle_start, angle_start +
+//   360).
 // - min_score (>= 0) is the lowest score of a match (1 = every model point agrees with the image);
 //   num_matches limits the number returned (0 or below: no limit), best first; max_overlap (>= 0)
 //   is how far two matches' rotated model boxes may overlap (fraction of the smaller box).
@@ -696,7 +698,8 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //   one wider than 3600 degrees), an unknown model id, a model without levels or failed memory,
 //   -2 on a time-out (nothing is registered). count is 0 on every failure.
 // - Position of a match: (x + dx, y + dy), the model's reference point (the model image's centre
-//   for models made from images) in image pixels; angle in degrees, counter-clockwise on screen.
+//   for models made from images) in image pixels, whatever level the search stops on; angle in
+//   degrees, counter-clockwise on screen.
 // - A search must not run on one model from two threads at once (the scaled search excepted), nor
 //   while the model is cleared.
 //   write_shape_model, write_shape_model_b and copy_shape_model may run on other threads during a
@@ -720,6 +723,18 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //     test (a zero-area box would overlap nothing, or everything).
 //   * Candidate clustering treats pixels as neighbours only within a row and the rows next to it:
 //     the last pixel of a row is no neighbour of the first of the next.
+//   * A match found on a level above full resolution is reported at the model's reference point:
+//     each level of a model made from an image is centred on that level's own image centre, which
+//     lies up to (2^k - 1) / 2 pixels off the full-resolution centre scaled down from level k, so
+//     the position scaled up is moved by that offset, posed at the match's angle and scales (in dx
+//     and dy). Mode 3 moves the matches the same way from level to level.
+//   * A window of a full turn or more hands angles out wrapped into [angle_start, angle_start +
+//     360): a match near the window's start may otherwise come out just below it or a turn above.
+//   * The scaled, anisotropic and deformable searches whose smallest scale (of either axis) is
+//     below 1 keep candidates down to 0.8 of min_score (not 0.9) on the levels between the top and
+//     full resolution: smaller instances score lower on coarse levels.
+//   * A single-level anisotropic search (first and last level the same) selects its matches with
+//     each match's row and column scales, as its last level does in a search of several levels.
 
 extern "C" {
 
@@ -754,7 +769,8 @@ QURO_API int find_shape_model_2(unsigned char* data, int width, int height, int 
 // squares modes (2-5) then refine the scale with position and angle from the edges' sub-pixel
 // positions, keeping it inside the range; the other modes keep the walk's scale. Scales are sampled on the top level
 // with a step that doubles per pyramid level (the model's stored uniform scale step, or one that
-// moves the model's outermost point by about two pixels of the level).
+// moves the model's outermost point by about two pixels of the level). With scale_min below 1 the
+// levels between the top and full resolution keep candidates down to 0.8 of min_score (not 0.9).
 // Returns as find_shape_model: the handle (>= 1, free with clear_mems), 0 when nothing is found,
 // -1 for a bad argument (those of find_shape_model, a bad scale range as above, or a range so
 // wide that the top level's scale and angle poses would exceed 2^24), an unknown model id, a
@@ -783,7 +799,10 @@ QURO_API int find_scaled_shape_model_2(unsigned char* data, int width, int heigh
 // scale_col as found (the two are refined independently, so equal ranges may give unequal
 // scales); the least squares modes refine both scales with position and angle, each inside its
 // range. The top level scans every row scale times every column scale times every angle, so wide
-// ranges on both axes multiply its cost. Returns as find_scaled_shape_model; a pair of ranges whose top-level poses would exceed
+// ranges on both axes multiply its cost. The levels between the top and full resolution keep
+// candidates down to 0.8 of min_score (not 0.9) when either minimum is below 1; a single-level
+// search (first and last level the same) selects its matches with their row and column scales.
+// Returns as find_scaled_shape_model; a pair of ranges whose top-level poses would exceed
 // 2^24 gives -1.
 QURO_API int find_aniso_shape_model(unsigned char* data, int width, int height, int model_id,
                                     float angle_start, float angle_extent, float scale_row_min,
@@ -803,16 +822,20 @@ QURO_API int find_aniso_shape_model_2(unsigned char* data, int width, int height
                                       quro::Match*& results, int& count);
 
 // Finds model `model_id` bent locally, beside rotation and separate row and column scales. The
-// arguments up to `count` mean what they mean for find_aniso_shape_model. Of the H levels searched
+// arguments up to `count` mean what they mean for find_aniso_shape_model (a minimum scale below 1
+// also lowers the middle levels' threshold to 0.8 of min_score). Of the H levels searched
 // (the levels pair as there), the upper H - (H - 1) / 2 run the anisotropic search; on each level
 // below them every model point may move by a few pixels, supported by its nearest neighbours, and
 // the moves become one dense deformation field per match. Sub-pixel modes 2, 4 and 5 refine the
 // matches by least squares on the deformed model; modes 1 and 3 add no sub-pixel step (mode 3
 // stops one level above full resolution as elsewhere). The stored model is never written.
-// Each match keeps scale_row and scale_col as found; positions are full-resolution pixels.
+// Each match keeps scale_row and scale_col as found; positions are full-resolution pixels of the
+// model's reference point.
 // fields: one quro::VectorField per match, in the order of `results`: x, y, width, height give the
 // field rectangle in the image of the last level searched (full resolution unless the levels pair
-// or mode 3 stop higher; a match at full-resolution x lies near x / 2^level there), and for each
+// or mode 3 stop higher; a match's integer position x is 2^level times the column of the
+// rectangle's centre, and x + dx adds where the field moves that centre and the offset of the
+// model's reference point from the level's centre, below half a pixel of that level), and for each
 // rectangle pixel map_x and map_y give the rectangle position (column, row) where that model pixel
 // was found. With a single searched level there is no deformation: every element is empty (width
 // and height 0, null maps).
@@ -842,7 +865,9 @@ QURO_API int find_local_deformable_model(unsigned char* data, int width, int hei
 // coarsest level always scores with contrast polarity (a model of metric 0 still sums absolute
 // agreements), the models share the smallest minimum contrast and the largest time-out among
 // them, sub-pixel mode 1 with a cell value above 1 uses a point-set peak fit whose greedy stop
-// follows greediness, and modes 0 and 3 leave pixel precision (integer positions, dx = dy = 0).
+// follows greediness, and modes 0 and 3 add no sub-pixel step (integer positions of the last level
+// scaled up, dx = dy = 0 at full resolution; from a coarser level dx and dy hold only the offset of
+// the model's reference point from that level's centre, see the departures above).
 // The final selection treats the matches of all models as one set: a match suppresses any weaker
 // one of any model whose box it overlaps by more than max_overlap. Each match carries the id of
 // its model in model_id. Writes angle_start and angle_extent into every stored model once all

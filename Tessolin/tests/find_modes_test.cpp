@@ -13,18 +13,23 @@ namespace ids = tessolin::ids;
 namespace {
 
 TEST(FieldSampling, ClampsOutsideTheRectangleAndSamplesTheLastSearchedLevel) {
-    // Field at (10, 20) of level `last` (-1: no field), 5 x 4, displacement (0.5 u, 1); the match
-    // at (x, y) with the shift (0.7, 0.2) that the field holds already; outline point (px, py).
+    // Field at (10, 20) of level `last` (-1: no field), 5 x 4, displacement (0.5 u, 1), (1, 1) at
+    // its centre; the match at (x, y) with the shift the field holds already (that displacement
+    // times 2^last), plus the reference point's offset (1.5, 0) in the last case, or (0.7, 0.2)
+    // without a field; outline point (px, py).
     quro::VectorField f;
     f.x = 10, f.y = 20, f.width = 5, f.height = 4;
     f.map_x = static_cast<float*>(std::malloc(80)), f.map_y = static_cast<float*>(std::malloc(80));
     for (int i = 0; i < 20; ++i) f.map_x[i] = 1.5f * float(i % 5), f.map_y[i] = float(i / 5) + 1;
     const float cases[][7] = {{2, 48, 84, 0, 0, 52, 88},       {0, 12, 21, 0.5f, 0, 13.75f, 22},
                               {2, 0, 0, 0, 0, 0, 4},           {0, 1000, 500, 0, 0, 1002, 501},
-                              {0, 12, 21, 0, NAN, 12.7f, NAN}, {-1, 48, 84, 1, 1, 49.7f, 85.2f}};
+                              {0, 12, 21, 0, NAN, 13, NAN},    {-1, 48, 84, 1, 1, 49.7f, 85.2f},
+                              {2, 48, 84, 0, 0, 54.25f, 88}};
     for (const auto& c : cases) {
         quro::Match m;
-        m.x = int(c[1]), m.y = int(c[2]), m.dx = 0.7f, m.dy = 0.2f;
+        const float held = c[0] < 0 ? 0.f : std::ldexp(1.f, int(c[0]));
+        m.x = int(c[1]), m.y = int(c[2]), m.dx = c[0] < 0 ? 0.7f : held, m.dy = c[0] < 0 ? 0.2f : held;
+        if (&c == &cases[6]) m.dx += 1.5f;
         const auto at =
             tessolin::DeformedOutlinePoint(c[0] < 0 ? nullptr : &f, int(c[0]), m, c[3], c[4]);
         EXPECT_NEAR(at[0], c[5], 1e-4f) << c[1];  // a NaN point is placed rigidly

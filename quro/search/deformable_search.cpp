@@ -202,10 +202,14 @@ int find_local_deformable_model_impl(const SearchRequest& req, int model_id,
                                        deformed_pose_source(aniso, work));
     place_matches_by_fields(cands, work);
     st.sw.lap("matchEnd");
-    scale_back_to_full_resolution(cands, last, req.min_score, true);
+    scale_back_to_full_resolution(cands, last, req.min_score, true,
+                                  {.rec = &rec, .two_scales = true});
     release_in_background(std::move(st.normals));
     const int handle = hand_out_matches(cands, req.num_matches, model_id,
-                                        HandOutOptions{.keep_scale_col = true}, results, count);
+                                        {.keep_scale_col = true,
+                                         .angle_start = req.angle_start,
+                                         .angle_extent = req.angle_extent},
+                                        results, count);
     if (handle > 0) fields_handle = hand_out_fields(cands, count, work, fields);
     return handle;
 }

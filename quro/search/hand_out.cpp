@@ -1,6 +1,7 @@
 #include "quro/search/hand_out.h"
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -9,25 +10,51 @@
 #include <mutex>
 #include <thread>
 
+#include "quro/numeric.h"
 #include "quro/result_registry.h"
 #include "quro/status.h"
 
 namespace quro {
 
+PoseVec posed_centre_shift(const ShapeModelRecord& rec, const Match& m, int from, int to,
+                           bool two_scales) {
+    const PoseVec shift = level_centre_shift(rec, from, to);
+    if (shift.x == 0.f && shift.y == 0.f) return shift;
+    return pose_position(pose_rotation(m.angle), shift.x, shift.y, m.scale_row,
+                         two_scales ? m.scale_col : m.scale_row);
+}
+
+void move_to_finer_level(std::vector<Match>& cands, int from, int to,
+                         const CandidateModels& models) {
+    if (from <= to) return;
+    const int n = from - to;
+    const float f = static_cast<float>(1 << n);
+    for (Match& m : cands) {
+        m.x <<= n;
+        m.y <<= n;
+        m.dx *= f;
+        m.dy *= f;
+        const ShapeModelRecord* rec = models.by_id ? models.by_id(m.model_id) : models.rec;
+        if (rec == nullptr) continue;
+        const PoseVec posed = posed_centre_shift(*rec, m, from, to, models.two_scales);
+        m.dx += posed.x;
+        m.dy += posed.y;
+    }
+}
+
 void scale_back_to_full_resolution(std::vector<Match>& cands, int last, float min_score,
-                                   bool drop_below_min) {
+                                   bool drop_below_min, const CandidateModels& models) {
     if (drop_below_min)
         cands.erase(std::remove_if(cands.begin(), cands.end(),
                                    [&](const Match& m) { return !(m.score >= min_score); }),
                     cands.end());
-    if (last <= 0) return;
-    const float f = static_cast<float>(1 << last);
-    for (Match& m : cands) {
-        m.x <<= last;
-        m.y <<= last;
-        m.dx *= f;
-        m.dy *= f;
-    }
+    move_to_finer_level(cands, last, 0, models);
+}
+
+float wrap_angle_into_turn(float angle, float start) {
+    const float a = start + wrap_angle_360(angle - start);
+    // start + a remainder just below 360 can round up to start + 360.
+    return std::isnan(a) || a < start + 360.f ? a : start;
 }
 
 int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model_id,
@@ -48,6 +75,8 @@ int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model
     for (std::size_t i = 0; i < n; ++i) {
         if (!options.keep_scale_col) block[i].scale_col = block[i].scale_row;
         if (!options.keep_model_ids) block[i].model_id = model_id;
+        if (options.angle_extent >= 360.f)
+            block[i].angle = wrap_angle_into_turn(block[i].angle, options.angle_start);
     }
     int handle;
     try {

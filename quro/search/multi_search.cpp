@@ -98,10 +98,15 @@ int find_shape_models_impl(const SearchRequest& req, const int* ids, int num_ids
     const bool single_level = std::any_of(ms.models.begin(), ms.models.end(), [&](const auto& m) {
         return m.plan.top == last;
     });
-    scale_back_to_full_resolution(cands, last, req.min_score, last > 0 || single_level);
+    const CandidateModels models{.by_id = [&ms](int id) { return ms.model_of_id(id); }};
+    scale_back_to_full_resolution(cands, last, req.min_score, last > 0 || single_level, models);
     st.sw.lap("matchEnd");
     release_in_background(std::move(st.normals));
-    return hand_out_matches(cands, req.num_matches, 0, {.keep_model_ids = true}, results, count);
+    return hand_out_matches(cands, req.num_matches, 0,
+                            {.keep_model_ids = true,
+                             .angle_start = req.angle_start,
+                             .angle_extent = req.angle_extent},
+                            results, count);
 }
 
 }  // namespace quro

@@ -43,6 +43,11 @@ struct MultiSearchState {
     const MultiModel& model_of(const Match& m) const {
         return models[static_cast<std::size_t>(index.at(m.model_id))];
     }
+    // The record of model `id`, or null for an id not in the search.
+    const ShapeModelRecord* model_of_id(int id) const {
+        const auto it = index.find(id);
+        return it == index.end() ? nullptr : models[static_cast<std::size_t>(it->second)].rec.get();
+    }
 };
 
 // Scores every (model, angle) of the models' top levels in one parallel loop; the response maps

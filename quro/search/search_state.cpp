@@ -184,19 +184,22 @@ int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int mod
     // The final score filter runs whenever the search stopped above full resolution, and also
     // when it ran a single level (whose threshold was only 0.9 of min_score).
     const bool filter = p.last > 0 || p.top == p.last;
+    const CandidateModels models{.rec = &rec, .two_scales = out.keep_scale_col};
     if (p.last > 0 && p.mode == kSubpixelLeastSquaresFull) {
-        scale_back_to_full_resolution(cands, 0, req.min_score, filter);
+        scale_back_to_full_resolution(cands, 0, req.min_score, filter, models);
         for (int level = p.last; level >= 1; --level) {
             refine_least_squares_in_window(req, rec, st, level, 0, cands, src);
-            scale_back_to_full_resolution(cands, 1, req.min_score, false);
+            move_to_finer_level(cands, level, level - 1, models);
         }
         refine_least_squares_in_window(req, rec, st, 0, 0, cands, src);
     } else {
-        scale_back_to_full_resolution(cands, p.last, req.min_score, filter);
+        scale_back_to_full_resolution(cands, p.last, req.min_score, filter, models);
     }
     st.sw.lap("matchEnd");
     // The maps go first: nothing that can fail may follow the registration of the matches.
     release_in_background(std::move(st.normals));
+    out.angle_start = req.angle_start;
+    out.angle_extent = req.angle_extent;
     return hand_out_matches(cands, req.num_matches, model_id, out, results, count);
 }
 

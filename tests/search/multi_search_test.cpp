@@ -149,10 +149,12 @@ TEST_F(MultiSearch, SubpixelModesAndLevelPairsPlaceTheMatches) {
                           Case{21, {id_, hex_}, {0, 0, 0, 0}, false}}) {
         const Found f = find_multi(img, c.ids, c.levels, c.code);
         EXPECT_EQ(f.matches.size(), c.ids.size() * 3) << c.code;
+        // Mode 3 adds no step: from level 2, dx and dy only move the level's centre to the reference point.
+        const float shift = c.doubled ? 0.71f : 0.f;
         for (const quro::Match& m : f.matches)
-            EXPECT_TRUE(c.code != 3 || (m.dx == 0.f && m.dy == 0.f && (!c.doubled || (m.x % 2 == 0 && m.y % 2 == 0)))) << m.x;
+            EXPECT_TRUE(c.code != 3 || (std::fabs(m.dx) <= shift && std::fabs(m.dy) <= shift && (!c.doubled || (m.x % 2 == 0 && m.y % 2 == 0)))) << m.x;
         const bool fitted = std::any_of(f.matches.begin(), f.matches.end(), [](const quro::Match& m) { return m.dx != 0.f || m.dy != 0.f; });
-        EXPECT_EQ(fitted, c.code == 21);
+        EXPECT_EQ(fitted, c.code == 21 || c.doubled);
         for (const auto& p : c.code == 21 ? kParts : std::vector<PartPose>{})
             EXPECT_NE(near(f.matches, p, 1.0), nullptr) << p.x;
         for (const auto& p : c.code == 21 ? kHexes : std::vector<PartPose>{})

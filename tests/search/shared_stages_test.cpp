@@ -180,14 +180,14 @@ TEST(ScaleBack, PositionsAndSubpixelPartsDoublePerLevel) {
     std::vector<quro::Match> c = {quro::Match(10, 7, 0.9f), quro::Match(3, 4, 0.4f)};
     c[0].dx = 0.25f;
     c[0].dy = -0.5f;
-    quro::scale_back_to_full_resolution(c, 2, 0.5f, true);
+    quro::scale_back_to_full_resolution(c, 2, 0.5f, true, {});
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].x, 40);
     EXPECT_EQ(c[0].y, 28);
     EXPECT_FLOAT_EQ(c[0].dx, 1.f);
     EXPECT_FLOAT_EQ(c[0].dy, -2.f);
     std::vector<quro::Match> d = {quro::Match(10, 7, 0.3f)};
-    quro::scale_back_to_full_resolution(d, 0, 0.5f, false);
+    quro::scale_back_to_full_resolution(d, 0, 0.5f, false, {});
     EXPECT_EQ(d.size(), 1u);
     EXPECT_EQ(d[0].x, 10);
 }
