@@ -147,14 +147,18 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
 
     if (st.plan.mode == kSubpixelPeakFit) {
         parallel_for_index(cands.size(), [&](std::size_t i) {
+            if (st.stop.is_set()) return;
             if (cells)
                 fit_peak_subpixel_cells(lvl, cands[i]);
             else
                 fit_peak_subpixel(lvl, cands[i]);
+            st.stop.check(st.sw, st.timeout_ms);
         });
+        if (st.stop.is_set()) return kTimedOut;
     } else if (least_squares_run(st.plan.mode) != nullptr &&
                st.plan.mode != kSubpixelLeastSquaresFull) {
-        refine_least_squares_in_window(req, rec, st, level, level, cands, pose_source(variant));
+        return refine_least_squares_in_window(req, rec, st, level, level, cands,
+                                              pose_source(variant));
     }
     return kOk;
 }
