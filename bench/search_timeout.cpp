@@ -9,7 +9,9 @@
 // worst_ms, the median overrun of the limit (over_ms) and how many searches returned -2
 // (timed_out).
 // --busy=N (default 0) starts N threads that spin beside the searches for the whole run: the
-// searches' worker threads then compete for the cores as on a busy line PC.
+// searches' worker threads then compete for the cores as on a busy line PC. --threads=N limits
+// the library's parallel loops to N threads (1: the overrun is the longest stretch of work
+// between two questions to the time limit, without the wait for preempted worker threads).
 //   bench_search_timeout --benchmark_counters_tabular=true            # idle
 //   bench_search_timeout --busy=8 --benchmark_counters_tabular=true   # with 8 busy loops
 #include <benchmark/benchmark.h>
@@ -19,11 +21,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <opencv2/core.hpp>
+#include <tbb/global_control.h>
 
 #include "quro/quro.h"
 #include "quro/search/hand_out.h"
@@ -165,14 +169,20 @@ void busy_loop(const std::atomic<bool>* stop) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int busy = 0;
+    int busy = 0, threads = 0;
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
         if (std::strncmp(argv[i], "--busy=", 7) == 0)
             busy = std::atoi(argv[i] + 7);
+        else if (std::strncmp(argv[i], "--threads=", 10) == 0)
+            threads = std::atoi(argv[i] + 10);
         else
             args.push_back(argv[i]);
     }
+    std::unique_ptr<tbb::global_control> thread_limit;
+    if (threads > 0)
+        thread_limit = std::make_unique<tbb::global_control>(
+            tbb::global_control::max_allowed_parallelism, static_cast<std::size_t>(threads));
     int n = static_cast<int>(args.size());
     benchmark::Initialize(&n, args.data());
     if (benchmark::ReportUnrecognizedArguments(n, args.data())) return 1;
@@ -181,6 +191,7 @@ int main(int argc, char** argv) {
     std::vector<std::thread> loops;
     for (int i = 0; i < busy; ++i) loops.emplace_back(busy_loop, &stop);
     benchmark::AddCustomContext("busy_loops", std::to_string(busy));
+    benchmark::AddCustomContext("threads", threads > 0 ? std::to_string(threads) : "all");
     benchmark::RunSpecifiedBenchmarks();
     stop = true;
     for (auto& t : loops) t.join();

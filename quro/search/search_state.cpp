@@ -40,6 +40,13 @@ bool copy_record_for_search(const SearchRequest& req, int model_id, ShapeModelRe
     return true;
 }
 
+SearchState::~SearchState() {
+    const auto holds = [](const std::vector<cv::Mat>& maps) {
+        return std::any_of(maps.begin(), maps.end(), [](const cv::Mat& m) { return !m.empty(); });
+    };
+    if (holds(normals.nx) || holds(normals.ny)) release_in_background(std::move(normals));
+}
+
 int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st) {
     st.timeout_ms = rec.timeout_ms;
     st.metric = rec.metric;
@@ -77,11 +84,8 @@ int compute_level_normals(SearchState& st, int level, int border) {
     const auto i = static_cast<std::size_t>(level);
     const float threshold = static_cast<float>(st.min_contrast);
     if (!compute_normals(st.pyramid[i], st.normals.nx[i], threshold, st.normals.ny[i], border,
-                         KernelPath::automatic, st.limit())) {
-        st.normals.nx[i].release();
-        st.normals.ny[i].release();
+                         KernelPath::automatic, st.limit()))
         return kTimedOut;
-    }
     if (i < st.mask_pyramid.size() && !st.mask_pyramid[i].empty())
         _setNxNyZero(st.mask_pyramid[i], st.normals.nx[i], st.normals.ny[i], border);
     return kOk;

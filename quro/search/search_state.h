@@ -78,6 +78,14 @@ struct SearchState {
     // The limit the long stages ask between pieces of their work.
     TimeLimit limit() const { return {&sw, timeout_ms, &stop}; }
     bool timed_out() const { return limit().passed(); }
+
+    SearchState() = default;
+    SearchState(const SearchState&) = delete;
+    SearchState& operator=(const SearchState&) = delete;
+    // A search that ends early (a time-out, an error) still holds its normal maps: they go to the
+    // background release like those of a finished search (finish_search), since freeing tens of
+    // megabytes of them would hold up the return by milliseconds.
+    ~SearchState();
 };
 
 // Sets up the state from the request and the model record: time-out, metric, contrast, level
@@ -93,8 +101,8 @@ int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, Search
 int normal_map_border(const SearchState& st, const ShapeModelRecord& rec, int level);
 
 // Computes the normal maps of `level` with `border` (and clears them where the level's mask is 0).
-// Returns 0, or -2 (the level's maps released) when the time-out passes before or while they
-// are computed.
+// Returns 0, or -2 when the time-out passes before or while they are computed (the search then
+// gives up; its maps are released with the state).
 int compute_level_normals(SearchState& st, int level, int border);
 
 // The 16 response maps of the top level for a model level of `radius`: polarity-free for metric

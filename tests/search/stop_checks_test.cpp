@@ -1,0 +1,71 @@
+// The long stages of a search stop inside, between pieces of their work, once the time-out has
+// passed, so that a search returns -2 soon after its limit even on large images. A stopwatch
+// whose clock the test steps (testing/test_clock.h) lets the time-out pass at a chosen question.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "quro/match/refine/normals.h"
+#include "quro/search/least_squares_refine.h"
+#include "quro/search/search_input.h"
+#include "quro/search/search_state.h"
+#include "testing/clutter_scene.h"
+#include "testing/records.h"
+#include "testing/test_clock.h"
+
+namespace {
+
+TEST(StopChecks, NormalMapsStopWithinABandOfRows) {
+    const cv::Mat level = quro_test::clutter_scene(300, 512);
+    cv::Mat nx(512, 300, CV_32F, cv::Scalar(NAN)), ny = nx.clone();
+    const quro::Stopwatch sw = quro_test::stopwatch_expiring_after(1);
+    EXPECT_FALSE(
+        quro::compute_normals(level, nx, 5.f, ny, 0, quro::KernelPath::automatic, {&sw, 1}));
+    int written = 0;  // rows without the NaN they were filled with
+    for (int r = 0; r < nx.rows; ++r) written += cv::checkRange(nx.row(r)) ? 1 : 0;
+    EXPECT_GE(written, 1);
+    EXPECT_LE(written, quro::kNormalCheckRows);
+}
+
+// Each stage's entry check passes (and, for the direction codes, the check after them used to);
+// the time-out then passes at the stage's first question inside, which returns -2.
+TEST(StopChecks, LevelStagesReturnMinusTwoWhenTheTimeOutPassesInside) {
+    const cv::Mat level = quro_test::clutter_scene(512, 512);
+    const auto run = [&](int readings, const auto& stage) {
+        quro::SearchState st;
+        st.timeout_ms = 1;
+        st.pyramid = {level};
+        st.normals.nx.assign(1, cv::Mat());
+        st.normals.ny.assign(1, cv::Mat());
+        st.sw = quro_test::stopwatch_expiring_after(readings);
+        return stage(st);
+    };
+    EXPECT_EQ(run(1, [](quro::SearchState& st) { return quro::compute_level_normals(st, 0, 0); }),
+              -2);
+    std::vector<cv::Mat> maps;
+    EXPECT_EQ(run(2, [&](quro::SearchState& st) {
+                  return quro::level_response_maps(st, 0, 5.f, false, maps);
+              }),
+              -2);
+    EXPECT_TRUE(maps.empty());
+
+    // The pyramid stops before its next level, the least squares before their next candidate.
+    const quro::Stopwatch sw = quro_test::stopwatch_expiring_after(1);
+    const auto pyr = quro::build_search_pyramid(level.data, level.cols, level.rows, 4, {&sw, 1});
+    ASSERT_EQ(pyr.size(), 4u);
+    EXPECT_FALSE(pyr[1].empty());
+    EXPECT_TRUE(pyr[2].empty() && pyr[3].empty());
+    std::vector<quro::Match> cands(3, quro::Match(100, 100, 0.9f));
+    const quro::ShapeModelRecord rec = quro_test::simple_record(40);
+    const quro::Stopwatch late = quro_test::expired_stopwatch();
+    EXPECT_FALSE(quro::refine_matches_least_squares(cands, level, 0, 1, {1}, 5, 2, rec,
+                                                    quro::PoseSource::rigid(), nullptr,
+                                                    {&late, 1}));
+    EXPECT_TRUE(quro::refine_matches_least_squares(cands, level, 0, 1, {1}, 5, 2, rec,
+                                                   quro::PoseSource::rigid(), nullptr,
+                                                   {&late, 0}));
+}
+
+}  // namespace
