@@ -222,7 +222,7 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
             select_matches(0, img.cols, img.rows, outline_box(*m.rec, top + 1), req.max_overlap,
                            cands, *m.rec, top, st.limit());
         } else {
-            cluster_candidates(cands, angle_step(*m.rec, top + 1), 0);
+            cluster_candidates(cands, angle_step(*m.rec, top + 1), 0, st.limit());
         }
     });
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
@@ -276,7 +276,7 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
     filter_multi_candidates(req, ms, level, lvls, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
-        cluster_candidates_multi(cands, ms.records, ms.index, 0, level);
+        cluster_candidates_multi(cands, ms.records, ms.index, 0, level, st.limit());
         put_before(std::move(ms.top_stage[li]), cands);
         return st.timed_out() ? kTimedOut : kOk;
     }

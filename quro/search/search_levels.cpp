@@ -79,7 +79,7 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     if (top == st.plan.last)
         select_final_matches(req, st, rec, top, cands, variant.two_scales());
     else
-        cluster_level_candidates(variant, cands, top, angle_step(rec, top + 1));
+        cluster_level_candidates(variant, cands, top, angle_step(rec, top + 1), st.limit());
     st.sw.lap("topLevel");
     return st.timed_out() ? kTimedOut : kOk;
 }
@@ -139,7 +139,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     filter_refined_candidates(st, req, level, step, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
-        cluster_level_candidates(variant, cands, level, step);
+        cluster_level_candidates(variant, cands, level, step, st.limit());
         return st.timed_out() ? kTimedOut : kOk;
     }
     select_final_matches(req, st, rec, level, cands, variant.two_scales());
@@ -178,11 +178,11 @@ PoseSource pose_source(const SearchVariant& v) {
 }
 
 void cluster_level_candidates(const SearchVariant& v, std::vector<Match>& cands, int level,
-                              float angle_step) {
+                              float angle_step, const TimeLimit& limit) {
     if (v.cluster)
-        v.cluster(cands, level, angle_step);
+        v.cluster(cands, level, angle_step, limit);
     else
-        cluster_candidates(cands, angle_step, 0);
+        cluster_candidates(cands, angle_step, 0, limit);
 }
 
 }  // namespace quro

@@ -8,6 +8,7 @@
 #include <opencv2/core.hpp>
 
 #include "quro/match/refine/normals.h"
+#include "quro/match/select/cluster.h"
 #include "quro/search/least_squares_refine.h"
 #include "quro/search/search_input.h"
 #include "quro/search/search_state.h"
@@ -66,6 +67,14 @@ TEST(StopChecks, LevelStagesReturnMinusTwoWhenTheTimeOutPassesInside) {
     EXPECT_TRUE(quro::refine_matches_least_squares(cands, level, 0, 1, {1}, 5, 2, rec,
                                                    quro::PoseSource::rigid(), nullptr,
                                                    {&late, 0}));
+    // The clustering leaves its candidates as they were.
+    std::vector<quro::Match> grid;
+    for (int i = 0; i < 400; ++i) grid.emplace_back(i % 20, i / 20, 0.5f + 0.001f * i);
+    std::vector<quro::Match> c = grid;
+    quro::cluster_candidates(c, 5.f, 0, {&late, 1});
+    EXPECT_EQ(c.size(), grid.size());
+    quro::cluster_candidates(c, 5.f, 0);
+    EXPECT_LT(c.size(), grid.size());
 }
 
 }  // namespace
