@@ -695,10 +695,10 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //   refinement, the peak fit and the least squares candidate by candidate; the clustering and
 //   the selection every 64 groups or candidates), and returns -2 once it has passed. The return
 //   then follows the limit by the rest of one such piece of work (well below a millisecond of one
-//   core) plus the wait for the search's worker threads to finish theirs: on an idle machine
-//   about a millisecond, on a loaded one as long as the system takes to give those threads a
-//   core again (several to tens of milliseconds on a machine with more runnable threads than
-//   cores). The working maps of a search that gives up are freed on a
+//   core) plus the wait for the search's threads (the caller's and its workers) to get a core to
+//   notice the limit and finish their pieces: on an idle machine about a millisecond, on one
+//   with more runnable threads than cores as long as the system leaves those threads waiting
+//   (several to tens of milliseconds). The working maps of a search that gives up are freed on a
 //   background thread, as after a completed search.
 // - Returns the result-registry handle (>= 1) of a malloc'd array of `count` matches, best first,
 //   written to `results`; free it with clear_mems(handle). Returns 0 when nothing is found
