@@ -691,6 +691,17 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 // - greediness has no effect on the rigid search.
 // - The model's "timeout" (milliseconds, below 1: none), "metric" and "min_contrast" parameters
 //   apply; set_system("border_shape_models", n > 0) lets matches cross the image border.
+// - Time-out: the search asks its time-out as it goes, also inside every stage that can run for
+//   milliseconds on a large image (the pyramid level by level; the normal maps, direction codes
+//   and response maps by bands of 16 rows; the score sums every 16 model points; the level
+//   refinement, the peak fit and the least squares candidate by candidate; the clustering and
+//   the selection every 64 groups or candidates), and returns -2 once it has passed. The return
+//   then follows the limit by the rest of one such piece of work (well below a millisecond of one
+//   core) plus the wait for the search's threads (the caller's and its workers) to get a core to
+//   notice the limit and finish their pieces: on an idle machine about a millisecond, on one
+//   with more runnable threads than cores as long as the system leaves those threads waiting
+//   (several to tens of milliseconds). The working maps of a search that gives up are freed on a
+//   background thread, as after a completed search.
 // - Returns the result-registry handle (>= 1) of a malloc'd array of `count` matches, best first,
 //   written to `results`; free it with clear_mems(handle). Returns 0 when nothing is found
 //   (`results` is left as it was, count 0), -1 for a bad argument (null data, width or height
@@ -735,6 +746,10 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //     full resolution: smaller instances score lower on coarse levels.
 //   * A single-level anisotropic search (first and last level the same) selects its matches with
 //     each match's row and column scales, as its last level does in a search of several levels.
+//   * The time-out is also asked inside the long stages and during the sub-pixel step after the
+//     final selection (a search whose time runs out there returns -2, not its matches), and a
+//     search that gives up hands its normal maps to the background release rather than freeing
+//     them on the caller's thread (tens of megabytes at 2048 x 2048 take milliseconds to free).
 
 extern "C" {
 

@@ -12,7 +12,12 @@ namespace quro {
 
 class Stopwatch {
 public:
-    Stopwatch() : lap_start_(now_ns()), start_(lap_start_) {}
+    // Nanoseconds on some monotonic scale.
+    using Clock = std::int64_t (*)();
+
+    Stopwatch() : Stopwatch(steady_ns) {}
+    // A stopwatch that reads `clock` instead of the steady clock (tests step time by hand).
+    explicit Stopwatch(Clock clock) : clock_(clock), lap_start_(clock_()), start_(lap_start_) {}
 
     // Restarts both the lap and the total.
     void restart() { lap_start_ = start_ = now_ns(); }
@@ -30,12 +35,14 @@ public:
     }
 
 private:
-    static std::int64_t now_ns() {
+    static std::int64_t steady_ns() {
         return std::chrono::duration_cast<std::chrono::nanoseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
             .count();
     }
+    std::int64_t now_ns() const { return clock_(); }
 
+    Clock clock_;
     std::int64_t lap_start_;
     std::int64_t start_;
 };
@@ -58,6 +65,22 @@ public:
 
 private:
     std::atomic<bool> flag_{false};
+};
+
+// The time limit handed to a stage that can run for a while (normal maps, direction codes,
+// response maps, pyramids, least squares, selection): it asks passed() between pieces of its work
+// (bands of rows, candidates) and stops early when it says true. Without a stopwatch nothing
+// ever passes. With a flag, a passed limit sets it, and a flag set elsewhere (another loop body
+// of the same search) counts as passed too.
+struct TimeLimit {
+    const Stopwatch* sw = nullptr;
+    int timeout_ms = 0;
+    StopFlag* flag = nullptr;
+
+    bool passed() const {
+        if (sw == nullptr) return false;
+        return flag != nullptr ? flag->check(*sw, timeout_ms) : timed_out(*sw, timeout_ms);
+    }
 };
 
 }  // namespace quro

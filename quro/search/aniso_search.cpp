@@ -63,9 +63,10 @@ SearchVariant aniso_variant(const LevelScaleSteps& steps, std::vector<float> row
         else
             refine_candidate_aniso(same_level, cand);
     };
-    v.cluster = [&steps](std::vector<Match>& cands, int level, float angle_step) {
+    v.cluster = [&steps](std::vector<Match>& cands, int level, float angle_step,
+                         const TimeLimit& limit) {
         const auto li = static_cast<std::size_t>(level);
-        cluster_candidates_aniso(cands, angle_step, 0, steps.row[li], steps.col[li]);
+        cluster_candidates_aniso(cands, angle_step, 0, steps.row[li], steps.col[li], limit);
     };
     return v;
 }

@@ -197,9 +197,10 @@ int find_local_deformable_model_impl(const SearchRequest& req, int model_id,
         select_final_matches(req, st, rec, last, cands, true);
         if (st.timed_out()) return kTimedOut;
     }
-    if (least_squares_run(st.plan.mode) != nullptr && st.plan.mode != kSubpixelLeastSquaresFull)
+    if (least_squares_run(st.plan.mode) != nullptr && st.plan.mode != kSubpixelLeastSquaresFull &&
         refine_least_squares_in_window(req, rec, st, last, last, cands,
-                                       deformed_pose_source(aniso, work));
+                                       deformed_pose_source(aniso, work)) != kOk)
+        return kTimedOut;
     place_matches_by_fields(cands, work);
     st.sw.lap("matchEnd");
     scale_back_to_full_resolution(cands, last, req.min_score, true,

@@ -101,13 +101,15 @@ int multi_normal_border(const MultiSearchState& ms, int level) {
     return border;
 }
 
-// The sub-pixel mode on the last level, each candidate with its own model.
-void multi_subpixel(const SearchRequest& req, MultiSearchState& ms, int level,
-                    const std::vector<RefineLevel>& lvls, std::vector<Match>& cands) {
+// The sub-pixel mode on the last level, each candidate with its own model. Returns 0, or -2 when
+// the time-out passed before every candidate was refined.
+int multi_subpixel(const SearchRequest& req, MultiSearchState& ms, int level,
+                   const std::vector<RefineLevel>& lvls, std::vector<Match>& cands) {
     const SearchState& st = ms.shared;
     const int mode = st.plan.mode;
     if (mode == kSubpixelPeakFit) {
         parallel_for_index(cands.size(), [&](std::size_t i) {
+            if (st.stop.is_set()) return;
             const RefineLevel& lvl = lvls[static_cast<std::size_t>(ms.index.at(cands[i].model_id))];
             if (lvl.cell_value > 1)
                 fit_peak_subpixel_multi(*lvl.nx, *lvl.ny, cands[i], *lvl.rec, level,
@@ -115,10 +117,11 @@ void multi_subpixel(const SearchRequest& req, MultiSearchState& ms, int level,
                                         req.greediness, lvl.metric);
             else
                 fit_peak_subpixel(lvl, cands[i]);
+            st.stop.check(st.sw, st.timeout_ms);
         });
-        return;
+        return st.stop.is_set() ? kTimedOut : kOk;
     }
-    if (least_squares_run(mode) == nullptr || mode == kSubpixelLeastSquaresFull) return;
+    if (least_squares_run(mode) == nullptr || mode == kSubpixelLeastSquaresFull) return kOk;
     // Least squares per model, on the model's candidates in list order.
     for (const MultiModel& m : ms.models) {
         std::vector<std::size_t> at;
@@ -129,10 +132,12 @@ void multi_subpixel(const SearchRequest& req, MultiSearchState& ms, int level,
                 own.push_back(cands[i]);
             }
         if (own.empty()) continue;
-        refine_least_squares_in_window(req, *m.rec, st, level, level, m.plan.levels_used, own,
-                                       PoseSource::rigid());
+        if (refine_least_squares_in_window(req, *m.rec, st, level, level, m.plan.levels_used, own,
+                                           PoseSource::rigid()) != kOk)
+            return kTimedOut;
         for (std::size_t k = 0; k < at.size(); ++k) cands[at[k]] = own[k];
     }
+    return kOk;
 }
 
 // After a level's refinement: drops each candidate below its model's minimum score of the level
@@ -203,6 +208,7 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
     // scenes), so the models run side by side and their lists are filed in model order after.
     std::vector<std::vector<Match>> per_model(ms.models.size());
     parallel_for_index(ms.models.size(), [&](std::size_t i) {
+        if (st.stop.is_set()) return;
         const MultiModel& m = ms.models[i];
         std::vector<Match>& cands = per_model[i];
         for (std::size_t p = first_pose[i]; p < first_pose[i + 1]; ++p)
@@ -214,9 +220,9 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
             // drop below min_score here.
             const cv::Mat& img = st.pyramid[static_cast<std::size_t>(top)];
             select_matches(0, img.cols, img.rows, outline_box(*m.rec, top + 1), req.max_overlap,
-                           cands, *m.rec, top, {&st.sw, st.timeout_ms});
+                           cands, *m.rec, top, st.limit());
         } else {
-            cluster_candidates(cands, angle_step(*m.rec, top + 1), 0);
+            cluster_candidates(cands, angle_step(*m.rec, top + 1), 0, st.limit());
         }
     });
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
@@ -236,7 +242,7 @@ void select_final_multi(const SearchRequest& req, MultiSearchState& ms,
     const int level = st.plan.last;
     const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
     select_matches_multi(req.num_matches, img.cols, img.rows, req.max_overlap, cands, ms.records,
-                         ms.index, level, {&st.sw, st.timeout_ms});
+                         ms.index, level, st.limit());
 }
 
 int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level,
@@ -270,7 +276,7 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
     filter_multi_candidates(req, ms, level, lvls, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
-        cluster_candidates_multi(cands, ms.records, ms.index, 0, level);
+        cluster_candidates_multi(cands, ms.records, ms.index, 0, level, st.limit());
         put_before(std::move(ms.top_stage[li]), cands);
         return st.timed_out() ? kTimedOut : kOk;
     }
@@ -278,8 +284,7 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
     put_before(std::move(ms.top_stage[li]), cands);
     select_final_multi(req, ms, cands);
     if (st.timed_out()) return kTimedOut;
-    multi_subpixel(req, ms, level, lvls, cands);
-    return kOk;
+    return multi_subpixel(req, ms, level, lvls, cands);
 }
 
 }  // namespace quro

@@ -55,7 +55,7 @@ int prepare_multi_search(const SearchRequest& req, MultiSearchState& ms) {
     st.plan.top = depth - 1;
     plan_modes_and_cells(req.subpixel_code, st.plan);
     st.plan.last = last;
-    st.pyramid = build_search_pyramid(req.data, req.width, req.height, depth);
+    st.pyramid = build_search_pyramid(req.data, req.width, req.height, depth, st.limit());
     st.mask_pyramid = build_mask_pyramid(req.mask, req.width, req.height, depth);
     st.sw.lap("pyrDown");
     if (st.timed_out()) return kTimedOut;

@@ -54,8 +54,10 @@ SearchVariant scaled_variant(const std::vector<float>& steps, std::vector<float>
         else
             refine_candidate(same_level, cand);
     };
-    v.cluster = [&steps](std::vector<Match>& cands, int level, float angle_step) {
-        cluster_candidates_scaled(cands, angle_step, 0, steps[static_cast<std::size_t>(level)]);
+    v.cluster = [&steps](std::vector<Match>& cands, int level, float angle_step,
+                         const TimeLimit& limit) {
+        cluster_candidates_scaled(cands, angle_step, 0, steps[static_cast<std::size_t>(level)],
+                                  limit);
     };
     return v;
 }

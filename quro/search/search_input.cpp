@@ -26,11 +26,11 @@ int check_scale_range(float scale_min, float scale_max) {
 }
 
 std::vector<cv::Mat> build_search_pyramid(const unsigned char* data, int width, int height,
-                                          int levels_used) {
+                                          int levels_used, const TimeLimit& limit) {
     std::vector<cv::Mat> pyr(static_cast<std::size_t>(std::max(levels_used, 0)));
     if (pyr.empty()) return pyr;
     pyr[0] = cv::Mat(height, width, CV_8UC1, const_cast<unsigned char*>(data));
-    for (std::size_t k = 1; k < pyr.size(); ++k)
+    for (std::size_t k = 1; k < pyr.size() && !limit.passed(); ++k)
         cv::pyrDown(pyr[k - 1], pyr[k], cv::Size(), cv::BORDER_REFLECT101);
     return pyr;
 }

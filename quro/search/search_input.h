@@ -7,6 +7,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "quro/stopwatch.h"
+
 namespace quro {
 
 
@@ -26,8 +28,10 @@ int check_search_args(const unsigned char* data, int width, int height, float an
 int check_scale_range(float scale_min, float scale_max);
 
 // The image pyramid: level 0 is a header on the caller's bytes, level k the cv::pyrDown of k-1.
+// The limit is asked before each level is built; once it has passed, the remaining levels stay
+// empty (the caller gives up the search).
 std::vector<cv::Mat> build_search_pyramid(const unsigned char* data, int width, int height,
-                                          int levels_used);
+                                          int levels_used, const TimeLimit& limit = {});
 
 // The mask pyramid of the masked searches: entry 0 the mask, entry 1 its cv::pyrDown, entries 2
 // and above empty (only the two finest levels are masked). An empty vector for a null mask and for

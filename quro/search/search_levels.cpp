@@ -79,7 +79,7 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     if (top == st.plan.last)
         select_final_matches(req, st, rec, top, cands, variant.two_scales());
     else
-        cluster_level_candidates(variant, cands, top, angle_step(rec, top + 1));
+        cluster_level_candidates(variant, cands, top, angle_step(rec, top + 1), st.limit());
     st.sw.lap("topLevel");
     return st.timed_out() ? kTimedOut : kOk;
 }
@@ -139,7 +139,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     filter_refined_candidates(st, req, level, step, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
-        cluster_level_candidates(variant, cands, level, step);
+        cluster_level_candidates(variant, cands, level, step, st.limit());
         return st.timed_out() ? kTimedOut : kOk;
     }
     select_final_matches(req, st, rec, level, cands, variant.two_scales());
@@ -147,14 +147,18 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
 
     if (st.plan.mode == kSubpixelPeakFit) {
         parallel_for_index(cands.size(), [&](std::size_t i) {
+            if (st.stop.is_set()) return;
             if (cells)
                 fit_peak_subpixel_cells(lvl, cands[i]);
             else
                 fit_peak_subpixel(lvl, cands[i]);
+            st.stop.check(st.sw, st.timeout_ms);
         });
+        if (st.stop.is_set()) return kTimedOut;
     } else if (least_squares_run(st.plan.mode) != nullptr &&
                st.plan.mode != kSubpixelLeastSquaresFull) {
-        refine_least_squares_in_window(req, rec, st, level, level, cands, pose_source(variant));
+        return refine_least_squares_in_window(req, rec, st, level, level, cands,
+                                              pose_source(variant));
     }
     return kOk;
 }
@@ -174,11 +178,11 @@ PoseSource pose_source(const SearchVariant& v) {
 }
 
 void cluster_level_candidates(const SearchVariant& v, std::vector<Match>& cands, int level,
-                              float angle_step) {
+                              float angle_step, const TimeLimit& limit) {
     if (v.cluster)
-        v.cluster(cands, level, angle_step);
+        v.cluster(cands, level, angle_step, limit);
     else
-        cluster_candidates(cands, angle_step, 0);
+        cluster_candidates(cands, angle_step, 0, limit);
 }
 
 }  // namespace quro

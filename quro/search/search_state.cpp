@@ -40,6 +40,13 @@ bool copy_record_for_search(const SearchRequest& req, int model_id, ShapeModelRe
     return true;
 }
 
+SearchState::~SearchState() {
+    const auto holds = [](const std::vector<cv::Mat>& maps) {
+        return std::any_of(maps.begin(), maps.end(), [](const cv::Mat& m) { return !m.empty(); });
+    };
+    if (holds(normals.nx) || holds(normals.ny)) release_in_background(std::move(normals));
+}
+
 int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st) {
     st.timeout_ms = rec.timeout_ms;
     st.metric = rec.metric;
@@ -47,7 +54,7 @@ int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, Search
     const int built = std::min<int>(rec.num_levels, static_cast<int>(rec.level_features.size()));
     if (!plan_levels(req.levels, built, req.subpixel_code, st.plan)) return kFailed;
     const int L = st.plan.levels_used;
-    st.pyramid = build_search_pyramid(req.data, req.width, req.height, L);
+    st.pyramid = build_search_pyramid(req.data, req.width, req.height, L, st.limit());
     st.mask_pyramid = build_mask_pyramid(req.mask, req.width, req.height, L);
     st.sw.lap("pyrDown");
     if (st.timed_out()) return kTimedOut;
@@ -76,10 +83,9 @@ int compute_level_normals(SearchState& st, int level, int border) {
     if (st.timed_out()) return kTimedOut;
     const auto i = static_cast<std::size_t>(level);
     const float threshold = static_cast<float>(st.min_contrast);
-    if (border > 0)
-        _getNormal34(st.pyramid[i], st.normals.nx[i], threshold, st.normals.ny[i], border);
-    else
-        _getNormal33(st.pyramid[i], st.normals.nx[i], threshold, st.normals.ny[i]);
+    if (!compute_normals(st.pyramid[i], st.normals.nx[i], threshold, st.normals.ny[i], border,
+                         KernelPath::automatic, st.limit()))
+        return kTimedOut;
     if (i < st.mask_pyramid.size() && !st.mask_pyramid[i].empty())
         _setNxNyZero(st.mask_pyramid[i], st.normals.nx[i], st.normals.ny[i], border);
     return kOk;
@@ -93,13 +99,13 @@ int level_response_maps(const SearchState& st, int level, float radius, bool pol
                         std::vector<cv::Mat>& maps) {
     if (st.timed_out()) return kTimedOut;
     cv::Mat codes;
-    quantizedOrientations16(st.pyramid[static_cast<std::size_t>(level)], codes,
-                            static_cast<float>(st.min_contrast), radius);
-    if (st.timed_out()) return kTimedOut;
-    if (polarity_free)
-        computeResponseMaps16Abs(codes, maps);
-    else
-        computeResponseMaps16(codes, maps);
+    if (!quantize_orientations_with(st.pyramid[static_cast<std::size_t>(level)], codes,
+                                    static_cast<float>(st.min_contrast), radius,
+                                    KernelPath::automatic, st.limit()) ||
+        !response_maps_with(codes, maps, polarity_free, KernelPath::automatic, st.limit())) {
+        maps.clear();
+        return kTimedOut;
+    }
     return kOk;
 }
 
@@ -143,26 +149,28 @@ void filter_refined_candidates(const SearchState& st, const SearchRequest& req, 
     cands.swap(kept);
 }
 
-void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
-                                    const SearchState& st, int level, int reported_level,
-                                    std::vector<Match>& cands, const PoseSource& src) {
-    refine_least_squares_in_window(req, rec, st, level, reported_level, st.plan.levels_used,
-                                   cands, src);
+int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
+                                   const SearchState& st, int level, int reported_level,
+                                   std::vector<Match>& cands, const PoseSource& src) {
+    return refine_least_squares_in_window(req, rec, st, level, reported_level,
+                                          st.plan.levels_used, cands, src);
 }
 
-void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
-                                    const SearchState& st, int level, int reported_level,
-                                    int levels_used, std::vector<Match>& cands,
-                                    const PoseSource& src) {
+int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
+                                   const SearchState& st, int level, int reported_level,
+                                   int levels_used, std::vector<Match>& cands,
+                                   const PoseSource& src) {
     const std::vector<Match> before = cands;
-    refine_matches_least_squares(cands, st.pyramid[static_cast<std::size_t>(level)], level,
-                                 levels_used, st.plan.cell_values, st.min_contrast,
-                                 st.plan.mode, rec, src);
+    if (!refine_matches_least_squares(cands, st.pyramid[static_cast<std::size_t>(level)], level,
+                                      levels_used, st.plan.cell_values, st.min_contrast,
+                                      st.plan.mode, rec, src, nullptr, st.limit()))
+        return kTimedOut;
     const float step = angle_step(rec, reported_level + 1);
     const double lo = static_cast<double>(req.angle_start) - step;
     const double hi = static_cast<double>(req.angle_start) + req.angle_extent + step;
     for (std::size_t i = 0; i < cands.size(); ++i)
         if (!(cands[i].angle >= lo && cands[i].angle <= hi)) cands[i] = before[i];
+    return kOk;
 }
 
 void select_final_matches(const SearchRequest& req, const SearchState& st,
@@ -174,7 +182,7 @@ void select_final_matches(const SearchRequest& req, const SearchState& st,
     const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
     (two_scales ? select_matches_aniso : select_matches)(
         req.num_matches, img.cols, img.rows, outline_box(rec, level + 1), req.max_overlap, cands,
-        rec, level, SelectionLimit{&st.sw, st.timeout_ms});
+        rec, level, st.limit());
 }
 
 int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int model_id,
@@ -188,10 +196,12 @@ int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int mod
     if (p.last > 0 && p.mode == kSubpixelLeastSquaresFull) {
         scale_back_to_full_resolution(cands, 0, req.min_score, filter, models);
         for (int level = p.last; level >= 1; --level) {
-            refine_least_squares_in_window(req, rec, st, level, 0, cands, src);
+            if (refine_least_squares_in_window(req, rec, st, level, 0, cands, src) != kOk)
+                return kTimedOut;
             move_to_finer_level(cands, level, level - 1, models);
         }
-        refine_least_squares_in_window(req, rec, st, 0, 0, cands, src);
+        if (refine_least_squares_in_window(req, rec, st, 0, 0, cands, src) != kOk)
+            return kTimedOut;
     } else {
         scale_back_to_full_resolution(cands, p.last, req.min_score, filter, models);
     }

@@ -60,7 +60,8 @@ bool copy_record_for_search(const SearchRequest& req, int model_id, ShapeModelRe
 // Everything a single-model search keeps between its stages.
 struct SearchState {
     Stopwatch sw;
-    StopFlag stop;
+    // Set once the time-out has passed, also by stages that otherwise only read the state.
+    mutable StopFlag stop;
     int timeout_ms = 0;
     int metric = 0;
     int min_contrast = 1;  // of the search: the model's, or 1 below 2
@@ -74,7 +75,17 @@ struct SearchState {
     float scale_max = 1.f;  // largest scale a template may take on the normal maps (1: rigid)
     float scale_min = 1.f;  // smallest scale of an instance (below 1: lower inner-level minima)
 
-    bool timed_out() const { return quro::timed_out(sw, timeout_ms); }
+    // The limit the long stages ask between pieces of their work.
+    TimeLimit limit() const { return {&sw, timeout_ms, &stop}; }
+    bool timed_out() const { return limit().passed(); }
+
+    SearchState() = default;
+    SearchState(const SearchState&) = delete;
+    SearchState& operator=(const SearchState&) = delete;
+    // A search that ends early (a time-out, an error) still holds its normal maps: they go to the
+    // background release like those of a finished search (finish_search), since freeing tens of
+    // megabytes of them would hold up the return by milliseconds.
+    ~SearchState();
 };
 
 // Sets up the state from the request and the model record: time-out, metric, contrast, level
@@ -90,12 +101,13 @@ int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, Search
 int normal_map_border(const SearchState& st, const ShapeModelRecord& rec, int level);
 
 // Computes the normal maps of `level` with `border` (and clears them where the level's mask is 0).
-// Returns 0, or -2 (nothing allocated) when the time-out has already passed.
+// Returns 0, or -2 when the time-out passes before or while they are computed (the search then
+// gives up; its maps are released with the state).
 int compute_level_normals(SearchState& st, int level, int border);
 
 // The 16 response maps of the top level for a model level of `radius`: polarity-free for metric
-// 0, signed otherwise. Returns 0, or -2 when the time-out passes before the codes or before the
-// maps are allocated.
+// 0, signed otherwise. Returns 0, or -2 when the time-out passes before or while the codes or
+// the maps are computed.
 int top_level_response_maps(const SearchState& st, float radius, std::vector<cv::Mat>& maps);
 
 // The same for any pyramid level, polarity-free or signed as asked.
@@ -138,16 +150,17 @@ void filter_refined_candidates(const SearchState& st, const SearchRequest& req, 
 // refinement back (position and angle together: the fitted shift belongs to the fitted angle).
 // The refinement corrects the errors of a level's angle sampling, below one step; a larger move
 // means the instance's angle lies outside the window the caller asked for.
-void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
-                                    const SearchState& st, int level, int reported_level,
-                                    std::vector<Match>& cands, const PoseSource& src);
+// Returns 0, or -2 when the time-out passed before every candidate was refined.
+int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
+                                   const SearchState& st, int level, int reported_level,
+                                   std::vector<Match>& cands, const PoseSource& src);
 
 // The same with the level count of the point-step rule given (the multi-model search: that of
 // the candidates' own model rather than the search's pyramid depth).
-void refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
-                                    const SearchState& st, int level, int reported_level,
-                                    int levels_used, std::vector<Match>& cands,
-                                    const PoseSource& src);
+int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
+                                   const SearchState& st, int level, int reported_level,
+                                   int levels_used, std::vector<Match>& cands,
+                                   const PoseSource& src);
 
 // The final selection on the last level searched (select_matches with the search's time limit),
 // limited to what can reach the caller: no later step changes a score or the order, the final
@@ -160,7 +173,8 @@ void select_final_matches(const SearchRequest& req, const SearchState& st,
                           bool two_scales = false);
 
 // Stages at the end of a search that reached its last level: back to full resolution, hand-out of at most num_matches as a registered array,
-// and release of the normal maps in the background. Returns the handle, 0 or -1. With the
+// and release of the normal maps in the background. Returns the handle, 0 or -1, or -2 (nothing
+// registered) when the time-out passes during the full-resolution least squares. With the
 // full-resolution least-squares mode the matches are refined on the way down, on the last level
 // searched and on every level below it: from a coarse level alone the angle error can exceed
 // what one step of the full-resolution refinement may correct, and its position error the reach

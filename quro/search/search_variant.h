@@ -30,8 +30,11 @@ struct SearchVariant {
     // partition when `cells` is set. Empty: refine_candidate, or refine_candidate_cells.
     std::function<void(const RefineLevel& lvl, bool cells, Match& cand)> refine;
     // Clusters the candidates of level index `level` (0 = full resolution) when it is not the
-    // last, given its angle step. Empty: by angle alone (cluster_candidates, no group limit).
-    std::function<void(std::vector<Match>& cands, int level, float angle_step)> cluster;
+    // last, given its angle step, asking the search's time limit. Empty: by angle alone
+    // (cluster_candidates, no group limit).
+    std::function<void(std::vector<Match>& cands, int level, float angle_step,
+                       const TimeLimit& limit)>
+        cluster;
 
     bool two_scales() const { return !top_col_scales.empty(); }
 };
@@ -41,7 +44,7 @@ PoseSource pose_source(const SearchVariant& v);
 
 // The variant's clustering of the candidates of `level`.
 void cluster_level_candidates(const SearchVariant& v, std::vector<Match>& cands, int level,
-                              float angle_step);
+                              float angle_step, const TimeLimit& limit);
 
 }  // namespace quro
 

@@ -4,15 +4,14 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
-#include <thread>
 #include <vector>
 
 #include "quro/model_table.h"
 #include "quro/stopwatch.h"
 #include "testing/polygon_model.h"
+#include "testing/test_clock.h"
 
 namespace {
 
@@ -181,8 +180,7 @@ cv::Mat polygon_scene() {
 
 TEST(BuildLevels, AgedStopwatchTimesOutAfterTheFirstLevel) {
     const cv::Mat img = polygon_scene();
-    quro::Stopwatch watch;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    quro::Stopwatch watch = quro_test::expired_stopwatch();
     quro::ShapeModelRecord rec;
     const ContrastParams c{10, 30, 10, 10};
     EXPECT_EQ(quro::build_shape_model_levels(img, cv::Mat(), 4, c, rec, watch, 1), -2);

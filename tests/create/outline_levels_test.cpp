@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
-#include <thread>
 #include <vector>
 
 #include "quro/create/creation_frame.h"
@@ -14,6 +12,7 @@
 #include "quro/create/outline_shapes.h"
 #include "quro/model_table.h"
 #include "quro/stopwatch.h"
+#include "testing/test_clock.h"
 
 namespace {
 
@@ -195,8 +194,7 @@ TEST(OutlineLevels, TooFewOrUnusablePointsFail) {
 }
 
 TEST(OutlineLevels, AgedStopwatchTimesOutAndTheFrameInsertsNothing) {
-    quro::Stopwatch watch;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    quro::Stopwatch watch = quro_test::expired_stopwatch();
     quro::ShapeModelRecord rec;
     EXPECT_EQ(quro::build_outline_levels(circle_points(400, 60.f), quro::unbounded_box_start(), rec,
                                          watch, 1),
@@ -213,7 +211,7 @@ TEST(OutlineLevels, AgedStopwatchTimesOutAndTheFrameInsertsNothing) {
     const quro::CreationArgs args{0.f, 360.f, 1.f, 1, ContrastParams{10, 30, 10, 10}};
     const int rc = quro::run_creation(
         args, quro::kOutlineCreationLabel, &id, [&](quro::ShapeModelRecord& r, quro::Stopwatch& w) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            w = quro_test::expired_stopwatch();
             return quro::build_outline_levels(circle_points(400, 60.f), quro::unbounded_box_start(),
                                               r, w, 1);
         });

@@ -39,8 +39,8 @@ int orientation_threshold(float min_contrast) {
     return static_cast<int>(t);
 }
 
-void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_contrast,
-                                float radius, KernelPath path) {
+bool quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_contrast,
+                                float radius, KernelPath path, const TimeLimit& limit) {
     const int rows = level.rows;
     const int cols = level.cols;
     const int b = orientation_border(radius, rows, cols);
@@ -54,6 +54,7 @@ void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_
         const auto n = static_cast<std::size_t>(cols - 2);
         // Index i codes inner row i + 1.
         parallel_for_index(static_cast<std::size_t>(rows - 2), [&](std::size_t i) {
+            if (limit.passed()) return;
             const int r = static_cast<int>(i) + 1;
             const auto* up = level.ptr<std::uint8_t>(r - 1);
             const auto* mid = level.ptr<std::uint8_t>(r);
@@ -63,8 +64,10 @@ void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_
             else code_row_scalar(up, mid, down, dst, n, threshold);
         });
     }
+    if (limit.passed()) return false;
     // Assigned last, so that `codes` may be the level image itself.
     codes = out;
+    return true;
 }
 
 void quantizedOrientations16(const cv::Mat& level, cv::Mat& codes, float min_contrast,

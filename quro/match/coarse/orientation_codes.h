@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "quro/cpu.h"
+#include "quro/stopwatch.h"
 
 namespace quro {
 
@@ -62,10 +63,14 @@ void computeResponseMaps16Abs(const cv::Mat& codes, std::vector<cv::Mat>& maps);
 // The two builders with the kernel chosen by the caller (use_avx2(path)): the AVX2 kernels or
 // the one-lane loops, which give the same bytes. For tests and benchmarks; everything else calls
 // the functions above.
-void quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_contrast,
-                                float radius, KernelPath path);
-void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool absolute,
-                        KernelPath path);
+// The searches pass their time limit, asked before every row of codes and every band of up to
+// kResponseCheckRows rows of maps: when it has passed the builder stops and returns false, and its
+// output (partly written) must be discarded; true when the output is complete.
+inline constexpr int kResponseCheckRows = 16;
+bool quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_contrast,
+                                float radius, KernelPath path, const TimeLimit& limit = {});
+bool response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool absolute,
+                        KernelPath path, const TimeLimit& limit = {});
 
 }  // namespace quro
 

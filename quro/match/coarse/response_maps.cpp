@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 
 #include "quro/match/core_tables.h"
@@ -27,8 +28,8 @@ bool reusable_block(const std::vector<cv::Mat>& maps, int rows, int cols) {
 
 }  // namespace
 
-void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool absolute,
-                        KernelPath path) {
+bool response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool absolute,
+                        KernelPath path, const TimeLimit& limit) {
     CV_Assert(codes.empty() || codes.type() == CV_8UC1);
     const int rows = codes.rows;
     const int cols = codes.cols;
@@ -58,9 +59,11 @@ void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool a
         parallel_for_ranges(code_rows, RangeCut{}, [&](std::size_t row_begin, std::size_t row_end) {
             std::int8_t* dst[16];
             const int r_begin = static_cast<int>(row_begin), r_end = static_cast<int>(row_end);
-            // Rows of a continuous codes image follow each other: one span for the whole range.
-            const int step_rows = linear ? r_end - r_begin : 1;
-            for (int r = r_begin; r < r_end; r += step_rows) {
+            // Rows of a continuous codes image follow each other: one span for a band of rows.
+            const int band = linear ? kResponseCheckRows : 1;
+            for (int r = r_begin; r < r_end; r += band) {
+                if ((r - r_begin) % kResponseCheckRows == 0 && limit.passed()) return;
+                const int step_rows = std::min(band, r_end - r);
                 for (int k = 0; k < 16; ++k) {
                     dst[k] = fresh[static_cast<std::size_t>(k)].ptr<std::int8_t>(r);
                 }
@@ -72,7 +75,9 @@ void response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool a
     } else {
         for (auto& m : fresh) m.create(rows, cols, CV_8SC1);
     }
+    if (limit.passed()) return false;
     maps.swap(fresh);
+    return true;
 }
 
 void computeResponseMaps16(const cv::Mat& codes, std::vector<cv::Mat>& maps) {

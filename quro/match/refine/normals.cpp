@@ -69,9 +69,10 @@ void zero_row(cv::Mat& map, int r, int begin, int count) {
 }
 
 // Level rows [first, last) of the maps, plus their left and right frame. The band also clears the
-// top frame when it starts at row 0 and the bottom frame when it ends at the last row.
+// top frame when it starts at row 0 and the bottom frame when it ends at the last row. Asks the
+// limit before every kNormalCheckRows rows and stops when it has passed.
 void normals_band(const cv::Mat& level, cv::Mat& nx, cv::Mat& ny, int min_sum, int border,
-                  bool vector, int first, int last) {
+                  bool vector, int first, int last, const TimeLimit& limit) {
     const int rows = level.rows, cols = level.cols;
     const int out_cols = cols + 2 * border;
     if (border > 0) {
@@ -94,6 +95,7 @@ void normals_band(const cv::Mat& level, cv::Mat& nx, cv::Mat& ny, int min_sum, i
     fill_padded(level, std::max(first - 1, 0), up);
     fill_padded(level, first, cur);
     for (int r = first; r < last; ++r) {
+        if ((r - first) % kNormalCheckRows == 0 && limit.passed()) return;
         fill_padded(level, std::min(r + 1, rows - 1), down);
         const int out_r = r + border;
         float* px = nx.ptr<float>(out_r) + border;
@@ -115,8 +117,8 @@ void normals_band(const cv::Mat& level, cv::Mat& nx, cv::Mat& ny, int min_sum, i
 
 }  // namespace
 
-void compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny, int border,
-                     KernelPath path) {
+bool compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny, int border,
+                     KernelPath path, const TimeLimit& limit) {
     CV_Assert(border >= 0);
     CV_Assert(level.empty() || level.type() == CV_8UC1);
     CV_Assert(std::int64_t{level.rows} + 2 * std::int64_t{border} <= INT_MAX &&
@@ -127,7 +129,7 @@ void compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat
     if (rows < 1 || cols < 1) {
         nx.setTo(0.f);
         ny.setTo(0.f);
-        return;
+        return true;
     }
     const int min_sum = min_kept_sum(threshold);
     const bool vector = use_avx2(path);
@@ -135,8 +137,9 @@ void compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat
     parallel_for_ranges(static_cast<std::size_t>(rows), RangeCut{.serial_below = 16, .grain = 16},
                         [&](std::size_t first, std::size_t last) {
                             normals_band(level, nx, ny, min_sum, border, vector,
-                                         static_cast<int>(first), static_cast<int>(last));
+                                         static_cast<int>(first), static_cast<int>(last), limit);
                         });
+    return !limit.passed();
 }
 
 void _getNormal33(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny) {

@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include "quro/cpu.h"
+#include "quro/stopwatch.h"
 
 namespace quro {
 
@@ -25,10 +26,17 @@ void _getNormal34(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& n
 // single-channel mask, two float maps of one size and offset >= 0 (else cv::Exception).
 void _setNxNyZero(const cv::Mat& mask, cv::Mat& nx, cv::Mat& ny, int offset);
 
+// Rows of normals computed between two questions to a time limit (on 2048 columns about 0.1 ms of
+// one core).
+inline constexpr int kNormalCheckRows = 16;
+
 // The engine behind _getNormal33 (border 0) and _getNormal34, with the row kernel chosen by the
-// caller (use_avx2(path)); tests and benchmarks force one to compare them.
-void compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny, int border,
-                     KernelPath path);
+// caller (use_avx2(path)); tests and benchmarks force one to compare them. The searches pass
+// their time limit: every band of rows asks it before each kNormalCheckRows rows and stops when
+// it has passed. Returns false when the limit passed (the maps are then partly written and
+// must be discarded), true when the maps are complete.
+bool compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat& ny, int border,
+                     KernelPath path, const TimeLimit& limit = {});
 
 }  // namespace quro
 

@@ -121,7 +121,8 @@ void sort_by_score(std::vector<int>& idx, const std::vector<Match>& c) {
 // The clustering shared by all variants. repeats(i, j): whether candidate c[i] repeats the pose
 // of the kept candidate c[j].
 template <class Repeats>
-void cluster_groups(std::vector<Match>& c, int group_limit, Repeats&& repeats) {
+void cluster_groups(std::vector<Match>& c, int group_limit, const TimeLimit& time_limit,
+                    Repeats&& repeats) {
     // 1. Index: candidate indices sorted by pixel key; within a pixel in input order. A NaN
     // score cannot be judged against a group's best: such candidates take no part and leave.
     const std::vector<std::pair<std::int64_t, int>> by_pixel = sort_by_pixel(c);
@@ -141,6 +142,7 @@ void cluster_groups(std::vector<Match>& c, int group_limit, Repeats&& repeats) {
         cells.push_back(cell);
     }
     const int np = static_cast<int>(cells.size());
+    if (time_limit.passed()) return;
 
     // 2. Neighbours and local maxima (collected in ascending pixel order).
     std::vector<std::array<int, kNeighbours>> neighbours(static_cast<std::size_t>(np));
@@ -168,6 +170,8 @@ void cluster_groups(std::vector<Match>& c, int group_limit, Repeats&& repeats) {
                                 cells[static_cast<std::size_t>(b)].best);
     });
 
+    if (time_limit.passed()) return;
+
     // 4. Groups.
     std::vector<char> emptied(static_cast<std::size_t>(np), 0);
     std::vector<int> gathered;
@@ -175,7 +179,9 @@ void cluster_groups(std::vector<Match>& c, int group_limit, Repeats&& repeats) {
     std::vector<Match> out;
     out.reserve(c.size());
     const auto limit = static_cast<std::size_t>(std::max(group_limit, 0));
+    std::size_t visited = 0;
     for (const int m : maxima) {
+        if (++visited % kClusterCheckInterval == 0 && time_limit.passed()) return;
         gathered.clear();
         const auto take = [&](int p) {
             if (p == kNoPixel || emptied[static_cast<std::size_t>(p)]) return;
@@ -213,16 +219,17 @@ bool angle_repeats(const Match& a, const Match& b, float angle_step) {
 
 }  // namespace
 
-void cluster_candidates(std::vector<Match>& c, float angle_step, int group_limit) {
-    cluster_groups(c, group_limit, [&c, angle_step](int i, int j) {
+void cluster_candidates(std::vector<Match>& c, float angle_step, int group_limit,
+                        const TimeLimit& limit) {
+    cluster_groups(c, group_limit, limit, [&c, angle_step](int i, int j) {
         return angle_repeats(c[static_cast<std::size_t>(i)], c[static_cast<std::size_t>(j)],
                              angle_step);
     });
 }
 
 void cluster_candidates_scaled(std::vector<Match>& c, float angle_step, int group_limit,
-                               float scale_step) {
-    cluster_groups(c, group_limit, [&c, angle_step, scale_step](int i, int j) {
+                               float scale_step, const TimeLimit& limit) {
+    cluster_groups(c, group_limit, limit, [&c, angle_step, scale_step](int i, int j) {
         const Match& a = c[static_cast<std::size_t>(i)];
         const Match& b = c[static_cast<std::size_t>(j)];
         return angle_repeats(a, b, angle_step) &&
@@ -231,8 +238,9 @@ void cluster_candidates_scaled(std::vector<Match>& c, float angle_step, int grou
 }
 
 void cluster_candidates_aniso(std::vector<Match>& c, float angle_step, int group_limit,
-                              float row_scale_step, float column_scale_step) {
-    cluster_groups(c, group_limit, [&](int i, int j) {
+                              float row_scale_step, float column_scale_step,
+                              const TimeLimit& limit) {
+    cluster_groups(c, group_limit, limit, [&](int i, int j) {
         const Match& a = c[static_cast<std::size_t>(i)];
         const Match& b = c[static_cast<std::size_t>(j)];
         return angle_repeats(a, b, angle_step) &&
@@ -242,7 +250,8 @@ void cluster_candidates_aniso(std::vector<Match>& c, float angle_step, int group
 }
 
 void cluster_candidates_multi(std::vector<Match>& c, const ModelRecords& records,
-                              const ModelIdIndex& id_to_index, int group_limit, int level_index) {
+                              const ModelIdIndex& id_to_index, int group_limit, int level_index,
+                              const TimeLimit& limit) {
     // Each model's angle step at this level, computed once; candidates of unknown models leave.
     std::vector<float> model_step(records.size(), 0.f);
     std::vector<char> model_step_known(records.size(), 0);
@@ -262,7 +271,7 @@ void cluster_candidates_multi(std::vector<Match>& c, const ModelRecords& records
         step.push_back(model_step[k]);
     }
     // The groups hold indices into `known`, so a candidate keeps its step through the sorts.
-    cluster_groups(known, group_limit, [&known, &step](int i, int j) {
+    cluster_groups(known, group_limit, limit, [&known, &step](int i, int j) {
         return angle_repeats(known[static_cast<std::size_t>(i)], known[static_cast<std::size_t>(j)],
                              step[static_cast<std::size_t>(i)]);
     });

@@ -11,6 +11,7 @@
 #include "quro/match/select/multi_model_index.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
+#include "quro/stopwatch.h"
 
 namespace quro {
 
@@ -39,17 +40,23 @@ namespace quro {
 //
 // A candidate repeats a kept one when the angle difference, wrapped into (-180, 180], is below
 // 2.5 * angle_step in magnitude.
-void cluster_candidates(std::vector<Match>& c, float angle_step, int group_limit);
+//
+// `limit` is asked between the stages and every kClusterCheckInterval maxima: once it has passed
+// the clustering stops and leaves `c` as it was (the search then gives up).
+inline constexpr std::size_t kClusterCheckInterval = 64;
+void cluster_candidates(std::vector<Match>& c, float angle_step, int group_limit,
+                        const TimeLimit& limit = {});
 
 // As cluster_candidates; a repeat also needs |row scale difference| < 0.5 * scale_step.
 void cluster_candidates_scaled(std::vector<Match>& c, float angle_step, int group_limit,
-                               float scale_step);
+                               float scale_step, const TimeLimit& limit = {});
 
 // As cluster_candidates; a repeat also needs |row scale difference| < 0.5 * row_scale_step and
 // |column scale difference| < 0.5 * column_scale_step. Built ahead of its caller, the anisotropic
 // search.
 void cluster_candidates_aniso(std::vector<Match>& c, float angle_step, int group_limit,
-                              float row_scale_step, float column_scale_step);
+                              float row_scale_step, float column_scale_step,
+                              const TimeLimit& limit = {});
 
 // As cluster_candidates over the candidates of several models together, each candidate's model
 // being records[id_to_index.at(model_id)]. A candidate repeats a kept one when the angle
@@ -60,7 +67,8 @@ void cluster_candidates_aniso(std::vector<Match>& c, float angle_step, int group
 // dropped (a caller fault: asserts in debug builds). Every candidate's model must hold level
 // level_index + 1 (asserted). Built ahead of its caller, the multi-model search.
 void cluster_candidates_multi(std::vector<Match>& c, const ModelRecords& records,
-                              const ModelIdIndex& id_to_index, int group_limit, int level_index);
+                              const ModelIdIndex& id_to_index, int group_limit, int level_index,
+                              const TimeLimit& limit = {});
 
 }  // namespace quro
 

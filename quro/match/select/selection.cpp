@@ -43,9 +43,7 @@ void select_placed(int num_matches, int width, int height, float max_overlap, st
     std::vector<float> kept_reach;
     std::size_t visited = 0;
     for (const Match& m : c) {
-        if (limit.sw != nullptr && ++visited % kTimeoutCheckInterval == 0 &&
-            timed_out(*limit.sw, limit.timeout_ms))
-            break;
+        if (++visited % kTimeoutCheckInterval == 0 && limit.passed()) break;
         const Placement p = place(m);
         if (p.rec == nullptr) continue;
         const auto x = static_cast<float>(m.x), y = static_cast<float>(m.y);

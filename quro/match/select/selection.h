@@ -14,13 +14,10 @@
 
 namespace quro {
 
-// The time limit of a selection: with a stopwatch, the selection stops early (keeping the matches
-// selected so far) once timed_out(*sw, timeout_ms), tested every kTimeoutCheckInterval
-// candidates; the search that called it then notices the time-out itself and discards them.
-struct SelectionLimit {
-    const Stopwatch* sw = nullptr;
-    int timeout_ms = 0;
-};
+// The time limit of a selection: the selection stops early (keeping the matches selected so far)
+// once it has passed, asked every kTimeoutCheckInterval candidates; the search that called it
+// then notices the time-out itself and discards them.
+using SelectionLimit = TimeLimit;
 inline constexpr std::size_t kTimeoutCheckInterval = 64;
 
 // Replaces `c` (candidates on the level of size width x height, level_index 0 = full

@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <climits>
 #include <cmath>
-#include <thread>
 #include <vector>
 
 #include "quro/match/coarse/orientation_codes.h"
+#include "testing/test_clock.h"
 
 namespace {
 
@@ -184,7 +183,7 @@ TEST(PeakExtraction, SkippedRunsHideNoPeak) {
 TEST(PeakExtraction, TimeOutLeavesTheListUntouched) {
     Fixture f;
     f.set(20, 20, 90);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    f.sw = quro_test::expired_stopwatch();
     EXPECT_TRUE(f.peaks(0.5f, 0.5f, 1).empty());
     std::vector<Match> out{Match(1, 2, 0.5f)};
     quro::extract_peaks(f.score, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 1, f.polarity);

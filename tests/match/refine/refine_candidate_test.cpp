@@ -4,10 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <opencv2/core.hpp>
-#include <thread>
 #include <vector>
 
 #include "quro/match/order_utils.h"
@@ -18,6 +16,7 @@
 #include "testing/polygon_model.h"
 #include "testing/records.h"
 #include "testing/refine_level.h"
+#include "testing/test_clock.h"
 
 namespace {
 
@@ -87,8 +86,7 @@ TEST(RefineCandidate, PassedTimeOutOnEntryLeavesTheCandidateUntouched) {
     const Maps m = cone(50, 60, 30, 24, 9.f);
     Match c = candidate(15, 12, 10.f);
     const Match before = c;
-    const quro::Stopwatch sw;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const quro::Stopwatch sw = quro_test::expired_stopwatch();
     quro::refine_candidate(
         quro_test::refine_level(m.nx, m.ny, 0, rec, 1, 0, 2.f, 0.5f, 1, 2, sw, 1), c);
     expect_same(c, before);
