@@ -1295,8 +1295,8 @@ QURO_API double integrate_adaptive(std::function<double(double)> f, double lower
 // the n y values. Returns the handle of the block (registered with 2n elements) and sets *out
 // and *found = n, or -1 when no handle found an edge (count 0 included), image, select, handles,
 // out or found is null, width or height < 1, count < 0, sigma <= 0, above 100000 or not a number,
-// or memory runs out. The handles are measured in parallel (OpenMP); image and handles are only
-// read.
+// or memory runs out. The handles are measured in parallel (on the calling thread alone when they
+// hold little work in all); image and handles are only read.
 QURO_API int do_measure(const unsigned char* image, int width, int height, double sigma,
                         double threshold, const char* select, const quro::RRect* handles,
                         int count, double** out, int* found);
