@@ -1284,8 +1284,12 @@ QURO_API double integrate_adaptive(std::function<double(double)> f, double lower
 // Measures every handle on the image: the grey profile averaged over 2 (int)half_width + 1
 // bilinear samples across the handle at unit steps k = -(int)half_length .. (int)half_length
 // along it; its Gaussian derivative of sigma (scaled so that a sharp step of height s gives about
-// 0.88 s at sigma 1 and 0.97 s at sigma 2); the local extrema with |derivative| > threshold,
-// refined by a parabola (a step midway between two samples counts once, at the middle).
+// 0.88 s at sigma 1 and 0.97 s at sigma 2); its positive local maxima and negative local minima
+// with |derivative| > threshold, refined by a parabola (a step midway between two samples counts
+// once, at the middle). Mended: a dip of the derivative between two steps of one polarity is no
+// edge (plain extrema report it as a third edge of that polarity), and derivative values within
+// 1e-9 of the profile's largest |derivative| tie, so a flat derivative (a ramp) is one edge at
+// the middle of its flat stretch rather than one wherever rounding makes an extremum.
 // `select` picks one edge per handle: "first", "last" (either polarity), "first+", "last+"
 // (dark to bright along the profile), "first-", "last-" (bright to dark); "strongest" and every
 // other text take the largest |amplitude|. A handle with a corner outside the pixel centres
