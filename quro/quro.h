@@ -631,10 +631,17 @@ QURO_API int create_shape_model_xld3(const float* x, const float* y, const float
 // minimum contrast min(low, max(3, noise, spread)), where noise estimates the image noise's
 // standard deviation from a second-derivative filter and spread is 1.645 times the standard
 // deviation of (image - its 3x3 mean) over the pixels whose magnitude is at most low.
-// out[0] is the smallest low of the levels, out[1] the high of the first level with that low,
-// out[3] the smallest minimum contrast. out[2] = max(5, P) with P = 2^(L-1) for L <= 4 levels
-// and 4 L - 8 above; when the chain detector (find_sub_pix_contours_c, sigma 0, level 1's low and
-// high) finds contours, P is at most half the largest contour's diameter.
+// out[0] is the smallest low of the levels that take part, out[1] the high of the first of them
+// with that low, out[3] the smallest minimum contrast among them. out[2] = max(5, P) with
+// P = 2^(L-1) for L <= 4 levels and 4 L - 8 above; when the chain detector
+// (find_sub_pix_contours_c, sigma 0, level 1's low and high) finds contours, P is at most half
+// the largest contour's diameter.
+// Mended (the plain smallest-over-all-levels rule proposes 0 or 0.5 on a large, mostly flat image
+// whose small object the top levels blur away, and on a noisy one a model that cannot be built):
+// level 1 always takes part; level k > 1 only when its shorter side is at least 32 pixels, the
+// largest contour's diameter divided by 2^(k-1) is at least 8 pixels (none when the detector
+// finds no contour) and its low is not below the image's noise estimate (the noise above, on
+// level 1). No proposed contrast (out[0], out[1], out[3]) is below that noise estimate.
 // With weak_factor <= 1: out[3] <= out[0] <= out[1] and out[2] >= 5. Safe to call from several
 // threads. Writes nothing when image or out is null, width or height is below 1,
 // width * height exceeds INT_MAX, weak_factor is not finite, or memory runs out.
