@@ -93,7 +93,7 @@ TEST(AutoParams, RefusedArgumentsWriteNothing) {
 // side / 3 (grey 180), shifted by (dx, dy), with Gaussian noise of `sigma`.
 cv::Mat flat_scene(int side, double dx, double dy, double sigma) {
     cv::Mat img(1024, 1024, CV_8U, cv::Scalar(100)), noise(img.size(), CV_16S), out;
-    const int s = 16;  // sub-pixel bits of the drawing
+    const int s = 16;  // drawn with 4 fractional bits
     cv::rectangle(img, cv::Point2d(400 + dx, 300 + dy) * s,
                   cv::Point2d(399 + side + dx, 299 + side + dy) * s, cv::Scalar(180), cv::FILLED,
                   cv::LINE_AA, 4);
