@@ -980,7 +980,9 @@ using StructuringElement = std::vector<chord>;
 
 // The library's pixel set. All fields are public; the run arrays, the chord array and the parts
 // array are malloc'd, each part is a region made with new, and the reference count is shared by all
-// copies. Cached features are -1 (ints) or -1.0 (doubles) while not computed.
+// copies. Cached features are -1 (ints) or -1.0 (doubles) while not computed. The run arrays'
+// capacity is the field run_capacity, also read by capacity(): a field and a member function
+// cannot share one name, so the field carries the longer one.
 class QURO_API region {
 public:
     int num_runs;         // runs held in rows / col_begins / col_ends
@@ -1115,7 +1117,9 @@ QURO_API void fill_up_y(const quro::region& in, quro::region* out);
 // Special cases: one pixel has area 1, every other feature 0 and centre and centroid on the
 // pixel. Two touching pixels have circularity 1, centre and centroid midway, ellipse_ra and
 // 2 rect_len1 their centre distance, the rest 0, and both angles 0 side by side, -90 one above
-// the other, 45 or -45 diagonally (45 rising to the right on screen). A line has rect_len2 0.
+// the other, 45 or -45 diagonally (45 rising to the right on screen). Two pixels that do not
+// touch (two separate pixels on one row, say) get the general features above, as any larger
+// region does. A line has rect_len2 0.
 // A null, split or empty r is left unchanged.
 QURO_API void compute_feature_y(quro::region* r);
 
@@ -1335,6 +1339,11 @@ QURO_API int measure_pos_d(double x, double y, double angle, double half_length,
 //   within param (1 when param is 0) of it is refitted to those points (kept as it is when fewer
 //   than two are). When no line has a point within that distance, the line of least total
 //   distance is returned, and a line whose total distance is below n FLT_EPSILON at once.
+//   param is therefore the inlier radius as well as the weight constant, and the refit weighs
+//   every point within it alike: with param 1, outliers up to a pixel off pull the final line
+//   (Huber lines through 40 points of noise 0.1 pixel, one in ten moved 0.3 to 0.9 pixel off,
+//   ended more than 0.1 pixel off 251 times in 1000 with param 1, 13 times with 0.2). For
+//   sub-pixel work give param about two to three times the points' noise, e.g. 0.2 for edges.
 // type 1, circle (n >= 3; dist is not used): writes (cx, cy, r). Each attempt draws max(samples,
 //   3) random points: three give the circle through them, more an algebraic (Taubin) fit. The
 //   circle with the most points within param of it is refitted to those points (kept as drawn
