@@ -1,9 +1,10 @@
 // Speed of one-dimensional measuring: the handle layouts (the ellipse's arc-length spacing is the
-// costly one) and edge measuring along many handles, on one and four OpenMP threads.
+// costly one) and edge measuring along many handles, on one and four threads.
 #include <benchmark/benchmark.h>
-#include <omp.h>
+#include <tbb/global_control.h>
 
 #include <cmath>
+#include <cstddef>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
@@ -24,24 +25,26 @@ const cv::Mat& disc_scene() {
     return img;
 }
 
-// `n` handles (half_length 20, half_width 2) evenly around the disc's edge, profiles outward.
-std::vector<quro::RRect> circle_handles(int n) {
+// `n` handles (half_length 20, half_width 2 unless given) evenly around the disc's edge, profiles
+// outward.
+std::vector<quro::RRect> circle_handles(int n, float half_length = 20.f, float half_width = 2.f) {
     std::vector<quro::RRect> h;
     for (int i = 0; i < n; ++i) {
         const double t = 2.0 * 3.14159265358979323846 * i / n;
         h.push_back({static_cast<float>(512 + 300 * std::sin(t)),
                      static_cast<float>(512 + 300 * std::cos(t)),
-                     static_cast<float>(t * 180.0 / 3.14159265358979323846 - 90.0), 20.f, 2.f});
+                     static_cast<float>(t * 180.0 / 3.14159265358979323846 - 90.0), half_length,
+                     half_width});
     }
     return h;
 }
 
-// Arguments: handle count, OpenMP threads, sigma x 10.
+// Arguments: handle count, threads, sigma x 10.
 void BM_DoMeasureCircle(benchmark::State& state) {
     const cv::Mat& img = disc_scene();
     const std::vector<quro::RRect> handles = circle_handles(static_cast<int>(state.range(0)));
-    const int before = omp_get_max_threads();
-    omp_set_num_threads(static_cast<int>(state.range(1)));
+    const tbb::global_control threads(tbb::global_control::max_allowed_parallelism,
+                                      static_cast<std::size_t>(state.range(1)));
     const double sigma = state.range(2) / 10.0;
     for (auto _ : state) {
         double* out = nullptr;
@@ -52,7 +55,6 @@ void BM_DoMeasureCircle(benchmark::State& state) {
             state.SkipWithError("an edge was missed");
         clear_mems(h);
     }
-    omp_set_num_threads(before);
     state.counters["handles"] = static_cast<double>(handles.size());
 }
 BENCHMARK(BM_DoMeasureCircle)
@@ -63,6 +65,23 @@ BENCHMARK(BM_DoMeasureCircle)
     ->Args({3600, 4, 10})
     ->Unit(benchmark::kMicrosecond)
     ->UseRealTime();
+
+// 125 handles of 61 x 11 samples with the library's default threads (run it idle and on a loaded
+// machine: a team that spins between loops shows here).
+void BM_DoMeasureDefaultThreads(benchmark::State& state) {
+    const cv::Mat& img = disc_scene();
+    const std::vector<quro::RRect> handles = circle_handles(125, 30.f, 5.f);
+    for (auto _ : state) {
+        double* out = nullptr;
+        int found = 0;
+        const int h = do_measure(img.data, img.cols, img.rows, 1.0, 20, "strongest", handles.data(),
+                                 static_cast<int>(handles.size()), &out, &found);
+        if (h < 1 || found != static_cast<int>(handles.size()))
+            state.SkipWithError("an edge was missed");
+        clear_mems(h);
+    }
+}
+BENCHMARK(BM_DoMeasureDefaultThreads)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // One rectangle, every edge (threshold 20) or the whole derivative (threshold 0).
 void BM_MeasurePosD(benchmark::State& state) {

@@ -26,6 +26,12 @@ struct AutoParamsFlavour {
     int mode;             // the suppression statistic's mode (-1, 1, anything else)
 };
 
+// A level whose shorter side is below kMinLevelSide pixels, or on which the largest contour of
+// level 1 would shrink below kMinObjectDiameter pixels (a closed contour of about 25 edge points,
+// near the 20 below which model creation stops adding levels), no longer holds the object.
+constexpr int kMinLevelSide = 32;
+constexpr double kMinObjectDiameter = 8.0;
+
 double suppression_fraction(int mode) {
     if (mode == -1) return 0.25;
     if (mode == 1) return 0.5;
@@ -67,8 +73,11 @@ void propose(const unsigned char* image, int width, int height, double weak_fact
     // Level 1 first: its contrasts drive the chain detector, which runs beside the other levels.
     const LevelContrast first = level_contrast(full, weak_factor, flavour);
     std::vector<LevelContrast> stats{first};
+    std::vector<int> sides{std::min(width, height)};
     std::optional<double> diameter;
+    double noise = 0.0;
     tbb::parallel_invoke([&] { diameter = largest_contour_diameter(full, first.low, first.high); },
+                         [&] { noise = noise_level(full); },
                          [&] {
                              cv::Mat level = full;
                              for (int l = 1; l < levels; ++l) {
@@ -76,21 +85,32 @@ void propose(const unsigned char* image, int width, int height, double weak_fact
                                  cv::pyrDown(level, next, cv::Size(), cv::BORDER_REFLECT_101);
                                  level = next;
                                  stats.push_back(level_contrast(level, weak_factor, flavour));
+                                 sides.push_back(std::min(level.cols, level.rows));
                              }
                          });
-    // The first level with the smallest low gives both contrasts.
+    // The first level with the smallest low gives both contrasts. Level 1 always takes part; a
+    // further level only while it can still hold the object and its threshold stands above the
+    // noise: on a large, mostly flat image the top levels have blurred a small object away, and
+    // their thresholds fall to the noise or to 0.
+    const auto takes_part = [&](std::size_t i) {
+        const double object = diameter ? *diameter * std::ldexp(1.0, -static_cast<int>(i)) : 0.0;
+        return i == 0 ||
+               (sides[i] >= kMinLevelSide && object >= kMinObjectDiameter && stats[i].low >= noise);
+    };
     std::size_t best = 0;
     double min_contrast = stats[0].min_contrast;
     for (std::size_t i = 1; i < stats.size(); ++i) {
+        if (!takes_part(i)) continue;
         if (stats[i].low < stats[best].low) best = i;
         min_contrast = std::min(min_contrast, stats[i].min_contrast);
     }
     double size = levels > 4 ? 4.0 * levels - 8.0 : std::ldexp(1.0, levels - 1);
     if (diameter) size = std::min(size, *diameter * 0.5);
-    out[0] = stats[best].low;
-    out[1] = stats[best].high;
+    // No contrast below the noise estimate.
+    out[0] = std::max(stats[best].low, noise);
+    out[1] = std::max(stats[best].high, noise);
     out[2] = std::max(5.0, size);
-    out[3] = min_contrast;
+    out[3] = std::max(min_contrast, noise);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The edge-measuring exports: do_measure (one chosen edge per handle, handles measured in
-// parallel) and measure_pos_d (every edge, or the whole derivative, of one rectangle).
+// parallel above a work threshold) and measure_pos_d (every edge, or the whole derivative, of one
+// rectangle).
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -7,26 +9,51 @@
 #include "quro/export_guard.h"
 #include "quro/measure/edge_profile.h"
 #include "quro/measure/hand_out_block.h"
+#include "quro/parallel.h"
 #include "quro/status.h"
 
 namespace quro {
 
+namespace {
+
+// Below this many sample reads and kernel taps in all, the handles are measured on the calling
+// thread: sharing them out would cost more than it saves. A sub-range holds at least about half
+// of kWorkPerRange.
+constexpr double kSerialWork = 32768.0;
+constexpr double kWorkPerRange = 8192.0;
+
+// Sample reads and taps of one handle's measurement (0 for one that is not placed).
+double handle_work(const RRect& h, std::size_t taps) {
+    const double hl = h.half_length, hw = h.half_width;
+    if (!(hl >= 0.0 && hl < 1e9 && hw >= 0.0 && hw < 1e9)) return 0.0;
+    return (2.0 * std::floor(hl) + 1.0) * (2.0 * std::floor(hw) + 1.0 + static_cast<double>(taps));
+}
+
+}  // namespace
+
 int measure_handles_parallel(const EdgeMeasure& m, const RRect* handles, int count, double* xy) {
-    int failed = 0;
-#pragma omp parallel if (count > 1) reduction(max : failed)
-    {
-        MeasureScratch scratch;  // per thread
-#pragma omp for schedule(static)
-        for (int i = 0; i < count; ++i) {
-            try {
-                select_measure_edge(handles[i], m, scratch, &xy[2 * static_cast<std::size_t>(i)],
-                                    &xy[2 * static_cast<std::size_t>(i) + 1]);
-            } catch (...) {
-                failed = 1;
-            }
-        }
+    if (count <= 0) return kOk;
+    const std::size_t n = static_cast<std::size_t>(count);
+    double work = 0.0;
+    for (std::size_t i = 0; i < n; ++i) work += handle_work(handles[i], m.taps.size());
+    const double per_handle = work / static_cast<double>(n);
+    const RangeCut cut =
+        work < kSerialWork
+            ? RangeCut{.serial_below = n + 1, .grain = n}
+            : RangeCut{
+                  .serial_below = 2,
+                  .grain = static_cast<std::size_t>(std::clamp(
+                      kWorkPerRange / std::max(per_handle, 1.0), 1.0, static_cast<double>(n)))};
+    try {
+        parallel_for_ranges(n, cut, [&](std::size_t begin, std::size_t end) {
+            MeasureScratch scratch;
+            for (std::size_t i = begin; i != end; ++i)
+                select_measure_edge(handles[i], m, scratch, &xy[2 * i], &xy[2 * i + 1]);
+        });
+    } catch (...) {
+        return kFailed;
     }
-    return failed ? kFailed : kOk;
+    return kOk;
 }
 
 namespace {

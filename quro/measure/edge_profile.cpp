@@ -91,18 +91,37 @@ void derivative_profile(const std::vector<double>& profile, const std::vector<do
 void profile_edges(const PlacedHandle& h, const std::vector<double>& d, double threshold,
                    std::vector<MeasuredEdge>& edges) {
     edges.clear();
-    for (std::size_t j = 1; j + 1 < d.size(); ++j) {
-        const double prev = d[j - 1], here = d[j], next = d[j + 1];
-        const bool maximum = here > prev && here >= next;
-        const bool minimum = here < prev && here <= next;
+    const std::size_t n = d.size();
+    double largest = 0.0;
+    for (const double v : d) largest = std::max(largest, std::fabs(v));
+    const double tie = kDerivativeTie * largest;
+    const auto place = [&](double t, double amplitude) {
+        t -= h.half_length;
+        edges.push_back(MeasuredEdge{h.cx + t * h.dir.ax, h.cy + t * h.dir.ay, amplitude});
+    };
+    // Runs [first, last] of samples that tie with their neighbours; a run with a sample beyond
+    // each end is an extremum when both of those lie on the side of 0 away from it.
+    for (std::size_t first = 0, last = 0; first < n; first = last + 1) {
+        last = first;
+        while (last + 1 < n && std::fabs(d[last + 1] - d[last]) <= tie) ++last;
+        if (first == 0 || last + 1 == n) continue;
+        const double prev = d[first - 1], here = d[first], next = d[last + 1];
+        const bool maximum = here > 0.0 && here - prev > tie && here - next > tie;
+        const bool minimum = here < 0.0 && prev - here > tie && next - here > tie;
         if (!(maximum || minimum) || !(std::fabs(here) > threshold)) continue;
-        const double a2 = 0.5 * (prev + next - 2.0 * here);
-        const double b1 = 0.5 * (next - prev);
+        if (last - first >= 2) {  // a long plateau: its middle
+            place(0.5 * static_cast<double>(first + last), d[(first + last) / 2]);
+            continue;
+        }
+        // The parabola through d[first - 1 .. first + 1]: for a two-sample plateau its vertex
+        // lies midway between the two.
+        const double after = d[first + 1];
+        const double a2 = 0.5 * (prev + after - 2.0 * here);
+        const double b1 = 0.5 * (after - prev);
         // a2 is 0 only when rounding flattens a peak of three nearly equal values.
         const double offset = a2 != 0.0 ? -b1 / (2.0 * a2) : 0.0;
         const double amplitude = a2 != 0.0 ? here - b1 * b1 / (4.0 * a2) : here;
-        const double t = static_cast<double>(j) - h.half_length + offset;
-        edges.push_back(MeasuredEdge{h.cx + t * h.dir.ax, h.cy + t * h.dir.ay, amplitude});
+        place(static_cast<double>(first) + offset, amplitude);
     }
 }
 

@@ -56,9 +56,16 @@ struct MeasuredEdge {
     double x, y, amplitude;
 };
 
-// The edges of d in profile order: the local maxima (d[j] > d[j-1], d[j] >= d[j+1]) and minima
-// (mirrored) of the inner samples with |d[j]| > threshold, each placed at the vertex of the
-// parabola through its three samples, so a two-sample plateau counts once, at its middle.
+// Derivative values closer than kDerivativeTie times the largest |d| of the profile tie: rounding
+// must not split a flat stretch into extrema.
+inline constexpr double kDerivativeTie = 1e-9;
+
+// The edges of d in profile order: the positive local maxima and the negative local minima of the
+// inner samples with |d[j]| > threshold, each placed at the vertex of the parabola through its
+// three samples. Tied neighbours form a plateau, which counts once when the samples beyond both
+// of its ends lie below it (maximum) or above it (minimum): a two-sample plateau at the parabola's
+// vertex, midway between them; a longer one (a ramp's flat derivative) at its middle, with the
+// middle sample's value. A dip between two rising steps is no edge.
 void profile_edges(const PlacedHandle& h, const std::vector<double>& d, double threshold,
                    std::vector<MeasuredEdge>& edges);
 
@@ -95,8 +102,9 @@ struct EdgeMeasure {
 void select_measure_edge(const RRect& handle, const EdgeMeasure& m, MeasureScratch& scratch,
                          double* x, double* y);
 
-// select_measure_edge for every handle, in an OpenMP loop with static schedule; xy[2 i] and
-// xy[2 i + 1] receive handle i's result. Returns 0, or -1 when a measurement threw.
+// select_measure_edge for every handle, on the calling thread when the handles hold little work in
+// all, else shared out by the library's parallel helper; xy[2 i] and xy[2 i + 1] receive handle
+// i's result. Returns 0, or -1 when a measurement threw.
 int measure_handles_parallel(const EdgeMeasure& m, const RRect* handles, int count, double* xy);
 
 }  // namespace quro

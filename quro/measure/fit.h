@@ -49,8 +49,10 @@ enum FitDistance : int {
 bool known_fit_distance(int dist);
 
 // The settings of one robust fit. `param` is the inlier radius (the line fit uses 1 in place of
-// 0 there) and the weight constant; `samples` points (at most all) start each of `attempts`
-// attempts; `seed` seeds the call's generator.
+// 0 there) and the weight constant; the final refit weighs every point within the radius alike,
+// so a radius well above the points' noise (1 for sub-pixel edges) lets outliers pull the result:
+// about two to three times the noise suits. `samples` points (at most all) start each of
+// `attempts` attempts; `seed` seeds the call's generator.
 struct RobustFitSettings {
     int dist;  // line only
     float param;

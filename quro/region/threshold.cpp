@@ -1,10 +1,12 @@
-// Thresholding into a region: the image is cut into bands of whole rows, each band is scanned into
-// runs of its own in parallel, and the bands' runs are then copied into the output one after the
-// other, so the result is the same however the rows were cut.
+// Thresholding into a region: the image is cut into bands of whole rows; a first parallel pass
+// marks each band's pixels into bits and counts its runs, the output's run arrays are sized once
+// for the total, and a second parallel pass writes each band's runs straight into them at the
+// band's offset, so the result is the same however the rows were cut.
 #include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -41,44 +43,71 @@ std::vector<int> band_starts(int height) {
     return starts;
 }
 
-// The scan of one band, rows row_begin .. row_end - 1, appending its runs to `band` (one band's
-// task): each row is marked into bits, and every change between neighbouring bits starts or ends
-// a run; a run still open after the last column ends at width - 1.
-void threshold_rows(const unsigned char* image, int width, int row_begin, int row_end, int lo,
-                    int hi, bool avx2, region& band) {
-    const int num_words = static_cast<int>((std::int64_t{width} + 63) / 64);
-    std::vector<std::uint64_t> words(static_cast<std::size_t>(num_words));
-    int n = band.num_runs;
-    const auto append = [&](int row, int begin, int end) {
-        if (n >= band.run_capacity) grow_to(band, n);
-        band.rows[n] = row;
-        band.col_begins[n] = begin;
-        band.col_ends[n] = end;
-        band.num_runs = ++n;
-    };
-    for (int y = row_begin; y < row_end; ++y) {
-        const unsigned char* row =
-            image + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+// One band of rows, row_begin .. row_end - 1: its marks (words_per_row words per row, as the
+// marking kernel writes them) and the number of runs they hold.
+struct BandMarks {
+    int row_begin = 0, row_end = 0;
+    std::unique_ptr<std::uint64_t[]> words;
+    std::int64_t runs = 0;
+};
+
+// The bits of one word where a run starts or ends one column earlier: every change between
+// neighbouring bits, given the last bit of the word before (0 before column 0).
+std::uint64_t run_changes(std::uint64_t bits, std::uint64_t carry) {
+    return bits ^ (bits << 1 | carry);
+}
+
+// The first pass of one band: marks every row and counts its runs (their starts: the changes at
+// set bits).
+void mark_band(const unsigned char* image, int width, int lo, int hi, bool avx2,
+               std::size_t words_per_row, BandMarks& band) {
+    const std::size_t rows = static_cast<std::size_t>(band.row_end - band.row_begin);
+    band.words = std::make_unique_for_overwrite<std::uint64_t[]>(rows * words_per_row);
+    std::int64_t runs = 0;
+    for (std::size_t i = 0; i < rows; ++i) {
+        const unsigned char* row = image + (static_cast<std::size_t>(band.row_begin) + i) *
+                                               static_cast<std::size_t>(width);
+        std::uint64_t* words = band.words.get() + i * words_per_row;
         if (avx2) {
-            mark_row_avx2(row, width, lo, hi, words.data());
+            mark_row_avx2(row, width, lo, hi, words);
         } else {
-            mark_row_scalar(row, width, lo, hi, words.data());
+            mark_row_scalar(row, width, lo, hi, words);
         }
+        std::uint64_t carry = 0;
+        for (std::size_t w = 0; w < words_per_row; ++w) {
+            runs += std::popcount(words[w] & run_changes(words[w], carry));
+            carry = words[w] >> 63;
+        }
+    }
+    band.runs = runs;
+}
+
+// The second pass of one band: its runs written from index 0 of the three arrays on, in row then
+// column order; changes alternately start and end a run, and a run still open after the last
+// column ends at width - 1.
+void write_band_runs(const BandMarks& band, int width, std::size_t words_per_row, int* rows,
+                     int* col_begins, int* col_ends) {
+    std::size_t n = 0;
+    for (int y = band.row_begin; y < band.row_end; ++y) {
+        const std::uint64_t* words =
+            band.words.get() + static_cast<std::size_t>(y - band.row_begin) * words_per_row;
         bool inside = false;
-        int begin = 0;
-        std::uint64_t carry = 0;  // the last bit of the previous word
-        for (int w = 0; w < num_words; ++w) {
-            const std::uint64_t bits = words[static_cast<std::size_t>(w)];
-            std::uint64_t changes = bits ^ (bits << 1 | carry);
-            carry = bits >> 63;
+        std::uint64_t carry = 0;
+        for (std::size_t w = 0; w < words_per_row; ++w) {
+            std::uint64_t changes = run_changes(words[w], carry);
+            carry = words[w] >> 63;
             for (; changes != 0; changes &= changes - 1) {
-                const int x = w * 64 + std::countr_zero(changes);
-                if (!inside) begin = x;
-                else append(y, begin, x - 1);
+                const int x = static_cast<int>(w * 64) + std::countr_zero(changes);
+                if (!inside) {
+                    rows[n] = y;
+                    col_begins[n] = x;
+                } else {
+                    col_ends[n++] = x - 1;
+                }
                 inside = !inside;
             }
         }
-        if (inside) append(y, begin, width - 1);
+        if (inside) col_ends[n++] = width - 1;
     }
 }
 
@@ -89,29 +118,36 @@ void threshold_region(const unsigned char* image, int width, int height, int min
     region_guarded([&] {
         const int lo = std::max(min_gray, 0);
         const int hi = std::min(max_gray, 255);
-        std::vector<int> starts{0};
-        std::vector<region> bands;
+        const std::size_t words_per_row = (static_cast<std::size_t>(width) + 63) / 64;
+        std::vector<BandMarks> bands;
         if (lo <= hi) {
-            starts = band_starts(height);
+            const std::vector<int> starts = band_starts(height);
             bands.resize(starts.size() - 1);
+            for (std::size_t b = 0; b < bands.size(); ++b) {
+                bands[b].row_begin = starts[b];
+                bands[b].row_end = starts[b + 1];
+            }
             const bool avx2 = use_avx2(path);
             parallel_for_index(bands.size(), [&](std::size_t b) {
-                threshold_rows(image, width, starts[b], starts[b + 1], lo, hi, avx2, bands[b]);
+                mark_band(image, width, lo, hi, avx2, words_per_row, bands[b]);
             });
         }
         std::vector<std::int64_t> offsets(bands.size() + 1, 0);
         for (std::size_t b = 0; b < bands.size(); ++b)
-            offsets[b + 1] = offsets[b] + bands[b].num_runs;
+            offsets[b + 1] = offsets[b] + bands[b].runs;
 
+        // The run arrays are sized once: arrays too small are replaced, not grown, so nothing is
+        // copied into them before the runs are written.
         make_sole_owner(out, false);
         release_parts(out);
-        grow_capacity(out, offsets.back());
+        if (offsets.back() > out.run_capacity) {
+            region sized(0);
+            grow_capacity(sized, offsets.back());
+            install_run_arrays(out, sized);
+        }
         parallel_for_index(bands.size(), [&](std::size_t b) {
-            const region& band = bands[b];
-            if (band.num_runs == 0) return;
-            std::copy_n(band.rows, band.num_runs, out.rows + offsets[b]);
-            std::copy_n(band.col_begins, band.num_runs, out.col_begins + offsets[b]);
-            std::copy_n(band.col_ends, band.num_runs, out.col_ends + offsets[b]);
+            write_band_runs(bands[b], width, words_per_row, out.rows + offsets[b],
+                            out.col_begins + offsets[b], out.col_ends + offsets[b]);
         });
         out.num_runs = static_cast<int>(offsets.back());
         out.width = width;

@@ -89,6 +89,49 @@ TEST(AutoParams, RefusedArgumentsWriteNothing) {
     auto_shape_model_params2(img.data, 64, 64, 0.5, nullptr, 0);  // must not crash
 }
 
+// A 1024 x 1024 flat image (grey 100) holding a square of side `side` and a disc of radius
+// side / 3 (grey 180), shifted by (dx, dy), with Gaussian noise of `sigma`.
+cv::Mat flat_scene(int side, double dx, double dy, double sigma) {
+    cv::Mat img(1024, 1024, CV_8U, cv::Scalar(100)), noise(img.size(), CV_16S), out;
+    const int s = 16;  // drawn with 4 fractional bits
+    cv::rectangle(img, cv::Point2d(400 + dx, 300 + dy) * s,
+                  cv::Point2d(399 + side + dx, 299 + side + dy) * s, cv::Scalar(180), cv::FILLED,
+                  cv::LINE_AA, 4);
+    cv::circle(img, cv::Point2d(600 + dx, 700 + dy) * s, side * s / 3, cv::Scalar(180), cv::FILLED,
+               cv::LINE_AA, 4);
+    cv::RNG(side).fill(noise, cv::RNG::NORMAL, 0, sigma);
+    cv::add(img, noise, out, cv::noArray(), CV_8U);
+    return out;
+}
+
+// On a large flat image the top levels lose a small object and their thresholds fall to 0 or
+// to the noise; the proposal must still build a model that finds the object in a shifted scene.
+TEST(AutoParams, ProposalForASmallObjectOnALargeFlatImageFindsIt) {
+    for (const int side : {24, 60})
+        for (const double sigma : {0.0, 1.0}) {
+            const cv::Mat model = flat_scene(side, 0, 0, sigma);
+            cv::Mat scene = flat_scene(side, 37, -21, sigma);
+            for (const int mode : {2, 0}) {
+                const Out o = propose(model, 0.5, mode);
+                EXPECT_GE(o[3], quro::noise_level(model));
+                const ContrastParams c{int(o[0] + 0.5), int(o[1] + 0.5), int(o[2] + 0.5),
+                                       int(o[3] + 0.5)};
+                quro_test::ScopedModel m;
+                ASSERT_EQ(0, create_shape_model(model.data, model.cols, model.rows, 0, -10.f, 20.f,
+                                                0.f, 1, &c, nullptr, m.out()))
+                    << side << " " << sigma << " mode " << mode << testing::PrintToString(o);
+                quro::Match* res = nullptr;
+                int count = 0, levels[2] = {0, 0};
+                const int h = find_shape_model(scene.data, scene.cols, scene.rows, m.id, -10.f,
+                                               20.f, 0.7f, 1, 0.5f, 2, levels, 0.8f, res, count);
+                ASSERT_GT(h, 0) << side << " " << sigma << " mode " << mode;
+                EXPECT_LT(std::hypot(res[0].x + res[0].dx - 548.5, res[0].y + res[0].dy - 490.5), 1)
+                    << side << " " << sigma << " mode " << mode;
+                clear_mems(h);
+            }
+        }
+}
+
 TEST(AutoParams, ProposalFromTheSamplePartFindsEverySceneInstance) {
     const cv::Mat model = cv::imread(QURO_SAMPLE_DIR "/part_model.png", cv::IMREAD_GRAYSCALE);
     const cv::Mat scene = cv::imread(QURO_SAMPLE_DIR "/part_scene.png", cv::IMREAD_GRAYSCALE);
@@ -98,6 +141,7 @@ TEST(AutoParams, ProposalFromTheSamplePartFindsEverySceneInstance) {
     for (truth.ignore(1 << 10, '\n'); truth >> x >> y >> angle;) poses.emplace_back(x, y);
     for (const int mode : {2, 0}) {
         const Out o = propose(model, 0.5, mode);
+        EXPECT_EQ(o, mode == 2 ? (Out{18.5, 37, 8, 3}) : (Out{21, 42, 12, 3}));
         const ContrastParams c{int(o[0] + 0.5), int(o[1] + 0.5), int(o[2] + 0.5), int(o[3] + 0.5)};
         quro_test::ScopedModel m;
         ASSERT_EQ(0, create_shape_model(model.data, model.cols, model.rows, 0, 0.f, 360.f, 0.f, 1,

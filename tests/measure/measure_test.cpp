@@ -3,7 +3,9 @@
 // OpenCV.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <opencv2/imgproc.hpp>
 #include <random>
 #include <stdexcept>
@@ -226,6 +228,45 @@ TEST(EdgeMeasure, MidwayStepIsFoundOnce) {
     for (int i = 0; i < 15; ++i) EXPECT_NEAR(all[3 * i + 1], 12 + 7 - i, 1e-9);
     EXPECT_EQ(measure_pos(img, {20, 12, 0, 0.9f, 2}, 1, 0).size(), 3u);
     EXPECT_TRUE(measure_pos(img, {20, 12, 0, 0.9f, 2}, 1, 1).empty());
+}
+
+// Profiles of columns grey(x) across a 48 x 24 image, measured left to right over x = 4 .. 44
+// (sigma 1, threshold 5): every edge is a positive maximum or a negative minimum of the
+// derivative, a ramp's flat derivative counts once at its middle, and do_measure picks from the
+// same edges.
+TEST(EdgeMeasure, OnlyRisesAndFallsAreEdgesOnStepsStairsRampsAndPlateaus) {
+    const auto up = [](double x, double at, double by) { return x > at ? by : 0.0; };
+    const std::pair<std::function<double(double)>, std::vector<double>> cases[] = {
+        {[&](double x) { return 40 + up(x, 19.5, 40) + up(x, 23.5, 40); }, {19.5, 23.5}},
+        {[&](double x) { return 200 - up(x, 19.5, 40) - up(x, 23.5, 40); }, {-19.5, -23.5}},
+        {[&](double x) { return 40 + up(x, 19.5, 60) - up(x, 23.5, 60); }, {19.5, -23.5}},
+        {[&](double x) { return 20 + 30.0 * std::floor((x + 0.5) / 6); },
+         {5.5, 11.5, 17.5, 23.5, 29.5, 35.5, 41.5}},
+        {[](double x) { return 20 + 5 * x; }, {24}},                              // ramp
+        {[](double x) { return 40 + 6 * std::clamp(x - 14, 0.0, 20.0); }, {24}},  // ramp 14 .. 34
+        {[&](double x) { return 50 + up(x, 20.5, 100); }, {20.5}}};               // 2-sample top
+    const quro::RRect r{24, 12, 0, 20, 2};
+    for (std::size_t c = 0; c < std::size(cases); ++c) {
+        cv::Mat img(24, 48, CV_8U);
+        for (int x = 0; x < 48; ++x) img.col(x).setTo(std::lround(cases[c].first(x)));
+        const std::vector<double> e = measure_pos(img, r, 1, 5);  // x, y, amplitude
+        ASSERT_EQ(e.size(), 3 * cases[c].second.size()) << c;
+        std::vector<quro::MeasuredEdge> edges;
+        for (std::size_t i = 0; i < e.size() / 3; ++i) {
+            const double want = cases[c].second[i];
+            EXPECT_NEAR(e[3 * i], std::fabs(want), 0.05) << c << " " << i;
+            EXPECT_EQ(e[3 * i + 2] > 0, want > 0) << c << " " << i;
+            edges.push_back({e[3 * i], e[3 * i + 1], e[3 * i + 2]});
+        }
+        for (const char* select : {"first", "last", "first+", "first-", "last+", "last-", "x"}) {
+            const int k = quro::choose_edge(edges, quro::parse_edge_select(select));
+            const std::vector<double> m = measure(img, {r}, select, 1, 5);
+            ASSERT_EQ(m.size(), k < 0 ? 0u : 2u) << c << select;
+            if (k >= 0) {
+                EXPECT_EQ(m[0], edges[k].x) << c << select;
+            }
+        }
+    }
 }
 
 TEST(Measuring, RejectedArgumentsRegisterNothing) {
