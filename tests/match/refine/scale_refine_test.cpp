@@ -109,13 +109,13 @@ TEST(RefineScale, EqualScoresKeepTheFirstScaleAndNoAcceptedTrialMovesThePosition
     }
 }
 
-// Row trials outer, column trials inner; a pair outside a range is never tried, so a range that
-// ends below the stretch (or a fixed scale) keeps the column scale inside it, in both variants.
+// Row trials outer, column trials inner; a trial beyond a range end tries the end instead, so a
+// range that ends below the stretch finds its end (or a fixed scale keeps it), in both variants.
 TEST(RefineScalesAniso, FindsTheStretchWithinTheRanges) {
     Scene s(1.f, 1.06f);
     for (const auto refine : {quro::refine_scales_aniso, quro::refine_scales_aniso_cells}) {
         for (const auto& [col_min, col_max, col] :
-             {std::tuple{0.8f, 1.2f, 1.06f}, {0.8f, 1.03f, 1.f}, {1.f, 1.f, 1.f}}) {
+             {std::tuple{0.8f, 1.2f, 1.06f}, {0.8f, 1.03f, 1.03f}, {1.f, 1.f, 1.f}}) {
             s.rec.scale_col_min = col_min;
             s.rec.scale_col_max = col_max;
             Match c = candidate();
