@@ -191,21 +191,23 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
     cand.scale_col = cand.scale_row;
 }
 
-// The trial values around v: v - step, v, v + step, or v alone for an unusable step; a value
-// beyond an end of [lo, hi] becomes that end, tried once (the ends are valid scales: skipping the
-// pair beyond left instances at an end a step inside it).
-std::vector<float> trial_values(float v, float step, float lo, float hi) {
+// The trial values around v: v - step, v, v + step, or v alone for an unusable step. A value
+// beyond an end of [lo, hi] is left out, or with RangeEnds::tried becomes that end (tried once).
+std::vector<float> trial_values(float v, float step, float lo, float hi, RangeEnds ends) {
     std::vector<float> out;
     for (float t : usable_step(step) ? std::vector<float>{v - step, v, v + step}
                                      : std::vector<float>{v}) {
-        if (outside(t, lo, hi)) t = range_end_towards(t, lo, hi);
+        if (outside(t, lo, hi)) {
+            if (ends == RangeEnds::skipped) continue;
+            t = range_end_towards(t, lo, hi);
+        }
         if (out.empty() || !(std::fabs(out.back() - t) <= kRangeSlack)) out.push_back(t);
     }
     return out;
 }
 
-void try_scale_pairs(const RefineLevel& lvl, float row_step, float col_step, Match& cand,
-                     bool cells) {
+void try_scale_pairs(const RefineLevel& lvl, float row_step, float col_step, RangeEnds ends,
+                     Match& cand, bool cells) {
     if (!worth_refining(cand, lvl)) return;
     ScaleTrials trials(lvl, cand, cells);
     float best = 0.f;
@@ -215,9 +217,9 @@ void try_scale_pairs(const RefineLevel& lvl, float row_step, float col_step, Mat
     // instances whenever a neighbour beyond a range end scored higher, which the coarse levels'
     // steps (up to 0.15, wider than a range of 0.2) made common.
     for (const float r : trial_values(cand.scale_row, row_step, rec.scale_row_min,
-                                      rec.scale_row_max)) {
+                                      rec.scale_row_max, ends)) {
         for (const float c : trial_values(cand.scale_col, col_step, rec.scale_col_min,
-                                          rec.scale_col_max)) {
+                                          rec.scale_col_max, ends)) {
             WindowMatch m{};
             if (!trials.score(r, c, cand.angle, false, m)) {
                 trials.reject(cand);
@@ -247,13 +249,13 @@ void refine_scale_cells(const RefineLevel& lvl, float scale_step, Match& cand) {
 }
 
 void refine_scales_aniso(const RefineLevel& lvl, float row_scale_step, float column_scale_step,
-                         Match& cand) {
-    try_scale_pairs(lvl, row_scale_step, column_scale_step, cand, false);
+                         RangeEnds ends, Match& cand) {
+    try_scale_pairs(lvl, row_scale_step, column_scale_step, ends, cand, false);
 }
 
 void refine_scales_aniso_cells(const RefineLevel& lvl, float row_scale_step,
-                               float column_scale_step, Match& cand) {
-    try_scale_pairs(lvl, row_scale_step, column_scale_step, cand, true);
+                               float column_scale_step, RangeEnds ends, Match& cand) {
+    try_scale_pairs(lvl, row_scale_step, column_scale_step, ends, cand, true);
 }
 
 }  // namespace quro
