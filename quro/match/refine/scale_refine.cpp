@@ -130,7 +130,8 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
             if (e == 0 || !(std::fabs(w.values[e - 1] - end) <= kRangeSlack)) {
                 // A step past the range end tries the end itself, unless the walk was there
                 // already: stopping a step short left instances at the end 0.01-0.02 inside,
-                // scoring 0.83-0.93 instead of 0.99.
+                // scoring 0.83-0.93 instead of 0.99, and which hypothesis reached full
+                // resolution decided how far inside (so a higher min_score could score higher).
                 s = end;
                 w.values[e] = end;
             } else if (e == 1 && w.dir > 0.f) {
