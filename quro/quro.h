@@ -731,8 +731,22 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //   * With a negative metric the level below the top tries both polarities for each candidate:
 //     the top level cannot tell the contrast of strokes thinner than one of its pixels.
 //   * max_overlap acts in the final selection only; the top level's box suppression, which
-//     compares axis-parallel boxes on the coarsest level, uses at least 0.7, so it cannot remove
-//     the better of two overlapping instances before either is measured.
+//     compares axis-parallel boxes on the coarsest level, uses 0.7 whatever max_overlap (also 1),
+//     so it cannot remove the better of two overlapping instances before either is measured, nor
+//     let max_overlap change which hypotheses reach the lower levels: a match of the search with
+//     max_overlap 1 that overlaps no better match by more than m comes back from the search with
+//     max_overlap m at the same pose and score.
+//   * The overlap of two rotated boxes is the area of one clipped by the other, in double
+//     precision, over the smaller box's area: boxes nested inside each other and sharing an edge
+//     overlap fully (the rotated-rectangle intersection used before gave 0.5 or 1 depending on
+//     the order, so two matches at one place with different column scales both stayed).
+//   * The scale refinement tries a range end itself when its next step would leave the range:
+//     the scaled search's walk on every level, the anisotropic search's trials on its last level
+//     (the deformable search keeps its anisotropic levels' trials inside the ranges: trying the
+//     ends there moved bent parts, max error 0.415 -> 0.441 px). Instances at exactly a range end
+//     came back 0.01-0.02 inside it, scoring 0.83-0.93 instead of 0.99, and which hypothesis
+//     reached full resolution decided how far, so that a higher min_score could miss them or find
+//     them better.
 //   * One least-squares step may rotate a match by up to one angle step of its level (beyond the
 //     fixed bound of the pose solve), since a level's angle sampling leaves that much to correct.
 //   * With metric 0 the least squares accept image edges of either contrast, like the rest of
@@ -787,7 +801,8 @@ QURO_API int find_shape_model_2(unsigned char* data, int width, int height, int 
 // written (the ranges go into a private copy of it), so two scaled searches of one model may run
 // at once on different threads; the model must still not be cleared during a search.
 // Each match carries its scale in scale_row and the same value in scale_col. The level
-// refinement walks the scale on every level below the top (also for equal bounds); the least
+// refinement walks the scale on every level below the top (also for equal bounds), trying a range
+// end itself where a step would pass it, so instances at a range end are found at it; the least
 // squares modes (2-5) then refine the scale with position and angle from the edges' sub-pixel
 // positions, keeping it inside the range; the other modes keep the walk's scale. Scales are sampled on the top level
 // with a step that doubles per pyramid level (the model's stored uniform scale step, or one that
@@ -819,11 +834,12 @@ QURO_API int find_scaled_shape_model_2(unsigned char* data, int width, int heigh
 // maximum + 1e-6). A model point (x, y) lies at (x * sc, y * sr) before the rotation. The stored
 // model is never written. Each match carries the row scale in scale_row and the column scale in
 // scale_col as found (the two are refined independently, so equal ranges may give unequal
-// scales); the least squares modes refine both scales with position and angle, each inside its
-// range. The top level scans every row scale times every column scale times every angle, so wide
-// ranges on both axes multiply its cost. The levels between the top and full resolution keep
-// candidates down to 0.8 of min_score (not 0.9) when either minimum is below 1; a single-level
-// search (first and last level the same) selects its matches with their row and column scales.
+// scales); on the last level a scale trial beyond a range end tries the end itself; the least
+// squares modes refine both scales with position and angle, each inside its range. The top level
+// scans every row scale times every column scale times every angle, so wide ranges on both axes
+// multiply its cost. The levels between the top and full resolution keep candidates down to 0.8
+// of min_score (not 0.9) when either minimum is below 1; a single-level search (first and last
+// level the same) selects its matches with their row and column scales.
 // Returns as find_scaled_shape_model; a pair of ranges whose top-level poses would exceed
 // 2^24 gives -1.
 QURO_API int find_aniso_shape_model(unsigned char* data, int width, int height, int model_id,

@@ -245,4 +245,44 @@ void min_area_rect_of_hull(const std::vector<cv::Point2d>& hull, CaliperBox& out
             cv::Point2d(-keep_b * keep_h, keep_a * keep_h));
 }
 
+namespace {
+
+// Twice the signed area (positive for counter-clockwise vertices in a frame with y up).
+double signed_area2(const std::vector<cv::Point2d>& p) {
+    double a = 0.0;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        const cv::Point2d& u = p[i];
+        const cv::Point2d& v = p[(i + 1) % p.size()];
+        a += u.x * v.y - v.x * u.y;
+    }
+    return a;
+}
+
+}  // namespace
+
+double convex_intersection_area(const std::vector<cv::Point2d>& a,
+                                const std::vector<cv::Point2d>& b) {
+    if (a.size() < 3 || b.size() < 3) return 0.0;
+    const double wind = signed_area2(b);
+    if (!(wind != 0.0)) return 0.0;
+    const double s = wind > 0.0 ? 1.0 : -1.0;
+    std::vector<cv::Point2d> subject = a, out;
+    // Sutherland-Hodgman: keep the part of the subject on the inner side of each edge of b.
+    for (std::size_t e = 0; e < b.size() && !subject.empty(); ++e) {
+        const cv::Point2d u = b[e], v = b[(e + 1) % b.size()];
+        const auto side = [&](const cv::Point2d& p) {
+            return s * ((v.x - u.x) * (p.y - u.y) - (v.y - u.y) * (p.x - u.x));
+        };
+        out.clear();
+        for (std::size_t i = 0; i < subject.size(); ++i) {
+            const cv::Point2d p = subject[i], q = subject[(i + 1) % subject.size()];
+            const double sp = side(p), sq = side(q);
+            if (sp >= 0.0) out.push_back(p);
+            if ((sp >= 0.0) != (sq >= 0.0)) out.push_back(p + (q - p) * (sp / (sp - sq)));
+        }
+        subject.swap(out);
+    }
+    return subject.size() < 3 ? 0.0 : std::fabs(signed_area2(subject)) * 0.5;
+}
+
 }  // namespace quro

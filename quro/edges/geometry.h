@@ -1,5 +1,6 @@
-// Point-set geometry of the edge detectors and region features: convex hull, diameter,
-// minimum-area rectangle of a convex polygon, and the closed-form eigen-decomposition of the
+// Point-set geometry of the edge detectors, region features and match selection: convex hull,
+// diameter, minimum-area rectangle of a convex polygon, the area shared by two convex polygons,
+// and the closed-form eigen-decomposition of the
 // symmetric 2x2 Hessian of a fitted quadratic surface.
 //
 // Points are (x = column, y = row) in double precision.
@@ -44,6 +45,13 @@ struct CaliperBox {
 // zeros; one distinct vertex gives a rectangle of size 0 at that point; vertices on one line give
 // the segment between its two extreme points (length2 = 0, side2 = 0).
 void min_area_rect_of_hull(const std::vector<cv::Point2d>& hull, CaliperBox& out);
+
+// Area of the intersection of two convex polygons, each given by its vertices in order (either
+// orientation), found by clipping one with the other's edges in double precision. Nested
+// polygons, shared edges and shared corners give the exact area; a polygon of fewer than three
+// vertices or without area gives 0, and so do disjoint ones.
+double convex_intersection_area(const std::vector<cv::Point2d>& a,
+                                const std::vector<cv::Point2d>& b);
 
 // Coefficients of z = k0 + kx x + ky y + kxx x^2 + kxy x y + kyy y^2 (x = column, y = row).
 struct QuadCoeffs {

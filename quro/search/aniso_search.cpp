@@ -30,17 +30,22 @@ LevelScaleSteps level_scale_steps(const ShapeModelRecord& rec) {
 }
 
 SearchVariant aniso_variant(const LevelScaleSteps& steps, std::vector<float> rows,
-                            std::vector<float> cols) {
+                            std::vector<float> cols, bool try_range_ends) {
     SearchVariant v;
     v.top_scales = std::move(rows);
     v.top_col_scales = std::move(cols);
     v.least_squares_scales = true;
-    v.refine = [&steps](const RefineLevel& lvl, bool cells, Match& cand) {
+    v.refine = [&steps, try_range_ends](const RefineLevel& lvl, bool cells, Match& cand) {
         const auto li = static_cast<std::size_t>(lvl.level);
+        // The last level settles the scales: a trial beyond a range end tries the end (instances
+        // at an end stayed half a step inside it, scoring up to 0.03 lower). Above it the coarse
+        // lattice only carries hypotheses down.
+        const RangeEnds ends = try_range_ends && lvl.level == lvl.last_level ? RangeEnds::tried
+                                                                              : RangeEnds::skipped;
         if (cells)
-            refine_scales_aniso_cells(lvl, steps.row[li], steps.col[li], cand);
+            refine_scales_aniso_cells(lvl, steps.row[li], steps.col[li], ends, cand);
         else
-            refine_scales_aniso(lvl, steps.row[li], steps.col[li], cand);
+            refine_scales_aniso(lvl, steps.row[li], steps.col[li], ends, cand);
         // As in the scaled search: the scale trials scored at the angle the level above gave, so
         // the angle walk measures the candidate again before the level's filter judges it.
         RefineLevel same_level = lvl;
@@ -53,9 +58,10 @@ SearchVariant aniso_variant(const LevelScaleSteps& steps, std::vector<float> row
             admit_to_next_walk(cand, lvl.min_score);
             if (cells)
                 refine_scales_aniso_cells(same_level, 0.5f * steps.row[li], 0.5f * steps.col[li],
-                                          cand);
+                                          ends, cand);
             else
-                refine_scales_aniso(same_level, 0.5f * steps.row[li], 0.5f * steps.col[li], cand);
+                refine_scales_aniso(same_level, 0.5f * steps.row[li], 0.5f * steps.col[li], ends,
+                                    cand);
         }
         admit_to_next_walk(cand, lvl.min_score);
         if (cells)
@@ -111,7 +117,7 @@ int find_aniso_shape_model_impl(const SearchRequest& req, int model_id, const Sc
     if (const int rc = prepare_aniso_search(req, model_id, r, rec, st, rows, cols); rc != 0)
         return rc;
     const LevelScaleSteps steps = level_scale_steps(rec);
-    const SearchVariant aniso = aniso_variant(steps, std::move(rows), std::move(cols));
+    const SearchVariant aniso = aniso_variant(steps, std::move(rows), std::move(cols), true);
     std::vector<Match> cands;
     if (const int rc = search_all_levels(req, rec, st, aniso, cands); rc != 0) return rc;
     return finish_search(req, rec, model_id, st, cands, results, count, pose_source(aniso),

@@ -31,10 +31,11 @@ LevelScaleSteps level_scale_steps(const ShapeModelRecord& rec);
 // The anisotropic search's differences from the rigid one: the top level scans row scales times
 // column scales times angles (`rows` times `cols`); each lower level tries the nine neighbouring
 // pairs of row and column scales on every second model point, then walks position and angle on
-// every point; clustering keeps candidates of different scale pairs apart. The variant refers to
+// every point; clustering keeps candidates of different scale pairs apart. With `try_range_ends`
+// the trials of the last level beyond a range end try the end itself. The variant refers to
 // `steps`, which must outlive it.
 SearchVariant aniso_variant(const LevelScaleSteps& steps, std::vector<float> rows,
-                            std::vector<float> cols);
+                            std::vector<float> cols, bool try_range_ends);
 
 // The prologue of a search with row and column scale ranges: checks the request and the ranges,
 // copies the model into `rec` with the call's angle and scale ranges, prepares `st` and lists the

@@ -32,11 +32,13 @@ struct LevelPlan {
     std::vector<int> grid_sizes;   // per level; the cell grid of levels whose cell value > 1
 };
 
-// Overlap limit of the top level's box suppression, used when the caller's max_overlap is lower.
-// That suppression compares axis-parallel template boxes of one angle on the coarsest level;
-// with the caller's limit there, of two overlapping instances the better one could be suppressed
-// by a peak of the other before either was measured. The caller's limit applies in the final
-// selection, to rotated boxes on the last level; the top level only removes near duplicates.
+// Overlap limit of the top level's box suppression, whatever the caller's max_overlap. That
+// suppression compares axis-parallel template boxes of one angle on the coarsest level; with the
+// caller's limit there, of two overlapping instances the better one could be suppressed by a peak
+// of the other before either was measured, and a limit above this one (as 1, "no suppression")
+// let other hypotheses reach the lower levels, so that a match's pose and score depended on
+// max_overlap. The caller's limit applies in the final selection only, to rotated boxes on the
+// last level; the top level only removes near duplicates.
 inline constexpr float kCoarseOverlapLimit = 0.7f;
 
 // Resolves the caller's level pair {first, last} (1-based; null means {0, 0}) and the sub-pixel

@@ -184,7 +184,6 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
         first_pose[i + 1] = poses.size();
     }
     std::vector<std::vector<Match>> per_pose(poses.size());
-    const float coarse_overlap = std::max(req.max_overlap, kCoarseOverlapLimit);
     tbb::enumerable_thread_specific<std::pair<cv::Mat, cv::Mat>> score_buffers;
     parallel_for_index(poses.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
@@ -198,8 +197,8 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
         accumulate_similarity(maps[top], tpl, m.rec->metric, score, polarity, st.sw,
                               st.timeout_ms, scope);
         // The peak margin is the frame the level's direction codes were built with.
-        extract_peaks(score, tpl, m.min_scores[top], coarse_overlap, boxes[top], poses[i].angle,
-                      1.f, per_pose[i], st.sw, st.timeout_ms, polarity);
+        extract_peaks(score, tpl, m.min_scores[top], kCoarseOverlapLimit, boxes[top],
+                      poses[i].angle, 1.f, per_pose[i], st.sw, st.timeout_ms, polarity);
         st.stop.check(st.sw, st.timeout_ms);
     });
     if (st.stop.is_set()) return kTimedOut;

@@ -45,7 +45,6 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     const bool two_scales = variant.two_scales();
     std::vector<std::vector<Match>> per_pose(poses.size());
     const float level_min = st.min_scores[static_cast<std::size_t>(top)];
-    const float coarse_overlap = std::max(req.max_overlap, kCoarseOverlapLimit);
     // Each thread scores its poses into the same two images: no page faults per pose.
     tbb::enumerable_thread_specific<std::pair<cv::Mat, cv::Mat>> score_buffers;
     parallel_for_index(poses.size(), [&](std::size_t i) {
@@ -62,11 +61,11 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
         const ScoreScope scope{MapValues::responses, peak_read_window(maps[0].size(), tpl, box)};
         accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms, scope);
         if (two_scales)
-            extract_peaks_aniso(score, tpl, level_min, coarse_overlap, box, pose.angle,
+            extract_peaks_aniso(score, tpl, level_min, kCoarseOverlapLimit, box, pose.angle,
                                 pose.scale_row, pose.scale_col, per_pose[i], st.sw,
                                 st.timeout_ms, polarity);
         else
-            extract_peaks(score, tpl, level_min, coarse_overlap, box, pose.angle,
+            extract_peaks(score, tpl, level_min, kCoarseOverlapLimit, box, pose.angle,
                           pose.scale_row, per_pose[i], st.sw, st.timeout_ms, polarity);
         st.stop.check(st.sw, st.timeout_ms);
     });

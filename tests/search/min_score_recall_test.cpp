@@ -15,6 +15,7 @@
 
 #include "quro/numeric.h"
 #include "quro/quro.h"
+#include "testing/part_scene.h"
 #include "testing/textured_scenes.h"
 
 namespace {
@@ -134,6 +135,38 @@ TEST(MinScoreRecall, AHigherMinScoreKeepsEveryMatchScoringWellAboveIt) {
 
 TEST(MinScoreRecall, AHigherMinScoreKeepsEveryScaledMatchScoringWellAboveIt) {
     expect_higher_min_score_keeps_strong_matches(true);
+}
+
+// Parts at exactly 0.8 or 1.2 searched over 0.8-1.2 (scaled, anisotropic; peak fit) at every
+// min_score up to 0.9 score within 0.01 of a search over 0.75-1.25. The walks stopped short of
+// the range end, and which hypothesis reached full resolution depended on min_score.
+TEST(MinScoreRecall, PartsAtTheEndsOfTheScaleRangeAreFoundAtEveryMinScore) {
+    const cv::Mat model = quro_test::render_part_model({112, 84}, {}, 60, 190);
+    const ContrastParams contrast{10, 30, 10, 10};
+    int id = -1, levels[2] = {0, 0}, n = 0;
+    ASSERT_EQ(create_shape_model(model.data, 112, 84, 0, 0, 360, 0, 1, &contrast, nullptr, &id), 0);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(0, 1);
+    for (int t = 0; t < 48; ++t) {  // the best match's score when it lies at the part, else 0
+        const auto best = [&](const cv::Mat& im, float lo, float hi, float min_score, double x) {
+            quro::Match* r = nullptr;
+            const int rc =
+                t % 2 ? find_aniso_shape_model(im.data, 300, 240, id, 0, 360, lo, hi, lo, hi,
+                                               min_score, 1, 0.5f, 1, levels, 0.75f, r, n)
+                      : find_scaled_shape_model(im.data, 300, 240, id, 0, 360, lo, hi, min_score,
+                                                1, 0.5f, 1, levels, 0.75f, r, n);
+            const float score = rc > 0 && std::fabs(r->x + r->dx - x) < 2 ? r->score : 0.f;
+            if (rc > 0) clear_mems(rc);
+            return score;
+        };
+        const quro_test::PartShape shape{40, 28, 9, t % 4 < 2 ? 0.8 : 1.2};
+        const quro_test::PartPose p{150 + u(rng), 120 + u(rng), 360 * u(rng)};
+        const cv::Mat im = quro_test::render_part_scene({300, 240}, {p}, shape, 60, 190, 30, 2, t);
+        const float inside = best(im, 0.75f, 1.25f, 0.5f, p.x);
+        for (const float min_score : {0.5f, 0.7f, 0.8f, 0.85f, 0.9f})
+            EXPECT_GE(best(im, 0.8f, 1.2f, min_score, p.x), inside - .01f) << t << " " << min_score;
+    }
+    clear_shape_model(id);
 }
 
 // Printed text pasted with reversed contrast, searched ignoring the polarity of the whole model

@@ -66,6 +66,11 @@ bool outside(float s, float lo, float hi) {
     return !(s >= lo - kRangeSlack && s <= hi + kRangeSlack);
 }
 
+// The end of [lo, hi] on the side of s, a value outside the range (lo for NaN).
+float range_end_towards(float s, float lo, float hi) {
+    return s > hi ? hi : lo;
+}
+
 // The range cut the walk beside its best sample: beyond it lies the range end (a trial outside,
 // unscored, or the lowest score), inside it a lower sample one step away. The step may be too
 // coarse to see a peak between the two (an instance at 0.87 searched from the range end 0.8 with a
@@ -115,24 +120,33 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
     WalkSamples w(cand.scale_row);
     bool range_ended_walk = false;
     for (std::size_t e = 0;; ++e) {
-        const float s = w.values[e];
+        float s = w.values[e];
         if (timed_out(*lvl.sw, lvl.timeout_ms)) {
             w.dir = 0.f;
             break;
         }
         if (outside(s, rec.scale_min, rec.scale_max)) {
-            if (e == 1 && w.dir > 0.f) {
-                // The range ends within a step above the start: the trial beyond it counts as
-                // lower than any score, so the walk turns downwards as after a lower second
-                // sample. Stopping here kept an instance just inside the range end at the end's
-                // scale (1.15 searched in 0.8-1.2 came back as 1.2).
+            const float end = range_end_towards(s, rec.scale_min, rec.scale_max);
+            if (e == 0 || !(std::fabs(w.values[e - 1] - end) <= kRangeSlack)) {
+                // A step past the range end tries the end itself, unless the walk was there
+                // already: stopping a step short left instances at the end 0.01-0.02 inside,
+                // scoring 0.83-0.93 instead of 0.99, and which hypothesis reached full
+                // resolution decided how far inside (so a higher min_score could score higher).
+                s = end;
+                w.values[e] = end;
+            } else if (e == 1 && w.dir > 0.f) {
+                // The walk starts at the range end: the trial beyond it counts as lower than any
+                // score, so the walk turns downwards as after a lower second sample. Stopping
+                // here kept an instance just inside the range end at the end's scale (1.15
+                // searched in 0.8-1.2 came back as 1.2).
                 w.add(-std::numeric_limits<float>::infinity(), true);
                 w.step(step);
                 continue;
+            } else {
+                w.dir = 0.f;
+                range_ended_walk = true;
+                break;
             }
-            w.dir = 0.f;
-            range_ended_walk = true;
-            break;
         }
         WindowMatch m{};
         if (!trials.score(s, s, cand.angle, true, m)) {
@@ -178,27 +192,35 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
     cand.scale_col = cand.scale_row;
 }
 
-// The trial values around v: v - step, v, v + step, or v alone for an unusable step.
-std::vector<float> trial_values(float v, float step) {
-    if (!usable_step(step)) return {v};
-    return {v - step, v, v + step};
+// The trial values around v: v - step, v, v + step, or v alone for an unusable step. A value
+// beyond an end of [lo, hi] is left out, or with RangeEnds::tried becomes that end (tried once).
+std::vector<float> trial_values(float v, float step, float lo, float hi, RangeEnds ends) {
+    std::vector<float> out;
+    for (float t : usable_step(step) ? std::vector<float>{v - step, v, v + step}
+                                     : std::vector<float>{v}) {
+        if (outside(t, lo, hi)) {
+            if (ends == RangeEnds::skipped) continue;
+            t = range_end_towards(t, lo, hi);
+        }
+        if (out.empty() || !(std::fabs(out.back() - t) <= kRangeSlack)) out.push_back(t);
+    }
+    return out;
 }
 
-void try_scale_pairs(const RefineLevel& lvl, float row_step, float col_step, Match& cand,
-                     bool cells) {
+void try_scale_pairs(const RefineLevel& lvl, float row_step, float col_step, RangeEnds ends,
+                     Match& cand, bool cells) {
     if (!worth_refining(cand, lvl)) return;
     ScaleTrials trials(lvl, cand, cells);
     float best = 0.f;
     bool accepted = false;
     const ShapeModelRecord& rec = *lvl.rec;
-    for (const float r : trial_values(cand.scale_row, row_step)) {
-        for (const float c : trial_values(cand.scale_col, col_step)) {
-            // A pair outside the ranges is not tried. Testing only the winner, as before, zeroed
-            // in-range instances whenever a neighbour beyond a range end scored higher, which the
-            // coarse levels' steps (up to 0.15, wider than a range of 0.2) made common.
-            if (outside(r, rec.scale_row_min, rec.scale_row_max) ||
-                outside(c, rec.scale_col_min, rec.scale_col_max))
-                continue;
+    // Only pairs inside the ranges are tried. Testing only the winner, as before, zeroed in-range
+    // instances whenever a neighbour beyond a range end scored higher, which the coarse levels'
+    // steps (up to 0.15, wider than a range of 0.2) made common.
+    for (const float r : trial_values(cand.scale_row, row_step, rec.scale_row_min,
+                                      rec.scale_row_max, ends)) {
+        for (const float c : trial_values(cand.scale_col, col_step, rec.scale_col_min,
+                                          rec.scale_col_max, ends)) {
             WindowMatch m{};
             if (!trials.score(r, c, cand.angle, false, m)) {
                 trials.reject(cand);
@@ -228,13 +250,13 @@ void refine_scale_cells(const RefineLevel& lvl, float scale_step, Match& cand) {
 }
 
 void refine_scales_aniso(const RefineLevel& lvl, float row_scale_step, float column_scale_step,
-                         Match& cand) {
-    try_scale_pairs(lvl, row_scale_step, column_scale_step, cand, false);
+                         RangeEnds ends, Match& cand) {
+    try_scale_pairs(lvl, row_scale_step, column_scale_step, ends, cand, false);
 }
 
 void refine_scales_aniso_cells(const RefineLevel& lvl, float row_scale_step,
-                               float column_scale_step, Match& cand) {
-    try_scale_pairs(lvl, row_scale_step, column_scale_step, cand, true);
+                               float column_scale_step, RangeEnds ends, Match& cand) {
+    try_scale_pairs(lvl, row_scale_step, column_scale_step, ends, cand, true);
 }
 
 }  // namespace quro

@@ -33,9 +33,10 @@ namespace quro {
 // Uniform scale walk, from the candidate's scale_row. It tries the scale, then scale + step; when
 // that scores lower (or both score 0) it turns and goes on from scale - step, else upwards; it
 // stops after the first trial that scores no higher than the one before (at least three trials),
-// after a trial scoring 0 beyond the second, at the first trial scale outside the record's
-// [scale_min, scale_max] (+-1e-6), or at the time-out; a second trial outside the range counts as
-// lower than any score instead, so the walk turns downwards from a start at the range's end. Zero
+// after a trial scoring 0 beyond the second, or at the time-out. A trial scale outside the
+// record's [scale_min, scale_max] (+-1e-6) becomes the range end on its side, unless the trial
+// before it was that end: then the walk stops there, except that a second trial beyond the end
+// counts as lower than any score, so the walk turns downwards from a start at the range's end. Zero
 // scores are dropped from both ends of the samples; when the walk ended at a peak and three
 // samples remain, scale_row becomes the vertex of the parabola through the last three (the best
 // trial's scale when they lie on a line or give no finite vertex). Otherwise scale and score
@@ -47,18 +48,23 @@ void refine_scale(const RefineLevel& lvl, float scale_step, Match& cand);
 // refine_scale on the level's cell partition.
 void refine_scale_cells(const RefineLevel& lvl, float scale_step, Match& cand);
 
+// What the anisotropic trials do with a scale beyond an end of its record range: leave it out, or
+// try the end itself instead (once).
+enum class RangeEnds { skipped, tried };
+
 // Anisotropic scales: the nine combinations of the row scale r - row_step, r, r + row_step (outer)
 // and the column scale c - column_step, c, c + column_step (inner) are tried in that order; the
 // first of equal best scores wins. A step that is not finite or not above 0 gives that scale
-// alone; a combination with a scale outside its record range (+-1e-6, a scale that is not finite
-// included) is not tried, so the scales stay inside the ranges (a fixed range keeps its scale).
-// Templates: normal_template_aniso. The time-out is tested on entry only.
+// alone; a scale outside its record range (+-1e-6, a scale that is not finite included) is left
+// out or, with RangeEnds::tried, replaced by the range end on its side, so the scales stay inside
+// the ranges (a fixed range keeps its scale). Templates: normal_template_aniso. The time-out is
+// tested on entry only.
 void refine_scales_aniso(const RefineLevel& lvl, float row_scale_step, float column_scale_step,
-                         Match& cand);
+                         RangeEnds ends, Match& cand);
 
 // refine_scales_aniso on the level's cell partition.
 void refine_scales_aniso_cells(const RefineLevel& lvl, float row_scale_step,
-                               float column_scale_step, Match& cand);
+                               float column_scale_step, RangeEnds ends, Match& cand);
 
 }  // namespace quro
 

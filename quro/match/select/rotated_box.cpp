@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <opencv2/imgproc.hpp>
+#include <utility>
 #include <vector>
 
+#include "quro/edges/geometry.h"
 #include "quro/model_pose.h"
+#include "quro/numeric.h"
 
 namespace quro {
 namespace {
@@ -35,10 +37,16 @@ bool finite_box(const RotatedBox& b) {
            std::isfinite(b.half_w) && std::isfinite(b.half_h);
 }
 
-// The box as OpenCV's rotated rectangle, whose angle turns the other way.
-cv::RotatedRect to_rotated_rect(const RotatedBox& b) {
-    return cv::RotatedRect(cv::Point2f(b.cx, b.cy), cv::Size2f(2.f * b.half_w, 2.f * b.half_h),
-                           -b.angle);
+// The box's four corners from its centre, half sizes and angle (the pose of rotated_box: the box's
+// x axis runs along (cos a, -sin a), its y axis along (sin a, cos a)), in double precision.
+std::vector<cv::Point2d> box_polygon(const RotatedBox& b) {
+    const double a = static_cast<double>(b.angle) * kDegToRadD;
+    const double c = std::cos(a), s = std::sin(a);
+    const double hw = b.half_w, hh = b.half_h;
+    std::vector<cv::Point2d> p;
+    for (const auto& [u, v] : {std::pair{-1.0, -1.0}, {1.0, -1.0}, {1.0, 1.0}, {-1.0, 1.0}})
+        p.emplace_back(b.cx + u * hw * c + v * hh * s, b.cy - u * hw * s + v * hh * c);
+    return p;
 }
 
 // Model points are pixels, so a box spans at least one pixel across: a box thinner than that (a
@@ -68,11 +76,12 @@ float rotated_box_overlap(const RotatedBox& box_a, const RotatedBox& box_b) {
     const float area_b = 4.f * b.half_w * b.half_h;
     const float smaller = std::min(area_a, area_b);
     if (!(smaller > 0.f) || !std::isfinite(smaller)) return 0.f;
-    std::vector<cv::Point2f> polygon;
-    cv::rotatedRectangleIntersection(to_rotated_rect(a), to_rotated_rect(b), polygon);
-    if (polygon.empty()) return 0.f;
-    const auto overlap = static_cast<float>(cv::contourArea(polygon) / smaller);
-    // The polygon's area is measured on rounded corners and may pass the box area by a few ulps.
+    // Clipped in double precision: OpenCV's rotated-rectangle intersection lost part of the
+    // polygon for nested boxes sharing an edge (two matches at one place and row scale with
+    // different column scales overlapped by 0.5 or 1 depending on the argument order).
+    const auto overlap = static_cast<float>(
+        convex_intersection_area(box_polygon(a), box_polygon(b)) / static_cast<double>(smaller));
+    // The area is measured on rounded corners and may pass the box area by a few ulps.
     if (!(overlap > 0.f)) return 0.f;  // also NaN
     return std::min(overlap, 1.f);
 }

@@ -109,20 +109,23 @@ TEST(RefineScale, EqualScoresKeepTheFirstScaleAndNoAcceptedTrialMovesThePosition
     }
 }
 
-// Row trials outer, column trials inner; a pair outside a range is never tried, so a range that
-// ends below the stretch (or a fixed scale) keeps the column scale inside it, in both variants.
+// Row trials outer, column trials inner; a trial beyond a range end is left out (a range that ends
+// below the stretch keeps the column scale inside it) or tries the end, in both variants.
 TEST(RefineScalesAniso, FindsTheStretchWithinTheRanges) {
     Scene s(1.f, 1.06f);
     for (const auto refine : {quro::refine_scales_aniso, quro::refine_scales_aniso_cells}) {
         for (const auto& [col_min, col_max, col] :
-             {std::tuple{0.8f, 1.2f, 1.06f}, {0.8f, 1.03f, 1.f}, {1.f, 1.f, 1.f}}) {
+             {std::tuple{0.8f, 1.2f, 1.06f}, {0.8f, 1.03f, 1.03f}, {1.f, 1.f, 1.f}}) {
             s.rec.scale_col_min = col_min;
             s.rec.scale_col_max = col_max;
-            Match c = candidate();
-            refine(s.level(), 0.06f, 0.06f, c);
-            EXPECT_EQ(c.scale_row, 1.f);
-            EXPECT_EQ(c.scale_col, col) << col_max;
-            EXPECT_GT(c.score, 0.f);
+            for (const auto ends : {quro::RangeEnds::skipped, quro::RangeEnds::tried}) {
+                Match c = candidate();
+                refine(s.level(), 0.06f, 0.06f, ends, c);
+                EXPECT_EQ(c.scale_row, 1.f);
+                const bool skip = ends == quro::RangeEnds::skipped && col_max == 1.03f;
+                EXPECT_EQ(c.scale_col, skip ? 1.f : col) << col_max;
+                EXPECT_GT(c.score, 0.f);
+            }
         }
     }
 }

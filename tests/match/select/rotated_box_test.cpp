@@ -126,6 +126,10 @@ TEST(RotatedBoxOverlap, IdenticalAndNestedBoxesOverlapFully) {
         const RotatedBox inner = quro::rotated_box(box, x, y, angle, 0.5f);
         EXPECT_NEAR(quro::rotated_box_overlap(a, inner), 1.f, 1e-3) << i;
         EXPECT_NEAR(quro::rotated_box_overlap(inner, a), 1.f, 1e-3) << i;
+        // Nested and sharing two edges: one row scale, two column scales.
+        const RotatedBox narrow = quro::rotated_box_aniso(box, x, y, angle, 1.f, 0.8f);
+        EXPECT_NEAR(quro::rotated_box_overlap(a, narrow), 1.f, 1e-3) << i;
+        EXPECT_NEAR(quro::rotated_box_overlap(narrow, a), 1.f, 1e-3) << i;
     }
 }
 
