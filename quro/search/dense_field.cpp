@@ -127,6 +127,25 @@ float largest_change(const cv::Mat& a, const cv::Mat& b) {
     return m;
 }
 
+// Cells a grid needs so that, with cell centres `spacing` positions apart and the first on
+// position 0, the last centre lies on or beyond position extent - 1.
+int cells_covering(int extent, int spacing) {
+    const long long cells = (static_cast<long long>(extent) - 2 + spacing) / spacing + 1;
+    return static_cast<int>(std::max(1LL, cells));
+}
+
+// The field `coarse` (cell g at position g * factor) enlarged bilinearly to `size` cells at unit
+// spacing: cell j takes the coarse value at j / factor; beyond the last coarse cell the edge value
+// holds. (cv::resize maps pixel areas, which puts coarse cell g at factor * g + (factor - 1) / 2.)
+cv::Mat enlarge(const cv::Mat& coarse, cv::Size size, int factor) {
+    const double f = 1.0 / static_cast<double>(factor);
+    const cv::Matx23d to_coarse(f, 0.0, 0.0, 0.0, f, 0.0);
+    cv::Mat out;
+    cv::warpAffine(coarse, out, to_coarse, size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
+                   cv::BORDER_REPLICATE);
+    return out;
+}
+
 // Relaxes `field` on its grid with the level's terms (see computeDisplacementFieldPyramid).
 void relax(cv::Mat& field, const LevelTerms& t, double tolerance) {
     cv::Mat next(field.size(), CV_32FC2);
@@ -156,17 +175,16 @@ cv::Mat computeDisplacementFieldPyramid(cv::Size size, const std::vector<cv::Poi
     bool zero = true;  // the field is still zero everywhere
     for (int p = depth - 1; p >= 0; --p) {
         const double s = std::ldexp(1.0, -p);
-        const cv::Size grid(std::max(1, static_cast<int>(std::nearbyint(s * size.width))),
-                            std::max(1, static_cast<int>(std::nearbyint(s * size.height))));
+        const int spacing = 1 << std::min(p, 30);
+        const cv::Size grid(cells_covering(size.width, spacing),
+                            cells_covering(size.height, spacing));
         bool any = false;
         const LevelTerms terms =
             bin_points(grid, s, positions, displacements, weights, weight_scale, n, any);
         if (field.empty()) {
             field = cv::Mat(grid, CV_32FC2, cv::Scalar::all(0));
         } else {
-            cv::Mat finer;
-            cv::resize(field, finer, grid, 0.0, 0.0, cv::INTER_LINEAR);
-            field = finer;
+            field = enlarge(field, grid, 2);
         }
         // A zero field without a confident cell stays zero: every sweep averages zeros.
         if (zero && !any) continue;
@@ -199,12 +217,11 @@ void generateDenseFieldFast(cv::Size size, const std::vector<cv::Point2f>& targe
         positions[k] = sources[k] * 0.25f;
         displacements[k] = targets[k] - sources[k];
     }
-    const cv::Size grid(std::max(1, size.width / 4), std::max(1, size.height / 4));
+    const cv::Size grid(cells_covering(size.width, 4), cells_covering(size.height, 4));
     const cv::Mat field =
         computeDisplacementFieldPyramid(grid, positions, displacements, weights, weight_scale,
                                         dense_field_levels(size), 0, kFieldTolerance);
-    cv::Mat full;
-    cv::resize(field, full, size, 0.0, 0.0, cv::INTER_LINEAR);
+    const cv::Mat full = enlarge(field, size, 4);
     map_x.create(size, CV_32FC1);
     map_y.create(size, CV_32FC1);
     parallel_for_ranges(static_cast<std::size_t>(size.height), row_cut(size.height, size.width),
