@@ -27,10 +27,10 @@ int LastSearchedLevel(int num_levels, const int levels[2], int subpixel) {
 
 std::array<float, 2> DeformedOutlinePoint(const quro::VectorField* field, int last,
                                           const quro::Match& m, float px, float py) {
-    const float x = float(m.x) + px, y = float(m.y) + py;
+    const float x = float(m.x) + m.dx + px, y = float(m.y) + m.dy + py;
     if (!field || !field->map_x || !field->map_y || field->width < 1 || field->height < 1 ||
         !std::isfinite(x) || !std::isfinite(y))
-        return {x + m.dx, y + m.dy};
+        return {x, y};
     const float s = std::ldexp(1.0f, std::clamp(last, 0, 30));
     // Clamped to the maps: points on or beyond the rectangle's edge take the edge's displacement.
     const float u = std::clamp(x / s - float(field->x), 0.0f, float(field->width - 1));

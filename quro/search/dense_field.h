@@ -61,6 +61,18 @@ void generateDenseFieldFast(cv::Size size, const std::vector<cv::Point2f>& targe
                             const std::vector<float>& weights, cv::Mat& map_x, cv::Mat& map_y,
                             int reserved1, double weight_scale, int reserved2, int reserved3);
 
+// Sampling maps of a rectangle of `size` (as generateDenseFieldFast) from model points at
+// sources[k] displaced by displacements[k] (image x, y), where each point fixes the field's
+// component along the unit vector axis_u with weights[k].x and the one along the perpendicular
+// (-axis_u.y, axis_u.x) with weights[k].y (confidence min(1, weight * weight_scale)): a point on
+// an edge that runs along one of the two axes fixes only the component across its edge. A cell
+// holds per component the mean of its points weighted by their weights for that component. The
+// grid, levels, tolerance and enlargement are those of generateDenseFieldFast.
+void dense_field_maps_along(cv::Size size, const std::vector<cv::Point2f>& sources,
+                            const std::vector<cv::Point2f>& displacements,
+                            const std::vector<cv::Point2f>& weights, cv::Point2f axis_u,
+                            double weight_scale, cv::Mat& map_x, cv::Mat& map_y);
+
 // Zeroes the weight of every point (weight above 0) where the maps fold or tear: at the point's
 // source position rounded half to even, for the 5 by 5 pixels around it, the Jacobian
 // (a, b; c, d) of the maps by 3 by 3 Sobel kernels divided by 8 must keep a * d - b * c at least
