@@ -40,11 +40,10 @@ bool cell_index(double v, int limit, int& out) {
     return true;
 }
 
-// Bins the points into a grid of `grid` cells at scale s and returns its fixed terms; `any` tells
-// whether some cell has a confidence above 0. Each component has its own weights (weights[k] for
-// x, weights[k + w_stride]... see Binning); a cell holds the plain mean of its points' components,
-// or with `weighted` the mean weighted by each component's weight (the plain mean where those
-// weights sum to 0), and per component the largest of its points' confidences.
+// The points of one field solve. Each component has its own weights (weights[k].x for the first,
+// .y for the second); a cell holds the plain mean of its points' components, or with `weighted`
+// the mean weighted by each component's weight (the plain mean where those weights sum to 0), and
+// per component the largest of its points' confidences.
 struct Binning {
     const std::vector<cv::Point2f>& positions;
     const std::vector<cv::Point2f>& displacements;
@@ -59,6 +58,8 @@ float confidence(float w, double weight_scale) {
     return c > 0.0 ? static_cast<float>(std::min(1.0, c)) : 0.f;
 }
 
+// Bins the points into a grid of `grid` cells at scale s and returns its fixed terms; `any` tells
+// whether some cell has a confidence above 0.
 LevelTerms bin_points(cv::Size grid, double s, const Binning& b, bool& any) {
     cv::Mat sum(grid, CV_32FC2, cv::Scalar::all(0));
     cv::Mat wsum(grid, CV_32FC2, cv::Scalar::all(0));
