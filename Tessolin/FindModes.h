@@ -18,14 +18,11 @@ int LastSearchedLevel(int num_levels, const int levels[2], int subpixel);
 
 // Where outline point (px, py) (relative to the reference point, full-resolution pixels) of match m
 // lies under the match's deformation field. The field lives in the image of pyramid level `last`
-// (its rectangle's top-left corner at (field.x, field.y) there) and already holds the match's
-// sub-pixel shift: the match's integer position is the rectangle's centre, and (x + dx, y + dy) is
-// where the field moves that centre plus the reference point's offset from it (o, the offset of
-// the model's full-resolution centre from that level's centre, under the match's pose). So the
-// point is taken at (x + o + px, y + o + py), sampled there divided by 2^last relative to the
-// rectangle's corner (clamped to the maps), and moved by the bilinear displacement (sampled
-// position minus position) times 2^last. Without a field (null, no maps, a side below 1) or for
-// a non-finite point it lies rigidly at (x + dx + px, y + dy + py).
+// (its rectangle's top-left corner at (field.x, field.y) there) and holds the deformation beyond
+// the match's pose: the point lies rigidly at (x + dx + px, y + dy + py), is sampled there divided
+// by 2^last relative to the rectangle's corner (clamped to the maps), and moves by the bilinear
+// displacement (sampled position minus position) times 2^last. Without a field (null, no maps, a
+// side below 1) or for a non-finite point it stays at its rigid place.
 std::array<float, 2> DeformedOutlinePoint(const quro::VectorField* field, int last,
                                           const quro::Match& m, float px, float py);
 

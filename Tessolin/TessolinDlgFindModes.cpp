@@ -27,17 +27,11 @@ int LastSearchedLevel(int num_levels, const int levels[2], int subpixel) {
 
 std::array<float, 2> DeformedOutlinePoint(const quro::VectorField* field, int last,
                                           const quro::Match& m, float px, float py) {
-    float x = float(m.x) + px, y = float(m.y) + py;
+    const float x = float(m.x) + m.dx + px, y = float(m.y) + m.dy + py;
     if (!field || !field->map_x || !field->map_y || field->width < 1 || field->height < 1 ||
         !std::isfinite(x) || !std::isfinite(y))
-        return {x + m.dx, y + m.dy};
+        return {x, y};
     const float s = std::ldexp(1.0f, std::clamp(last, 0, 30));
-    // What dx, dy hold beyond the field's move of the rectangle's centre: the reference point's
-    // offset from that centre (the model level's own centre).
-    const int cw = (field->width - 1) / 2, ch = (field->height - 1) / 2;
-    const std::size_t centre = std::size_t(ch) * std::size_t(field->width) + std::size_t(cw);
-    x += m.dx - (field->map_x[centre] - float(cw)) * s;
-    y += m.dy - (field->map_y[centre] - float(ch)) * s;
     // Clamped to the maps: points on or beyond the rectangle's edge take the edge's displacement.
     const float u = std::clamp(x / s - float(field->x), 0.0f, float(field->width - 1));
     const float v = std::clamp(y / s - float(field->y), 0.0f, float(field->height - 1));

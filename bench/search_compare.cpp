@@ -18,6 +18,10 @@
 // anisotropic and rigid ones on bent parts, and the tiled search of an 8192 x 8192 scene beside
 // 16 searches of its quarters (--benchmark_filter='bent|tiled').
 //
+// Bend and coin sets (search_compare_bend.cpp): the deformable search on parts bent by 3 px at a
+// wavelength of 100 px beside straight ones, with the field's error against the true bend ('field
+// px'), and on noisy scenes of small coins for its false matches (--benchmark_filter='bend|coins').
+//
 // Textured sets (search_compare_textured_sets.h): five models with fine texture or relief (board,
 // box, text page, portrait, coin) in 17 background photos with distractors, each condition its own
 // table (clean, noise sigma 8-10, a quarter of every instance covered, reversed contrast, blur,
@@ -134,6 +138,7 @@ int main(int argc, char** argv) {
     }
     compare::register_quro_multi(0);
     compare::register_quro_deformable_and_tiled(0);
+    compare::register_quro_bend_and_coins(0);
     benchmark::RunSpecifiedBenchmarks();
     compare::print_summaries();
     benchmark::Shutdown();

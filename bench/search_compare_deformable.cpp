@@ -7,7 +7,8 @@
 // pose nearest to the bent outline (fitted_angle). Every search: angles -15..15, min_score
 // 0.7, max_overlap 0.5, sub-pixel code 2, all levels; the deformable and anisotropic searches with
 // row and column scales 0.95..1.05. Rows: quro_deformable (find_local_deformable_model), quro_aniso
-// (the same search without its deformable levels), quro (the rigid search).
+// (the same search without its deformable levels), quro (the rigid search). The deformable row's
+// 'field px': the field's error against the true bend (quro_test::bend_field_error), RMS.
 //
 // Tiled set: one 8192 x 8192 scene with 100 instances of the part, 32 across the seams of a 4 x 4
 // grid of 2048 x 2048 quarters (testing/tiled_scene.h). Every search: angles 0..360, min_score
@@ -46,20 +47,10 @@ int part_model() {
     return id;
 }
 
-// The angle of the rigid pose nearest to a bent part: the bend moves a point at u along the part's
-// x axis by A sin(2 pi u / wavelength) along its y axis, which near u = 0 is a turn by -A 2 pi /
-// wavelength radians; the least-squares slope of the bend over the plate's width (u uniform in
-// -half_w..half_w) gives the turn that fits the whole part. Degrees in [0, 360).
-double fitted_angle(const quro_test::BentPart& b) {
-    const double half_w = quro_test::PartShape{}.half_w;
-    double su = 0, suu = 0;
-    for (int i = 0; i <= 400; ++i) {
-        const double u = -half_w + 2.0 * half_w * i / 400.0;
-        su += u * b.amplitude * std::sin(2.0 * CV_PI * u / b.wavelength);
-        suu += u * u;
-    }
-    const double a = b.pose.angle - std::atan(su / suu) * 180.0 / CV_PI;
-    return a < 0 ? a + 360.0 : a;
+// The bent part of each scene of the bent set.
+std::vector<quro_test::BentPart>& bent_parts() {
+    static std::vector<quro_test::BentPart> parts;
+    return parts;
 }
 
 const SceneSet& bent_set() {
@@ -72,7 +63,9 @@ const SceneSet& bent_set() {
             const quro_test::BentPart b{{ux(rng), uy(rng), ua(rng)}, amp, 120.0};
             Scene sc;
             sc.image = quro_test::render_bent_part_scene({640, 480}, {b}, 2.0, 11u + i);
-            sc.truth.push_back({b.pose.x, b.pose.y, fitted_angle(b)});
+            sc.truth.push_back(
+                {b.pose.x, b.pose.y, quro_test::fitted_angle(b, quro_test::PartShape{}.half_w)});
+            bent_parts().push_back(b);
             s.scenes.push_back(std::move(sc));
         }
         return s;
@@ -90,7 +83,10 @@ std::vector<Detection> detections(int handle, const quro::Match* res, int count,
     return dets;
 }
 
-std::vector<Detection> find_deformable(const Scene& s) {
+// The deformable search; with `field_sq` it adds the squared field error of the match nearest
+// the scene's bent part (within the position tolerance) and counts it in `fields`.
+std::vector<Detection> find_deformable(const Scene& s, const quro_test::BentPart* bent = nullptr,
+                                       double* field_sq = nullptr, int* measured = nullptr) {
     quro::Match* res = nullptr;
     quro::VectorField* fields = nullptr;
     int count = 0, fields_handle = 0, levels[2] = {0, 0};
@@ -98,8 +94,27 @@ std::vector<Detection> find_deformable(const Scene& s) {
                                               part_model(), -15.f, 30.f, 0.95f, 1.05f, 0.95f,
                                               1.05f, 0.7f, 0, 0.5f, 2, levels, 0.8f, res, count,
                                               fields, fields_handle);
+    for (int i = 0; bent && h > 0 && fields && i < count; ++i) {
+        const quro::Match& m = res[i];
+        if (std::hypot(m.x + m.dx - bent->pose.x, m.y + m.dy - bent->pose.y) > kPosTol) continue;
+        const double e = quro_test::bend_field_error(m, fields[i], *bent, quro_test::PartShape{});
+        if (e < 0) continue;
+        *field_sq += e * e;
+        ++*measured;
+        break;
+    }
     if (fields_handle > 0) clear_mems(fields_handle);
     return detections(h, res, count);
+}
+
+// The field error column of the deformable row, from one more untimed pass.
+void bent_field_errors(int order) {
+    const SceneSet& set = bent_set();
+    double sq = 0;
+    int n = 0;
+    for (std::size_t i = 0; i < set.scenes.size(); ++i)
+        find_deformable(set.scenes[i], &bent_parts()[i], &sq, &n);
+    if (n > 0) summaries()[summary_key(set, order, "quro_deformable")].field_rms = std::sqrt(sq / n);
 }
 
 std::vector<Detection> find_aniso(const Scene& s) {
@@ -179,7 +194,17 @@ void register_set(const SceneSpec& spec, const std::string& method,
 }  // namespace
 
 void register_quro_deformable_and_tiled(int order) {
-    register_set(kBentSpec, "quro_deformable", bent_set, find_deformable, order, 3 * kBentScenes);
+    const std::string name = std::string("compare/") + kBentSpec.label + "/quro_deformable";
+    benchmark::RegisterBenchmark(name.c_str(),
+                                 [order](benchmark::State& state) {
+                                     run_method(state, bent_set(),
+                                                [](const Scene& s) { return find_deformable(s); },
+                                                "quro_deformable", order);
+                                     if (!state.error_occurred()) bent_field_errors(order);
+                                 })
+        ->Iterations(3 * kBentScenes)
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
     register_set(kBentSpec, "quro_aniso", bent_set, find_aniso, order + 1, 3 * kBentScenes);
     register_set(
         kBentSpec, "quro", bent_set,

@@ -104,6 +104,7 @@ struct RunSummary {
     double median_ms = 0;
     int searches = 0;
     int lost_coarse = -1;  // diagnostic of the library's search (-1: not counted)
+    double field_rms = -1;  // deformation field against the true bend (-1: not measured)
     std::string note;      // printed below the row when not empty
 };
 
@@ -197,6 +198,9 @@ void register_quro_multi(int order);
 // The deformable search on bent parts and the tiled search of an 8192 x 8192 scene
 // (bench/search_compare_deformable.cpp).
 void register_quro_deformable_and_tiled(int order);
+// The deformable search on parts bent by 3 px at 100 px beside straight ones, and on noisy scenes
+// of small coins (bench/search_compare_bend.cpp).
+void register_quro_bend_and_coins(int order);
 
 inline void print_summaries() {
     if (summaries().empty()) return;
@@ -212,16 +216,19 @@ inline void print_summaries() {
     for (const auto& [key, s] : summaries()) {
         if (key.size != size) {
             size = key.size;
-            std::printf("\n%s\n%-14s %9s %8s %4s %11s %8s %8s %8s %8s %10s %8s %7s\n", size.c_str(),
-                        "method", "instances", "recall", "FP", "wrong angle", "RMS px", "max px",
-                        "RMS deg", "max deg", "median ms", "searches", "lost");
+            std::printf("\n%s\n%-14s %9s %8s %4s %11s %8s %8s %8s %8s %10s %8s %7s %8s\n",
+                        size.c_str(), "method", "instances", "recall", "FP", "wrong angle",
+                        "RMS px", "max px", "RMS deg", "max deg", "median ms", "searches", "lost",
+                        "field px");
         }
         const Accuracy& a = s.accuracy;
         const std::string lost = s.lost_coarse < 0 ? "-" : std::to_string(s.lost_coarse);
-        std::printf("%-14s %9d %7.1f%% %4d %11d %8.3f %8.3f %8.3f %8.3f %10.2f %8d %7s\n",
+        char field[16] = "-";
+        if (s.field_rms >= 0) std::snprintf(field, sizeof field, "%.3f", s.field_rms);
+        std::printf("%-14s %9d %7.1f%% %4d %11d %8.3f %8.3f %8.3f %8.3f %10.2f %8d %7s %8s\n",
                     key.method.c_str(), a.instances, 100.0 * a.recall(), a.false_positives,
                     a.wrong_angle, a.rms_pos(), a.max_pos, a.rms_angle(), a.max_angle, s.median_ms,
-                    s.searches, lost.c_str());
+                    s.searches, lost.c_str(), field);
         if (!s.note.empty()) std::printf("    %s\n", s.note.c_str());
     }
     std::printf("\n");

@@ -6,30 +6,25 @@
 #include "FindModes.h"
 #include "Label.h"
 #include "NumSpinCtrl.h"
-#include "testing/part_scene.h"
+#include "testing/bent_part_scene.h"
 #include "tests/dialog_fixture.h"
 
 namespace ids = tessolin::ids;
 namespace {
 
 TEST(FieldSampling, ClampsOutsideTheRectangleAndSamplesTheLastSearchedLevel) {
-    // Field at (10, 20) of level `last` (-1: no field), 5 x 4, displacement (0.5 u, 1), (1, 1) at
-    // its centre; the match at (x, y) with the shift the field holds already (that displacement
-    // times 2^last), plus the reference point's offset (1.5, 0) in the last case, or (0.7, 0.2)
-    // without a field; outline point (px, py).
+    // Field at (10, 20) of level `last` (-1: no field), 5 x 4, displacement (0.5 u, 1); the match
+    // at (x + 0.7, y + 0.2); outline point (px, py).
     quro::VectorField f;
     f.x = 10, f.y = 20, f.width = 5, f.height = 4;
     f.map_x = static_cast<float*>(std::malloc(80)), f.map_y = static_cast<float*>(std::malloc(80));
     for (int i = 0; i < 20; ++i) f.map_x[i] = 1.5f * float(i % 5), f.map_y[i] = float(i / 5) + 1;
-    const float cases[][7] = {{2, 48, 84, 0, 0, 52, 88},       {0, 12, 21, 0.5f, 0, 13.75f, 22},
-                              {2, 0, 0, 0, 0, 0, 4},           {0, 1000, 500, 0, 0, 1002, 501},
-                              {0, 12, 21, 0, NAN, 13, NAN},    {-1, 48, 84, 1, 1, 49.7f, 85.2f},
-                              {2, 48, 84, 0, 0, 54.25f, 88}};
+    const float cases[][7] = {{2, 48, 84, 0, 0, 53.05f, 88.2f}, {0, 12, 21, 0.5f, 0, 14.8f, 22.2f},
+                              {2, 0, 0, 0, 0, 0.7f, 4.2f},      {0, 1000, 500, 0, 0, 1002.7f, 501.2f},
+                              {0, 12, 21, 0, NAN, 12.7f, NAN},  {-1, 48, 84, 1, 1, 49.7f, 85.2f}};
     for (const auto& c : cases) {
         quro::Match m;
-        const float held = c[0] < 0 ? 0.f : std::ldexp(1.f, int(c[0]));
-        m.x = int(c[1]), m.y = int(c[2]), m.dx = c[0] < 0 ? 0.7f : held, m.dy = c[0] < 0 ? 0.2f : held;
-        if (&c == &cases[6]) m.dx += 1.5f;
+        m.x = int(c[1]), m.y = int(c[2]), m.dx = 0.7f, m.dy = 0.2f;
         const auto at =
             tessolin::DeformedOutlinePoint(c[0] < 0 ? nullptr : &f, int(c[0]), m, c[3], c[4]);
         EXPECT_NEAR(at[0], c[5], 1e-4f) << c[1];  // a NaN point is placed rigidly
@@ -83,6 +78,39 @@ TEST_F(DialogTest, ScaleModesAndTheMultiModelSearchFindAndDrawTheRenderedPart) {
         for (size_t k = 0; k < points.size(); ++k)
             EXPECT_LE(std::hypot(points[k][0] - rigid[k][0], points[k][1] - rigid[k][1]), tolerance)
                 << command << " " << k;
+    }
+    // Mode 3 on the part bent by 3 px at 100 px: at Lowest Pyramid 1 and 2 the drawn outline lies
+    // on the bent part's edges (the straight part's rigid outline, bent like the scene): RMS
+    // distance of its points to them.
+    const quro_test::BentPart bent{{100.5, 80.4, 0}, 3.0, 100.0};
+    pick(ids::kScaleModeCombo, 0);
+    dialog->OnCommandId(ids::kFindModel);
+    std::vector<cv::Point2d> edge;
+    const auto& straight = dialog->match_drawings.at(0).points;
+    for (size_t k = 0; k < straight.size(); ++k) {
+        const cv::Point2d a(straight[k][0], straight[k][1]);
+        const cv::Point2d b(straight[(k + 1) % straight.size()][0],
+                            straight[(k + 1) % straight.size()][1]);
+        for (int t = 0; t < (cv::norm(b - a) < 1.5 ? 4 : 1); ++t) {
+            const cv::Point2d q = a + (b - a) * (t / 4.0);
+            edge.push_back(q + quro_test::bend_of_part_point(bent, q.x - bent.pose.x));
+        }
+    }
+    dialog->setSearchImage(quro_test::render_bent_part_scene({220, 170}, {bent}));
+    pick(ids::kScaleModeCombo, 3);
+    for (const char* lowest : {"1", "2"}) {
+        set(ids::kLowestLevelEdit, lowest);
+        dialog->OnCommandId(ids::kFindModel);
+        ASSERT_EQ(dialog->match_drawings.size(), 1u) << lowest;
+        double sq = 0;
+        const auto& drawn = dialog->match_drawings.at(0).points;
+        for (const auto& p : drawn) {
+            double nearest = 1e9;
+            for (const cv::Point2d& e : edge)
+                nearest = std::min(nearest, std::hypot(p[0] - e.x, p[1] - e.y));
+            sq += nearest * nearest;
+        }
+        EXPECT_LE(std::sqrt(sq / double(drawn.size())), 0.75) << lowest;
     }
 }
 

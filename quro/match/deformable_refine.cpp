@@ -27,11 +27,12 @@ constexpr float kRidgeRatio = 9.f;
 // The fold check of the field: smallest Jacobian determinant and largest deviation from identity.
 constexpr float kFoldMinDeterminant = 0.05f;
 constexpr float kFoldMaxDeviation = 0.8f;
-// How firmly the field follows each point: a point's confidence times this. The field holds the
-// affine part of the displacements exactly and interpolates only the rest; at 1 it followed each
-// point's whole-pixel and ridge noise and missed the reference point by 0.59 px RMS on the bent
-// part scenes of the benchmark, at 0.1 by 0.19 px (edge-normal error 0.46 -> 0.33 px).
-constexpr double kFieldWeightScale = 0.1;
+// How firmly the field follows each point: a point's confidence times this. At 1 a point whose
+// window peaks at 1 holds its cell exactly; at 0.1 the relaxation smoothed away bends shorter than
+// the part (bend 3 px at 100 px: field error 1.59 px against 1.22 px at 1).
+constexpr double kFieldWeightScale = 1.0;
+// The field rectangle reaches this far beyond the posed extent of the model's points.
+constexpr int kFieldMargin = 4;
 // Largest change of a scale by one pose fit of a pass.
 constexpr float kMaxPoseScaleStep = 0.05f;
 // The smallest window radius.
@@ -58,33 +59,10 @@ struct Window {
     }
 };
 
-// No one of the 8 neighbours inside the window is strictly greater.
-bool local_maximum(const Window& w, cv::Point p) {
-    static constexpr int kAround[8][2] = {{1, -1}, {0, -1}, {-1, -1}, {-1, 0},
-                                          {-1, 1}, {0, 1},  {1, 1},   {1, 0}};
-    const float c = w.at(p);
-    for (const auto& d : kAround) {
-        const cv::Point q(p.x + d[0], p.y + d[1]);
-        if (w.inside(q) && w.at(q) > c) return false;
-    }
-    return true;
-}
-
 struct RingBest {
     float value = kNoValue;
     cv::Point at{0, 0};
 };
-
-// Best of ring j: among its local maxima (the first of equal values stays), or plainly.
-RingBest ring_best(const Window& w, int j, bool maxima_only) {
-    RingBest b;
-    for (const cv::Point& p : ring_points(j)) {
-        if (!w.inside(p)) continue;
-        const float v = w.at(p);
-        if (v > b.value && (!maxima_only || local_maximum(w, p))) b = {v, p};
-    }
-    return b;
-}
 
 // The nine values around p (inside the window: p lies at most r - 1 from the centre).
 void values_3x3(const Window& w, cv::Point p, float m[9]) {
@@ -92,64 +70,74 @@ void values_3x3(const Window& w, cv::Point p, float m[9]) {
         for (int dx = -1; dx <= 1; ++dx) m[(dy + 1) * 3 + dx + 1] = w.at({p.x + dx, p.y + dy});
 }
 
-// The part of a window offset across the edge: along the model normal `normal` (unit).
-cv::Point2f across(cv::Point2f at, cv::Point2f normal) { return at.dot(normal) * normal; }
+// The window's bilinear value at the offset (x, y) (inside the window).
+float window_at(const Window& w, float x, float y) {
+    const float fx = std::floor(x), fy = std::floor(y);
+    const int x0 = static_cast<int>(fx), y0 = static_cast<int>(fy);
+    const int x1 = std::min(x0 + 1, w.r), y1 = std::min(y0 + 1, w.r);
+    const float ax = x - fx, ay = y - fy;
+    return (1.f - ay) * ((1.f - ax) * w.at({x0, y0}) + ax * w.at({x1, y0})) +
+           ay * ((1.f - ax) * w.at({x0, y1}) + ax * w.at({x1, y1}));
+}
 
-// How a point moves by its window: the rings 0 .. R - 1 about the centre give their best local
-// maximum, ring R its plain maximum. A clear best ring (value above kMinMoveValue, the runner-up
-// below kRingSeparation of it) moves the point: ring R by its whole offset across the edge; an
-// inner ring by the Newton step of the quadric through the 3 by 3 values around its best position,
-// or, when the quadric is a ridge, by that position and step projected on the model normal; a
-// quadric that is not a peak gives no move. Without a clear best ring, ring R's maximum above
-// kMinMoveValue moves the point by its whole offset across the edge. A move along an edge is not
-// seen by the window (its neighbours slide along the same edge): only the part across it counts,
-// where a whole move along the edge used to drag the field by up to 4 px.
+// How a point moves by its window. Its best offset (the largest value, the one nearest the
+// centre among equals) must exceed kMinMoveValue. When it lies inside the window and the quadric
+// through the 3 by 3 values around it is a peak that is not a ridge, the point moves by that
+// offset and the quadric's Newton step (a sub-pixel move in both directions). Otherwise only the
+// move across the edge is known (along a straight edge the neighbours slide with the point): the
+// profile of the window along the model normal (bilinear, whole steps t = -R .. R) gives its
+// largest value, refined by a parabola through its two neighbours, and the point moves by that
+// many pixels along the normal.
 PointMove analyse_window(const Window& w, int R, cv::Point2f normal) {
-    std::vector<RingBest> rings(static_cast<std::size_t>(R) + 1);
-    for (int j = 0; j <= R; ++j) rings[static_cast<std::size_t>(j)] = ring_best(w, j, j < R);
-    std::vector<int> order(rings.size());
-    for (std::size_t j = 0; j < order.size(); ++j) order[j] = static_cast<int>(j);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-        return rings[static_cast<std::size_t>(a)].value > rings[static_cast<std::size_t>(b)].value;
-    });
-    const RingBest& best = rings[static_cast<std::size_t>(order[0])];
-    const float second =
-        order.size() > 1 ? rings[static_cast<std::size_t>(order[1])].value : kNoValue;
-    const RingBest& outer = rings[static_cast<std::size_t>(R)];
-    PointMove m;
-    if (best.value > kMinMoveValue && second < kRingSeparation * best.value) {
-        m.value = best.value;
-        if (order[0] == R) {
-            m.offset = across(best.at, normal);
-            m.kind = kWholeOffset;
-            return m;
+    RingBest best;
+    for (int j = 0; j <= w.r; ++j) {
+        for (const cv::Point& q : ring_points(j)) {
+            const float v = w.at(q);
+            if (v > best.value) best = {v, q};
         }
+    }
+    if (!(best.value > kMinMoveValue)) return PointMove{};
+    PointMove m;
+    if (std::abs(best.at.x) < w.r && std::abs(best.at.y) < w.r) {
         float vals[9], k[6];
         values_3x3(w, best.at, vals);
         quadric_coeffs_3x3(vals, k);
         Eigen2 e;
         eigen_sym2x2_array(k, e);
-        if (!(e.l1 < 0.f && e.l2 < 0.f)) return PointMove{};
         QuadraticPeak q;
-        const bool peak = fit_quadratic_peak(vals, q);
-        if (std::fabs(e.l2) < kFlatCurvature || e.l1 / e.l2 > kRidgeRatio) {
-            cv::Point2f at(best.at);
-            if (peak) at += cv::Point2f(q.ox, q.oy);
-            m.offset = across(at, normal);
-            m.kind = kAcrossRidge;
+        if (e.l1 < 0.f && e.l2 < 0.f && std::fabs(e.l2) >= kFlatCurvature &&
+            e.l1 / e.l2 <= kRidgeRatio && fit_quadratic_peak(vals, q)) {
+            m.offset = cv::Point2f(static_cast<float>(best.at.x) + q.ox,
+                                   static_cast<float>(best.at.y) + q.oy);
+            m.value = best.value;
+            m.kind = kSubpixelPeak;
             return m;
         }
-        if (!peak) return PointMove{};
-        m.offset = cv::Point2f(static_cast<float>(best.at.x) + q.ox,
-                               static_cast<float>(best.at.y) + q.oy);
-        m.kind = kSubpixelPeak;
-        return m;
     }
-    if (outer.value > kMinMoveValue) {
-        m.offset = across(outer.at, normal);
-        m.value = outer.value;
-        m.kind = kWholeOffset;
+    const float reach = static_cast<float>(std::min(R, w.r)) /
+                        std::max(std::fabs(normal.x), std::fabs(normal.y));
+    const int steps = static_cast<int>(std::floor(reach + 1e-4f));
+    if (steps < 1) return PointMove{};
+    std::vector<float> prof(static_cast<std::size_t>(2 * steps + 1));
+    int top = 0;
+    for (int t = -steps; t <= steps; ++t) {
+        const float v = window_at(w, t * normal.x, t * normal.y);
+        prof[static_cast<std::size_t>(t + steps)] = v;
+        const float cur = prof[static_cast<std::size_t>(top + steps)];
+        if (v > cur || (v == cur && std::abs(t) < std::abs(top))) top = t;
     }
+    const float vt = prof[static_cast<std::size_t>(top + steps)];
+    if (!(vt > kMinMoveValue)) return PointMove{};
+    float t = static_cast<float>(top);
+    if (std::abs(top) < steps) {
+        const float a = prof[static_cast<std::size_t>(top + steps - 1)];
+        const float c = prof[static_cast<std::size_t>(top + steps + 1)];
+        const float den = a - 2.f * vt + c;
+        if (den < 0.f) t += std::clamp(0.5f * (a - c) / den, -0.5f, 0.5f);
+    }
+    m.offset = t * normal;
+    m.value = vt;
+    m.kind = std::abs(top) == steps ? kWholeOffset : kAcrossRidge;
     return m;
 }
 
@@ -171,47 +159,56 @@ cv::Point2f unit(float x, float y) {
     return n > 0.f ? cv::Point2f(x / n, y / n) : cv::Point2f(0.f, 0.f);
 }
 
-// The candidate's posed points at the stage's step, with their source positions in the field
-// rectangle and the half extents of the rectangle.
+// The candidate's posed points at the stage's step (about its exact centre), the field
+// rectangle's size and where the candidate's whole-pixel centre lies in it.
 struct PosedPoints {
     NormalTemplate tpl;
     std::vector<float> xf, yf;
-    std::vector<cv::Point2f> src;
-    int hw = 0, hh = 0;
+    cv::Point origin{0, 0};
+    cv::Size size{1, 1};
 };
 
+// The rectangle holds every point of the model level posed at the candidate, kFieldMargin pixels
+// beyond them on each side: the field covers the part, not the image the model came from.
 void pose_candidate(const DeformLevel& lvl, const Match& cand, PosedPoints& p) {
     const ShapeModelRecord& rec = *lvl.rec;
     const int model_level = lvl.level + 1;
     normal_template_sampled(rec, p.tpl, model_level, cand.scale_row, cand.scale_col, &p.xf, &p.yf,
                             kDeformPointStep[lvl.stage], cand.angle);
-    const LevelView view = rec.level(model_level);
-    const double w = static_cast<double>(view.width) * cand.scale_col;
-    const double h = static_cast<double>(view.height) * cand.scale_row;
-    const double a = static_cast<double>(cand.angle) * (kPi / 180.0);
-    const double c = std::fabs(std::cos(a)), s = std::fabs(std::sin(a));
-    p.hw = static_cast<int>(std::ceil(0.5 * (c * w + s * h)));
-    p.hh = static_cast<int>(std::ceil(0.5 * (s * w + c * h)));
-    p.src.resize(p.xf.size());
-    for (std::size_t i = 0; i < p.xf.size(); ++i)
-        p.src[i] = {p.xf[i] + static_cast<float>(p.hw), p.yf[i] + static_cast<float>(p.hh)};
+    const PoseRotation r = pose_rotation(cand.angle);
+    float lo_x = 0.f, lo_y = 0.f, hi_x = 0.f, hi_y = 0.f;
+    for (const Feature& f : rec.level(model_level).features) {
+        const PoseVec q = pose_position(r, f.x, f.y, cand.scale_row, cand.scale_col);
+        if (!std::isfinite(q.x) || !std::isfinite(q.y)) continue;
+        lo_x = std::min(lo_x, q.x);
+        hi_x = std::max(hi_x, q.x);
+        lo_y = std::min(lo_y, q.y);
+        hi_y = std::max(hi_y, q.y);
+    }
+    // Point coordinates are bounded by the validated model; clamp anyway before converting.
+    auto cells = [](float v) { return static_cast<int>(std::ceil(std::min(v, 1e6f))); };
+    p.origin = {cells(-lo_x) + kFieldMargin, cells(-lo_y) + kFieldMargin};
+    p.size = {p.origin.x + cells(hi_x) + kFieldMargin + 1,
+              p.origin.y + cells(hi_y) + kFieldMargin + 1};
 }
 
-// Each point's starting displacement: from the level above's field at half the point's position
-// (about that field's centre), doubled, plus what the doubled centre of that field lies off the
-// candidate's centre (cx, cy); without one, the candidate's sub-pixel offset (fx, fy).
-void seed_from_upper(const DeformField& upper, const PosedPoints& p, int cx, int cy, float fx,
-                     float fy, std::vector<cv::Point2f>& d) {
-    d.assign(p.src.size(), cv::Point2f(fx, fy));
+// Point i's position in the field rectangle: its posed offset from the exact centre (cx + fx,
+// cy + fy), whose whole-pixel part lies at the rectangle's origin.
+cv::Point2f source(const PosedPoints& p, std::size_t i, float fx, float fy) {
+    return {static_cast<float>(p.origin.x) + fx + p.xf[i],
+            static_cast<float>(p.origin.y) + fy + p.yf[i]};
+}
+
+// Each point's starting displacement: the deformation of the level above's field at half the
+// point's offset from the exact centre there, doubled; none without such a field.
+void seed_from_upper(const DeformField& upper, const PosedPoints& p, std::vector<cv::Point2f>& d) {
+    d.assign(p.xf.size(), cv::Point2f(0.f, 0.f));
     if (upper.empty()) return;
-    const int hx = (upper.rect.width - 1) / 2, hy = (upper.rect.height - 1) / 2;
-    const cv::Point2f shift(static_cast<float>(2 * (upper.rect.x + hx) - cx),
-                            static_cast<float>(2 * (upper.rect.y + hy) - cy));
     for (std::size_t i = 0; i < d.size(); ++i) {
         float dx, dy;
-        field_displacement(upper, 0.5f * p.xf[i] + static_cast<float>(hx),
-                           0.5f * p.yf[i] + static_cast<float>(hy), dx, dy);
-        d[i] = cv::Point2f(2.f * dx, 2.f * dy) + shift;
+        field_displacement(upper, upper.centre.x + 0.5f * p.xf[i],
+                           upper.centre.y + 0.5f * p.yf[i], dx, dy);
+        d[i] = cv::Point2f(2.f * dx, 2.f * dy);
     }
 }
 
@@ -223,7 +220,7 @@ void seed_from_upper(const DeformField& upper, const PosedPoints& p, int cx, int
 bool fit_pose_change(const DeformLevel& lvl, const Match& cand, const PosedPoints& p,
                      const std::vector<cv::Point2f>& d, const std::vector<float>& weights,
                      float x[5]) {
-    const auto n = static_cast<int>(p.src.size());
+    const auto n = static_cast<int>(p.xf.size());
     cv::Mat rows = cv::Mat::zeros(n, 5, CV_32F), rhs(n, 1, CV_32F);
     for (int i = 0; i < n; ++i) {
         const auto k = static_cast<std::size_t>(i);
@@ -242,7 +239,7 @@ bool fit_pose_change(const DeformLevel& lvl, const Match& cand, const PosedPoint
     if (!pose_scale_least_squares_step(rows, rhs, weights, reach, angle_bound, kMaxPoseScaleStep,
                                        x))
         return false;
-    std::vector<float> residual(p.src.size()), robust;
+    std::vector<float> residual(p.xf.size()), robust;
     const cv::Mat sol = (cv::Mat_<float>(5, 1) << x[0], x[1],
                          x[2] * static_cast<float>(kPi / 180.0), x[3], x[4]);
     const cv::Mat r = rhs - rows * sol;
@@ -253,64 +250,12 @@ bool fit_pose_change(const DeformLevel& lvl, const Match& cand, const PosedPoint
                                          x);
 }
 
-// The displacement of a point found only across its edge says nothing about its move along the
-// edge. The weighted affine map (shift and 2 by 2 matrix) that best explains the weighted points'
-// displacements along their model normals (least squares, Tukey-weighted again by the first
-// solve's residuals) supplies that part: every point not placed by a sub-pixel peak takes the
-// affine map's move along its edge and keeps its own across it.
-void complete_along_edges(const PosedPoints& p, const std::vector<int>& kind,
-                          const std::vector<float>& weights, std::vector<cv::Point2f>& d,
-                          double aff[6]) {
-    std::fill(aff, aff + 6, 0.0);
-    const auto n = static_cast<int>(p.src.size());
-    cv::Mat rows(n, 6, CV_64F), rhs(n, 1, CV_64F);
-    std::vector<cv::Point2f> g(p.src.size());
-    for (int i = 0; i < n; ++i) {
-        const auto k = static_cast<std::size_t>(i);
-        g[k] = unit(p.tpl.nxs[k], p.tpl.nys[k]);
-        const double x = p.xf[k], y = p.yf[k];
-        double* row = rows.ptr<double>(i);
-        row[0] = g[k].x;
-        row[1] = g[k].y;
-        row[2] = g[k].x * x;
-        row[3] = g[k].x * y;
-        row[4] = g[k].y * x;
-        row[5] = g[k].y * y;
-        rhs.at<double>(i) = g[k].dot(d[k]);
-    }
-    std::vector<float> w = weights, residual(p.src.size());
-    cv::Mat a;
-    for (int round = 0; round < 2; ++round) {
-        cv::Mat wr = rows.clone(), wb = rhs.clone();
-        for (int i = 0; i < n; ++i) {
-            const double s = std::sqrt(std::max(0.f, w[static_cast<std::size_t>(i)]));
-            wr.row(i) *= s;
-            wb.at<double>(i) *= s;
-        }
-        if (!cv::solve(wr, wb, a, cv::DECOMP_SVD)) return;
-        const cv::Mat r = rhs - rows * a;
-        for (int i = 0; i < n; ++i) residual[static_cast<std::size_t>(i)] = static_cast<float>(r.at<double>(i));
-        std::vector<float> robust;
-        least_squares_weights(residual, 0, robust);
-        for (std::size_t i = 0; i < robust.size(); ++i) w[i] = weights[i] * robust[i];
-    }
-    const double* c = a.ptr<double>();
-    std::copy(c, c + 6, aff);
-    for (std::size_t i = 0; i < d.size(); ++i) {
-        if (kind[i] == kSubpixelPeak) continue;
-        const cv::Point2f t(-g[i].y, g[i].x);
-        const cv::Point2f fit(static_cast<float>(c[0] + c[2] * p.xf[i] + c[3] * p.yf[i]),
-                              static_cast<float>(c[1] + c[4] * p.xf[i] + c[5] * p.yf[i]));
-        d[i] += (fit - d[i]).dot(t) * t;
-    }
-}
-
 // Moves the candidate by the pose change x of fit_pose_change and poses its points again: each
 // point keeps the image position it was found at (its displacement is taken against the new
-// pose), the whole-pixel centre is the new centre rounded and the rest goes to dx, dy. A pose
+// pose); the whole-pixel centre is the new centre rounded and the rest goes to dx, dy. A pose
 // whose sampling gives another point count is not taken.
 void apply_pose_change(const DeformLevel& lvl, const float x[5], Match& cand, PosedPoints& p,
-                       std::vector<cv::Point2f>& d, int& cx, int& cy) {
+                       std::vector<cv::Point2f>& d) {
     const ShapeModelRecord& rec = *lvl.rec;
     Match moved = cand;
     moved.angle += x[2];
@@ -318,32 +263,31 @@ void apply_pose_change(const DeformLevel& lvl, const float x[5], Match& cand, Po
     moved.scale_col = std::clamp(moved.scale_col + x[4], rec.scale_col_min, rec.scale_col_max);
     PosedPoints q;
     pose_candidate(lvl, moved, q);
-    if (q.src.size() != p.src.size()) return;
-    const float fx = static_cast<float>(cx) + x[1], fy = static_cast<float>(cy) + x[0];
-    const int nx = round_half_away(fx), ny = round_half_away(fy);
+    if (q.xf.size() != p.xf.size()) return;
     for (std::size_t i = 0; i < d.size(); ++i)
-        d[i] += cv::Point2f(p.xf[i] - q.xf[i] + static_cast<float>(cx - nx),
-                            p.yf[i] - q.yf[i] + static_cast<float>(cy - ny));
+        d[i] += cv::Point2f(p.xf[i] - q.xf[i] - x[1], p.yf[i] - q.yf[i] - x[0]);
+    const float fx = static_cast<float>(cand.x) + cand.dx + x[1];
+    const float fy = static_cast<float>(cand.y) + cand.dy + x[0];
     cand = moved;
-    cand.x = cx = nx;
-    cand.y = cy = ny;
-    cand.dx = fx - static_cast<float>(nx);
-    cand.dy = fy - static_cast<float>(ny);
+    cand.x = round_half_away(fx);
+    cand.y = round_half_away(fy);
+    cand.dx = fx - static_cast<float>(cand.x);
+    cand.dy = fy - static_cast<float>(cand.y);
     p = std::move(q);
 }
 
 // The window of point i: for each offset, the mean over its neighbours of their normal agreement
 // at their predicted positions moved by the offset; negated for reversed contrast.
 void point_window(const DeformLevel& lvl, const NormalLookup& maps, const PosedPoints& p,
-                  const std::vector<cv::Point2f>& d, int cx, int cy, const int* nb, int kk,
+                  const std::vector<cv::Point2f>& d, const Match& cand, const int* nb, int kk,
                   float sign, Window& w) {
     const int side = w.side();
     w.v.assign(static_cast<std::size_t>(side * side), 0.f);
     const bool absolute = lvl.metric == 0;
     for (int n = 0; n < kk; ++n) {
         const auto j = static_cast<std::size_t>(nb[n]);
-        const int bx = cx + round_posed(p.xf[j] + d[j].x);
-        const int by = cy + round_posed(p.yf[j] + d[j].y);
+        const int bx = cand.x + round_posed(cand.dx + p.xf[j] + d[j].x);
+        const int by = cand.y + round_posed(cand.dy + p.yf[j] + d[j].y);
         const float gx = p.tpl.nxs[j], gy = p.tpl.nys[j];
         for (int oy = -w.r; oy <= w.r; ++oy) {
             float* row = w.v.data() + static_cast<std::size_t>((oy + w.r) * side);
@@ -355,37 +299,54 @@ void point_window(const DeformLevel& lvl, const NormalLookup& maps, const PosedP
     for (float& v : w.v) v *= scale;
 }
 
-// The affine map aff (shift, then the 2 by 2 matrix by rows) at the posed position (x, y).
-cv::Point2f affine_at(const double aff[6], float x, float y) {
-    return {static_cast<float>(aff[0] + aff[2] * x + aff[3] * y),
-            static_cast<float>(aff[1] + aff[4] * x + aff[5] * y)};
+// The field of the rectangle from the points' displacements, solved along the model's axes: a
+// point fixes the component across its edge (weight times the squared normal component on each
+// axis), so an edge along which the part bends does not hold the field still. Points where the
+// field folds lose their weight and the field is solved once more without them.
+void solve_field(const Match& cand, const PosedPoints& p, const std::vector<cv::Point2f>& d,
+                 std::vector<float>& weights, DeformField& field) {
+    const PoseRotation r = pose_rotation(cand.angle);
+    const cv::Point2f axis_u(r.c, -r.s), axis_v(r.s, r.c);
+    std::vector<cv::Point2f> src(d.size()), w2(d.size());
+    for (std::size_t i = 0; i < d.size(); ++i) src[i] = source(p, i, cand.dx, cand.dy);
+    auto split = [&] {
+        for (std::size_t i = 0; i < d.size(); ++i) {
+            const cv::Point2f n = unit(p.tpl.nxs[i], p.tpl.nys[i]);
+            const float nu = n.dot(axis_u), nv = n.dot(axis_v);
+            w2[i] = cv::Point2f(weights[i] * nu * nu, weights[i] * nv * nv);
+        }
+    };
+    split();
+    const cv::Size size = p.size;
+    dense_field_maps_along(size, src, d, w2, axis_u, kFieldWeightScale, field.map_x, field.map_y);
+    if (rejectFoldingPoints(field.map_x, field.map_y, src, weights, kFoldMinDeterminant,
+                            kFoldMaxDeviation) > 0) {
+        split();
+        dense_field_maps_along(size, src, d, w2, axis_u, kFieldWeightScale, field.map_x,
+                               field.map_y);
+    }
+    field.centre = cv::Point2f(static_cast<float>(p.origin.x) + cand.dx,
+                               static_cast<float>(p.origin.y) + cand.dy);
 }
 
-// The field of the rectangle from the points' displacements: the affine map aff plus the
-// interpolated rest (the interpolation relaxes towards its neighbours' mean between the points,
-// so what a straight-line model explains is taken out first). Points where the field folds lose
-// their weight and the field is solved once more without them.
-void solve_field(const PosedPoints& p, const std::vector<cv::Point2f>& d,
-                 std::vector<float>& weights, const double aff[6], DeformField& field) {
-    std::vector<cv::Point2f> targets(p.src.size());
-    for (std::size_t i = 0; i < targets.size(); ++i)
-        targets[i] = p.src[i] + d[i] - affine_at(aff, p.xf[i], p.yf[i]);
-    const cv::Size size = field.rect.size();
-    generateDenseFieldFast(size, targets, p.src, weights, field.map_x, field.map_y, 0, kFieldWeightScale, 0, 0);
-    if (rejectFoldingPoints(field.map_x, field.map_y, p.src, weights, kFoldMinDeterminant,
-                            kFoldMaxDeviation) > 0)
-        generateDenseFieldFast(size, targets, p.src, weights, field.map_x, field.map_y, 0, kFieldWeightScale, 0,
-                               0);
-    for (int r = 0; r < size.height; ++r) {
-        float* mx = field.map_x.ptr<float>(r);
-        float* my = field.map_y.ptr<float>(r);
-        for (int c = 0; c < size.width; ++c) {
-            const cv::Point2f a = affine_at(aff, static_cast<float>(c - p.hw),
-                                            static_cast<float>(r - p.hh));
-            mx[c] += a.x;
-            my[c] += a.y;
-        }
+// The candidate's score with its field: the mean over its points of the agreement of the image
+// normal at the point moved by the field (rounded) with its model normal, absolute for metric 0
+// and negated for reversed contrast; the measure of the rigid search at the deformed points.
+float field_score(const DeformLevel& lvl, const NormalLookup& maps, const PosedPoints& p,
+                  const Match& cand, const DeformField& field, float sign) {
+    if (p.xf.empty()) return 0.f;
+    const bool absolute = lvl.metric == 0;
+    double sum = 0.0;
+    for (std::size_t i = 0; i < p.xf.size(); ++i) {
+        const cv::Point2f s = source(p, i, cand.dx, cand.dy);
+        float dx, dy;
+        field_displacement(field, s.x, s.y, dx, dy);
+        const int x = cand.x + round_posed(cand.dx + p.xf[i] + dx);
+        const int y = cand.y + round_posed(cand.dy + p.yf[i] + dy);
+        const cv::Point2f n = unit(p.tpl.nxs[i], p.tpl.nys[i]);
+        sum += sign * maps.dot(x, y, n.x, n.y, absolute);
     }
+    return static_cast<float>(sum / static_cast<double>(p.xf.size()));
 }
 
 }  // namespace
@@ -420,17 +381,9 @@ void field_displacement(const DeformField& f, float x, float y, float& dx, float
 
 void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) {
     if ((lvl.sw && timed_out(*lvl.sw, lvl.timeout_ms)) || !(cand.score >= lvl.min_score)) return;
-    const float fx = 2.f * (static_cast<float>(cand.x) + cand.dx);
-    const float fy = 2.f * (static_cast<float>(cand.y) + cand.dy);
-    int cx = round_half_away(fx), cy = round_half_away(fy);
-    cand.x = cx;
-    cand.y = cy;
-    cand.dx = fx - static_cast<float>(cx);
-    cand.dy = fy - static_cast<float>(cy);
-
     PosedPoints p;
     pose_candidate(lvl, cand, p);
-    const std::size_t count = p.src.size();
+    const std::size_t count = p.xf.size();
     const std::vector<int>& nbs = *lvl.neighbours;
     const int k = lvl.neighbour_count;
     const int kk = std::min<int>(k, static_cast<int>(count));
@@ -439,7 +392,7 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
         return;
     }
     std::vector<cv::Point2f> d;
-    seed_from_upper(field, p, cx, cy, cand.dx, cand.dy, d);
+    seed_from_upper(field, p, d);
     field = DeformField{};
 
     const NormalLookup maps{*lvl.nx, *lvl.ny, lvl.border};
@@ -454,19 +407,16 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
         if (pass > 0) {
             if (lvl.sw && timed_out(*lvl.sw, lvl.timeout_ms)) return;
             for (std::size_t i = 0; i < count; ++i) {
-                float dx, dy;
-                field_displacement(field, p.src[i].x, p.src[i].y, dx, dy);
-                d[i] = {dx, dy};
+                const cv::Point2f s = source(p, i, cand.dx, cand.dy);
+                field_displacement(field, s.x, s.y, d[i].x, d[i].y);
             }
         }
         w.r = std::max(kMinWindowRadius, base - pass);
         const int R = base - pass;
-        double score_sum = 0.0;
         std::vector<cv::Point2f> next = d;
         for (std::size_t i = 0; i < count; ++i) {
-            point_window(lvl, maps, p, d, cx, cy, nbs.data() + i * static_cast<std::size_t>(k),
-                         kk, sign, w);
-            score_sum += *std::max_element(w.v.begin(), w.v.end());
+            point_window(lvl, maps, p, d, cand, nbs.data() + i * static_cast<std::size_t>(k), kk,
+                         sign, w);
             const PointMove m = analyse_window(w, R, unit(p.tpl.nxs[i], p.tpl.nys[i]));
             kind[i] = m.kind;
             if (m.kind == kNoMove) continue;
@@ -475,7 +425,6 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
             moved[i] = 1;
         }
         d.swap(next);
-        cand.score = static_cast<float>(score_sum / static_cast<double>(count));
         // A point moved by a whole offset or across a ridge against the sub-pixel move of one of
         // its four nearest neighbours is not trusted.
         for (std::size_t i = 0; i < count; ++i) {
@@ -489,14 +438,12 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
         }
         float x[5];
         if (fit_pose_change(lvl, cand, p, d, weights, x))
-            apply_pose_change(lvl, x, cand, p, d, cx, cy);
-        double aff[6];
-        complete_along_edges(p, kind, weights, d, aff);
-        field.rect = cv::Rect(cx - p.hw, cy - p.hh, 2 * p.hw + 1, 2 * p.hh + 1);
-        solve_field(p, d, weights, aff, field);
+            apply_pose_change(lvl, x, cand, p, d);
+        field.rect = cv::Rect(cand.x - p.origin.x, cand.y - p.origin.y, p.size.width,
+                              p.size.height);
+        solve_field(cand, p, d, weights, field);
     }
-    // On the last level the field carries the sub-pixel part of the position.
-    if (lvl.last) cand.dx = cand.dy = 0.f;
+    cand.score = field_score(lvl, maps, p, cand, field, sign);
 }
 
 }  // namespace quro

@@ -3,13 +3,14 @@
 // of its nearest neighbours moved with it, and the accepted point displacements are spread into a
 // dense deformation field over the candidate's rectangle (quro/search/dense_field.h).
 //
-// Frames: the candidate's x and y are pixels of the level (on entry those of the level above,
-// doubled here). The field rectangle is centred on the candidate: x = cx - hw, y = cy - hh, width
-// 2 hw + 1, height 2 hh + 1, with hw and hh the half extents (rounded up) of the model's level
-// rectangle (level width * scale_col by level height * scale_row) rotated by the candidate's
-// angle. A model point posed at (px, py) about the candidate has its source position
-// (px + hw, py + hh) in the rectangle; the maps hold, for each rectangle pixel, the rectangle
-// position where that model pixel was found (displacement = map - position).
+// Frames: the candidate's x and y are pixels of the level (already refined rigidly on it). The
+// field rectangle holds every point of the model level posed at the candidate plus a margin of 4
+// pixels (the posed extent of the points, not the image the model came from); the candidate's
+// whole-pixel centre lies at its origin. A model point posed at (px, py) about the candidate's
+// exact centre (x + dx, y + dy) has its source position origin + (dx + px, dy + py) in the
+// rectangle: the position its rigid pose gives it less the rectangle's corner. The maps hold, for
+// each rectangle pixel, the rectangle position where that model pixel was found (displacement =
+// map - position): the deformation beyond the candidate's pose.
 #ifndef QURO_MATCH_DEFORMABLE_REFINE_H
 #define QURO_MATCH_DEFORMABLE_REFINE_H
 
@@ -48,6 +49,7 @@ struct DeformField {
     cv::Rect rect;
     cv::Mat map_x;
     cv::Mat map_y;
+    cv::Point2f centre{0.f, 0.f};  // the candidate's exact centre in the rectangle when solved
 
     bool empty() const { return map_x.empty() || map_y.empty(); }
 };
@@ -78,20 +80,21 @@ struct DeformLevel {
     int timeout_ms = 0;
 };
 
-// Refines `cand` (position doubled from the level above) and replaces `field` by the candidate's
-// field on this level; a field from the level above (non-empty) seeds the displacements, sampled
-// at half each point's position and doubled. After every pass the pose (position, angle, row and
-// column scales) takes the part of the point displacements a pose explains (robust least squares
-// along the model normals), so the field keeps only the deformation; a point's move along its
-// edge, which its window cannot see, comes from the affine map fitted the same way. On the last
-// level the sub-pixel part of the position is left in the field (dx = dy = 0). Per pass, each point's
-// window value at an offset is the mean over its neighbours of the dot product of the image normal
-// at the neighbour's predicted position plus the offset with the neighbour's model normal (normals
-// outside the maps count 0); with the candidate's flag -1 the window is negated. Rings about the
-// window's centre decide the point's move (see the .cpp); the candidate's score becomes the mean of
-// the points' best window values in the last pass. Returns at once, changing nothing, when the
-// time-out has passed or the score is below the level's minimum; a time-out between passes leaves
-// the candidate and field as the last full pass made them. Safe to call concurrently for different
+// Refines `cand` (already on this level) and replaces `field` by the candidate's field on this
+// level; a field from the level above (non-empty) seeds the displacements, its deformation
+// sampled at half each point's offset from that field's centre and doubled. Per pass, each
+// point's window value at an offset is the mean over its neighbours of the dot product of the
+// image normal at the neighbour's predicted position plus the offset with the neighbour's model
+// normal (normals outside the maps count 0; negated for the flag -1). The window's best value
+// decides the move (see analyse_window in the .cpp): a 2-D sub-pixel peak moves the point, else
+// only the sub-pixel move along its model normal is taken (the move along its edge keeps what the
+// field said). After every pass the pose (position, angle, row and column scales) takes the part
+// of the moves a pose explains (robust least squares along the model normals), so the field keeps
+// only the deformation; the field is solved along the model's axes, each point fixing the
+// components across its edge. The candidate's score becomes the plain mean agreement of its
+// points moved by the final field. Returns at once, changing nothing, when the time-out has
+// passed or the score is below the level's minimum; a time-out between passes leaves the
+// candidate and field as the last full pass made them. Safe to call concurrently for different
 // candidates and fields.
 void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field);
 

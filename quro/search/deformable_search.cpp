@@ -36,11 +36,43 @@ int search_rigid_levels(const SearchRequest& req, const ShapeModelRecord& rec, S
 // `stage` counts the deformable levels from 0, `boundary_count` is the boundary level counted from
 // 1 at the last level searched.
 int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& rec,
-                            SearchState& st, int level, int stage, int boundary_count,
-                            std::vector<Match>& cands, std::vector<DeformField>& work) {
+                            SearchState& st, const SearchVariant& aniso, int level, int stage,
+                            int boundary_count, std::vector<Match>& cands,
+                            std::vector<DeformField>& work) {
     const auto li = static_cast<std::size_t>(level);
     const int border = normal_map_border(st, rec, level);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
+    // Each candidate first takes the level's rigid refinement (position, angle, both scales), its
+    // score kept: the deformable one then starts from the best rigid pose of this level.
+    {
+        const int cell_value = st.plan.cell_values[li];
+        const bool cells = cell_value > 1;
+        if (cells) prepare_level_cells(st, rec, level);
+        const RefineLevel rl{.nx = &st.normals.nx[li],
+                             .ny = &st.normals.ny[li],
+                             .border = border,
+                             .rec = &rec,
+                             .level = level,
+                             .last_level = st.plan.last,
+                             .angle_step = angle_step(rec, level + 1),
+                             .min_score = 0.f,
+                             .metric = st.metric,
+                             .factor = 2,
+                             .sw = &st.sw,
+                             .timeout_ms = st.timeout_ms,
+                             .cell_value = cell_value,
+                             .cell_index = &st.cell_index[li],
+                             .cell_order = &st.cell_order[li],
+                             .templates = nullptr};
+        parallel_for_index(cands.size(), [&](std::size_t i) {
+            if (st.stop.is_set()) return;
+            const float keep = cands[i].score;
+            aniso.refine(rl, cells, cands[i]);
+            cands[i].score = keep;
+            st.stop.check(st.sw, st.timeout_ms);
+        });
+        if (st.stop.is_set()) return kTimedOut;
+    }
     const int s = deform_stage(stage);
     const int k = deform_neighbour_count(boundary_count);
     FeatureGrid grid;
@@ -90,24 +122,6 @@ PoseSource deformed_pose_source(const SearchVariant& aniso, const std::vector<De
         }
     };
     return src;
-}
-
-// Folds each match's least-squares shift into its field (the maps say where the model points lie
-// with the shift) and reports the match where the field puts the model's reference point: the
-// rectangle's centre moved by the field there.
-void place_matches_by_fields(std::vector<Match>& cands, std::vector<DeformField>& work) {
-    for (Match& m : cands) {
-        const auto i = static_cast<std::size_t>(m.model_id);
-        if (i >= work.size() || work[i].empty()) continue;
-        DeformField& f = work[i];
-        f.map_x += m.dx;
-        f.map_y += m.dy;
-        const int hw = (f.rect.width - 1) / 2, hh = (f.rect.height - 1) / 2;
-        m.x = f.rect.x + hw;
-        m.y = f.rect.y + hh;
-        m.dx = f.map_x.at<float>(hh, hw) - static_cast<float>(hw);
-        m.dy = f.map_y.at<float>(hh, hw) - static_cast<float>(hh);
-    }
 }
 
 // A heap copy of a continuous float map, or null.
@@ -191,7 +205,7 @@ int find_local_deformable_model_impl(const SearchRequest& req, int model_id,
     std::vector<DeformField> work(cands.size());
     for (std::size_t i = 0; i < cands.size(); ++i) cands[i].model_id = static_cast<int>(i);
     for (int level = boundary - 1; level >= last; --level)
-        if (const int rc = search_deformable_level(req, rec, st, level, boundary - 1 - level,
+        if (const int rc = search_deformable_level(req, rec, st, aniso, level, boundary - 1 - level,
                                                    boundary - last + 1, cands, work);
             rc != 0)
             return rc;
@@ -203,7 +217,6 @@ int find_local_deformable_model_impl(const SearchRequest& req, int model_id,
         refine_least_squares_in_window(req, rec, st, last, last, cands,
                                        deformed_pose_source(aniso, work)) != kOk)
         return kTimedOut;
-    place_matches_by_fields(cands, work);
     st.sw.lap("matchEnd");
     scale_back_to_full_resolution(cands, last, req.min_score, true,
                                   {.rec = &rec, .two_scales = true});

@@ -40,49 +40,79 @@ bool cell_index(double v, int limit, int& out) {
     return true;
 }
 
+// The points of one field solve. Each component has its own weights (weights[k].x for the first,
+// .y for the second); a cell holds the plain mean of its points' components, or with `weighted`
+// the mean weighted by each component's weight (the plain mean where those weights sum to 0), and
+// per component the largest of its points' confidences.
+struct Binning {
+    const std::vector<cv::Point2f>& positions;
+    const std::vector<cv::Point2f>& displacements;
+    const std::vector<cv::Point2f>& weights;  // x: weight of the x component, y: of the y one
+    double weight_scale;
+    std::size_t n;
+    bool weighted;
+};
+
+float confidence(float w, double weight_scale) {
+    const double c = static_cast<double>(w) * weight_scale;
+    return c > 0.0 ? static_cast<float>(std::min(1.0, c)) : 0.f;
+}
+
 // Bins the points into a grid of `grid` cells at scale s and returns its fixed terms; `any` tells
 // whether some cell has a confidence above 0.
-LevelTerms bin_points(cv::Size grid, double s, const std::vector<cv::Point2f>& positions,
-                      const std::vector<cv::Point2f>& displacements,
-                      const std::vector<float>& weights, double weight_scale, std::size_t n,
-                      bool& any) {
+LevelTerms bin_points(cv::Size grid, double s, const Binning& b, bool& any) {
     cv::Mat sum(grid, CV_32FC2, cv::Scalar::all(0));
-    cv::Mat conf(grid, CV_32FC1, cv::Scalar::all(0));
+    cv::Mat wsum(grid, CV_32FC2, cv::Scalar::all(0));
+    cv::Mat wdsum(grid, CV_32FC2, cv::Scalar::all(0));
+    cv::Mat conf(grid, CV_32FC2, cv::Scalar::all(0));
     cv::Mat count(grid, CV_32SC1, cv::Scalar::all(0));
-    for (std::size_t k = 0; k < n; ++k) {
-        const cv::Point2f d = displacements[k];
+    for (std::size_t k = 0; k < b.n; ++k) {
+        const cv::Point2f d = b.displacements[k];
         int cx = 0;
         int cy = 0;
         if (!std::isfinite(d.x) || !std::isfinite(d.y)) continue;
-        if (!cell_index(s * positions[k].x, grid.width, cx) ||
-            !cell_index(s * positions[k].y, grid.height, cy))
+        if (!cell_index(s * b.positions[k].x, grid.width, cx) ||
+            !cell_index(s * b.positions[k].y, grid.height, cy))
             continue;
         cv::Vec2f& cell = sum.at<cv::Vec2f>(cy, cx);
         cell[0] += d.x;
         cell[1] += d.y;
         ++count.at<int>(cy, cx);
-        const double c = static_cast<double>(weights[k]) * weight_scale;
-        const float clamped = c > 0.0 ? static_cast<float>(std::min(1.0, c)) : 0.f;
-        float& cc = conf.at<float>(cy, cx);
-        cc = std::max(cc, clamped);
+        const float w[2] = {b.weights[k].x, b.weights[k].y};
+        const float dv[2] = {d.x, d.y};
+        cv::Vec2f& cc = conf.at<cv::Vec2f>(cy, cx);
+        cv::Vec2f& ws = wsum.at<cv::Vec2f>(cy, cx);
+        cv::Vec2f& wd = wdsum.at<cv::Vec2f>(cy, cx);
+        for (int ch = 0; ch < 2; ++ch) {
+            cc[ch] = std::max(cc[ch], confidence(w[ch], b.weight_scale));
+            if (w[ch] > 0.f && std::isfinite(w[ch])) {
+                ws[ch] += w[ch];
+                wd[ch] += w[ch] * dv[ch];
+            }
+        }
     }
     LevelTerms t{cv::Mat(grid, CV_32FC2), cv::Mat(grid, CV_32FC2)};
     any = false;
     for (int i = 0; i < grid.height; ++i) {
         const float* srow = sum.ptr<float>(i);
+        const float* wrow = wsum.ptr<float>(i);
+        const float* wdrow = wdsum.ptr<float>(i);
         const float* crow = conf.ptr<float>(i);
         const int* nrow = count.ptr<int>(i);
         float* prow = t.pull.ptr<float>(i);
         float* krow = t.keep.ptr<float>(i);
         for (int j = 0; j < grid.width; ++j) {
-            const float c = crow[j];
             const float div = nrow[j] >= 2 ? static_cast<float>(nrow[j]) : 1.f;
             for (int ch = 0; ch < 2; ++ch) {
-                const float data = nrow[j] >= 2 ? srow[2 * j + ch] / div : srow[2 * j + ch];
-                prow[2 * j + ch] = c > 0.f ? c * data : 0.f;
-                krow[2 * j + ch] = c > 0.f ? 1.f - c : 1.f;
+                const int e = 2 * j + ch;
+                const float c = crow[e];
+                const float data = b.weighted && wrow[e] > 0.f ? wdrow[e] / wrow[e]
+                                   : nrow[j] >= 2            ? srow[e] / div
+                                                             : srow[e];
+                prow[e] = c > 0.f ? c * data : 0.f;
+                krow[e] = c > 0.f ? 1.f - c : 1.f;
+                any = any || c > 0.f;
             }
-            any = any || c > 0.f;
         }
     }
     return t;
@@ -127,6 +157,25 @@ float largest_change(const cv::Mat& a, const cv::Mat& b) {
     return m;
 }
 
+// Cells a grid needs so that, with cell centres `spacing` positions apart and the first on
+// position 0, the last centre lies on or beyond position extent - 1.
+int cells_covering(int extent, int spacing) {
+    const long long cells = (static_cast<long long>(extent) - 2 + spacing) / spacing + 1;
+    return static_cast<int>(std::max(1LL, cells));
+}
+
+// The field `coarse` (cell g at position g * factor) enlarged bilinearly to `size` cells at unit
+// spacing: cell j takes the coarse value at j / factor; beyond the last coarse cell the edge value
+// holds. (cv::resize maps pixel areas, which puts coarse cell g at factor * g + (factor - 1) / 2.)
+cv::Mat enlarge(const cv::Mat& coarse, cv::Size size, int factor) {
+    const double f = 1.0 / static_cast<double>(factor);
+    const cv::Matx23d to_coarse(f, 0.0, 0.0, 0.0, f, 0.0);
+    cv::Mat out;
+    cv::warpAffine(coarse, out, to_coarse, size, cv::INTER_LINEAR | cv::WARP_INVERSE_MAP,
+                   cv::BORDER_REPLICATE);
+    return out;
+}
+
 // Relaxes `field` on its grid with the level's terms (see computeDisplacementFieldPyramid).
 void relax(cv::Mat& field, const LevelTerms& t, double tolerance) {
     cv::Mat next(field.size(), CV_32FC2);
@@ -145,28 +194,24 @@ void relax(cv::Mat& field, const LevelTerms& t, double tolerance) {
 
 }  // namespace
 
-cv::Mat computeDisplacementFieldPyramid(cv::Size size, const std::vector<cv::Point2f>& positions,
-                                        const std::vector<cv::Point2f>& displacements,
-                                        const std::vector<float>& weights, double weight_scale,
-                                        int levels, int /*reserved*/, double tolerance) {
+namespace {
+
+cv::Mat field_pyramid(cv::Size size, const Binning& b, int levels, double tolerance) {
     if (size.width < 1 || size.height < 1) return cv::Mat();
-    const std::size_t n = std::min({positions.size(), displacements.size(), weights.size()});
     const int depth = std::clamp(levels, 1, kFieldMaxLevels);
     cv::Mat field;
     bool zero = true;  // the field is still zero everywhere
     for (int p = depth - 1; p >= 0; --p) {
         const double s = std::ldexp(1.0, -p);
-        const cv::Size grid(std::max(1, static_cast<int>(std::nearbyint(s * size.width))),
-                            std::max(1, static_cast<int>(std::nearbyint(s * size.height))));
+        const int spacing = 1 << std::min(p, 30);
+        const cv::Size grid(cells_covering(size.width, spacing),
+                            cells_covering(size.height, spacing));
         bool any = false;
-        const LevelTerms terms =
-            bin_points(grid, s, positions, displacements, weights, weight_scale, n, any);
+        const LevelTerms terms = bin_points(grid, s, b, any);
         if (field.empty()) {
             field = cv::Mat(grid, CV_32FC2, cv::Scalar::all(0));
         } else {
-            cv::Mat finer;
-            cv::resize(field, finer, grid, 0.0, 0.0, cv::INTER_LINEAR);
-            field = finer;
+            field = enlarge(field, grid, 2);
         }
         // A zero field without a confident cell stays zero: every sweep averages zeros.
         if (zero && !any) continue;
@@ -174,6 +219,48 @@ cv::Mat computeDisplacementFieldPyramid(cv::Size size, const std::vector<cv::Poi
         zero = false;
     }
     return field;
+}
+
+// Writes map_x = j + field x and map_y = i + field y, the field enlarged from its grid (a cell
+// every 4 pixels) to `size`; with `axes` the field's two components are coordinates along the
+// unit vectors axes[0] and axes[1] (image x, y), turned into image components first.
+void write_maps(cv::Size size, const cv::Mat& field, const cv::Point2f* axes, cv::Mat& map_x,
+                cv::Mat& map_y) {
+    const cv::Mat full = enlarge(field, size, 4);
+    map_x.create(size, CV_32FC1);
+    map_y.create(size, CV_32FC1);
+    parallel_for_ranges(static_cast<std::size_t>(size.height), row_cut(size.height, size.width),
+                        [&](std::size_t r0, std::size_t r1) {
+                            for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
+                                const float* f = full.ptr<float>(i);
+                                float* mx = map_x.ptr<float>(i);
+                                float* my = map_y.ptr<float>(i);
+                                const float row = static_cast<float>(i);
+                                for (int j = 0; j < size.width; ++j) {
+                                    float dx = f[2 * j], dy = f[2 * j + 1];
+                                    if (axes) {
+                                        const float u = dx, v = dy;
+                                        dx = u * axes[0].x + v * axes[1].x;
+                                        dy = u * axes[0].y + v * axes[1].y;
+                                    }
+                                    mx[j] = dx + static_cast<float>(j);
+                                    my[j] = dy + row;
+                                }
+                            }
+                        });
+}
+
+}  // namespace
+
+cv::Mat computeDisplacementFieldPyramid(cv::Size size, const std::vector<cv::Point2f>& positions,
+                                        const std::vector<cv::Point2f>& displacements,
+                                        const std::vector<float>& weights, double weight_scale,
+                                        int levels, int /*reserved*/, double tolerance) {
+    const std::size_t n = std::min({positions.size(), displacements.size(), weights.size()});
+    std::vector<cv::Point2f> both(n);
+    for (std::size_t k = 0; k < n; ++k) both[k] = cv::Point2f(weights[k], weights[k]);
+    return field_pyramid(size, Binning{positions, displacements, both, weight_scale, n, false},
+                         levels, tolerance);
 }
 
 int dense_field_levels(cv::Size size) {
@@ -199,27 +286,34 @@ void generateDenseFieldFast(cv::Size size, const std::vector<cv::Point2f>& targe
         positions[k] = sources[k] * 0.25f;
         displacements[k] = targets[k] - sources[k];
     }
-    const cv::Size grid(std::max(1, size.width / 4), std::max(1, size.height / 4));
+    const cv::Size grid(cells_covering(size.width, 4), cells_covering(size.height, 4));
     const cv::Mat field =
         computeDisplacementFieldPyramid(grid, positions, displacements, weights, weight_scale,
                                         dense_field_levels(size), 0, kFieldTolerance);
-    cv::Mat full;
-    cv::resize(field, full, size, 0.0, 0.0, cv::INTER_LINEAR);
-    map_x.create(size, CV_32FC1);
-    map_y.create(size, CV_32FC1);
-    parallel_for_ranges(static_cast<std::size_t>(size.height), row_cut(size.height, size.width),
-                        [&](std::size_t r0, std::size_t r1) {
-                            for (int i = static_cast<int>(r0); i < static_cast<int>(r1); ++i) {
-                                const float* f = full.ptr<float>(i);
-                                float* mx = map_x.ptr<float>(i);
-                                float* my = map_y.ptr<float>(i);
-                                const float row = static_cast<float>(i);
-                                for (int j = 0; j < size.width; ++j) {
-                                    mx[j] = f[2 * j] + static_cast<float>(j);
-                                    my[j] = f[2 * j + 1] + row;
-                                }
-                            }
-                        });
+    write_maps(size, field, nullptr, map_x, map_y);
+}
+
+void dense_field_maps_along(cv::Size size, const std::vector<cv::Point2f>& sources,
+                            const std::vector<cv::Point2f>& displacements,
+                            const std::vector<cv::Point2f>& weights, cv::Point2f axis_u,
+                            double weight_scale, cv::Mat& map_x, cv::Mat& map_y) {
+    if (size.width < 1 || size.height < 1) {
+        map_x.release();
+        map_y.release();
+        return;
+    }
+    const std::size_t n = std::min({sources.size(), displacements.size(), weights.size()});
+    const cv::Point2f axes[2] = {axis_u, cv::Point2f(-axis_u.y, axis_u.x)};
+    std::vector<cv::Point2f> positions(n), along(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        positions[k] = sources[k] * 0.25f;
+        along[k] = cv::Point2f(displacements[k].dot(axes[0]), displacements[k].dot(axes[1]));
+    }
+    const cv::Size grid(cells_covering(size.width, 4), cells_covering(size.height, 4));
+    const cv::Mat field =
+        field_pyramid(grid, Binning{positions, along, weights, weight_scale, n, true},
+                      dense_field_levels(size), kFieldTolerance);
+    write_maps(size, field, axes, map_x, map_y);
 }
 
 bool sampleFieldBilinear(const float* map_x, const float* map_y, float x, float y, int stride,

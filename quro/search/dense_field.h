@@ -29,7 +29,9 @@ inline constexpr int kFieldMaxLevels = 32;
 // The displacement field of `size` (at least 1 by 1; an empty size gives an empty matrix) from
 // point k at positions[k] carrying displacements[k] with confidence min(1, weights[k] *
 // weight_scale) (0 when that product is not above 0). Solved coarse to fine over `levels` grids
-// (below 1 counts as 1) of size max(1, round(size / 2^p)), p = levels - 1 .. 0, each by at most
+// (below 1 counts as 1), p = levels - 1 .. 0: level p has a cell every 2^p positions, the first
+// on position 0, and enough cells that the last lies on or beyond the last position; a coarser
+// level's field is enlarged bilinearly so that its cell g starts the finer cells at 2g. Each by at most
 // kFieldMaxSweeps Jacobi sweeps of "new = c * data + (1 - c) * mean of the 4 neighbours" (indices
 // clamped into the grid), stopping after sweep 50, 100 or 150 when no value of that sweep changed
 // by `tolerance` or more (the field from before that sweep is kept). A cell with several points
@@ -48,14 +50,28 @@ int dense_field_levels(cv::Size size);
 
 // Sampling maps of a rectangle of `size` (map_x, map_y: CV_32FC1 of `size`, absolute positions)
 // from model points found at targets[k] that lie at sources[k] in the rectangle (note the order:
-// targets first). The field is solved on a grid of (max(1, width / 4), max(1, height / 4)) cells
-// from positions sources * 0.25 and displacements targets - sources, with dense_field_levels and
-// kFieldTolerance, then resized bilinearly to `size`. No points give the identity maps. An empty
+// targets first). The field is solved on a grid with a cell every 4 pixels (cell g at pixel 4g,
+// the last cell on or beyond the last pixel) from positions sources * 0.25 and displacements
+// targets - sources, with dense_field_levels and kFieldTolerance, then enlarged bilinearly so that
+// pixel x takes the grid's value at x / 4: a point on a cell's pixel holds the field exactly
+// there. No points give the identity maps. An empty
 // `size` gives empty maps. The three ints are not read.
 void generateDenseFieldFast(cv::Size size, const std::vector<cv::Point2f>& targets,
                             const std::vector<cv::Point2f>& sources,
                             const std::vector<float>& weights, cv::Mat& map_x, cv::Mat& map_y,
                             int reserved1, double weight_scale, int reserved2, int reserved3);
+
+// Sampling maps of a rectangle of `size` (as generateDenseFieldFast) from model points at
+// sources[k] displaced by displacements[k] (image x, y), where each point fixes the field's
+// component along the unit vector axis_u with weights[k].x and the one along the perpendicular
+// (-axis_u.y, axis_u.x) with weights[k].y (confidence min(1, weight * weight_scale)): a point on
+// an edge that runs along one of the two axes fixes only the component across its edge. A cell
+// holds per component the mean of its points weighted by their weights for that component. The
+// grid, levels, tolerance and enlargement are those of generateDenseFieldFast.
+void dense_field_maps_along(cv::Size size, const std::vector<cv::Point2f>& sources,
+                            const std::vector<cv::Point2f>& displacements,
+                            const std::vector<cv::Point2f>& weights, cv::Point2f axis_u,
+                            double weight_scale, cv::Mat& map_x, cv::Mat& map_y);
 
 // Zeroes the weight of every point (weight above 0) where the maps fold or tear: at the point's
 // source position rounded half to even, for the 5 by 5 pixels around it, the Jacobian

@@ -116,6 +116,21 @@ TEST(DenseField, ConstantAndSmoothWarpsAreReproducedAndDoNotFold) {
     EXPECT_EQ(quro::rejectFoldingPoints(mx, cv::Mat(3, 3, CV_32F), src, w, 0.05f, 0.8f), -1);
 }
 
+// A displaced point holds the field at its own pixel, also on the rectangle's last row and
+// column, and the field falls off evenly on both sides of it.
+TEST(DenseField, PointsHoldTheFieldAtTheirExactPlaces) {
+    cv::Mat mx, my;
+    quro::generateDenseFieldFast({161, 121}, {{80, 62}}, {{80, 60}}, {1}, mx, my, 0, 1.0, 0, 0);
+    EXPECT_EQ(my.at<float>(60, 80), 62.f);
+    for (int k = 1; k <= 12; ++k) {
+        EXPECT_NEAR(my.at<float>(60, 80 + k), my.at<float>(60, 80 - k), 1e-4) << k;
+        EXPECT_NEAR(my.at<float>(60 + k, 80) - k, my.at<float>(60 - k, 80) + k, 1e-4) << k;
+        EXPECT_LT(my.at<float>(60, 80 + k), 62.f) << k;
+    }
+    quro::generateDenseFieldFast({161, 121}, {{161, 118}}, {{160, 120}}, {1}, mx, my, 0, 1.0, 0, 0);
+    EXPECT_EQ(cv::Vec2f(mx.at<float>(120, 160), my.at<float>(120, 160)), cv::Vec2f(161, 118));
+}
+
 TEST(DenseField, BilinearSamplingClampsToTheGrid) {
     const std::vector<float> gx = {0, 1, 2, 10, 11, 12}, gy = {5, 5, 5, 7, 7, 7};  // 3 by 2
     const float cases[][4] = {{0.5f, 0.5f, 5.5f, 6},  {-5, -5, 0, 5},
