@@ -370,9 +370,13 @@ QURO_API int write_line(void);
 // creation could have made (and edits kept): 1 to 10 levels with an entry for each level in every
 // per-level list, every float finite, level sizes that at most halve from level to level (plus 2),
 // points within the level's width + height + 2 of the reference point (and below 2^30), direction
-// components within 1e15, boxes that hold the points, and radii between the farthest point's and
-// the farthest box corner's distance (up to one pixel and 0.1 % of the level size). Damaged,
-// hostile or truncated data is refused without allocating more than a small multiple of its size.
+// components within 1e15, boxes that hold the points, and radii at least the farthest point's
+// distance (up to one pixel and 0.1 % of the points' reach r, the farthest any level's points lie,
+// halved per level). Sizes, boxes and radii are tied to the points: boxes and radii within 2 r,
+// level sizes at most 32 (2 r + 2), or 1024 pixels halved per level above the first. A file
+// claiming a level of 9000 or 2^31 - 1 pixels, or a box edge of 2^24, about points spanning 100
+// pixels is refused. Damaged, hostile or truncated data is refused without allocating more than a
+// small multiple of its size.
 
 // Writes model `id` to the file `path` (a byte string, passed on as it is), replacing an
 // existing file. The bytes are prepared before the file is opened, so a failure before opening
@@ -501,8 +505,9 @@ QURO_API int find_sub_pix_contours_c(const unsigned char* image, int width, int 
 // four contrast values in the new model as given, with a time-out of 1000 ms ("timeout", see set_shape_model_param). On success it inserts the model into the model
 // table under the lowest free id, writes the id to *id and returns 0; the model belongs to the
 // table until clear_shape_model(). A model that a model file could not hold (see
-// read_shape_model: a non-finite angle, direction or position) returns -1. On any failure nothing
-// is inserted and *id is left as it was.
+// read_shape_model: a non-finite angle, direction or position; an image side above 1024 pixels
+// and above 32 (2 r + 2), r the farthest edge point's distance from the centre) returns -1. On any
+// failure nothing is inserted and *id is left as it was.
 // Building longer than the time-out (checked after every level, a level itself is never
 // interrupted) returns -2.
 
