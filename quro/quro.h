@@ -1278,9 +1278,11 @@ QURO_API void ppw_to_rr(double x1, double y1, double x2, double y2, double half_
 
 // The integral of f from lower to upper by adaptive Gauss-Kronrod 7/15 quadrature: an interval
 // is accepted when |K15 - G7| <= max(tolerance, tolerance |value|), when it can no longer be
-// halved, when its value is not finite, or after max_depth + 1 halvings; otherwise both halves are
-// integrated. *error (when not null) receives the sum of the accepted intervals' |K15 - G7|.
-// Returns NaN, with *error NaN, when max_depth < 1, a limit is not finite, f is empty or f
+// halved (its midpoint equals an end, or lies within a relative 2^-52 of the lower end), when its
+// value is not finite, or after max_depth + 1 halvings; otherwise both halves are integrated.
+// *error (when not null) receives the sum of the accepted intervals' |K15 - G7|.
+// Returns NaN, with *error NaN, when max_depth < 1, tolerance is negative or NaN (no interval
+// could ever meet it), a limit is not finite, f is empty or f
 // throws (the exception does not leave this function). The time grows up to 2^max_depth
 // integrand calls for an integrand that never meets the tolerance.
 QURO_API double integrate_adaptive(std::function<double(double)> f, double lower, double upper,
