@@ -551,7 +551,8 @@ QURO_API int create_shape_model(const unsigned char* image, int width, int heigh
 // others wherever the samples leave the image) the model ignores the pixel.
 // Returns as create_shape_model; -1 also when image is null, width or height is below 1, the
 // centre or angle is refused (see above), len1 or len2 is negative, not finite or above
-// width + height, or the cut-out would hold more than INT_MAX pixels.
+// width + height, or the cut-out would hold more than INT_MAX pixels or more than
+// 4 (width + 2) (height + 2) (a 30000 x 1 image does not yield a 60001 x 34001 cut-out).
 QURO_API int create_shape_model_rr(const unsigned char* image, int width, int height, double cx,
                                    double cy, double angle, double len1, double len2,
                                    int num_levels, float angle_start, float angle_extent,
@@ -1125,8 +1126,9 @@ QURO_API void smallest_rectangle1_y(const quro::region& r, int* row1, int* col1,
 // Appends the outer contour of the 8-connected component of r that holds its top row's rightmost
 // pixel: pixel columns to cols and rows to rows, clockwise on screen from that pixel, a pixel on
 // a one-pixel-wide part once per visit, the start pixel once. A lone pixel gives itself. Requires
-// r sorted by row, then first column. A null vector is skipped; a split region or one without runs
-// appends nothing.
+// r sorted by row, then first column. A null vector is skipped; a split region, one without runs,
+// or one whose contour exceeds 2^23 pixels (a run of 2^32 pixels has 2^33: it is refused within
+// 2^23 steps) appends nothing.
 QURO_API void get_region_contour(const quro::region& r, std::vector<int>* cols,
                                  std::vector<int>* rows);
 
@@ -1136,7 +1138,8 @@ QURO_API void test_region_point(const quro::region& r, int col, int row, int* in
 
 // Boundary of in by type (an exact string): "inner" = in minus its erosion by the 3 x 3 square,
 // "outer" = the dilation of in by the 3 x 3 square minus in, "inner_filled" = the outer contour
-// pixels (get_region_contour) of every 8-connected component of in, as runs replacing out's.
+// pixels (get_region_contour) of every 8-connected component of in, as runs replacing out's
+// (more than 2^23 contour pixels in all leave out unchanged).
 // in without runs gives no runs. Any other type, a null type or out, or a split in leave out
 // unchanged. out may be, or share arrays with, in. Requires in sorted by row, then first column;
 // out's chords, parts, cached features, width and height are left as they were.
@@ -1222,6 +1225,8 @@ QURO_API void hit_or_miss_y2(const quro::region& in, const quro::region& se, qur
 // under kind 6 with the handle count; the measuring exports hand out arrays of doubles registered
 // under kind 5 with the number of doubles. Free each with clear_mems(handle). On any failure they
 // return -1, register nothing and leave *out and *count / *found unchanged.
+// A layout hands out at most 2^20 handles: one that would hand out more (say a circle of radius
+// 1e5 with half_width 1e-3 and no wanted count) returns -1 at once.
 
 extern "C" {
 
