@@ -873,13 +873,18 @@ QURO_API int find_shape_models_2(unsigned char* data, int width, int height, int
 // `tile_params` is null (read as all 0) or four ints: column count, row count, tile width, tile
 // height. Nominal tile: when both tile sides are above 0, each at least twice the model's
 // full-resolution side ("width0", "height0"), else 640 x 640. A count of 0 or below becomes the
-// image side over the nominal side, rounded half away from zero and at least 1; every count is
-// clamped to 1..image side. Each axis is cut into count parts whose sizes differ by at most one
-// pixel (the wider ones first), and every part but the first starts earlier by the model's
-// diagonal, ceil(hypot(width0, height0)), so that an instance at any angle lies whole in at
-// least one tile. Each tile is copied out and searched as find_shape_model does (num_matches 0,
-// the other arguments as given; the model's time-out applies to each tile); tiles may be searched
-// at once on several threads, with the same result as one after the other. The matches, in image
+// image side over the nominal side, rounded half away from zero; every count is clamped to
+// 1..(image side / model side), since a tile narrower than the model finds no instance whole (a
+// 96 x 72 image asking for 96 x 72 tiles is one tile for any model of 40 x 30 or more). Each axis
+// is cut into count parts whose sizes differ by at most one pixel (the wider ones first), and
+// every part but the first starts earlier by the model's diagonal, ceil(hypot(width0, height0)),
+// so that an instance at any angle lies whole in at least one tile, and then down to a multiple
+// of 2^(L - 1), L the model's level count: each tile's pyramid then samples the image as the
+// whole image's pyramid does, and an instance is found in its tile as in the whole image (within
+// 0.02 px). Each tile is copied out and searched as find_shape_model does (num_matches 0, the
+// other arguments as given; the model's time-out applies to each tile, and to the whole call: no
+// tile is begun once it has passed since the call began, and the call returns -1); tiles may be
+// searched at once on several threads, with the same result as one after the other. The matches, in image
 // coordinates, are sorted by score (ties in grid order), and a match is dropped when an earlier
 // kept one lies within duplicate_distance (at least 0.5; smaller values, NaN included, act as
 // 0.5) of it in both x + dx and y + dy; ids and angles are not compared. At most num_matches
@@ -900,7 +905,8 @@ QURO_API int find_shape_model_xl(unsigned char* data, int width, int height, int
 
 // As find_shape_model_xl for several models: each tile is searched as find_shape_models does
 // (`levels` holds two ints per id and is passed on unchanged), the tile grid follows the largest
-// width0 and the largest height0 among the listed models, and every match keeps the id the
+// width0, height0 and level count among the listed models, the whole call's time-out is the
+// largest of theirs (no limit only when none has one), and every match keeps the id the
 // multi-model search gave it. Returns as find_shape_model_xl, except: -1 also for null model_ids
 // with model_count above 0, or an id the tile search refuses; -2 when no listed model has a size
 // above 0 (in particular when model_count is 0 or below).
