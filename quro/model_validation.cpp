@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <vector>
 
 #include "quro/model_archive.h"
 #include "quro/numeric.h"
@@ -36,21 +37,53 @@ bool level_sizes_halve(const ShapeModelRecord& r) {
 
 bool within(double v, double lo, double hi) { return v >= lo && v <= hi; }  // false for NaN
 
-bool level_is_valid(const ShapeModelRecord& r, std::size_t k) {
+// The farthest any level's points lie from the reference point, in the pixels of each level: a
+// level's points are halved copies of those below it, so level k + 1 reaches half as far as level
+// k. Levels emptied by point removal take their reach from the others.
+std::vector<double> points_reach(const ShapeModelRecord& r) {
+    double level1 = 0.0;  // in full-resolution pixels
+    for (std::size_t k = 0; k < r.level_features.size(); ++k)
+        for (const Feature& p : r.level_features[k])
+            level1 = std::max(level1, std::ldexp(std::hypot(static_cast<double>(p.x), p.y),
+                                                 static_cast<int>(k)));  // NaN is left out
+    std::vector<double> reach(r.level_features.size());
+    for (std::size_t k = 0; k < reach.size(); ++k)
+        reach[k] = std::ldexp(level1, -static_cast<int>(k));
+    return reach;
+}
+
+// What creation can produce from points that reach `reach` pixels on level k (0 = full
+// resolution): a box and radius within the reach (twice it, for points removed after creation),
+// and a level image at most kCanvasFactor times the points' extent, or kMinCanvas pixels.
+struct LevelLimits {
+    double tol;     // rounding of either creator
+    double box;     // largest magnitude of a box bound and of the radius
+    double canvas;  // largest level width and height
+};
+
+constexpr double kCanvasFactor = 32.0;
+constexpr double kMinCanvas = 1024.0;
+
+LevelLimits level_limits(double reach, std::size_t k) {
+    const double tol = 1.0 + 1e-3 * reach;
+    return {tol, 2.0 * reach + tol,
+            std::max(kCanvasFactor * (2.0 * reach + 2.0),
+                     std::ldexp(kMinCanvas, -static_cast<int>(k)))};
+}
+
+bool level_is_valid(const ShapeModelRecord& r, std::size_t k, double reach) {
+    const LevelLimits lim = level_limits(reach, k);
+    if (r.level_widths[k] > lim.canvas || r.level_heights[k] > lim.canvas) return false;
     const double span = static_cast<double>(r.level_widths[k]) + r.level_heights[k] + 2.0;
-    const double tol = 1.0 + 1e-3 * span;
+    const double tol = lim.tol;
     const double min_x = r.box_min_x[k], max_x = r.box_max_x[k];
     const double min_y = r.box_min_y[k], max_y = r.box_max_y[k];
-    const double box_limit = 2.0 * span;
-    if (!within(min_x, -box_limit, max_x) || !within(max_x, min_x, box_limit)) return false;
-    if (!within(min_y, -box_limit, max_y) || !within(max_y, min_y, box_limit)) return false;
+    if (!within(min_x, -lim.box, max_x) || !within(max_x, min_x, lim.box)) return false;
+    if (!within(min_y, -lim.box, max_y) || !within(max_y, min_y, lim.box)) return false;
     const double angle = r.level_angle[k];
     const double radius = r.level_radius[k];
     if (!within(angle, -180.0, 180.0)) return false;
-    const double corner = std::hypot(std::max(std::fabs(min_x), std::fabs(max_x)),
-                                     std::max(std::fabs(min_y), std::fabs(max_y)));
-    if (!within(radius, 0.0, corner + tol)) return false;
-
+    if (!within(radius, 0.0, lim.box)) return false;
     // The box was measured on the points rotated by -angle, as X = x c + y s, Y = y c - x s.
     const double a = -angle * static_cast<double>(kDegToRad);
     const double c = std::cos(a), s = std::sin(a);
@@ -75,8 +108,9 @@ bool level_is_valid(const ShapeModelRecord& r, std::size_t k) {
 int validate_shape_model_record(const ShapeModelRecord& rec) {
     if (!shape_model_is_consistent(rec) || !finite_scalars(rec) || !level_sizes_halve(rec))
         return kFailed;
+    const std::vector<double> reach = points_reach(rec);
     for (std::size_t k = 0; k < rec.level_features.size(); ++k)
-        if (!level_is_valid(rec, k)) return kFailed;
+        if (!level_is_valid(rec, k, reach[k])) return kFailed;
     return kOk;
 }
 

@@ -20,12 +20,19 @@ inline constexpr float kMaxModelDirection = 1e15f;
 // - 1 <= num_levels <= kMaxModelLevels and every per-level list holds num_levels entries;
 // - every float of the record is finite;
 // - level sizes are >= 0 and each level is at most half the level below it plus 2 pixels per side;
+// - with r the points' reach on a level (the largest distance of a point from the reference point
+//   over all levels, halved per level above the one it lies on, since a level's points are halved
+//   copies of those below it): each level's width and height are at most 32 (2 r + 2), or 1024
+//   halved per level above the first, whichever is larger (creation from an image puts the points
+//   in the middle of the image, creation from outlines sizes the level by them); its box bounds
+//   and radius lie within 2 r + tol, with tol = 1 + 0.001 r (creation gives r; twice allows for
+//   points removed after creation). A file that claims a level of 2^31 - 1 pixels or a box edge
+//   of 2^24 about points spanning 100 pixels is refused;
 // - on each level, every coordinate lies within (width + height + 2) and below
 //   kMaxModelCoordinate in magnitude, every direction component within kMaxModelDirection;
-//   the box has min <= max, lies within 2 (width + height + 2), and holds every point rotated by
-//   the level's box angle (|angle| <= 180), and the radius is at least the distance of the
-//   farthest point and at most that of the farthest box corner (both up to a tolerance of one
-//   pixel plus 0.1 % of the level size).
+//   the box has min <= max and holds every point rotated by the level's box angle
+//   (|angle| <= 180), and the radius is at least the distance of the farthest point (both up to
+//   tol).
 // Levels without points are allowed (points removed after creation).
 int validate_shape_model_record(const ShapeModelRecord& rec);
 

@@ -370,9 +370,13 @@ QURO_API int write_line(void);
 // creation could have made (and edits kept): 1 to 10 levels with an entry for each level in every
 // per-level list, every float finite, level sizes that at most halve from level to level (plus 2),
 // points within the level's width + height + 2 of the reference point (and below 2^30), direction
-// components within 1e15, boxes that hold the points, and radii between the farthest point's and
-// the farthest box corner's distance (up to one pixel and 0.1 % of the level size). Damaged,
-// hostile or truncated data is refused without allocating more than a small multiple of its size.
+// components within 1e15, boxes that hold the points, and radii at least the farthest point's
+// distance (up to one pixel and 0.1 % of the points' reach r, the farthest any level's points lie,
+// halved per level). Sizes, boxes and radii are tied to the points: boxes and radii within 2 r,
+// level sizes at most 32 (2 r + 2), or 1024 pixels halved per level above the first. A file
+// claiming a level of 9000 or 2^31 - 1 pixels, or a box edge of 2^24, about points spanning 100
+// pixels is refused. Damaged, hostile or truncated data is refused without allocating more than a
+// small multiple of its size.
 
 // Writes model `id` to the file `path` (a byte string, passed on as it is), replacing an
 // existing file. The bytes are prepared before the file is opened, so a failure before opening
@@ -501,8 +505,9 @@ QURO_API int find_sub_pix_contours_c(const unsigned char* image, int width, int 
 // four contrast values in the new model as given, with a time-out of 1000 ms ("timeout", see set_shape_model_param). On success it inserts the model into the model
 // table under the lowest free id, writes the id to *id and returns 0; the model belongs to the
 // table until clear_shape_model(). A model that a model file could not hold (see
-// read_shape_model: a non-finite angle, direction or position) returns -1. On any failure nothing
-// is inserted and *id is left as it was.
+// read_shape_model: a non-finite angle, direction or position; an image side above 1024 pixels
+// and above 32 (2 r + 2), r the farthest edge point's distance from the centre) returns -1. On any
+// failure nothing is inserted and *id is left as it was.
 // Building longer than the time-out (checked after every level, a level itself is never
 // interrupted) returns -2.
 
@@ -546,7 +551,8 @@ QURO_API int create_shape_model(const unsigned char* image, int width, int heigh
 // others wherever the samples leave the image) the model ignores the pixel.
 // Returns as create_shape_model; -1 also when image is null, width or height is below 1, the
 // centre or angle is refused (see above), len1 or len2 is negative, not finite or above
-// width + height, or the cut-out would hold more than INT_MAX pixels.
+// width + height, or the cut-out would hold more than INT_MAX pixels or more than
+// 4 (width + 2) (height + 2) (a 30000 x 1 image does not yield a 60001 x 34001 cut-out).
 QURO_API int create_shape_model_rr(const unsigned char* image, int width, int height, double cx,
                                    double cy, double angle, double len1, double len2,
                                    int num_levels, float angle_start, float angle_extent,
@@ -955,13 +961,18 @@ QURO_API int find_shape_models_2(unsigned char* data, int width, int height, int
 // `tile_params` is null (read as all 0) or four ints: column count, row count, tile width, tile
 // height. Nominal tile: when both tile sides are above 0, each at least twice the model's
 // full-resolution side ("width0", "height0"), else 640 x 640. A count of 0 or below becomes the
-// image side over the nominal side, rounded half away from zero and at least 1; every count is
-// clamped to 1..image side. Each axis is cut into count parts whose sizes differ by at most one
-// pixel (the wider ones first), and every part but the first starts earlier by the model's
-// diagonal, ceil(hypot(width0, height0)), so that an instance at any angle lies whole in at
-// least one tile. Each tile is copied out and searched as find_shape_model does (num_matches 0,
-// the other arguments as given; the model's time-out applies to each tile); tiles may be searched
-// at once on several threads, with the same result as one after the other. The matches, in image
+// image side over the nominal side, rounded half away from zero; every count is clamped to
+// 1..(image side / model side), since a tile narrower than the model finds no instance whole (a
+// 96 x 72 image asking for 96 x 72 tiles is one tile for any model of 40 x 30 or more). Each axis
+// is cut into count parts whose sizes differ by at most one pixel (the wider ones first), and
+// every part but the first starts earlier by the model's diagonal, ceil(hypot(width0, height0)),
+// so that an instance at any angle lies whole in at least one tile, and then down to a multiple
+// of 2^(L - 1), L the model's level count: each tile's pyramid then samples the image as the
+// whole image's pyramid does, and an instance is found in its tile as in the whole image (within
+// 0.02 px). Each tile is copied out and searched as find_shape_model does (num_matches 0, the
+// other arguments as given; the model's time-out applies to each tile, and to the whole call: no
+// tile is begun once it has passed since the call began, and the call returns -1); tiles may be
+// searched at once on several threads, with the same result as one after the other. The matches, in image
 // coordinates, are sorted by score (ties in grid order), and a match is dropped when an earlier
 // kept one lies within duplicate_distance (at least 0.5; smaller values, NaN included, act as
 // 0.5) of it in both x + dx and y + dy; ids and angles are not compared. At most num_matches
@@ -982,7 +993,8 @@ QURO_API int find_shape_model_xl(unsigned char* data, int width, int height, int
 
 // As find_shape_model_xl for several models: each tile is searched as find_shape_models does
 // (`levels` holds two ints per id and is passed on unchanged), the tile grid follows the largest
-// width0 and the largest height0 among the listed models, and every match keeps the id the
+// width0, height0 and level count among the listed models, the whole call's time-out is the
+// largest of theirs (no limit only when none has one), and every match keeps the id the
 // multi-model search gave it. Returns as find_shape_model_xl, except: -1 also for null model_ids
 // with model_count above 0, or an id the tile search refuses; -2 when no listed model has a size
 // above 0 (in particular when model_count is 0 or below).
@@ -1212,8 +1224,9 @@ QURO_API void smallest_rectangle1_y(const quro::region& r, int* row1, int* col1,
 // Appends the outer contour of the 8-connected component of r that holds its top row's rightmost
 // pixel: pixel columns to cols and rows to rows, clockwise on screen from that pixel, a pixel on
 // a one-pixel-wide part once per visit, the start pixel once. A lone pixel gives itself. Requires
-// r sorted by row, then first column. A null vector is skipped; a split region or one without runs
-// appends nothing.
+// r sorted by row, then first column. A null vector is skipped; a split region, one without runs,
+// or one whose contour exceeds 2^23 pixels (a run of 2^32 pixels has 2^33: it is refused within
+// 2^23 steps) appends nothing.
 QURO_API void get_region_contour(const quro::region& r, std::vector<int>* cols,
                                  std::vector<int>* rows);
 
@@ -1223,7 +1236,8 @@ QURO_API void test_region_point(const quro::region& r, int col, int row, int* in
 
 // Boundary of in by type (an exact string): "inner" = in minus its erosion by the 3 x 3 square,
 // "outer" = the dilation of in by the 3 x 3 square minus in, "inner_filled" = the outer contour
-// pixels (get_region_contour) of every 8-connected component of in, as runs replacing out's.
+// pixels (get_region_contour) of every 8-connected component of in, as runs replacing out's
+// (more than 2^23 contour pixels in all leave out unchanged).
 // in without runs gives no runs. Any other type, a null type or out, or a split in leave out
 // unchanged. out may be, or share arrays with, in. Requires in sorted by row, then first column;
 // out's chords, parts, cached features, width and height are left as they were.
@@ -1309,6 +1323,8 @@ QURO_API void hit_or_miss_y2(const quro::region& in, const quro::region& se, qur
 // under kind 6 with the handle count; the measuring exports hand out arrays of doubles registered
 // under kind 5 with the number of doubles. Free each with clear_mems(handle). On any failure they
 // return -1, register nothing and leave *out and *count / *found unchanged.
+// A layout hands out at most 2^20 handles: one that would hand out more (say a circle of radius
+// 1e5 with half_width 1e-3 and no wanted count) returns -1 at once.
 
 extern "C" {
 
@@ -1365,9 +1381,11 @@ QURO_API void ppw_to_rr(double x1, double y1, double x2, double y2, double half_
 
 // The integral of f from lower to upper by adaptive Gauss-Kronrod 7/15 quadrature: an interval
 // is accepted when |K15 - G7| <= max(tolerance, tolerance |value|), when it can no longer be
-// halved, when its value is not finite, or after max_depth + 1 halvings; otherwise both halves are
-// integrated. *error (when not null) receives the sum of the accepted intervals' |K15 - G7|.
-// Returns NaN, with *error NaN, when max_depth < 1, a limit is not finite, f is empty or f
+// halved (its midpoint equals an end, or lies within a relative 2^-52 of the lower end), when its
+// value is not finite, or after max_depth + 1 halvings; otherwise both halves are integrated.
+// *error (when not null) receives the sum of the accepted intervals' |K15 - G7|.
+// Returns NaN, with *error NaN, when max_depth < 1, tolerance is negative or NaN (no interval
+// could ever meet it), a limit is not finite, f is empty or f
 // throws (the exception does not leave this function). The time grows up to 2^max_depth
 // integrand calls for an integrand that never meets the tolerance.
 QURO_API double integrate_adaptive(std::function<double(double)> f, double lower, double upper,

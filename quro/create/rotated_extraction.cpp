@@ -97,7 +97,9 @@ cv::Mat crop_rotated_rect(const unsigned char* image, int width, int height, dou
     if (!(len1 >= 0.0 && len1 <= reach && len2 >= 0.0 && len2 <= reach)) return {};
     // Sizes in double first: the lengths may exceed an int.
     const double cols = 2.0 * std::floor(len1) + 1.0, rows = 2.0 * std::floor(len2) + 1.0;
-    if (cols * rows > INT_MAX) return {};
+    // A rectangle in the image covers at most twice its area turned: a cut-out beyond four times
+    // (the border included) is mostly samples off the image, and its size no image vouches for.
+    if (cols * rows > INT_MAX || cols * rows > 4.0 * (width + 2.0) * (height + 2.0)) return {};
 
     const cv::Mat img(height, width, CV_8UC1, const_cast<unsigned char*>(image));
     cv::Mat cut(static_cast<int>(rows), static_cast<int>(cols), CV_8UC1);

@@ -47,7 +47,7 @@ bool rotated_pose_valid(int width, int height, double cx, double cy, double angl
 // Its centre pixel ((cols - 1) / 2, (rows - 1) / 2) lies at (cx, cy). Returns an empty matrix
 // when image is null, width or height is below 1, the pose fails rotated_pose_valid, a length is
 // negative, not finite or above width + height, or the cut-out would hold more than INT_MAX
-// pixels. May throw std::bad_alloc or an OpenCV error.
+// pixels or more than 4 (width + 2) (height + 2). May throw std::bad_alloc or an OpenCV error.
 cv::Mat crop_rotated_rect(const unsigned char* image, int width, int height, double cx, double cy,
                           double angle, double len1, double len2);
 

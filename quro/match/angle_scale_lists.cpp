@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 #include "quro/numeric.h"
 
@@ -47,12 +48,29 @@ void lay_values(std::vector<float>& out, float start, float extent, float step) 
     }
 }
 
-// Automatic scale step along one axis from the box bounds lo and hi of that axis: the step that
-// moves the farther bound by about two pixels.
-float automatic_scale_step(float lo, float hi) {
-    if (std::isnan(lo) || std::isnan(hi)) return std::numeric_limits<float>::quiet_NaN();
-    const float far = std::fmax(std::fabs(lo), std::fabs(hi));
+// Automatic scale step along one axis from the farthest bound `far` of that axis: the step that
+// moves it by about two pixels.
+float automatic_scale_step(float far) {
+    if (std::isnan(far)) return std::numeric_limits<float>::quiet_NaN();
     return 2.f / std::ceil(std::fmax(far, 1.f));
+}
+
+// The farthest bounds of a level along its box axes (columns, rows): those of its points rotated
+// by the box angle as creation measured them, so that a stored box larger than the points cannot
+// make the step fine; a level without points takes its box.
+std::pair<float, float> level_reach(const LevelView& v) {
+    const auto far = [](float lo, float hi) {
+        return std::isnan(lo) || std::isnan(hi) ? lo + hi : std::fmax(std::fabs(lo), std::fabs(hi));
+    };
+    if (v.features.empty()) return {far(v.box_min_x, v.box_max_x), far(v.box_min_y, v.box_max_y)};
+    const float a = -v.angle * kDegToRad;
+    const float c = std::cos(a), s = std::sin(a);
+    float cols = 0.f, rows = 0.f;
+    for (const Feature& p : v.features) {
+        cols = std::fmax(cols, std::fabs(p.x * c + p.y * s));
+        rows = std::fmax(rows, std::fabs(p.y * c - p.x * s));
+    }
+    return {cols, rows};
 }
 
 }  // namespace
@@ -88,8 +106,9 @@ float scale_step(const ShapeModelRecord& rec, int level, int kind) {
         default: return 0.f;
     }
     if (stored > 0.f) return std::ldexp(stored, level - 1);
-    const float rows = automatic_scale_step(v.box_min_y, v.box_max_y);
-    const float cols = automatic_scale_step(v.box_min_x, v.box_max_x);
+    const auto [far_cols, far_rows] = level_reach(v);
+    const float rows = automatic_scale_step(far_rows);
+    const float cols = automatic_scale_step(far_cols);
     switch (kind) {
         case kScaleRow: return rows;
         case kScaleCol: return cols;

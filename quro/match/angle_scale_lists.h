@@ -35,9 +35,11 @@ void angle_list(const ShapeModelRecord& rec, std::vector<float>& out, int level,
 bool angle_list_fits(const ShapeModelRecord& rec, int level, float extent);
 
 // Scale step of `level` for `kind` (ScaleKind): the stored step times 2^(level - 1) when the
-// stored step is above 0; otherwise the automatic step 2 / ceil(max(1, e)), with e the larger
-// absolute bound of the level's outline box along rows (row kind) or columns (column kind); the
-// uniform kind takes the smaller of the two. Any other kind gives 0. A corrupt (NaN) box gives NaN.
+// stored step is above 0; otherwise the automatic step 2 / ceil(max(1, e)), with e the farthest
+// the level's points lie along the rows (row kind) or columns (column kind) of its outline box
+// (the points rotated by the box angle; a level without points takes its box's larger absolute
+// bound); the uniform kind takes the smaller of the two. Any other kind gives 0. A NaN bound of
+// a level without points gives NaN.
 // `level` must be one of the record's levels (asserted).
 float scale_step(const ShapeModelRecord& rec, int level, int kind);
 

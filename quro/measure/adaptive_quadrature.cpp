@@ -51,7 +51,7 @@ struct Quadrature {
         const double err = std::fabs((kronrod - gauss) * h);
         const bool settled = depth > max_depth ||
                              err <= std::max(tolerance, tolerance * std::fabs(value)) ||
-                             std::fabs(c - l) < std::fabs(l) * kDoubleEpsilon ||
+                             std::fabs(c - l) < std::fabs(l) * kDoubleEpsilon || c == l || c == u ||
                              !std::isfinite(value) || !std::isfinite(err);
         if (settled) {
             error_sum += err;
@@ -66,6 +66,7 @@ struct Quadrature {
 double integrate_gauss_kronrod(const std::function<double(double)>& f, double lower, double upper,
                                double tolerance, int max_depth, double* error) {
     if (max_depth < 1) throw std::invalid_argument("max_depth must be positive");
+    if (!(tolerance >= 0.0)) throw std::invalid_argument("tolerance must not be negative or NaN");
     if (!std::isfinite(lower) || !std::isfinite(upper))
         throw std::invalid_argument("Integration limits must be finite");
     Quadrature q{f, tolerance, max_depth};

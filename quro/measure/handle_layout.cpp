@@ -22,7 +22,8 @@ int handle_count(double fit, int plus, int wanted) {
     if (!(fit > -1.0) || !(fit < static_cast<double>(INT_MAX - plus))) return 0;
     const int m = static_cast<int>(fit) + plus;
     if (m < 1) return 0;
-    return wanted >= 1 && wanted < m ? wanted : m;
+    const int n = wanted >= 1 && wanted < m ? wanted : m;
+    return n <= kMaxMeasureHandles ? n : 0;
 }
 
 namespace {

@@ -17,9 +17,12 @@ struct HandleDirections {
 };
 HandleDirections handle_directions(double angle_deg);
 
+// Most handles one layout hands out (2^20, 20 MB of handles).
+inline constexpr int kMaxMeasureHandles = 1 << 20;
+
 // How many handles a layout hands out: m = (int)fit + plus fit (fit truncated toward zero), or
-// `wanted` of them when 1 <= wanted < m. Returns 0 when none fits, or when fit is not a number or
-// m does not fit an int.
+// `wanted` of them when 1 <= wanted < m. Returns 0 when none fits, when fit is not a number or
+// m does not fit an int, or when the count would exceed kMaxMeasureHandles.
 int handle_count(double fit, int plus, int wanted);
 
 // An ellipse layout's geometry: centre, rotation in degrees (positive turns the ellipse

@@ -20,13 +20,16 @@ void square3(region& se) {
     write_runs(se, {{0, 0, 2}, {1, 0, 2}, {2, 0, 2}});
 }
 
-// out's runs become the contour pixels of every 8-connected component of in.
+// out's runs become the contour pixels of every 8-connected component of in; more than
+// kMaxContourPixels of them in all leave out unchanged.
 void traced_contours(const region& in, region* out) {
     region parts(0);
     connection_y_impl(in, &parts, 1);
     std::vector<int> cols, rows;
-    for (int p = 0; p < parts.num_parts; ++p)
-        get_region_contour_impl(*parts.parts[p], &cols, &rows);
+    for (int p = 0; p < parts.num_parts; ++p) {
+        const auto left = kMaxContourPixels - static_cast<std::int64_t>(cols.size());
+        if (!get_region_contour_impl(*parts.parts[p], &cols, &rows, left)) return;
+    }
     std::vector<std::pair<int, int>> points(cols.size());
     for (std::size_t i = 0; i < cols.size(); ++i) points[i] = {rows[i], cols[i]};
     out->num_runs = 0;

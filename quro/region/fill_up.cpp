@@ -1,6 +1,7 @@
 // Hole filling: the background inside the region's bounding box is split into 4-connected
 // components, and those that reach the box's edge are outside; the box minus them is the region
-// with its holes filled. Only each component's contact with the box is needed, so the background
+// with its holes filled. Of the box, only the rows the region holds and the empty rows next to
+// them are built. Only each component's contact with the box is needed, so the background
 // is labelled without being split into parts.
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +9,7 @@
 
 #include "quro/quro.h"
 #include "quro/region/components.h"
+#include "quro/region/morphology.h"
 #include "quro/region/region_buffers.h"
 #include "quro/region/region_features.h"
 #include "quro/region/row_groups.h"
@@ -17,18 +19,30 @@
 namespace quro {
 namespace {
 
+// The box's rows that matter: those in holds and the rows next to them. An empty row of the
+// box is background from edge to edge, so whatever touches it is outside; the empty rows beyond
+// the first of a gap add nothing, and the work follows the runs, not the box's height.
+void box_rows(const region& in, int row1, int row2, int col1, int col2, region& box) {
+    const int n = held_runs(in);
+    std::vector<Run> runs;
+    const auto add = [&](std::int64_t r) {
+        if (r < row1 || r > row2 || (!runs.empty() && runs.back().row >= r)) return;
+        runs.push_back({static_cast<int>(r), col1, col2});
+    };
+    for (int i = 0; i < n; ++i) {
+        if (i + 1 < n && in.rows[i + 1] == in.rows[i]) continue;  // the row's last run
+        add(std::int64_t{in.rows[i]} - 1);
+        add(in.rows[i]);
+        add(std::int64_t{in.rows[i]} + 1);
+    }
+    write_runs(box, runs);
+}
+
 void fill_up(const region& in, region& out) {
     int row1 = 0, col1 = 0, row2 = 0, col2 = 0;
     run_bounds(in, row1, col1, row2, col2);
-    const std::int64_t box_rows = std::int64_t{row2} - row1 + 1;
-    if (box_rows > INT32_MAX) throw_malloc_failed();
-    region box(static_cast<int>(box_rows));
-    for (int i = 0; i < box_rows; ++i) {
-        box.rows[i] = row1 + i;
-        box.col_begins[i] = col1;
-        box.col_ends[i] = col2;
-    }
-    box.num_runs = static_cast<int>(box_rows);
+    region box(0);
+    box_rows(in, row1, row2, col1, col2, box);
 
     region background(0);
     difference_y_impl(box, in, &background);

@@ -29,11 +29,9 @@ void opening(const region& in, const region& se, region* out) {
     dilation_impl(eroded, se, out, col, row);
 }
 
-// Dilation, then erosion, both by the element reflected about its bounding box centre c and with
-// c as reference; clipped to the image domain when in has one and the result leaves it.
-void closing(const region& in, const region& se, region* out) {
-    int cc = -1, rc = -1;
-    resolve_reference(se, cc, rc);
+// se reflected about (cc, rc): runs mapped to row 2 rc - row, columns 2 cc - col_end ..
+// 2 cc - col_begin. Returns false when a mapped value leaves the int range.
+bool reflect_about(const region& se, int cc, int rc, region& reflected) {
     const int n = held_runs(se);
     std::vector<Run> runs;
     runs.reserve(static_cast<std::size_t>(n));
@@ -41,11 +39,20 @@ void closing(const region& in, const region& se, region* out) {
         const std::int64_t row = 2 * std::int64_t{rc} - se.rows[i];
         const std::int64_t begin = 2 * std::int64_t{cc} - se.col_ends[i];
         const std::int64_t end = 2 * std::int64_t{cc} - se.col_begins[i];
-        if (row < INT_MIN || row > INT_MAX || begin < INT_MIN || end > INT_MAX) return;
+        if (row < INT_MIN || row > INT_MAX || begin < INT_MIN || end > INT_MAX) return false;
         runs.push_back({static_cast<int>(row), static_cast<int>(begin), static_cast<int>(end)});
     }
-    region reflected(0), dilated(0);
     write_runs(reflected, runs);
+    return true;
+}
+
+// Dilation, then erosion, both by the element reflected about its bounding box centre c and with
+// c as reference; clipped to the image domain when in has one and the result leaves it.
+void closing(const region& in, const region& se, region* out) {
+    int cc = -1, rc = -1;
+    resolve_reference(se, cc, rc);
+    region reflected(0), dilated(0);
+    if (!reflect_about(se, cc, rc, reflected)) return;
     dilation_impl(in, reflected, &dilated, cc, rc);
     erosion_impl(dilated, reflected, out, cc, rc);  // in's width and height come along
     int r1 = 0, c1 = 0, r2 = 0, c2 = 0;
@@ -61,40 +68,18 @@ void closing(const region& in, const region& se, region* out) {
 }
 
 // Hit-or-miss: the positions where se_hit lies in `in` and se_miss in its complement, both
-// shifted by one reference. The complement is taken inside in's box, extended far enough that no
-// position se_hit admits sees the box's edge through se_miss.
+// shifted by one reference. A position sees a pixel of `in` through se_miss exactly when it lies
+// in the dilation of `in` by se_miss reflected about the reference, so both parts work on the
+// rows `in` holds, never on its bounding box.
 void hit_or_miss(const region& in, const region& hit, const region& miss, region* out, int ref_col,
                  int ref_row) {
     resolve_reference(hit, ref_col, ref_row);
-    int r1 = 0, c1 = 0, r2 = 0, c2 = 0;
-    if (!run_bounds(in, r1, c1, r2, c2)) {
-        erosion_impl(in, hit, out, ref_col, ref_row);  // nothing in: an empty result
-        return;
-    }
-    int hr1 = 0, hc1 = 0, hr2 = 0, hc2 = 0, mr1 = 0, mc1 = 0, mr2 = 0, mc2 = 0;
-    run_bounds(hit, hr1, hc1, hr2, hc2);
-    run_bounds(miss, mr1, mc1, mr2, mc2);
-    const auto margin = [](std::int64_t reach, std::int64_t extent) {
-        return std::max(reach, 2 * extent + 2);
-    };
-    const std::int64_t top = r1 - margin(std::int64_t{hr2} - mr1, std::int64_t{hr2} - hr1);
-    const std::int64_t bottom = r2 + margin(std::int64_t{mr2} - hr1, std::int64_t{hr2} - hr1);
-    const std::int64_t left = c1 - margin(std::int64_t{hc2} - mc1, std::int64_t{hc2} - hc1);
-    const std::int64_t right = c2 + margin(std::int64_t{mc2} - hc1, std::int64_t{hc2} - hc1);
-    if (top < INT_MIN || bottom > INT_MAX || left < INT_MIN || right > INT_MAX ||
-        bottom - top >= INT_MAX)
-        return;
-    std::vector<Run> box_runs(static_cast<std::size_t>(bottom - top + 1));
-    for (std::int64_t r = top; r <= bottom; ++r)
-        box_runs[static_cast<std::size_t>(r - top)] = {static_cast<int>(r), static_cast<int>(left),
-                                                       static_cast<int>(right)};
-    region box(0), complement(0), fits_hit(0), fits_miss(0);
-    write_runs(box, box_runs);
-    difference_y_impl(box, in, &complement);
+    region reflected(0), fits_hit(0), sees_in(0);
+    if (!reflect_about(miss, ref_col, ref_row, reflected)) return;
     erosion_impl(in, hit, &fits_hit, ref_col, ref_row);
-    erosion_impl(complement, miss, &fits_miss, ref_col, ref_row);
+    dilation_impl(in, reflected, &sees_in, ref_col, ref_row);
     const int width = in.width, height = in.height;
-    intersection_y_impl(fits_hit, fits_miss, out);
+    difference_y_impl(fits_hit, sees_in, out);
     out->width = width;
     out->height = height;
 }

@@ -38,9 +38,10 @@ bool region_contains(const region& r, int n, std::int64_t col, std::int64_t row)
     return false;
 }
 
-void get_region_contour_impl(const region& r, std::vector<int>* cols, std::vector<int>* rows) {
+bool get_region_contour_impl(const region& r, std::vector<int>* cols, std::vector<int>* rows,
+                             std::int64_t limit) {
     const int n = held_runs(r);
-    if ((cols == nullptr && rows == nullptr) || r.num_parts != 0 || n == 0) return;
+    if ((cols == nullptr && rows == nullptr) || r.num_parts != 0 || n == 0) return true;
     // Start: the rightmost pixel of the top row.
     Pixel start{r.col_ends[0], r.rows[0]};
     std::int64_t area = 0;
@@ -50,12 +51,25 @@ void get_region_contour_impl(const region& r, std::vector<int>* cols, std::vecto
         area += std::max<std::int64_t>(0, std::int64_t{r.col_ends[i]} - r.col_begins[i] + 1);
     }
     const auto inside = [&](Pixel p) { return region_contains(r, n, p.col, p.row); };
-    append(cols, rows, start);
+    const std::size_t cols0 = cols != nullptr ? cols->size() : 0;
+    const std::size_t rows0 = rows != nullptr ? rows->size() : 0;
+    std::int64_t appended = 0;
+    const auto put = [&](Pixel p) {
+        if (++appended > limit) return false;
+        append(cols, rows, p);
+        return true;
+    };
+    const auto refuse = [&] {
+        if (cols != nullptr) cols->resize(cols0);
+        if (rows != nullptr) rows->resize(rows0);
+        return false;
+    };
+    if (!put(start)) return refuse();
     // The neighbour the trace comes back from: the first inside one from north-east down to
     // south-east, against the clockwise order of the trace.
     int back = 7;
     while (back >= 1 && !inside(start.step(back))) --back;
-    if (back == 0) return;  // a lone pixel
+    if (back == 0) return true;  // a lone pixel
     const int stop = (back + 4) % 8;
     // A guard: the trace visits a pixel at most a few times, so 4 moves per pixel are plenty,
     // and the walk ends even should the stop rule never match.
@@ -66,12 +80,13 @@ void get_region_contour_impl(const region& r, std::vector<int>* cols, std::vecto
         int dir = -1;
         for (int k = 0; k < 8 && dir < 0; ++k)
             if (inside(at.step((search + k) % 8))) dir = (search + k) % 8;
-        if (dir < 0) return;
+        if (dir < 0) return true;
         at = at.step(dir);
-        if (at == start && dir == stop) return;
-        append(cols, rows, at);
+        if (at == start && dir == stop) return true;
+        if (!put(at)) return refuse();
         search = (dir + 5) % 8;
     }
+    return true;
 }
 
 }  // namespace quro

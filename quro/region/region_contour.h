@@ -15,8 +15,14 @@ namespace quro {
 // answer, never an access outside the n runs. Allocates nothing.
 bool region_contains(const region& r, int n, std::int64_t col, std::int64_t row);
 
-// get_region_contour's work; a null vector is skipped.
-void get_region_contour_impl(const region& r, std::vector<int>* cols, std::vector<int>* rows);
+// Most contour pixels one call hands out (get_region_contour, boundary_y's "inner_filled" over all
+// components): 2^23, 64 MB of coordinates.
+inline constexpr std::int64_t kMaxContourPixels = std::int64_t{1} << 23;
+
+// get_region_contour's work; a null vector is skipped. Appends at most `limit` pixels: a longer
+// contour appends nothing and returns false (the trace stops as soon as it is known).
+bool get_region_contour_impl(const region& r, std::vector<int>* cols, std::vector<int>* rows,
+                             std::int64_t limit = kMaxContourPixels);
 
 }  // namespace quro
 

@@ -10,12 +10,13 @@ namespace quro {
 
 namespace {
 
-// The count of one axis: the caller's, or the side over the nominal tile side; 1..size.
-int axis_count(int requested, int size, int nominal) {
+// The count of one axis: the caller's, or the side over the nominal tile side; 1..size / model
+// side (a tile narrower than the model finds nothing whole).
+int axis_count(int requested, int size, int nominal, int model_side) {
     const int count =
         requested > 0 ? requested
                       : round_half_away(static_cast<double>(size) / static_cast<double>(nominal));
-    return std::clamp(count, 1, size);
+    return std::clamp(count, 1, std::max(1, size / std::max(model_side, 1)));
 }
 
 // The larger of the tile side and twice the model side (in 64 bits, capped at INT_MAX).
@@ -37,7 +38,7 @@ int tile_overlap(int model_width, int model_height) {
     return static_cast<int>(std::min<double>(diagonal, std::numeric_limits<int>::max()));
 }
 
-TileAxis plan_tile_axis(int size, int count, int overlap) {
+TileAxis plan_tile_axis(int size, int count, int overlap, int align) {
     count = std::clamp(count, 1, std::max(size, 1));
     const int base = size / count, wider = size % count;
     TileAxis axis;
@@ -45,7 +46,8 @@ TileAxis plan_tile_axis(int size, int count, int overlap) {
     axis.end.reserve(static_cast<std::size_t>(count));
     int end = 0;
     for (int k = 0; k < count; ++k) {
-        axis.start.push_back(std::max(0, end - overlap));
+        const int start = std::max(0, end - overlap);
+        axis.start.push_back(start - start % std::max(align, 1));
         end += base + (k < wider ? 1 : 0);
         axis.end.push_back(end);
     }
@@ -53,7 +55,7 @@ TileAxis plan_tile_axis(int size, int count, int overlap) {
 }
 
 TileGrid plan_tile_grid(int width, int height, const TileParams& params, int model_width,
-                        int model_height) {
+                        int model_height, int model_levels) {
     int nominal_w = kDefaultTileSide, nominal_h = kDefaultTileSide;
     if (params.tile_width > 0 && params.tile_height > 0) {
         nominal_w = nominal_side(params.tile_width, model_width);
@@ -61,9 +63,11 @@ TileGrid plan_tile_grid(int width, int height, const TileParams& params, int mod
     }
     TileGrid grid;
     grid.overlap = tile_overlap(model_width, model_height);
-    grid.columns =
-        plan_tile_axis(width, axis_count(params.columns, width, nominal_w), grid.overlap);
-    grid.rows = plan_tile_axis(height, axis_count(params.rows, height, nominal_h), grid.overlap);
+    const int align = 1 << (std::clamp(model_levels, 1, 10) - 1);
+    grid.columns = plan_tile_axis(width, axis_count(params.columns, width, nominal_w, model_width),
+                                  grid.overlap, align);
+    grid.rows = plan_tile_axis(height, axis_count(params.rows, height, nominal_h, model_height),
+                               grid.overlap, align);
     return grid;
 }
 

@@ -39,16 +39,19 @@ struct TileGrid {
 int tile_overlap(int model_width, int model_height);
 
 // Splits [0, size) into `count` parts (clamped to 1..size) whose sizes differ by at most one
-// pixel, the larger ones first, and moves every start back by `overlap`, not below 0.
-TileAxis plan_tile_axis(int size, int count, int overlap);
+// pixel, the larger ones first, and moves every start back by `overlap`, then down to a multiple
+// of `align` (a power of two, at least 1), not below 0.
+TileAxis plan_tile_axis(int size, int count, int overlap, int align = 1);
 
 // The grid for an image of width x height (both at least 1) and a model of the given size (both
-// at least 1). Nominal tile: with both tile sides above 0, each side at least twice the model's;
-// otherwise kDefaultTileSide square. A count of 0 or below becomes the image side over the
-// nominal side, rounded half away from zero and at least 1; every count is clamped to the image
-// side.
+// at least 1) with `model_levels` pyramid levels (1..10). Nominal tile: with both tile sides above
+// 0, each side at least twice the model's; otherwise kDefaultTileSide square. A count of 0 or
+// below becomes the image side over the nominal side, rounded half away from zero; every count is
+// clamped to 1..(image side / model side): a tile narrower than the model holds no instance
+// whole. Every start is a multiple of 2^(model_levels - 1), so that each tile's pyramid samples
+// the image as the pyramid of the whole image does, whatever levels the search runs on.
 TileGrid plan_tile_grid(int width, int height, const TileParams& params, int model_width,
-                        int model_height);
+                        int model_height, int model_levels = 1);
 
 }  // namespace quro
 

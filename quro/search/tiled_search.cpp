@@ -16,6 +16,7 @@
 #include "quro/search/tile_merge.h"
 #include "quro/settings.h"
 #include "quro/status.h"
+#include "quro/stopwatch.h"
 
 namespace quro {
 
@@ -108,6 +109,10 @@ bool search_other_tiles(const SearchRequest& req, const TiledRun& run, const Til
         while (!failed.load()) {
             const std::size_t t = next.fetch_add(1);
             if (t >= outcomes.size()) return;
+            if (run.out_of_time && run.out_of_time()) {
+                failed.store(true);
+                return;
+            }
             outcomes[t] = search_tile_guarded(req, run.grid, t, search, StoredRange::kLeave);
             if (outcomes[t].rc < 0) failed.store(true);
         }
@@ -167,22 +172,44 @@ int run_tiled_search(const SearchRequest& req, const TiledRun& run, const TileSe
 
 namespace {
 
-// Full-resolution width and height of a stored model ({0, 0} for an unknown id).
-std::pair<int, int> model_size(int id) {
+// What the grid and the whole call's time-out need of the searched models.
+struct TiledModels {
+    int width = 0, height = 0;  // the largest full-resolution size
+    int levels = 1;             // the most pyramid levels
+    int timeout_ms = 0;         // the largest time-out; below 1 (no limit) only when all are
+};
+
+void add_model(int id, TiledModels& m) {
     const auto rec = find_shape_model_record(id);
-    if (!rec || rec->level_widths.empty() || rec->level_heights.empty()) return {0, 0};
-    return {rec->level_widths.front(), rec->level_heights.front()};
+    if (!rec || rec->level_widths.empty() || rec->level_heights.empty()) return;
+    m.width = std::max(m.width, rec->level_widths.front());
+    m.height = std::max(m.height, rec->level_heights.front());
+    m.levels = std::max(m.levels, rec->num_levels);
+    m.timeout_ms = std::max(m.timeout_ms, rec->timeout_ms);
+}
+
+// Plans the grid for the models and starts the whole call's clock: the tiles stop being taken
+// once the models' time-out has passed since the call began.
+void plan_run(const SearchRequest& req, const int* tile_params, const TiledModels& m,
+              float distance, TiledRun& run) {
+    run.grid = plan_tile_grid(req.width, req.height, read_tile_params(tile_params), m.width,
+                              m.height, m.levels);
+    run.distance = duplicate_distance(distance);
+    if (m.timeout_ms > 0)
+        run.out_of_time = [watch = std::make_shared<const Stopwatch>(), t = m.timeout_ms] {
+            return timed_out(*watch, t);
+        };
 }
 
 int find_shape_model_xl_impl(const SearchRequest& req, const int* tile_params, int model_id,
                              float distance, Match*& results, int& count) {
     ensure_library_started();
     if (!find_shape_model_record(model_id)) return kFailed;
-    const auto [mw, mh] = model_size(model_id);
-    if (mw <= 0 || mh <= 0) return kNoModelSize;
+    TiledModels m;
+    add_model(model_id, m);
+    if (m.width <= 0 || m.height <= 0) return kNoModelSize;
     TiledRun run;
-    run.grid = plan_tile_grid(req.width, req.height, read_tile_params(tile_params), mw, mh);
-    run.distance = duplicate_distance(distance);
+    plan_run(req, tile_params, m, distance, run);
     run.model_id = model_id;
     return run_tiled_search(
         req, run,
@@ -197,16 +224,11 @@ int find_shape_models_xl_impl(const SearchRequest& req, const int* tile_params,
                               float distance, Match*& results, int& count) {
     if (model_ids == nullptr && model_count > 0) return kFailed;
     ensure_library_started();
-    int mw = 0, mh = 0;
-    for (int i = 0; i < model_count; ++i) {
-        const auto [w, h] = model_size(model_ids[i]);
-        mw = std::max(mw, w);
-        mh = std::max(mh, h);
-    }
-    if (mw <= 0 || mh <= 0) return kNoModelSize;
+    TiledModels m;
+    for (int i = 0; i < model_count; ++i) add_model(model_ids[i], m);
+    if (m.width <= 0 || m.height <= 0) return kNoModelSize;
     TiledRun run;
-    run.grid = plan_tile_grid(req.width, req.height, read_tile_params(tile_params), mw, mh);
-    run.distance = duplicate_distance(distance);
+    plan_run(req, tile_params, m, distance, run);
     run.out.keep_model_ids = true;
     return run_tiled_search(
         req, run,

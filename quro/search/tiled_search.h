@@ -24,6 +24,9 @@ struct TiledRun {
     float distance = 0.5f;  // duplicate distance, already raised to 0.5
     int model_id = 0;       // stamped on every match unless `out` keeps the ids
     HandOutOptions out;
+    // Asked before each tile but the first: true ends the call with -1 (the whole call's time-out;
+    // the tile searches keep their own). Null: never. May be called on several threads at once.
+    std::function<bool()> out_of_time;
 };
 
 // Searches every tile of the grid and hands out the merged matches (at most req.num_matches when
@@ -32,8 +35,9 @@ struct TiledRun {
 // while it is searched and its result block is released before its thread takes another tile.
 // The result does not depend on the number of threads: the tiles' matches are merged in grid
 // order (rows top to bottom, columns left to right) and sorted stably. Returns the handle, 0 when
-// nothing is left, or -1 when a tile search failed (a time-out included), when the merged block
-// cannot be allocated, or on an exception; nothing stays registered then.
+// nothing is left, or -1 when a tile search failed (a time-out included), when run.out_of_time
+// says so before a tile, when the merged block cannot be allocated, or on an exception; nothing
+// stays registered then.
 int run_tiled_search(const SearchRequest& req, const TiledRun& run, const TileSearch& search,
                      Match*& results, int& count);
 

@@ -101,14 +101,14 @@ inline quro::ShapeModelRecord distinctive_record() {
     r.level_radius = {26.5f, 13.25f};
     r.level_angle = {30.f, -45.5f};
     r.level_features = {
-        {{1.5f, -2.5f, 0.6f, 0.8f}, {-3.f, 4.25f, -1.f, 0.f}, {0.f, 0.f, 0.f, -1.f}},
+        {{1.5f, -2.5f, 0.6f, 0.8f}, {-3.f, 4.25f, -1.f, 0.f}, {12.f, 6.f, 0.f, -1.f}},
         {{0.75f, -1.25f, 0.8f, -0.6f}, {-1.5f, 2.125f, 0.f, 1.f}}};
     return r;
 }
 
 // A consistent record with one level per entry of `points`; level i holds points[i] points. Its
-// boxes (rotated by the level's box angle) hold the points and its radii lie between the farthest
-// point and the farthest box corner, as a model file requires.
+// boxes (rotated by the level's box angle) hold the origin and the points with half a pixel to
+// spare and its radii lie a quarter pixel beyond the farthest point, as a model file requires.
 inline quro::ShapeModelRecord record_with_point_counts(const std::vector<int>& points) {
     quro::ShapeModelRecord r;
     r.num_levels = static_cast<int>(points.size());
@@ -116,7 +116,7 @@ inline quro::ShapeModelRecord record_with_point_counts(const std::vector<int>& p
     for (std::size_t l = 0; l < points.size(); ++l) {
         const float angle = 6.f + static_cast<float>(l);
         const double a = -static_cast<double>(angle * 0.017453292f);
-        double min_x = -1.0, max_x = 2.0, min_y = -2.0, max_y = 1.0, radius = 2.0;
+        double min_x = -0.5, max_x = 0.5, min_y = -0.5, max_y = 0.5, radius = 0.25;
         std::vector<quro::Feature> level;
         for (int i = 0; i < points[l]; ++i) {
             const float x = 0.5f * i, y = -0.25f * i;

@@ -149,6 +149,15 @@ TEST(ScaleStep, AutomaticStepComesFromTheOutlineBox) {
     EXPECT_FLOAT_EQ(quro::scale_step(tall, 2, quro::kScaleCol), 2.f / 5.f);
 }
 
+TEST(ScaleStep, AutomaticStepFollowsThePointsNotAStoredBoxBeyondThem) {
+    // A model file may hold a box edge of 2^24 about points within 20 pixels: a step of 1.2e-7.
+    ShapeModelRecord rec = record_with_box(-16777216.f, 16777216.f, -16777216.f, 16777216.f);
+    rec.level_features[0] = {{20.f, 0.f, 1.f, 0.f}, {0.f, -7.5f, 0.f, 1.f}};
+    EXPECT_FLOAT_EQ(quro::scale_step(rec, 1, quro::kScaleCol), 2.f / 20.f);
+    EXPECT_FLOAT_EQ(quro::scale_step(rec, 1, quro::kScaleRow), 2.f / 8.f);
+    EXPECT_FLOAT_EQ(quro::scale_step(rec, 2, quro::kScaleRow), 2.f / 16777216.f);  // no points
+}
+
 TEST(ScaleStep, BoxNotStraddlingTheReferencePointUsesTheFartherBound) {
     // Corner outlines keep their corner at the reference point: max_y = 0.
     EXPECT_FLOAT_EQ(quro::scale_step(record_with_box(0.f, 25.f, -30.f, 0.f), 1, quro::kScaleRow),

@@ -105,11 +105,11 @@ TEST(AdaptiveQuadrature, PerimeterPolynomialAndRejectedArguments) {
     EXPECT_DOUBLE_EQ(integrate_adaptive([](double x) { return x * x; }, 0, 3, 1e-12, 15, &err), 9);
     EXPECT_EQ(err, 0.0);
     const auto f = [](double x) { return x; };
-    const auto message = [&](double lo, double hi, int depth) -> std::string {
+    const auto message = [&](double lo, double hi, int depth, double tol = 1e-9) -> std::string {
         try {
-            quro::integrate_gauss_kronrod(f, lo, hi, 1e-9, depth, nullptr);
+            quro::integrate_gauss_kronrod(f, lo, hi, tol, depth, nullptr);
         } catch (const std::invalid_argument& e) {
-            EXPECT_TRUE(std::isnan(integrate_adaptive(f, lo, hi, 1e-9, depth, &err)));
+            EXPECT_TRUE(std::isnan(integrate_adaptive(f, lo, hi, tol, depth, &err)));
             EXPECT_TRUE(std::isnan(err));
             return e.what();
         }
@@ -118,6 +118,10 @@ TEST(AdaptiveQuadrature, PerimeterPolynomialAndRejectedArguments) {
     EXPECT_EQ(message(0, 1, 0), "max_depth must be positive");
     EXPECT_EQ(message(0, INFINITY, 15), "Integration limits must be finite");
     EXPECT_EQ(message(std::nan(""), 1, 15), "Integration limits must be finite");
+    // A tolerance no interval can meet halved without end (a NaN one overflowed the stack).
+    for (const double tol : {std::nan(""), -1.0, -1e-300})
+        for (const double lo : {0.0, 1.0})
+            EXPECT_EQ(message(lo, lo + 1, 2000, tol), "tolerance must not be negative or NaN");
 }
 
 TEST(HandleLayout, PointConversionsAgreeWithOpenCvRotatedRect) {

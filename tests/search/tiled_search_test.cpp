@@ -22,13 +22,13 @@ using quro_test::PartPose;
 
 class TiledSearch : public PartModel {
 protected:
-    static Found find_xl(const cv::Mat& img, int id, std::vector<int> tiles,
-                         float distance = 0.5f) {
+    static Found find_xl(const cv::Mat& img, int id, std::vector<int> tiles, float distance = 0.5f,
+                         int code = 2) {
         Found f;
         quro::Match* res = nullptr;
         int count = -1;
         f.handle = find_shape_model_xl(img.data, img.cols, img.rows, tiles.data(), id, 0.f, 360.f,
-                                       0.6f, 0, 0.5f, 2, nullptr, 0.8f, distance, res, count);
+                                       0.6f, 0, 0.5f, code, nullptr, 0.8f, distance, res, count);
         collect(f, res, count);
         return f;
     }
@@ -41,15 +41,20 @@ TEST(TileGrid, CountsEndsAndStartsMovedBackByTheModelDiagonal) {
         int w, h;
         quro::TileParams p;
         std::vector<int> xs, xe, ys, ye;
+        int levels = 1;
     };
     const Case cases[] = {
         {2000, 1000, {}, {0, 525, 1192}, {667, 1334, 2000}, {0, 358}, {500, 1000}},
-        {300, 200, {}, {0}, {300}, {0}, {200}},              // derived 0: one tile
-        {300, 2, {0, 9, 0, 0}, {0}, {300}, {0, 0}, {1, 2}},  // explicit: clamped to 2
+        {300, 200, {}, {0}, {300}, {0}, {200}},          // derived 0: one tile
+        {300, 2, {0, 9, 0, 0}, {0}, {300}, {0}, {2}},    // explicit: clamped to 1
+        {96, 72, {96, 72, 1, 1}, {0}, {96}, {0}, {72}},  // tiles below the model: one
+        {450, 300, {0, 9, 0, 0}, {0}, {450}, {0, 0, 58}, {100, 200, 300}},        // 3 model heights
         {600, 500, {0, 0, 150, 400}, {0, 58, 258}, {200, 400, 600}, {0}, {500}},  // 200 x 400
+        // Four pyramid levels: starts on multiples of 8, so tiles see the image's pyramid.
+        {2000, 1000, {}, {0, 520, 1192}, {667, 1334, 2000}, {0, 352}, {500, 1000}, 4},
     };
     for (const Case& c : cases) {
-        const quro::TileGrid g = quro::plan_tile_grid(c.w, c.h, c.p, 100, 100);
+        const quro::TileGrid g = quro::plan_tile_grid(c.w, c.h, c.p, 100, 100, c.levels);
         EXPECT_EQ(g.columns.start, c.xs) << c.w;
         EXPECT_EQ(g.columns.end, c.xe) << c.w;
         EXPECT_EQ(g.rows.start, c.ys) << c.h;
@@ -76,30 +81,37 @@ TEST(TileMerge, BucketedDuplicateRemovalEqualsThePairwiseScan) {
     }
 }
 
-// A tile failing while other threads hold blocks of their own: -1, and no block stays registered.
-TEST(TiledRun, ALaterFailedTileLeavesNothingRegistered) {
+// A tile failing while other threads hold blocks of their own, or the whole call's clock running
+// out after two tiles (each tile within its own time-out): -1, no further tile is searched, and
+// no block stays registered.
+TEST(TiledRun, ALaterFailedTileOrTheCallsTimeOutLeavesNothingRegistered) {
     const std::vector<unsigned char> img(900 * 700, 0);
     quro::SearchRequest req;
     req.data = img.data(), req.width = 900, req.height = 700;
-    const quro::TiledRun run{quro::plan_tile_grid(900, 700, {3, 3, 0, 0}, 50, 50), 0.5f, 0, {}};
-    std::atomic<int> calls{0};
-    const quro::TileSearch search = [&](const quro::SearchRequest&, quro::StoredRange,
-                                        quro::Match*& res, int& n) {
-        const std::vector<quro::Match> two(2, quro::Match(1, 2, 0.9f, 0.f, 1.f, 0));
-        return ++calls == 5 ? -2 : quro::hand_out_matches(two, 0, 0, {}, res, n);
-    };
-    const std::size_t before = quro::registered_result_count();
-    quro::set_tile_search_workers(3);
-    quro::Match* res = nullptr;
-    int count = 0;
-    EXPECT_EQ(quro::run_tiled_search(req, run, search, res, count), -1);
-    quro::set_tile_search_workers(0);
-    EXPECT_EQ(quro::registered_result_count(), before);
+    for (const bool clock : {false, true}) {
+        quro::TiledRun run{quro::plan_tile_grid(900, 700, {3, 3, 0, 0}, 50, 50), 0.5f, 0, {}, {}};
+        std::atomic<int> calls{0}, asked{0};
+        if (clock) run.out_of_time = [&] { return ++asked > 1; };
+        const quro::TileSearch search = [&](const quro::SearchRequest&, quro::StoredRange,
+                                            quro::Match*& res, int& n) {
+            const std::vector<quro::Match> two(2, quro::Match(1, 2, 0.9f, 0.f, 1.f, 0));
+            return ++calls == 5 && !clock ? -2 : quro::hand_out_matches(two, 0, 0, {}, res, n);
+        };
+        const std::size_t before = quro::registered_result_count();
+        quro::set_tile_search_workers(clock ? 1 : 3);
+        quro::Match* res = nullptr;
+        int count = 0;
+        EXPECT_EQ(quro::run_tiled_search(req, run, search, res, count), -1);
+        quro::set_tile_search_workers(0);
+        EXPECT_EQ(quro::registered_result_count(), before);
+        EXPECT_TRUE(!clock || calls.load() == 2);
+    }
 }
 
 // An image that fits one pass: one tile equals the plain search, a 2 x 2 grid (instances on the
-// seams) finds the same instances within 0.05 px, whatever the number of tile threads, and the
-// multi-model form keeps the ids.
+// seams) finds the same instances within 0.02 px with peak fits and least squares alike (the
+// tiles start on the pyramid's grid), whatever the number of tile threads, and the multi-model
+// form keeps the ids.
 TEST_F(TiledSearch, TiledSearchEqualsThePlainSearchOnAnImageThatFitsOnePass) {
     const std::vector<PartPose> poses = {{90.3, 80.6, 12.0},
                                          {300.8, 85.2, 104.5},
@@ -108,21 +120,24 @@ TEST_F(TiledSearch, TiledSearchEqualsThePlainSearchOnAnImageThatFitsOnePass) {
                                          {420.2, 330.9, -118.7}};
     const cv::Mat img =
         quro_test::render_part_scene({520, 420}, poses, {}, 60, 170, 30, 2.0, 3, 30);
-    const Found plain = find(img);
-    ASSERT_EQ(plain.matches.size(), poses.size());
-    const Found one = find_xl(img, id_, {0, 0, 0, 0});
-    EXPECT_EQ(one.matches, plain.matches);
     Found serial;
-    for (int workers : {1, 3}) {
-        quro::set_tile_search_workers(workers);
-        const Found grid = find_xl(img, id_, {2, 2, 0, 0});
-        if (workers == 1) serial = grid;
-        ASSERT_EQ(grid.matches.size(), plain.matches.size());
-        for (std::size_t i = 0; i < grid.matches.size(); ++i) {
-            EXPECT_EQ(grid.matches[i], serial.matches[i]);
-            const quro::Match& m = grid.matches[i];
-            const quro::Match* p = near(plain.matches, {m.x + m.dx, m.y + m.dy, 0}, 0.05);
-            EXPECT_TRUE(p != nullptr && angle_error(p->angle, m.angle) < 0.05) << m.x << "," << m.y;
+    for (const int code : {1, 2}) {
+        const Found plain = find(img, 0.f, 360.f, 0.6f, 0, 0.5f, code);
+        ASSERT_EQ(plain.matches.size(), poses.size());
+        const Found one = find_xl(img, id_, {0, 0, 0, 0}, 0.5f, code);
+        EXPECT_EQ(one.matches, plain.matches);
+        for (int workers : {1, 3}) {
+            quro::set_tile_search_workers(workers);
+            const Found grid = find_xl(img, id_, {2, 2, 0, 0}, 0.5f, code);
+            if (workers == 1) serial = grid;
+            ASSERT_EQ(grid.matches.size(), plain.matches.size());
+            for (std::size_t i = 0; i < grid.matches.size(); ++i) {
+                EXPECT_EQ(grid.matches[i], serial.matches[i]);
+                const quro::Match& m = grid.matches[i];
+                const quro::Match* p = near(plain.matches, {m.x + m.dx, m.y + m.dy, 0}, 0.02);
+                EXPECT_TRUE(p != nullptr && angle_error(p->angle, m.angle) < 0.05)
+                    << code << ": " << m.x << "," << m.y;
+            }
         }
     }
     quro::set_tile_search_workers(0);
@@ -142,8 +157,10 @@ TEST_F(TiledSearch, TiledSearchEqualsThePlainSearchOnAnImageThatFitsOnePass) {
 TEST_F(TiledSearch, InstanceAcrossASeamIsFoundOnceWithTheHigherScore) {
     const cv::Mat img =
         quro_test::render_part_scene({900, 300}, {{400.4, 150.3, 45.0}}, {}, 60, 170, 30, 2.0, 5);
+    int levels = 0;
+    get_shape_model_param(id_, "num_levels", &levels);
     const quro::TileGrid g =
-        quro::plan_tile_grid(900, 300, {2, 1, 0, 0}, model_image_.cols, model_image_.rows);
+        quro::plan_tile_grid(900, 300, {2, 1, 0, 0}, model_image_.cols, model_image_.rows, levels);
     float best = 0.f;
     for (int k = 0; k < 2; ++k) {
         const cv::Mat tile = img.colRange(g.columns.start[k], g.columns.end[k]).clone();
