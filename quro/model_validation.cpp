@@ -54,7 +54,9 @@ std::vector<double> points_reach(const ShapeModelRecord& r) {
 
 // What creation can produce from points that reach `reach` pixels on level k (0 = full
 // resolution): a box and radius within the reach (twice it, for points removed after creation),
-// and a level image at most kCanvasFactor times the points' extent, or kMinCanvas pixels.
+// and a level image at most kCanvasFactor times the points' extent, or kMinCanvas pixels (a model
+// made from a large image, a mask or ROI picking a small part of it, is legitimate; no search sizes
+// its work by the level image, only by the points).
 struct LevelLimits {
     double tol;     // rounding of either creator
     double box;     // largest magnitude of a box bound and of the radius
@@ -62,7 +64,7 @@ struct LevelLimits {
 };
 
 constexpr double kCanvasFactor = 32.0;
-constexpr double kMinCanvas = 1024.0;
+constexpr double kMinCanvas = 65536.0;
 
 LevelLimits level_limits(double reach, std::size_t k) {
     const double tol = 1.0 + 1e-3 * reach;

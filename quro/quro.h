@@ -373,9 +373,10 @@ QURO_API int write_line(void);
 // components within 1e15, boxes that hold the points, and radii at least the farthest point's
 // distance (up to one pixel and 0.1 % of the points' reach r, the farthest any level's points lie,
 // halved per level). Sizes, boxes and radii are tied to the points: boxes and radii within 2 r,
-// level sizes at most 32 (2 r + 2), or 1024 pixels halved per level above the first. A file
-// claiming a level of 9000 or 2^31 - 1 pixels, or a box edge of 2^24, about points spanning 100
-// pixels is refused. Damaged, hostile or truncated data is refused without allocating more than a
+// level sizes at most 32 (2 r + 2), or 65536 pixels halved per level above the first. A file
+// claiming a level of 2^31 - 1 pixels, or a box edge of 2^24, about points spanning 100 pixels is
+// refused; no search sizes its work by the level sizes (only by the points), so a legitimate model
+// of a small part made from a large image searches as fast as one made from a tight crop. Damaged, hostile or truncated data is refused without allocating more than a
 // small multiple of its size.
 
 // Writes model `id` to the file `path` (a byte string, passed on as it is), replacing an
@@ -505,7 +506,7 @@ QURO_API int find_sub_pix_contours_c(const unsigned char* image, int width, int 
 // four contrast values in the new model as given, with a time-out of 1000 ms ("timeout", see set_shape_model_param). On success it inserts the model into the model
 // table under the lowest free id, writes the id to *id and returns 0; the model belongs to the
 // table until clear_shape_model(). A model that a model file could not hold (see
-// read_shape_model: a non-finite angle, direction or position; an image side above 1024 pixels
+// read_shape_model: a non-finite angle, direction or position; an image side above 65536 pixels
 // and above 32 (2 r + 2), r the farthest edge point's distance from the centre) returns -1. On any
 // failure nothing is inserted and *id is left as it was.
 // Building longer than the time-out (checked after every level, a level itself is never
