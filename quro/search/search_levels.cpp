@@ -14,9 +14,37 @@
 #include "quro/match/subpixel/peak_fit.h"
 #include "quro/match/templates.h"
 #include "quro/parallel.h"
+#include "quro/search/angle_profile.h"
 #include "quro/status.h"
 
 namespace quro {
+namespace {
+
+// The angle step by which a level's clustering tells candidates apart. Above the level that
+// re-seeds the angles, the angles tell nothing: one candidate per place goes on (per scale, for
+// the variants that keep scales apart), the one scoring best.
+float clustering_angle_step(const ShapeModelRecord& rec, const SearchState& st, int level) {
+    return level > st.angle_seed_level && st.angle_seed_level >= 0 ? 360.f
+                                                                   : angle_step(rec, level + 1);
+}
+
+// Replaces every candidate by copies at every second angle of the level's angle list over the
+// search range: walks from there reach every peak of the level's angle profile.
+void seed_angles(const SearchRequest& req, const ShapeModelRecord& rec, int level,
+                 std::vector<Match>& cands) {
+    std::vector<float> angles;
+    angle_list(rec, angles, level + 1, req.angle_extent, req.angle_start);
+    std::vector<Match> seeded;
+    seeded.reserve(cands.size() * ((angles.size() + 1) / 2));
+    for (const Match& c : cands)
+        for (std::size_t k = 0; k < angles.size(); k += 2) {
+            seeded.push_back(c);
+            seeded.back().angle = angles[k];
+        }
+    cands.swap(seeded);
+}
+
+}  // namespace
 
 std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
                                        const std::vector<float>& col_scales,
@@ -79,7 +107,7 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     if (top == st.plan.last)
         select_final_matches(req, st, rec, top, cands, variant.two_scales());
     else
-        cluster_level_candidates(variant, cands, top, angle_step(rec, top + 1));
+        cluster_level_candidates(variant, cands, top, clustering_angle_step(rec, st, top));
     st.sw.lap("topLevel");
     return st.timed_out() ? kTimedOut : kOk;
 }
@@ -102,11 +130,13 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     // the first level below it settles the polarity itself.
     const bool settle = st.metric < 0 && level == st.plan.top - 1;
     if (settle) leave_polarity_to_settle(cands);
+    const bool seeds = level == st.angle_seed_level;
+    if (seeds) seed_angles(req, rec, level, cands);
 
     // The rigid candidates of the level below the top start at the top level's angles: their
     // walks share the posed templates.
     LevelTemplates templates;
-    const bool share = !variant.refine && level == st.plan.top - 1;
+    const bool share = !variant.refine && (level == st.plan.top - 1 || seeds);
     const RefineLevel lvl{.nx = &nx,
                           .ny = &ny,
                           .border = border,
@@ -139,7 +169,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     filter_refined_candidates(st, req, level, step, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
-        cluster_level_candidates(variant, cands, level, step);
+        cluster_level_candidates(variant, cands, level, clustering_angle_step(rec, st, level));
         return st.timed_out() ? kTimedOut : kOk;
     }
     select_final_matches(req, st, rec, level, cands, variant.two_scales());
@@ -161,6 +191,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
 
 int search_all_levels(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
                       const SearchVariant& variant, std::vector<Match>& cands) {
+    st.angle_seed_level = angle_seed_level(rec, st.plan.top, st.plan.last);
     int rc = search_top_level(req, rec, st, variant, cands);
     for (int level = st.plan.top - 1; rc == kOk && level >= st.plan.last; --level)
         rc = search_level(req, rec, st, variant, level, cands);
