@@ -106,24 +106,26 @@ float rotation_self_similarity(const ShapeModelRecord& rec, int level, float ang
     return static_cast<float>(turned_sum(f, angle, magnitudes) / base);
 }
 
-bool level_angles_alike(const ShapeModelRecord& rec, int level) {
+float alike_angle_fraction(const ShapeModelRecord& rec, int level) {
     const LevelField f = level_field(rec, level);
     const bool magnitudes = rec.metric == 0;
     const double base = turned_sum(f, 0.f, magnitudes);
-    if (!(base > 0)) return false;
+    if (!(base > 0)) return 0.f;
     const float step = angle_step(rec, level);
     int alike = 0, total = 0;
     for (float a = 2.5f * step; a < 360.f - 2.5f * step; a += step) {
         ++total;
         if (turned_sum(f, a, magnitudes) >= kFlatSimilarity * base) ++alike;
     }
-    return total > 0 && 2 * alike >= total;
+    return total > 0 ? static_cast<float>(alike) / static_cast<float>(total) : 0.f;
 }
 
 int angle_seed_level(const ShapeModelRecord& rec, int top, int last) {
-    for (int r = top; r >= std::max(last, 0); --r) {
+    if (!rec.has_level(top + 1) || alike_angle_fraction(rec, top + 1) < kTopAlikeFraction)
+        return -1;
+    for (int r = top - 1; r >= std::max(last, 0); --r) {
         if (!rec.has_level(r + 1)) return -1;
-        if (!level_angles_alike(rec, r + 1)) return r < top ? r : -1;
+        if (alike_angle_fraction(rec, r + 1) < kSeedAlikeFraction) return r;
     }
     return -1;
 }

@@ -19,17 +19,20 @@ namespace quro {
 // ribbed disc; small away from 0 for a model of distinct structure. 0 for a level without points.
 float rotation_self_similarity(const ShapeModelRecord& rec, int level, float angle);
 
-// Whether level `level` cannot tell angles apart: at least half of the angles 0, s, 2s, ... below
-// 360 (s = the level's angle step) that lie more than two steps from 0 have a self-similarity of
-// at least kFlatSimilarity.
+// The share of the angles 0, s, 2s, ... below 360 (s = the angle step of level `level`) lying
+// more than two steps from 0 whose self-similarity is at least kFlatSimilarity: 0 for a model of
+// distinct structure or for a gear whose teeth the level resolves, near 1 for a plain or finely
+// ribbed disc. 0 for a level without points.
 inline constexpr float kFlatSimilarity = 0.8f;
-bool level_angles_alike(const ShapeModelRecord& rec, int level);
+float alike_angle_fraction(const ShapeModelRecord& rec, int level);
 
-// The level on which a search re-seeds its candidates' angles: the 0-based index r (last <= r <
-// top, pyramid indices as in a search's plan) of the first level from the top that tells angles
-// apart, when every level above it down from the top does not (level_angles_alike). -1 when the
-// top level tells angles apart, or no level down to `last` does: the descent then keeps the
-// angles it finds.
+// The level on which a search re-seeds its candidates' angles, when the top level looks alike at
+// a quarter of its angles or more (kTopAlikeFraction): the 0-based index r (last <= r < top,
+// pyramid indices as in a search's plan) of the first level below the top at which fewer than
+// half of the angles look alike (kSeedAlikeFraction). -1 when the top level tells its angles
+// apart, or no level down to `last` does: the descent then keeps the angles it finds.
+inline constexpr float kTopAlikeFraction = 0.25f;
+inline constexpr float kSeedAlikeFraction = 0.5f;
 int angle_seed_level(const ShapeModelRecord& rec, int top, int last);
 
 }  // namespace quro

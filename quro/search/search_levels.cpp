@@ -44,6 +44,17 @@ void seed_angles(const SearchRequest& req, const ShapeModelRecord& rec, int leve
     cands.swap(seeded);
 }
 
+// Adds to every candidate two copies turned by -offset and +offset.
+void add_angle_neighbours(std::vector<Match>& cands, float offset) {
+    const std::size_t n = cands.size();
+    cands.reserve(3 * n);
+    for (std::size_t i = 0; i < n; ++i)
+        for (const float d : {-offset, offset}) {
+            cands.push_back(cands[i]);
+            cands.back().angle += d;
+        }
+}
+
 }  // namespace
 
 std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
@@ -132,6 +143,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     if (settle) leave_polarity_to_settle(cands);
     const bool seeds = level == st.angle_seed_level;
     if (seeds) seed_angles(req, rec, level, cands);
+    if (st.angle_seed_level > level) add_angle_neighbours(cands, 2.f * step);
 
     // The rigid candidates of the level below the top start at the top level's angles: their
     // walks share the posed templates.
