@@ -720,6 +720,13 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //     test (a zero-area box would overlap nothing, or everything).
 //   * Candidate clustering treats pixels as neighbours only within a row and the rows next to it:
 //     the last pixel of a row is no neighbour of the first of the next.
+//   * Models whose coarse levels look alike at many angles (a disc with a fine rim, a gear whose
+//     teeth the top level cannot resolve, a mark too small for it) are measured once per search:
+//     each level's points turned against themselves. When a quarter or more of the top level's
+//     angles look alike, the levels above the first one where fewer than half do keep one
+//     candidate per place (their angles tell nothing), that level walks from every second angle
+//     of its list over the search range, and each level below it also walks from two angle steps
+//     either side (neighbouring rim teeth score nearly alike). Other models search as before.
 
 extern "C" {
 
