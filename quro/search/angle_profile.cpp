@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <memory>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
@@ -82,7 +84,7 @@ LevelField level_field(const ShapeModelRecord& rec, int level) {
     return f;
 }
 
-double turned_sum(const LevelField& f, float angle, bool magnitudes) {
+double turned_sum(const LevelField& f, float angle) {
     const float c = std::cos(deg_to_rad(angle)), s = std::sin(deg_to_rad(angle));
     double sum = 0;
     for (std::size_t k = 0; k < f.pos.size(); ++k) {
@@ -91,7 +93,7 @@ double turned_sum(const LevelField& f, float angle, bool magnitudes) {
         // Turned counter-clockwise on screen (rows grow downwards), as the templates are.
         const cv::Point2f v = f.at(c * p.x + s * p.y, -s * p.x + c * p.y);
         const float dot = (c * d.x + s * d.y) * v.x + (-s * d.x + c * d.y) * v.y;
-        sum += magnitudes ? std::fabs(dot) : dot;
+        sum += dot;
     }
     return sum;
 }
@@ -100,24 +102,42 @@ double turned_sum(const LevelField& f, float angle, bool magnitudes) {
 
 float rotation_self_similarity(const ShapeModelRecord& rec, int level, float angle) {
     const LevelField f = level_field(rec, level);
-    const bool magnitudes = rec.metric == 0;
-    const double base = turned_sum(f, 0.f, magnitudes);
+    const double base = turned_sum(f, 0.f);
     if (!(base > 0)) return 0.f;
-    return static_cast<float>(turned_sum(f, angle, magnitudes) / base);
+    return static_cast<float>(turned_sum(f, angle) / base);
 }
 
-float alike_angle_fraction(const ShapeModelRecord& rec, int level) {
+namespace {
+
+float measure_alike_fraction(const ShapeModelRecord& rec, int level) {
     const LevelField f = level_field(rec, level);
-    const bool magnitudes = rec.metric == 0;
-    const double base = turned_sum(f, 0.f, magnitudes);
+    const double base = turned_sum(f, 0.f);
     if (!(base > 0)) return 0.f;
     const float step = angle_step(rec, level);
     int alike = 0, total = 0;
     for (float a = 2.5f * step; a < 360.f - 2.5f * step; a += step) {
         ++total;
-        if (turned_sum(f, a, magnitudes) >= kFlatSimilarity * base) ++alike;
+        if (turned_sum(f, a) >= kFlatSimilarity * base) ++alike;
     }
     return total > 0 ? static_cast<float>(alike) / static_cast<float>(total) : 0.f;
+}
+
+}  // namespace
+
+std::shared_ptr<AngleProfileCache> make_angle_profile_cache() {
+    return std::make_shared<AngleProfileCache>();
+}
+
+float alike_angle_fraction(const ShapeModelRecord& rec, int level) {
+    AngleProfileCache* cache = rec.angle_profiles.get();
+    if (cache == nullptr) return measure_alike_fraction(rec, level);
+    // Measured under the lock: searches of one model that start together wait for one measure.
+    const std::lock_guard lock(cache->mutex);
+    std::vector<float>& known = cache->alike_fraction;
+    const auto i = static_cast<std::size_t>(level - 1);
+    if (known.size() <= i) known.resize(i + 1, std::numeric_limits<float>::quiet_NaN());
+    if (std::isnan(known[i])) known[i] = measure_alike_fraction(rec, level);
+    return known[i];
 }
 
 int angle_seed_level(const ShapeModelRecord& rec, int top, int last) {

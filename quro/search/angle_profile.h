@@ -5,6 +5,9 @@
 #ifndef QURO_SEARCH_ANGLE_PROFILE_H
 #define QURO_SEARCH_ANGLE_PROFILE_H
 
+#include <mutex>
+#include <vector>
+
 #include "quro/model_table.h"
 
 namespace quro {
@@ -14,9 +17,10 @@ namespace quro {
 // direction splatted bilinearly, then blurred with sigma 1 pixel, about the reach of a coarse
 // level's edges and of the refinement's position window), and the turned points are scored
 // against it as the search scores an image: the mean dot product of each turned direction with
-// the field at its turned position, relative to the same sum at angle 0. Metric 0 takes each
-// point's dot product as a magnitude. 1 at angle 0; near 1 at every angle for a plain or finely
-// ribbed disc; small away from 0 for a model of distinct structure. 0 for a level without points.
+// the field at its turned position, relative to the same sum at angle 0 (signed whatever the
+// metric: a model is compared with itself). 1 at angle 0; near 1 at every angle for a plain or
+// finely ribbed disc; small away from 0 for a model of distinct structure. 0 for a level without
+// points.
 float rotation_self_similarity(const ShapeModelRecord& rec, int level, float angle);
 
 // The share of the angles 0, s, 2s, ... below 360 (s = the angle step of level `level`) lying
@@ -34,6 +38,13 @@ float alike_angle_fraction(const ShapeModelRecord& rec, int level);
 inline constexpr float kTopAlikeFraction = 0.25f;
 inline constexpr float kSeedAlikeFraction = 0.5f;
 int angle_seed_level(const ShapeModelRecord& rec, int top, int last);
+
+// The measures of one record's levels (ShapeModelRecord::angle_profiles): entry level - 1 holds
+// alike_angle_fraction of that level, NaN until measured.
+struct AngleProfileCache {
+    std::mutex mutex;
+    std::vector<float> alike_fraction;
+};
 
 }  // namespace quro
 
