@@ -21,7 +21,8 @@ namespace compare {
 inline cv::Mat render_gear_model(std::mt19937& rng, int teeth, int diameter) {
     const int s = kTextureSuper;
     const int side = (diameter + 8) * s;
-    const double r_tip = 0.5 * diameter * s, depth = std::min(0.12 * r_tip, 2.6 * CV_PI * r_tip / teeth);
+    const double r_tip = 0.5 * diameter * s,
+                 depth = std::min(0.12 * r_tip, 2.6 * CV_PI * r_tip / teeth);
     const cv::Point2d c(0.5 * (side - 1), 0.5 * (side - 1));
     const double metal = uniform_real(rng, 150, 210), ground = uniform_real(rng, 30, 90);
     cv::Mat big(side, side, CV_8U, cv::Scalar(ground));
@@ -50,7 +51,8 @@ inline cv::Mat render_glyph_row_model(std::mt19937& rng, int count) {
     const cv::Size g = cv::getTextSize(glyph, cv::FONT_HERSHEY_SIMPLEX, scale, 2 * s, &base);
     const int pitch = g.width + 4 * s, margin = 6 * s;
     const double paper = uniform_real(rng, 190, 235), ink = uniform_real(rng, 20, 70);
-    cv::Mat big(g.height + 2 * margin + 4 * s, count * pitch + 2 * margin, CV_8U, cv::Scalar(paper));
+    cv::Mat big(g.height + 2 * margin + 4 * s, count * pitch + 2 * margin, CV_8U,
+                cv::Scalar(paper));
     for (int i = 0; i < count; ++i)
         cv::putText(big, glyph, {margin + i * pitch, margin + g.height}, cv::FONT_HERSHEY_SIMPLEX,
                     scale, cv::Scalar(ink), 2 * s, cv::LINE_AA);

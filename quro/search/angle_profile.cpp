@@ -4,9 +4,8 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <vector>
-
 #include <opencv2/imgproc.hpp>
+#include <vector>
 
 #include "quro/match/angle_scale_lists.h"
 #include "quro/numeric.h"

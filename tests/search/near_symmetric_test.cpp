@@ -38,7 +38,8 @@ TEST(NearSymmetricModels, EveryWellScoringInstanceIsFoundAtItsTrueAngle) {
                                        compare::render_photo_texture(rng, {400, 320})};
     std::vector<cv::Mat> models;
     for (const int teeth : {12, 20, 33, 60})
-        models.push_back(compare::render_gear_model(rng, teeth, compare::uniform_index(rng, 80, 110)));
+        models.push_back(
+            compare::render_gear_model(rng, teeth, compare::uniform_index(rng, 80, 110)));
     for (int i = 0; i < 3; ++i) models.push_back(compare::render_coin_model(rng, 100));
     for (const int n : {4, 6}) models.push_back(compare::render_glyph_row_model(rng, n));
     std::ostringstream misses;
@@ -51,10 +52,11 @@ TEST(NearSymmetricModels, EveryWellScoringInstanceIsFoundAtItsTrueAngle) {
                                      &contrast, nullptr, &id),
                   0);
         set_shape_model_param(id, "timeout", 0);
-        for (const compare::Condition c : {compare::Condition::kClean, compare::Condition::kNoise}) {
+        for (const compare::Condition c :
+             {compare::Condition::kClean, compare::Condition::kNoise}) {
             const compare::TexturedPlan plan{{400, 320}, 2, 0, c, 0};
-            const compare::Scene s = compare::render_textured_scene(models, static_cast<int>(k),
-                                                                    grounds, plan, rng);
+            const compare::Scene s =
+                compare::render_textured_scene(models, static_cast<int>(k), grounds, plan, rng);
             const std::vector<quro::Match> found = search(s.image, id, 0.f, 360.f, 0.5f);
             for (const compare::Pose& p : s.truth) {
                 // The true pose's score: a search of one degree about the true angle.
