@@ -59,7 +59,9 @@ public:
         std::unique_lock lock(mutex_);
         auto it = models_.find(id);
         if (it == models_.end()) return false;
+        auto fresh = make_angle_profile_cache();  // the points may change
         edit(*it->second);
+        it->second->angle_profiles = std::move(fresh);
         return true;
     }
 
@@ -84,11 +86,15 @@ ShapeModelTable& table() {
 void reset_shape_model_record(ShapeModelRecord& rec) { rec = ShapeModelRecord{}; }
 
 int add_shape_model(const ShapeModelRecord& rec) {
-    return table().insert(std::make_shared<ShapeModelRecord>(rec));
+    auto stored = std::make_shared<ShapeModelRecord>(rec);
+    stored->angle_profiles = make_angle_profile_cache();
+    return table().insert(std::move(stored));
 }
 
 int add_shape_model(ShapeModelRecord&& rec) {
-    return table().insert(std::make_shared<ShapeModelRecord>(std::move(rec)));
+    auto stored = std::make_shared<ShapeModelRecord>(std::move(rec));
+    stored->angle_profiles = make_angle_profile_cache();
+    return table().insert(std::move(stored));
 }
 
 bool has_shape_model(int id) { return id >= 0 && table().find(id) != nullptr; }

@@ -13,6 +13,11 @@
 
 namespace quro {
 
+struct AngleProfileCache;  // quro/search/angle_profile.h
+
+// A new, empty cache of the measures of angle_profile.h.
+std::shared_ptr<AngleProfileCache> make_angle_profile_cache();
+
 // What a record was built from: ShapeModelRecord::shape_kind, one byte in model files. Outline
 // kinds 2..9 (the outline creators' shape codes) all behave as kShapeOutline.
 enum ShapeKind : std::uint8_t {
@@ -54,6 +59,11 @@ struct ShapeModelRecord {
     std::vector<float> level_radius;  // largest distance of a point from the level's centre
     std::vector<float> level_angle;   // box angle, degrees
     std::vector<std::vector<Feature>> level_features;
+    // Derived from the points, never written to files: what the searches measured of each level's
+    // self-similarity under rotation (angle_profile.h). The table gives every record it takes in
+    // a new one (so a loaded model measures afresh), copies of a record share it, and an edit of
+    // a stored record replaces it. Null: measured on every use.
+    std::shared_ptr<AngleProfileCache> angle_profiles;
 
     // Whether `level` (1 = full resolution) is one of the built levels, with an entry in every
     // per-level list. Records in the table hold every level up to num_levels (they are validated

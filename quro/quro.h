@@ -778,6 +778,14 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //     final selection (a search whose time runs out there returns -2, not its matches), and a
 //     search that gives up hands its normal maps to the background release rather than freeing
 //     them on the caller's thread (tens of megabytes at 2048 x 2048 take milliseconds to free).
+//   * Models whose coarse levels look alike at many angles (a disc with a fine rim, a gear whose
+//     teeth the top level cannot resolve, a mark too small for it) are measured once per model
+//     (on first use, not stored in files): each level's points turned against themselves. When a
+//     quarter or more of the top level's angles look alike, the levels above the first one where
+//     fewer than half do keep one candidate per place (their angles tell nothing), that level
+//     walks from every second angle of its list over the search range, and each level below it
+//     also walks from two angle steps either side (neighbouring rim teeth score nearly alike).
+//     Other models search as before.
 
 extern "C" {
 

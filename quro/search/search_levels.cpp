@@ -14,9 +14,48 @@
 #include "quro/match/subpixel/peak_fit.h"
 #include "quro/match/templates.h"
 #include "quro/parallel.h"
+#include "quro/search/angle_profile.h"
 #include "quro/status.h"
 
 namespace quro {
+namespace {
+
+// The angle step by which a level's clustering tells candidates apart. Above the level that
+// re-seeds the angles, the angles tell nothing: one candidate per place goes on (per scale, for
+// the variants that keep scales apart), the one scoring best.
+float clustering_angle_step(const ShapeModelRecord& rec, const SearchState& st, int level) {
+    return level > st.angle_seed_level && st.angle_seed_level >= 0 ? 360.f
+                                                                   : angle_step(rec, level + 1);
+}
+
+// Replaces every candidate by copies at every second angle of the level's angle list over the
+// search range: walks from there reach every peak of the level's angle profile.
+void seed_angles(const SearchRequest& req, const ShapeModelRecord& rec, int level,
+                 std::vector<Match>& cands) {
+    std::vector<float> angles;
+    angle_list(rec, angles, level + 1, req.angle_extent, req.angle_start);
+    std::vector<Match> seeded;
+    seeded.reserve(cands.size() * ((angles.size() + 1) / 2));
+    for (const Match& c : cands)
+        for (std::size_t k = 0; k < angles.size(); k += 2) {
+            seeded.push_back(c);
+            seeded.back().angle = angles[k];
+        }
+    cands.swap(seeded);
+}
+
+// Adds to every candidate two copies turned by -offset and +offset.
+void add_angle_neighbours(std::vector<Match>& cands, float offset) {
+    const std::size_t n = cands.size();
+    cands.reserve(3 * n);
+    for (std::size_t i = 0; i < n; ++i)
+        for (const float d : {-offset, offset}) {
+            cands.push_back(cands[i]);
+            cands.back().angle += d;
+        }
+}
+
+}  // namespace
 
 std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
                                        const std::vector<float>& col_scales,
@@ -78,7 +117,8 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     if (top == st.plan.last)
         select_final_matches(req, st, rec, top, cands, variant.two_scales());
     else
-        cluster_level_candidates(variant, cands, top, angle_step(rec, top + 1), st.limit());
+        cluster_level_candidates(variant, cands, top, clustering_angle_step(rec, st, top),
+                                 st.limit());
     st.sw.lap("topLevel");
     return st.timed_out() ? kTimedOut : kOk;
 }
@@ -101,11 +141,14 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     // the first level below it settles the polarity itself.
     const bool settle = st.metric < 0 && level == st.plan.top - 1;
     if (settle) leave_polarity_to_settle(cands);
+    const bool seeds = level == st.angle_seed_level;
+    if (seeds) seed_angles(req, rec, level, cands);
+    if (st.angle_seed_level > level) add_angle_neighbours(cands, 2.f * step);
 
     // The rigid candidates of the level below the top start at the top level's angles: their
     // walks share the posed templates.
     LevelTemplates templates;
-    const bool share = !variant.refine && level == st.plan.top - 1;
+    const bool share = !variant.refine && (level == st.plan.top - 1 || seeds);
     const RefineLevel lvl{.nx = &nx,
                           .ny = &ny,
                           .border = border,
@@ -138,7 +181,8 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     filter_refined_candidates(st, req, level, step, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
-        cluster_level_candidates(variant, cands, level, step, st.limit());
+        cluster_level_candidates(variant, cands, level, clustering_angle_step(rec, st, level),
+                                 st.limit());
         return st.timed_out() ? kTimedOut : kOk;
     }
     select_final_matches(req, st, rec, level, cands, variant.two_scales());
@@ -164,6 +208,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
 
 int search_all_levels(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
                       const SearchVariant& variant, std::vector<Match>& cands) {
+    st.angle_seed_level = angle_seed_level(rec, st.plan.top, st.plan.last);
     int rc = search_top_level(req, rec, st, variant, cands);
     for (int level = st.plan.top - 1; rc == kOk && level >= st.plan.last; --level)
         rc = search_level(req, rec, st, variant, level, cands);

@@ -74,6 +74,9 @@ struct SearchState {
     std::vector<std::vector<int>> cell_order;
     float scale_max = 1.f;  // largest scale a template may take on the normal maps (1: rigid)
     float scale_min = 1.f;  // smallest scale of an instance (below 1: lower inner-level minima)
+    // The level whose refinement starts from angles spread over the whole range, the levels
+    // above it telling no angles apart (angle_profile.h); -1: none.
+    int angle_seed_level = -1;
 
     // The limit the long stages ask between pieces of their work.
     TimeLimit limit() const { return {&sw, timeout_ms, &stop}; }
