@@ -1,7 +1,7 @@
 // Mutation fuzzing of model buffers: every damaged or hostile input is refused with -1, or gives a
 // model that every search export runs on a 320 x 240 scene without fault, within a second and
 // bounded memory, whatever time-out it holds. QURO_FUZZ_INPUTS sets the number of inputs (default
-// 1500). Beside the valid models, the seeds hold the shape of files that once took minutes and
+// 1500), QURO_FUZZ_SEED the random stream. Beside the valid models, the seeds hold the shape of files that once took minutes and
 // gigabytes: a huge level size or box about points spanning under 100 pixels.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -211,7 +211,8 @@ TEST(ModelFuzz, EveryInputIsRefusedOrSearchesInBoundedTimeAndMemory) {
     cv::Mat scene = quro_test::render_part_scene(cv::Size(320, 240), {{150, 120, 20}});
     const long rss_before = peak_rss_kb();
     const std::size_t models = quro::shape_model_count();
-    std::mt19937 rng(20240611);
+    const char* seed_env = std::getenv("QURO_FUZZ_SEED");  // another stream of inputs by hand
+    std::mt19937 rng(seed_env ? static_cast<unsigned>(std::atol(seed_env)) : 20240611u);
     long accepted = 0;
     for (long n = 0; n < inputs; ++n) {
         const Seed& seed = seeds[static_cast<std::size_t>(n) % seeds.size()];
