@@ -131,7 +131,9 @@ TEST_F(DeformableSearch, FindsBentPartWhereRigidSearchMissesIt) {
 TEST_F(DeformableSearch, LevelSplitDecidesWhereFieldsComeFrom) {
     const std::vector<BentPart> parts = {{{150.6, 110.2, 8.0}, 2.0, 120.0}};
     const cv::Mat img = quro_test::render_bent_part_scene({300, 220}, parts);
-    const cv::Mat canvas = quro_test::render_part_model(cv::Size(600, 600));
+    cv::Mat canvas;  // 4096 x 4096: far more than 32 times the part's reach
+    cv::copyMakeBorder(quro_test::render_part_model(cv::Size(600, 600)), canvas, 1748, 1748, 1748,
+                       1748, cv::BORDER_CONSTANT, cv::Scalar(60));
     const ContrastParams contrast{10, 30, 10, 10};
     int big = -1;
     ASSERT_EQ(create_shape_model(canvas.data, canvas.cols, canvas.rows, 0, 0.f, 360.f, 0.f, 1,
