@@ -821,7 +821,8 @@ QURO_API int find_shape_model_2(unsigned char* data, int width, int height, int 
 // squares modes (2-5) then refine the scale with position and angle from the edges' sub-pixel
 // positions, keeping it inside the range; the other modes keep the walk's scale. Scales are sampled on the top level
 // with a step that doubles per pyramid level (the model's stored uniform scale step, or one that
-// moves the model's outermost point by about two pixels of the level). With scale_min below 1 the
+// moves the model's outermost point by about two pixels of the level; a stored step is taken no
+// finer than an eighth of that one, the row and column steps of the anisotropic searches alike). With scale_min below 1 the
 // levels between the top and full resolution keep candidates down to 0.8 of min_score (not 0.9).
 // Returns as find_shape_model: the handle (>= 1, free with clear_mems), 0 when nothing is found,
 // -1 for a bad argument (those of find_shape_model, a bad scale range as above, or a range so

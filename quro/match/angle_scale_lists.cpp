@@ -105,17 +105,24 @@ float scale_step(const ShapeModelRecord& rec, int level, int kind) {
         case kScaleCol: stored = rec.scale_col_step; break;
         default: return 0.f;
     }
-    if (stored > 0.f) return std::ldexp(stored, level - 1);
     const auto [far_cols, far_rows] = level_reach(v);
     const float rows = automatic_scale_step(far_rows);
     const float cols = automatic_scale_step(far_cols);
+    float automatic = 0.f;
     switch (kind) {
-        case kScaleRow: return rows;
-        case kScaleCol: return cols;
+        case kScaleRow: automatic = rows; break;
+        case kScaleCol: automatic = cols; break;
         default:
-            if (std::isnan(rows) || std::isnan(cols)) return std::numeric_limits<float>::quiet_NaN();
-            return rows < cols ? rows : cols;
+            automatic = std::isnan(rows) || std::isnan(cols)
+                            ? std::numeric_limits<float>::quiet_NaN()
+                            : (rows < cols ? rows : cols);
     }
+    // A stored step is taken no finer than an eighth of the automatic one of a level with points
+    // (a quarter of a pixel at the outermost point): finer steps tell nothing apart and would
+    // multiply the poses without bound (a stored step of 5e-7 asked for a million top-level poses).
+    if (!(stored > 0.f)) return automatic;
+    const float at_level = std::ldexp(stored, level - 1);
+    return v.features.empty() ? at_level : std::fmax(at_level, automatic / 8.f);
 }
 
 void scale_list(const ShapeModelRecord& rec, std::vector<float>& out, int level, float max,

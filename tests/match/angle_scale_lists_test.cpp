@@ -136,6 +136,12 @@ TEST(ScaleStep, StoredStepGrowsWithTheLevel) {
     EXPECT_FLOAT_EQ(quro::scale_step(rec, 2, quro::kScaleUniform), 0.1f);
     EXPECT_FLOAT_EQ(quro::scale_step(rec, 3, quro::kScaleRow), 0.04f);
     EXPECT_FLOAT_EQ(quro::scale_step(rec, 3, quro::kScaleCol), 0.08f);
+    // A stored step far below what moves the outermost point (40 px) by a pixel is taken at an
+    // eighth of the automatic step: a model file's 5e-7 asked for a million top-level poses.
+    rec.level_features[0] = {{0.f, 40.f, 1.f, 0.f}, {0.f, -40.f, 1.f, 0.f}};
+    rec.scale_row_step = 4.76837158e-7f;
+    EXPECT_FLOAT_EQ(quro::scale_step(rec, 1, quro::kScaleRow), 2.f / 40.f / 8.f);
+    EXPECT_FLOAT_EQ(quro::scale_step(rec, 1, quro::kScaleUniform), 0.05f);  // coarse enough
 }
 
 TEST(ScaleStep, AutomaticStepComesFromTheOutlineBox) {
