@@ -46,14 +46,7 @@ struct Settings {
 };
 
 int part_model() {
-    static const int id = [] {
-        const cv::Mat model = quro_test::render_part_model(cv::Size(160, 120), kPart);
-        const ContrastParams contrast{10, 30, 10, 10};
-        int r = -1;
-        create_shape_model(model.data, model.cols, model.rows, 0, 0.f, 360.f, 0.f, 1, &contrast,
-                           nullptr, &r);
-        return r;
-    }();
+    static const int id = create_part_model(cv::Size(160, 120), kPart);
     return id;
 }
 

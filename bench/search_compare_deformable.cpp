@@ -36,14 +36,7 @@ const SceneSpec kBentSpec{"bent part 640x480", 640, 480, 1, kBentScenes, 2025080
 const SceneSpec kTiledSpec{"tiled 8192x8192", 8192, 8192, 100, 1, 20250801u};
 
 int part_model() {
-    static const int id = [] {
-        const cv::Mat model = quro_test::render_part_model(cv::Size(112, 84));
-        const ContrastParams contrast{10, 30, 10, 10};
-        int r = -1;
-        create_shape_model(model.data, model.cols, model.rows, 0, 0.f, 360.f, 0.f, 1, &contrast,
-                           nullptr, &r);
-        return r;
-    }();
+    static const int id = create_part_model(cv::Size(112, 84));
     return id;
 }
 

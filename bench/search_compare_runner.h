@@ -16,6 +16,8 @@
 
 #include "testing/compare_scenes.h"
 #include "testing/compare_score.h"
+#include "testing/part_scene.h"
+#include "quro/quro.h"
 
 #ifndef QURO_COMPARE_PHOTO_DIR
 #define QURO_COMPARE_PHOTO_DIR "/usr/share/doc/opencv-doc/examples/data"
@@ -232,6 +234,17 @@ inline void print_summaries() {
         if (!s.note.empty()) std::printf("    %s\n", s.note.c_str());
     }
     std::printf("\n");
+}
+
+// A rigid model (contrast 10, 30, 10, 10; all angles) of the rendered part on an image of `size`;
+// its id, or a negative code.
+inline int create_part_model(cv::Size size, const quro_test::PartShape& shape = {}) {
+    const cv::Mat model = quro_test::render_part_model(size, shape);
+    const ContrastParams contrast{10, 30, 10, 10};
+    int id = -1;
+    const int rc = create_shape_model(model.data, model.cols, model.rows, 0, 0.f, 360.f, 0.f, 1,
+                                      &contrast, nullptr, &id);
+    return rc == 0 ? id : rc;
 }
 
 }  // namespace compare

@@ -48,22 +48,7 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
         const int cell_value = st.plan.cell_values[li];
         const bool cells = cell_value > 1;
         if (cells) prepare_level_cells(st, rec, level);
-        const RefineLevel rl{.nx = &st.normals.nx[li],
-                             .ny = &st.normals.ny[li],
-                             .border = border,
-                             .rec = &rec,
-                             .level = level,
-                             .last_level = st.plan.last,
-                             .angle_step = angle_step(rec, level + 1),
-                             .min_score = 0.f,
-                             .metric = st.metric,
-                             .factor = 2,
-                             .sw = &st.sw,
-                             .timeout_ms = st.timeout_ms,
-                             .cell_value = cell_value,
-                             .cell_index = &st.cell_index[li],
-                             .cell_order = &st.cell_order[li],
-                             .templates = nullptr};
+        const RefineLevel rl = level_refinement(st, rec, level, border, 0.f, nullptr);
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
             const float keep = cands[i].score;

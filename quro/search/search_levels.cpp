@@ -132,8 +132,6 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     const bool cells = cell_value > 1;
     if (cells) prepare_level_cells(st, rec, level);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
-    const cv::Mat& nx = st.normals.nx[li];
-    const cv::Mat& ny = st.normals.ny[li];
     const float level_min = st.min_scores[li];
     admit_candidates_to_level(cands, level_min);
     // With the polarity of the whole model ignored, the top level's choice of polarity is not
@@ -149,22 +147,8 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     // walks share the posed templates.
     LevelTemplates templates;
     const bool share = !variant.refine && (level == st.plan.top - 1 || seeds);
-    const RefineLevel lvl{.nx = &nx,
-                          .ny = &ny,
-                          .border = border,
-                          .rec = &rec,
-                          .level = level,
-                          .last_level = st.plan.last,
-                          .angle_step = step,
-                          .min_score = level_min,
-                          .metric = st.metric,
-                          .factor = 2,
-                          .sw = &st.sw,
-                          .timeout_ms = st.timeout_ms,
-                          .cell_value = cell_value,
-                          .cell_index = &st.cell_index[li],
-                          .cell_order = &st.cell_order[li],
-                          .templates = share ? &templates : nullptr};
+    const RefineLevel lvl =
+        level_refinement(st, rec, level, border, level_min, share ? &templates : nullptr);
     parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         if (variant.refine)

@@ -109,6 +109,27 @@ int level_response_maps(const SearchState& st, int level, float radius, bool pol
     return kOk;
 }
 
+RefineLevel level_refinement(const SearchState& st, const ShapeModelRecord& rec, int level,
+                             int border, float min_score, LevelTemplates* templates) {
+    const auto li = static_cast<std::size_t>(level);
+    return {.nx = &st.normals.nx[li],
+            .ny = &st.normals.ny[li],
+            .border = border,
+            .rec = &rec,
+            .level = level,
+            .last_level = st.plan.last,
+            .angle_step = angle_step(rec, level + 1),
+            .min_score = min_score,
+            .metric = st.metric,
+            .factor = 2,
+            .sw = &st.sw,
+            .timeout_ms = st.timeout_ms,
+            .cell_value = st.plan.cell_values[li],
+            .cell_index = &st.cell_index[li],
+            .cell_order = &st.cell_order[li],
+            .templates = templates};
+}
+
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level) {
     const auto i = static_cast<std::size_t>(level);
     if (st.plan.cell_values[i] <= 1 || !st.cell_index[i].empty()) return;

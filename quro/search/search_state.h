@@ -10,6 +10,7 @@
 
 #include "quro/model_table.h"
 #include "quro/quro.h"
+#include "quro/match/refine/refine_candidate.h"
 #include "quro/search/least_squares_refine.h"
 #include "quro/search/hand_out.h"
 #include "quro/search/level_plan.h"
@@ -119,6 +120,12 @@ int level_response_maps(const SearchState& st, int level, float radius, bool pol
 
 // Computes the cell partition of `level` once (when its cell value is above 1).
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level);
+
+// The refinement's view of `level` for one search: its normal maps (computed with `border`), its
+// cells (prepared), the search's metric, clock and time-out, and the given minimum score and
+// shared templates (or null).
+RefineLevel level_refinement(const SearchState& st, const ShapeModelRecord& rec, int level,
+                             int border, float min_score, LevelTemplates* templates);
 
 // Before a level's refinement: the candidates' scores are those of the level above, and the
 // refinement's entry test ("already below this level's minimum") would judge them against this
