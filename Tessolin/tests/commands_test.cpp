@@ -4,11 +4,11 @@
 #include <opencv2/imgproc.hpp>
 #include <span>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "NumSpinCtrl.h"
+#include "platform/ControlIds.h"
 #include "quro/quro.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
+#include "widgets/NumSpinCtrl.h"
 
 namespace ids = tessolin::ids;
 

@@ -3,10 +3,10 @@
 #include <opencv2/imgproc.hpp>
 #include <tuple>
 
-#include "ContrastEstimate.h"
-#include "ControlIds.h"
-#include "NumSpinCtrl.h"
+#include "core/ContrastEstimate.h"
+#include "platform/ControlIds.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/NumSpinCtrl.h"
 
 namespace ids = tessolin::ids;
 using tessolin::EstimateContrastParams;

@@ -19,12 +19,12 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "NumSpinCtrl.h"
+#include "platform/ControlIds.h"
 #include "quro/quro.h"
 #include "testing/part_scene.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
+#include "widgets/NumSpinCtrl.h"
 
 namespace ids = tessolin::ids;
 using tessolin::CTessolinDlg;

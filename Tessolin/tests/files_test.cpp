@@ -10,12 +10,12 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "ControlIds.h"
-#include "DxfReader.h"
-#include "ImageFiles.h"
-#include "Label.h"
+#include "core/DxfReader.h"
+#include "core/ImageFiles.h"
+#include "platform/ControlIds.h"
 #include "quro/quro.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
 
 namespace ids = tessolin::ids;
 

@@ -2,12 +2,12 @@
 #include <QLineEdit>
 #include <cstdio>
 
-#include "ControlIds.h"
-#include "FindModes.h"
-#include "Label.h"
-#include "NumSpinCtrl.h"
+#include "core/FindModes.h"
+#include "platform/ControlIds.h"
 #include "testing/bent_part_scene.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
+#include "widgets/NumSpinCtrl.h"
 
 namespace ids = tessolin::ids;
 namespace {

@@ -1,11 +1,11 @@
 #include <QAbstractButton>
 #include <opencv2/imgcodecs.hpp>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "TiledSearch.h"
+#include "core/TiledSearch.h"
+#include "platform/ControlIds.h"
 #include "testing/part_scene.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
 
 namespace ids = tessolin::ids;
 

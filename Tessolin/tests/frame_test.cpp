@@ -11,11 +11,11 @@
 #include <QToolTip>
 #include <cstdio>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "SingleInstance.h"
-#include "TessolinApp.h"
+#include "app/TessolinApp.h"
+#include "platform/ControlIds.h"
+#include "platform/SingleInstance.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
 
 namespace ids = tessolin::ids;
 

@@ -7,11 +7,11 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "MsgWindow.h"
-#include "Texts.h"
+#include "dialog/Texts.h"
+#include "platform/ControlIds.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
+#include "widgets/MsgWindow.h"
 
 namespace ids = tessolin::ids;
 

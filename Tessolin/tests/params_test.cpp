@@ -7,12 +7,12 @@
 #include <cmath>
 #include <limits>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "NumSpinCtrl.h"
-#include "ParamCheck.h"
-#include "TessolinApp.h"
+#include "app/TessolinApp.h"
+#include "dialog/ParamCheck.h"
+#include "platform/ControlIds.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
+#include "widgets/NumSpinCtrl.h"
 
 namespace ids = tessolin::ids;
 using tessolin::CNumSpinCtrl;

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <opencv2/imgcodecs.hpp>
 
-#include "TessolinApp.h"
-#include "TessolinDlg.h"
+#include "app/TessolinApp.h"
+#include "dialog/TessolinDlg.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {

@@ -8,9 +8,9 @@
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "ControlIds.h"
-#include "ViewMath.h"
-#include "ViewRender.h"
+#include "core/ViewMath.h"
+#include "core/ViewRender.h"
+#include "platform/ControlIds.h"
 #include "tests/dialog_fixture.h"
 
 namespace ids = tessolin::ids;

@@ -3,8 +3,8 @@
 #include <QTest>
 #include <QWheelEvent>
 
-#include "ControlIds.h"
-#include "ViewMath.h"
+#include "core/ViewMath.h"
+#include "platform/ControlIds.h"
 #include "tests/dialog_fixture.h"
 
 namespace ids = tessolin::ids;
