@@ -1,4 +1,4 @@
-// The dialog's small frame handlers: command dispatch, console buttons, tooltip, restore and
+// The dialog's small frame handlers: the command table, console buttons, tooltip, restore and
 // tear-down.
 #include <QAbstractButton>
 #include <QHelpEvent>
@@ -12,112 +12,57 @@
 
 namespace tessolin {
 
+// The command table: every button, menu item and toolbar action by its id.
 bool CTessolinDlg::OnCommandId(int id) {
-    switch (id) {
-        case ids::kPrint:
-            OnBnClickedPrint();
-            return true;
-        case ids::kCloseConsole:
-            OnBnClickedClose();
-            return true;
-        case ids::kCls:
-            OnBnClickedCls();
-            return true;
-        case ids::kOpenConsole:
-            OnBnClickedOpen();
-            return true;
-        case ids::kConsole:
-            OnBnClickedConsole();
-            return true;
-        case ids::kCreateModel:
-            OnBnClickedCreateModel();
-            return true;
-        case ids::kFindModel:
-            OnBnClickedFindModel();
-            return true;
-        case ids::kFindModels:
-            OnBnClickedFindModels();
-            return true;
-        case ids::kClearModels:
-            OnBnClickedClearModels();
-            return true;
-        case ids::kFindLargeImage:
-            OnBnClickedFindLargeImage();
-            return true;
-        case ids::kLanguage:
-            OnBnClickedLanguage();
-            return true;
+    struct Command {
+        int id;
+        void (CTessolinDlg::*handler)();
+    };
+    static constexpr Command kCommands[] = {
+        {ids::kPrint, &CTessolinDlg::OnBnClickedPrint},
+        {ids::kCloseConsole, &CTessolinDlg::OnBnClickedClose},
+        {ids::kCls, &CTessolinDlg::OnBnClickedCls},
+        {ids::kOpenConsole, &CTessolinDlg::OnBnClickedOpen},
+        {ids::kConsole, &CTessolinDlg::OnBnClickedConsole},
+        {ids::kCreateModel, &CTessolinDlg::OnBnClickedCreateModel},
+        {ids::kFindModel, &CTessolinDlg::OnBnClickedFindModel},
+        {ids::kFindModels, &CTessolinDlg::OnBnClickedFindModels},
+        {ids::kClearModels, &CTessolinDlg::OnBnClickedClearModels},
+        {ids::kFindLargeImage, &CTessolinDlg::OnBnClickedFindLargeImage},
+        {ids::kLanguage, &CTessolinDlg::OnBnClickedLanguage},
         // Views: zoom, line width, the ROI box and the "more" menu. The save-ROI and
         // feature-point items of the view menus arrive here too.
-        case ids::kZoomOneToOne:
-            OnZoomOneToOne();
-            return true;
-        case ids::kZoomFit:
-            OnZoomFit();
-            return true;
-        case ids::kLineWidth1:
-            OnLineWidth1();
-            return true;
-        case ids::kLineWidth2:
-            OnLineWidth2();
-            return true;
-        case ids::kRoi:
-            OnBnClickedRoi();
-            return true;
-        case ids::kMore:
-            OnBnClickedMore();
-            return true;
-        case ids::kAbout:
-            OnAbout();
-            return true;
-        case ids::kSubPixelContour1:
-        case ids::kSubPixelContour2:
-            OnBnClickedSubPixelContour();
-            return true;
+        {ids::kZoomOneToOne, &CTessolinDlg::OnZoomOneToOne},
+        {ids::kZoomFit, &CTessolinDlg::OnZoomFit},
+        {ids::kLineWidth1, &CTessolinDlg::OnLineWidth1},
+        {ids::kLineWidth2, &CTessolinDlg::OnLineWidth2},
+        {ids::kRoi, &CTessolinDlg::OnBnClickedRoi},
+        {ids::kMore, &CTessolinDlg::OnBnClickedMore},
+        {ids::kAbout, &CTessolinDlg::OnAbout},
+        {ids::kSubPixelContour1, &CTessolinDlg::OnBnClickedSubPixelContour},
+        {ids::kSubPixelContour2, &CTessolinDlg::OnBnClickedSubPixelContour},
         // Images, model files and DXF models.
-        case ids::kSelectImage:
-            OnBnClickedSelectImage();
-            return true;
-        case ids::kSelectModelImage:
-            OnBnClickedSelectModelImage();
-            return true;
-        case ids::kSaveRoiImage:
-            OnSaveRoiImage();
-            return true;
-        case ids::kSaveModel:
-            OnBnClickedSaveModel();
-            return true;
-        case ids::kLoadModel:
-            OnBnClickedLoadModel();
-            return true;
-        case ids::kLoadShapeModel:
-            OnLoadShapeModel();
-            return true;
-        case ids::kShowFeaturePoints:
-            OnShowFeaturePoints();
-            return true;
-        case ids::kLoadPolygonModelPlus:
-            OnLoadPolygonModelPlus();
-            return true;
-        case ids::kLoadPolygonModelMinus:
-            OnLoadPolygonModelMinus();
-            return true;
-        case ids::kLoadXldContourModel:
-            OnLoadXldContourModel();
-            return true;
+        {ids::kSelectImage, &CTessolinDlg::OnBnClickedSelectImage},
+        {ids::kSelectModelImage, &CTessolinDlg::OnBnClickedSelectModelImage},
+        {ids::kSaveRoiImage, &CTessolinDlg::OnSaveRoiImage},
+        {ids::kSaveModel, &CTessolinDlg::OnBnClickedSaveModel},
+        {ids::kLoadModel, &CTessolinDlg::OnBnClickedLoadModel},
+        {ids::kLoadShapeModel, &CTessolinDlg::OnLoadShapeModel},
+        {ids::kShowFeaturePoints, &CTessolinDlg::OnShowFeaturePoints},
+        {ids::kLoadPolygonModelPlus, &CTessolinDlg::OnLoadPolygonModelPlus},
+        {ids::kLoadPolygonModelMinus, &CTessolinDlg::OnLoadPolygonModelMinus},
+        {ids::kLoadXldContourModel, &CTessolinDlg::OnLoadXldContourModel},
         // Contrast ratio buttons.
-        case ids::kToolbarButton1:
-            OnToolbarButton1();
-            return true;
-        case ids::kToolbarButton2:
-            OnToolbarButton2();
-            return true;
-        case ids::kToolbarButton3:
-            OnToolbarButton3();
-            return true;
-        default:
-            return false;
+        {ids::kToolbarButton1, &CTessolinDlg::OnToolbarButton1},
+        {ids::kToolbarButton2, &CTessolinDlg::OnToolbarButton2},
+        {ids::kToolbarButton3, &CTessolinDlg::OnToolbarButton3},
+    };
+    for (const Command& command : kCommands) {
+        if (command.id != id) continue;
+        (this->*command.handler)();
+        return true;
     }
+    return false;
 }
 
 void CTessolinDlg::OnBnClickedPrint() {
