@@ -18,12 +18,12 @@ double SpinValue(const CTessolinDlg& dialog, int edit_id) {
 }
 
 int ComboIndex(const CTessolinDlg& dialog, int id) {
-    const auto* combo = dialog.controls.As<QComboBox>(id);
+    const auto* combo = dialog.Controls().As<QComboBox>(id);
     return combo ? std::max(combo->currentIndex(), 0) : 0;
 }
 
 bool Checked(const CTessolinDlg& dialog, int id) {
-    const auto* box = dialog.controls.As<QAbstractButton>(id);
+    const auto* box = dialog.Controls().As<QAbstractButton>(id);
     return box && box->isChecked();
 }
 

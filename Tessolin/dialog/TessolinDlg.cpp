@@ -41,10 +41,10 @@ CTessolinDlg::CTessolinDlg(DialogOptions options, FileDialogs* dialogs, Prompts*
         prompts_ = own_prompts_.get();
     }
     setFixedSize(kDialogSize);
-    BuildControls(this, controls);
+    BuildControls(this, controls_);
     status_ = new CLabel(this);
     status_->setGeometry(StatusLabelRect());
-    controls.Add(ids::kStatus, status_);
+    controls_.Add(ids::kStatus, status_);
     key_filter_ = new KeyFilter(this);
     OnInitDialog();
 }
@@ -61,9 +61,9 @@ void CTessolinDlg::OnInitDialog() {
     CreateFonts();
     SetupControls();
     UpdateData(false);  // the float edits show their initial values
-    roi_p1 = cv::Point(50, 50);
-    roi_p2 = cv::Point(250, 250);
-    roi = cv::Rect(50, 50, 200, 200);
+    state_.roi_p1 = cv::Point(50, 50);
+    state_.roi_p2 = cv::Point(250, 250);
+    state_.roi = cv::Rect(50, 50, 200, 200);
     CreateViews();
     if (image_view_) image_view_->SetMouseCallback(&CTessolinDlg::OnImageMouse, this);
     if (model_view_) model_view_->SetMouseCallback(&CTessolinDlg::OnModelMouse, this);
@@ -72,7 +72,7 @@ void CTessolinDlg::OnInitDialog() {
     timer_.start(kTimerMs);
     if (options_.console) console_.Open();
     SyncConsoleBox();
-    ApplyLanguage(language);
+    ApplyLanguage(state_.language);
 
     toolbar_ = new QToolBar(this);
     toolbar_->setGeometry(ToolbarRect());
@@ -80,17 +80,18 @@ void CTessolinDlg::OnInitDialog() {
     CreateContrastToolbar();
 
     for (int id : {ids::kLanguage})
-        if (QWidget* w = controls.Get(id)) w->installEventFilter(this);
+        if (QWidget* w = controls_.Get(id)) w->installEventFilter(this);
     // Every button and check box reports its clicks as its command id; ids without a handler
     // are ignored by OnCommandId.
-    for (int id : controls.Ids()) {
-        auto* button = controls.As<QAbstractButton>(id);
-        if (button && controls.IdOf(button) == id)
+    for (int id : controls_.Ids()) {
+        auto* button = controls_.As<QAbstractButton>(id);
+        if (button && controls_.IdOf(button) == id)
             connect(button, &QAbstractButton::clicked, this, [this, id] { OnCommandId(id); });
     }
 
     if (options_.notice) {
-        notice_ = new CMsgWindow(text::kNoticeTitle.Get(language), text::kNoticeBody.Get(language));
+        notice_ = new CMsgWindow(text::kNoticeTitle.Get(state_.language),
+                                 text::kNoticeBody.Get(state_.language));
         // Shown once the dialog is up, so that it lies above it even without a window manager.
         QTimer::singleShot(0, notice_, [this] {
             std::vector<QRect> avoid = NoticeAvoidRects();
@@ -105,7 +106,7 @@ std::vector<QRect> CTessolinDlg::NoticeAvoidRects() const {
     // dialog on a 1920 x 1080 screen has no other place, and it is empty at start-up. Group
     // boxes only frame their controls.
     std::vector<QRect> rects;
-    const QWidget* image_view = controls.Get(ids::kImageView);
+    const QWidget* image_view = controls_.Get(ids::kImageView);
     for (const QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
         if (!w->isVisible() || w == image_view || qobject_cast<const QGroupBox*>(w)) continue;
         rects.push_back(w->geometry());
@@ -117,25 +118,26 @@ void CTessolinDlg::CreateFonts() {
     const QStringList families = {
         QStringLiteral("Microsoft Sans Serif"), QStringLiteral("DejaVu Sans"),
         QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Noto Sans CJK SC")};
-    font12.setFamilies(families);
-    font12.setPointSize(12);
-    font10.setFamilies(families);
-    font10.setPointSize(10);
+    state_.font12.setFamilies(families);
+    state_.font12.setPointSize(12);
+    state_.font10.setFamilies(families);
+    state_.font10.setPointSize(10);
 }
 
 void CTessolinDlg::CreateViews() {
-    image_view_ = std::make_unique<CvViewHost>(image_view_name, controls.Get(ids::kImageView),
-                                               image_view_size, this);
-    if (QWidget* placeholder = controls.Get(ids::kModelView)) model_view_size = placeholder->size();
-    model_view_ = std::make_unique<CvViewHost>(model_view_name, controls.Get(ids::kModelView),
-                                               model_view_size, this);
+    image_view_ = std::make_unique<CvViewHost>(
+        state_.image_view_name, controls_.Get(ids::kImageView), state_.image_view_size, this);
+    if (QWidget* placeholder = controls_.Get(ids::kModelView))
+        state_.model_view_size = placeholder->size();
+    model_view_ = std::make_unique<CvViewHost>(
+        state_.model_view_name, controls_.Get(ids::kModelView), state_.model_view_size, this);
 
-    const cv::Size model_size(model_view_size.width(), model_view_size.height());
-    model_bg = cv::Mat(model_size, CV_8UC1, cv::Scalar(128));
-    model_checker = MakeCheckerboard(model_view_size);
-    model_view_->Show(model_checker);
-    image_buf = MakeCheckerboard(image_view_size);
-    image_view_->Show(image_buf);
+    const cv::Size model_size(state_.model_view_size.width(), state_.model_view_size.height());
+    state_.model_bg = cv::Mat(model_size, CV_8UC1, cv::Scalar(128));
+    state_.model_checker = MakeCheckerboard(state_.model_view_size);
+    model_view_->Show(state_.model_checker);
+    state_.image_buf = MakeCheckerboard(state_.image_view_size);
+    image_view_->Show(state_.image_buf);
 }
 
 void CTessolinDlg::done(int result) {

@@ -1,12 +1,11 @@
 // CTessolinDlg: the workbench's main dialog. It holds the two OpenCV views, the parameter
 // controls, the command buttons, the status line and the debug console. Controls are reached by
-// their ids (ControlIds.h) through `controls`; menu and toolbar actions and buttons all arrive in
+// their ids (ControlIds.h) through Controls(); menu and toolbar actions and buttons all arrive in
 // OnCommandId.
 #ifndef TESSOLIN_TESSOLIN_DLG_H
 #define TESSOLIN_TESSOLIN_DLG_H
 
 #include <QDialog>
-#include <QFont>
 #include <QPointer>
 #include <QSize>
 #include <QTimer>
@@ -19,6 +18,7 @@
 
 #include "core/MatchDrawing.h"
 #include "core/ViewMath.h"
+#include "dialog/DialogState.h"
 #include "dialog/FindSupport.h"
 #include "platform/Console.h"
 #include "platform/ControlMap.h"
@@ -63,8 +63,8 @@ public:
     QString OnToolTipNotify() const;
     // Frees every held model id (once) and closes the dialog.
     void DestroyWindow();
-    // Every 20 ms: paints the image view when its redraw state is > 0 (then negates it), runs
-    // the ROI contrast estimate when the ROI changed, paints the model view when its flag is > 0.
+    // Every 20 ms: paints each view whose redraw is pending and runs the ROI contrast estimate
+    // when the ROI changed.
     void OnTimer();
 
     // Language and status line.
@@ -142,15 +142,14 @@ public:
     void OnMouseWheel(int delta, const QPoint& global) override;
     void OnContextMenu(const QPoint& global) override;
 
-    // Contrast proposal. roi_scale is the ratio: a gradient counts as strong above ratio * 255
-    // of the stretched magnitude range.
+    // Contrast proposal (the ratio: see DialogState::contrast_ratio).
     static constexpr float kDefaultContrastRatio = 0.375f;
     // Adds the three ratio buttons (32782 to 32784) to the toolbar, framed like buttons.
     void CreateContrastToolbar();
     // Their tooltips in the current language.
     void UpdateContrastToolbar();
-    // Ratio 0.25, 0.375 or 0.5; nothing without a model image. With the ROI box on only the
-    // redraw state and roi_changed are set (the timer estimates on the ROI); otherwise the
+    // Ratio 0.25, 0.375 or 0.5; nothing without a model image. With the ROI box on only a
+    // repaint is asked for and roi_changed set (the timer estimates on the ROI); otherwise the
     // model image is estimated at once.
     void OnToolbarButton1();
     void OnToolbarButton2();
@@ -163,39 +162,17 @@ public:
     // (empty, a side below 3 or above 2048) and, with a console line, for a multi-channel one.
     void EstimateContrast(double ratio, const cv::Mat& image);
 
+    const DialogState& State() const { return state_; }
+    ControlMap& Controls() { return controls_; }
+    const ControlMap& Controls() const { return controls_; }
     CvViewHost* ImageView() const { return image_view_.get(); }
     CvViewHost* ModelView() const { return model_view_.get(); }
     CLabel* StatusLabel() const { return status_; }
     Console& DebugConsole() { return console_; }
-
-    ControlMap controls;
-    int language = 0;  // 0 Chinese, 1 English
-    QSize image_view_size{1026, 925};
-    std::string image_view_name = "ImageShow";
-    std::string model_view_name = "ModelShow";
-    cv::Mat image_src, image_show, image_buf, image_bg;
-    cv::Mat model_img, model_buf, mask, model_bg, model_checker;
-    QSize model_view_size{400, 400};
-    float model_zoom = 0.8f;
-    int model_redraw = 0;
-    float dx = 0.0f, dy = 0.0f, length1 = 0.0f, length2 = 0.0f;
-    cv::Point roi_p1, roi_p2;
-    cv::Rect roi;
-    float roi_scale = 0.375f;
-    int line_width = 2;
-    std::vector<int> held_model_ids;
-    std::vector<MatchDrawing> match_drawings;  // the last search's matches
-    std::vector<MatchDrawing> model_outlines;  // the current model's outline
-    int image_redraw = 0;                       // 2 after a search; the timer repaints while > 0
-    float model_fit_zoom = 1.0f;
-    cv::Point model_offset;
-    // Image view: view pixels per image pixel, the zoom that shows the whole image, and the view
-    // position of the image's top-left corner.
-    float image_zoom = 1.0f;
-    float image_fit_zoom = 1.0f;
-    cv::Point2f image_offset;
-    bool roi_changed = false;  // set by ROI edits; the timer then estimates the ROI's contrast
-    QFont font12, font10;
+    // The ROI corners in image pixels, as a drag of the ROI box leaves them (nothing repainted).
+    void SetRoiCorners(cv::Point p1, cv::Point p2);
+    // Holds a model made outside the dialog: it is searched, saved and freed like its own.
+    void HoldModel(int id);
 
     // Images, model files and DXF models. File names come from FileDialogs (a cancelled dialog
     // does nothing) and reach OpenCV and the library as local 8-bit bytes.
@@ -223,17 +200,6 @@ public:
     void OnLoadPolygonModelMinus();
     void OnLoadXldContourModel();
 
-private:
-    enum class DxfModel { kPolygonPlus, kPolygonMinus, kContour };
-    void ResetImageView();
-    // Asks for an image file and reads it as grey with the status message of the result; the
-    // path as local bytes, empty when cancelled or refused.
-    std::string OpenGreyImage(cv::Mat& grey);
-    void LoadDxfModel(DxfModel kind);
-    // A loaded model's id (< 0: the load failed): held, announced and shown.
-    void HoldLoadedModel(int id);
-
-public:
     // Image and model views: painting, zoom, pan, ROI editing, scroll bars and the view menus.
     // The zoom menu items act on the view the context menu was opened over (nothing when that
     // view has no image).
@@ -255,35 +221,34 @@ public:
     void FitImageView();
     QMenu* ViewMenu() const { return view_menu_; }  // null until first shown
 
-    cv::Mat image_view_buf;  // the image view as last painted (BGR, view size)
-    RoiDrag roi_drag;
-    int menu_view = 0;       // view of the last context menu: 1 image, 2 model, 0 none
-    cv::Point menu_place;    // where it was opened, in that view
+    // The view poses (zoom and top-left corner); the image view's scroll bars follow.
+    void SetImagePose(const ViewPose& pose);
+    void SetModelPose(const ViewPose& pose);
+    // Replaces the model view's outline list and asks for its repaint.
+    void ShowModelOutlines(std::vector<MatchDrawing> outlines);
 
 private:
+    enum class DxfModel { kPolygonPlus, kPolygonMinus, kContour };
+    void ResetImageView();
+    // Asks for an image file and reads it as grey with the status message of the result; the
+    // path as local bytes, empty when cancelled or refused.
+    std::string OpenGreyImage(cv::Mat& grey);
+    void LoadDxfModel(DxfModel kind);
+    // A loaded model's id (< 0: the load failed): held, announced and shown.
+    void HoldLoadedModel(int id);
     void ConnectViewControls();
     void ImageMouse(int event, int x, int y, int flags);
     void ModelMouse(int event, int x, int y, int flags);
     void PaintImageView();
     void PaintModelView();
     void EstimateRoiContrast();
-    void SetImagePose(const ViewPose& pose);
-    void SetModelPose(const ViewPose& pose);
     void SyncScrollBars();
     void Scroll(int bar_id, int code, int thumb);
     int ViewUnder(const QPoint& global, cv::Point& local) const;
     QMenu* BuildMenu(QMenu*& menu, std::initializer_list<int> ids);
 
-    QMenu* view_menu_ = nullptr;  // owned by the dialog
-    QMenu* more_menu_ = nullptr;
-    bool model_dragging_ = false;
-    cv::Point model_last_;
-
-protected:
     void done(int result) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-
-private:
     void OnInitDialog();
     void CreateFonts();
     void SetupControls();
@@ -291,6 +256,12 @@ private:
     void OnDestroy();
     void RefillCombos();
 
+    DialogState state_;
+    ControlMap controls_;
+    QMenu* view_menu_ = nullptr;  // owned by the dialog
+    QMenu* more_menu_ = nullptr;
+    bool model_dragging_ = false;
+    cv::Point model_last_;
     DialogOptions options_;
     std::unique_ptr<FileDialogs> own_dialogs_;
     std::unique_ptr<Prompts> own_prompts_;

@@ -40,7 +40,8 @@ void CTessolinDlg::CreateContrastToolbar() {
 
 void CTessolinDlg::UpdateContrastToolbar() {
     if (!toolbar_) return;
-    for (QAction* action : toolbar_->actions()) action->setToolTip(text::kRatioTip.Get(language));
+    for (QAction* action : toolbar_->actions())
+        action->setToolTip(text::kRatioTip.Get(state_.language));
 }
 
 void CTessolinDlg::OnToolbarButton1() {
@@ -54,19 +55,22 @@ void CTessolinDlg::OnToolbarButton3() {
 }
 
 void CTessolinDlg::OnContrastRatio(float ratio) {
-    if (model_img.empty()) return;
-    roi_scale = ratio;
+    if (state_.model_img.empty()) return;
+    state_.contrast_ratio = ratio;
     if (Checked(*this, ids::kRoi)) {
         // The next timer tick estimates on the ROI of the search image.
-        image_redraw = image_redraw != 0 ? std::abs(image_redraw) : 1;
-        roi_changed = true;
+        if (state_.image_redraw.Shows() == ViewRedraw::Content::kNothing)
+            state_.image_redraw.Show(ViewRedraw::Content::kPlain);
+        else
+            state_.image_redraw.Repaint();
+        state_.roi_changed = true;
         return;
     }
-    EstimateContrast(roi_scale, model_img);
+    EstimateContrast(state_.contrast_ratio, state_.model_img);
 }
 
 void CTessolinDlg::ResetContrastRatio() {
-    roi_scale = kDefaultContrastRatio;
+    state_.contrast_ratio = kDefaultContrastRatio;
 }
 
 void CTessolinDlg::EstimateContrast(double ratio, const cv::Mat& image) {

@@ -47,10 +47,10 @@ int SpinInt(const CTessolinDlg& dialog, int edit_id) {
 
 void CTessolinDlg::ResetImageView() {
     FitImageView();
-    const int rows = image_src.rows, cols = image_src.cols;
-    roi_p1 = cv::Point(cols / 2 - kRoiHalf, rows / 2 - kRoiHalf);
-    roi_p2 = cv::Point(cols / 2 + kRoiHalf, rows / 2 + kRoiHalf);
-    roi = cv::Rect(roi_p1, roi_p2);
+    const int rows = state_.image_src.rows, cols = state_.image_src.cols;
+    state_.roi_p1 = cv::Point(cols / 2 - kRoiHalf, rows / 2 - kRoiHalf);
+    state_.roi_p2 = cv::Point(cols / 2 + kRoiHalf, rows / 2 + kRoiHalf);
+    state_.roi = cv::Rect(state_.roi_p1, state_.roi_p2);
 }
 
 std::string CTessolinDlg::OpenGreyImage(cv::Mat& grey) {
@@ -58,10 +58,10 @@ std::string CTessolinDlg::OpenGreyImage(cv::Mat& grey) {
     if (path.isEmpty()) return std::string();
     int channels = 0;
     if (!ReadGreyImage(LocalPath(path), grey, &channels)) {
-        ShowStatus(Format(text::kOpenImageChannels, language, channels), 1);
+        ShowStatus(Format(text::kOpenImageChannels, state_.language, channels), 1);
         return std::string();
     }
-    ShowStatus(Format(text::kOpenImage, language, grey.cols, grey.rows), 0);
+    ShowStatus(Format(text::kOpenImage, state_.language, grey.cols, grey.rows), 0);
     return LocalPath(path);
 }
 
@@ -70,8 +70,8 @@ void CTessolinDlg::OnBnClickedSelectImage() {
     if (OpenGreyImage(grey).empty()) return;
     setSearchImage(grey);
     ResetImageView();
-    match_drawings.clear();
-    image_redraw = 1;
+    state_.match_drawings.clear();
+    state_.image_redraw.Show(ViewRedraw::Content::kPlain);
 }
 
 void CTessolinDlg::OnBnClickedSelectModelImage() {
@@ -79,16 +79,16 @@ void CTessolinDlg::OnBnClickedSelectModelImage() {
     const std::string path = OpenGreyImage(grey);
     if (path.empty()) return;
     setModelImage(grey, ReadMask(path, grey.size()));
-    model_outlines.clear();
+    state_.model_outlines.clear();
     // The contrast ratio goes back to its start value, and the new model image proposes the
     // creation parameters.
     ResetContrastRatio();
-    EstimateContrast(roi_scale, model_img);
+    EstimateContrast(state_.contrast_ratio, state_.model_img);
 }
 
 void CTessolinDlg::OnSaveRoiImage() {
-    if (!Checked(*this, ids::kRoi) || image_src.empty()) return;
-    const cv::Rect rect = InsideRoi(roi_p1, roi_p2, image_src.size());
+    if (!Checked(*this, ids::kRoi) || state_.image_src.empty()) return;
+    const cv::Rect rect = InsideRoi(state_.roi_p1, state_.roi_p2, state_.image_src.size());
     if (rect.empty()) {
         ShowStatus(QStringLiteral("outside"), 1);
         return;
@@ -97,35 +97,36 @@ void CTessolinDlg::OnSaveRoiImage() {
     if (path.isEmpty()) return;
     bool written = false;
     try {
-        written = cv::imwrite(WithDefaultExtension(LocalPath(path), ".bmp"), image_src(rect));
+        written =
+            cv::imwrite(WithDefaultExtension(LocalPath(path), ".bmp"), state_.image_src(rect));
     } catch (const cv::Exception& e) {
         std::cerr << e.what() << std::endl;
     }
     if (!written) {
-        ShowStatus(text::kSaveImageFailed.Get(language), 1);
+        ShowStatus(text::kSaveImageFailed.Get(state_.language), 1);
         return;
     }
     console_.Print(QString::asprintf("p1  x = %d, y = %d\n", rect.x, rect.y).toStdString());
 }
 
 void CTessolinDlg::OnBnClickedSaveModel() {
-    if (held_model_ids.empty()) {
-        ShowStatus(text::kSaveModelFailed.Get(language), 1);
+    if (state_.held_model_ids.empty()) {
+        ShowStatus(text::kSaveModelFailed.Get(state_.language), 1);
         return;
     }
     const QString path = dialogs_->SaveFile(this, QString(), kModelFilter);
     if (path.isEmpty()) return;
-    if (write_shape_model(held_model_ids.back(), LocalPath(path).c_str()) == 0)
-        ShowStatus(text::kModelSaved.Get(language), 0);
+    if (write_shape_model(state_.held_model_ids.back(), LocalPath(path).c_str()) == 0)
+        ShowStatus(text::kModelSaved.Get(state_.language), 0);
     else
-        ShowStatus(text::kSaveModelFailed.Get(language), 1);
+        ShowStatus(text::kSaveModelFailed.Get(state_.language), 1);
 }
 
 void CTessolinDlg::OnBnClickedLoadModel() {
     QMenu menu(this);
     for (const text::MenuItem& item : text::LoadModelMenuItems())
-        menu.addAction(item.text.Get(language))->setData(item.id);
-    QWidget* button = controls.Get(ids::kLoadModel);
+        menu.addAction(item.text.Get(state_.language))->setData(item.id);
+    QWidget* button = controls_.Get(ids::kLoadModel);
     const QPoint at = button ? button->mapToGlobal(QPoint(0, button->height())) : QCursor::pos();
     if (const QAction* chosen = menu.exec(at)) OnCommandId(chosen->data().toInt());
 }
@@ -140,20 +141,20 @@ void CTessolinDlg::OnLoadShapeModel() {
 
 void CTessolinDlg::HoldLoadedModel(int id) {
     if (id < 0) {
-        ShowStatus(text::kLoadModelFailed.Get(language), 1);
+        ShowStatus(text::kLoadModelFailed.Get(state_.language), 1);
         return;
     }
-    held_model_ids.push_back(id);
-    ShowStatus(text::kModelLoaded.Get(language), 0);
+    state_.held_model_ids.push_back(id);
+    ShowStatus(text::kModelLoaded.Get(state_.language), 0);
     OnShowFeaturePoints();
 }
 
 void CTessolinDlg::OnShowFeaturePoints() {
-    if (held_model_ids.empty()) return;
-    const int id = held_model_ids.back();
+    if (state_.held_model_ids.empty()) return;
+    const int id = state_.held_model_ids.back();
     int levels = 0;
     get_shape_model_param(id, "num_levels", &levels);
-    ShowStatus(Format(text::kNumLevels, language, levels), 0);
+    ShowStatus(Format(text::kNumLevels, state_.language, levels), 0);
     ShowModelContours(id);
 }
 

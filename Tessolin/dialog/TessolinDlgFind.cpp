@@ -19,9 +19,9 @@ constexpr int kDrawBits[] = {0, 1, 2, 4, 1 | 2};  // by draw combo index; 0 draw
 }  // namespace
 
 bool CTessolinDlg::ReadFindParams(FindParams& p) {
-    if (image_src.empty()) return false;
-    if (image_src.type() != CV_8UC1) {
-        ShowStatus(Format(text::kChannels, language, image_src.channels()), 1);
+    if (state_.image_src.empty()) return false;
+    if (state_.image_src.type() != CV_8UC1) {
+        ShowStatus(Format(text::kChannels, state_.language, state_.image_src.channels()), 1);
         return false;
     }
     if (!UpdateData(true)) return false;
@@ -48,9 +48,9 @@ bool CTessolinDlg::ReadFindParams(FindParams& p) {
                                     {Param::kMinContrast, min_contrast},
                                     {Param::kNumLevelsSearch, num_levels},
                                     {Param::kLowestLevel, lowest_level}},
-                                   language);
+                                   state_.language);
     if (failure.isEmpty() && scale_max - scale_min < 0 && std::fabs(scale_max - scale_min) > 1e-6)
-        failure = Format(text::kScaleOrder, language, scale_min, scale_max);
+        failure = Format(text::kScaleOrder, state_.language, scale_min, scale_max);
     if (!failure.isEmpty()) {
         ShowStatus(failure, 1);
         return false;
@@ -67,14 +67,14 @@ bool CTessolinDlg::ReadFindParams(FindParams& p) {
     p.min_contrast = int(min_contrast);
     p.num_levels = int(num_levels);
     p.lowest_level = int(lowest_level);
-    const auto* details_spin = controls.As<QSpinBox>(ids::kDetailsContrastSpin);
+    const auto* details_spin = controls_.As<QSpinBox>(ids::kDetailsContrastSpin);
     p.details_contrast = details_spin ? float(details_spin->value()) : 10.0f;
-    const auto* deformation = controls.As<QComboBox>(ids::kMaxDeformationCombo);
+    const auto* deformation = controls_.As<QComboBox>(ids::kMaxDeformationCombo);
     p.subpixel = ComboIndex(*this, ids::kSubPixelCombo) +
                  10 * (deformation ? deformation->currentText().toInt() : 0);
     const int draw_index = ComboIndex(*this, ids::kDrawCombo);
     p.draw = {kDrawBits[draw_index >= 0 && draw_index < 5 ? draw_index : 0],
-              float(SpinValue(*this, ids::kDisplayScoreEdit)), dx, dy};
+              float(SpinValue(*this, ids::kDisplayScoreEdit)), state_.dx, state_.dy};
     p.metric = ComboIndex(*this, ids::kMetricCombo) - 1;
     p.scale_mode = ComboIndex(*this, ids::kScaleModeCombo);
     return true;
@@ -92,8 +92,9 @@ void CTessolinDlg::ShowMatches(quro::Match* matches, int count, const FindParams
     quro::MatchDetails* details = nullptr;
     int details_handle = 0;
     if (count > 0)
-        details_handle = get_match_details(image_src.data, image_src.cols, image_src.rows,
-                                           p.details_contrast, matches, count, details);
+        details_handle =
+            get_match_details(state_.image_src.data, state_.image_src.cols, state_.image_src.rows,
+                              p.details_contrast, matches, count, details);
     if (details_handle <= 0) details = nullptr;
     std::vector<MatchDrawing> drawings;
     for (int i = 0; i < count; ++i) {
@@ -107,11 +108,12 @@ void CTessolinDlg::ShowMatches(quro::Match* matches, int count, const FindParams
 }
 
 void CTessolinDlg::PublishMatches(std::vector<MatchDrawing> drawings, int count, double ms) {
-    if (image_show.empty()) cv::cvtColor(image_src, image_show, cv::COLOR_GRAY2BGR);
-    image_buf = image_show.clone();
-    match_drawings = std::move(drawings);
-    image_redraw = 2;
-    ShowStatus(Format(text::kSearched, language, count, ms), 0);
+    if (state_.image_show.empty())
+        cv::cvtColor(state_.image_src, state_.image_show, cv::COLOR_GRAY2BGR);
+    state_.image_buf = state_.image_show.clone();
+    state_.match_drawings = std::move(drawings);
+    state_.image_redraw.Show(ViewRedraw::Content::kSearchDrawing);
+    ShowStatus(Format(text::kSearched, state_.language, count, ms), 0);
 }
 
 void CTessolinDlg::RunSearch(const SearchCall& search, const ShowCall& show) {
@@ -122,7 +124,7 @@ void CTessolinDlg::RunSearch(const SearchCall& search, const ShowCall& show) {
     const double ms = watch.Ms();
     console_.Print(ElapsedLine(ms));
     if (handle < 0) {
-        ShowStatus(Format(text::kSearchFailed, language, handle, ms), 1);
+        ShowStatus(Format(text::kSearchFailed, state_.language, handle, ms), 1);
         return;
     }
     show(matches, handle == 0 ? 0 : count, ms);
@@ -130,11 +132,11 @@ void CTessolinDlg::RunSearch(const SearchCall& search, const ShowCall& show) {
 }
 
 int CTessolinDlg::PrepareModelSearch(const FindParams& p, int timeout_ms) {
-    if (held_model_ids.empty() || held_model_ids.back() < 0) {
-        ShowStatus(text::kNoModel.Get(language), 1);
+    if (state_.held_model_ids.empty() || state_.held_model_ids.back() < 0) {
+        ShowStatus(text::kNoModel.Get(state_.language), 1);
         return -1;
     }
-    const int id = held_model_ids.back();
+    const int id = state_.held_model_ids.back();
     set_system("border_shape_models", Checked(*this, ids::kCrossBorder) ? 1 : 0);
     ApplySearchSettings(id, p, timeout_ms);
     return id;
@@ -153,10 +155,10 @@ void CTessolinDlg::OnBnClickedFindModel() {
     int levels[2] = {p.num_levels, p.lowest_level};
     RunSearch(
         [&](quro::Match*& matches, int& count) {
-            return find_shape_model(image_src.data, image_src.cols, image_src.rows, id,
-                                    float(p.angle_start), float(p.angle_extent), float(p.min_score),
-                                    p.num_matches, float(p.max_overlap), p.subpixel, levels,
-                                    float(p.greediness), matches, count);
+            return find_shape_model(
+                state_.image_src.data, state_.image_src.cols, state_.image_src.rows, id,
+                float(p.angle_start), float(p.angle_extent), float(p.min_score), p.num_matches,
+                float(p.max_overlap), p.subpixel, levels, float(p.greediness), matches, count);
         },
         [&](quro::Match* matches, int count, double ms) { ShowMatches(matches, count, p, ms); });
 }

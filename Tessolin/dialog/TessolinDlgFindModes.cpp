@@ -55,15 +55,16 @@ void CTessolinDlg::FindWithScaleMode(int id, const FindParams& p) {
         RunSearch(
             [&](quro::Match*& matches, int& count) {
                 if (p.scale_mode == 1)
-                    return find_scaled_shape_model(image_src.data, image_src.cols, image_src.rows,
-                                                   id, float(p.angle_start), float(p.angle_extent),
-                                                   lo, hi, float(p.min_score), p.num_matches,
-                                                   float(p.max_overlap), p.subpixel, levels,
-                                                   float(p.greediness), matches, count);
+                    return find_scaled_shape_model(
+                        state_.image_src.data, state_.image_src.cols, state_.image_src.rows, id,
+                        float(p.angle_start), float(p.angle_extent), lo, hi, float(p.min_score),
+                        p.num_matches, float(p.max_overlap), p.subpixel, levels,
+                        float(p.greediness), matches, count);
                 return find_aniso_shape_model(
-                    image_src.data, image_src.cols, image_src.rows, id, float(p.angle_start),
-                    float(p.angle_extent), lo, hi, lo, hi, float(p.min_score), p.num_matches,
-                    float(p.max_overlap), p.subpixel, levels, float(p.greediness), matches, count);
+                    state_.image_src.data, state_.image_src.cols, state_.image_src.rows, id,
+                    float(p.angle_start), float(p.angle_extent), lo, hi, lo, hi, float(p.min_score),
+                    p.num_matches, float(p.max_overlap), p.subpixel, levels, float(p.greediness),
+                    matches, count);
             },
             [&](quro::Match* matches, int count, double ms) {
                 ShowMatches(matches, count, p, ms);
@@ -76,10 +77,10 @@ void CTessolinDlg::FindWithScaleMode(int id, const FindParams& p) {
     RunSearch(
         [&](quro::Match*& matches, int& count) {
             return find_local_deformable_model(
-                image_src.data, image_src.cols, image_src.rows, id, float(p.angle_start),
-                float(p.angle_extent), lo, hi, lo, hi, float(p.min_score), p.num_matches,
-                float(p.max_overlap), p.subpixel, levels, float(p.greediness), matches, count,
-                fields, fields_handle);
+                state_.image_src.data, state_.image_src.cols, state_.image_src.rows, id,
+                float(p.angle_start), float(p.angle_extent), lo, hi, lo, hi, float(p.min_score),
+                p.num_matches, float(p.max_overlap), p.subpixel, levels, float(p.greediness),
+                matches, count, fields, fields_handle);
         },
         [&](quro::Match* matches, int count, double ms) {
             // Without a field array (handle -1) the outlines are drawn rigid.
@@ -113,21 +114,21 @@ void CTessolinDlg::ShowDeformedMatches(int id, quro::Match* matches, int count,
 void CTessolinDlg::OnBnClickedFindModels() {
     FindParams p;
     if (!ReadFindParams(p)) return;
-    if (held_model_ids.empty()) {
-        ShowStatus(text::kNotEnoughModels.Get(language), 1);
+    if (state_.held_model_ids.empty()) {
+        ShowStatus(text::kNotEnoughModels.Get(state_.language), 1);
         return;
     }
     set_system("border_shape_models", Checked(*this, ids::kCrossBorder) ? 1 : 0);
-    for (int id : held_model_ids) ApplySearchSettings(id, p, 1000);
-    std::vector<int> model_ids = held_model_ids;
+    for (int id : state_.held_model_ids) ApplySearchSettings(id, p, 1000);
+    std::vector<int> model_ids = state_.held_model_ids;
     std::vector<int> levels(2 * model_ids.size(), 0);
     RunSearch(
         [&](quro::Match*& matches, int& count) {
-            return find_shape_models(image_src.data, image_src.cols, image_src.rows,
-                                     model_ids.data(), int(model_ids.size()), float(p.angle_start),
-                                     float(p.angle_extent), float(p.min_score), p.num_matches,
-                                     float(p.max_overlap), p.subpixel, levels.data(),
-                                     float(p.greediness), matches, count);
+            return find_shape_models(
+                state_.image_src.data, state_.image_src.cols, state_.image_src.rows,
+                model_ids.data(), int(model_ids.size()), float(p.angle_start),
+                float(p.angle_extent), float(p.min_score), p.num_matches, float(p.max_overlap),
+                p.subpixel, levels.data(), float(p.greediness), matches, count);
         },
         [&](quro::Match* matches, int count, double ms) { ShowMatches(matches, count, p, ms); });
 }

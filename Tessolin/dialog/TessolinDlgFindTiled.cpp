@@ -30,19 +30,20 @@ void CTessolinDlg::OnBnClickedFindLargeImage() {
     set_system("print_time", 0);
     const Stopwatch watch;
     const int rc =
-        FindShapeModelTiled(image_src, id, float(p.angle_start), float(p.angle_extent),
+        FindShapeModelTiled(state_.image_src, id, float(p.angle_start), float(p.angle_extent),
                             float(p.min_score), p.num_matches, float(p.max_overlap), p.subpixel,
                             levels, float(p.greediness), kTiledDuplicateDistance, matches);
     const double ms = watch.Ms();
     set_system("print_time", 1);
     console_.Print(ElapsedLine(ms));
     if (rc < 0) {
-        ShowStatus(Format(text::kSearchFailed, language, rc, ms), 1);
+        ShowStatus(Format(text::kSearchFailed, state_.language, rc, ms), 1);
         return;
     }
 
-    if (image_show.empty()) cv::cvtColor(image_src, image_show, cv::COLOR_GRAY2BGR);
-    image_buf = image_show.clone();
+    if (state_.image_show.empty())
+        cv::cvtColor(state_.image_src, state_.image_show, cv::COLOR_GRAY2BGR);
+    state_.image_buf = state_.image_show.clone();
     std::vector<MatchDrawing> drawings;
     for (size_t i = 0; i < matches.size(); ++i) {
         const quro::Match& m = matches[i];
@@ -53,9 +54,9 @@ void CTessolinDlg::OnBnClickedFindLargeImage() {
             return std::array<float, 2>{px + x, py + y};
         }));
     }
-    match_drawings = std::move(drawings);
-    image_redraw = 2;
-    ShowStatus(Format(text::kSearchedTiled, language, ms), 0);
+    state_.match_drawings = std::move(drawings);
+    state_.image_redraw.Show(ViewRedraw::Content::kSearchDrawing);
+    ShowStatus(Format(text::kSearchedTiled, state_.language, ms), 0);
 }
 
 }  // namespace tessolin

@@ -88,7 +88,8 @@ void CTessolinDlg::OnBnClickedConsole() {
     SyncConsoleBox();
 }
 void CTessolinDlg::SyncConsoleBox() {
-    if (auto* box = controls.As<QAbstractButton>(ids::kConsole)) box->setChecked(console_.IsOpen());
+    if (auto* box = controls_.As<QAbstractButton>(ids::kConsole))
+        box->setChecked(console_.IsOpen());
 }
 
 void CTessolinDlg::OnShowWindowMessage() {
@@ -99,18 +100,18 @@ void CTessolinDlg::OnShowWindowMessage() {
 }
 
 QString CTessolinDlg::OnToolTipNotify() const {
-    if (image_src.empty()) return text::kLanguageHint.Get(language);
-    return QStringLiteral("%1 x %2").arg(image_src.cols).arg(image_src.rows);
+    if (state_.image_src.empty()) return text::kLanguageHint.Get(state_.language);
+    return QStringLiteral("%1 x %2").arg(state_.image_src.cols).arg(state_.image_src.rows);
 }
 
 bool CTessolinDlg::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ToolTip && watched == controls.Get(ids::kLanguage)) {
+    if (event->type() == QEvent::ToolTip && watched == controls_.Get(ids::kLanguage)) {
         const QString tip = OnToolTipNotify();
         if (tip.isEmpty())
             QToolTip::hideText();
         else
             QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), tip,
-                               controls.Get(ids::kLanguage));
+                               controls_.Get(ids::kLanguage));
         return true;
     }
     return QDialog::eventFilter(watched, event);

@@ -43,37 +43,37 @@ void FitCaption(QWidget* widget) {
 }  // namespace
 
 void CTessolinDlg::ApplyLanguage(int flag) {
-    language = flag == 1 ? 1 : 0;
-    const QFont& font = language == 1 ? font10 : font12;
+    state_.language = flag == 1 ? 1 : 0;
+    const QFont& font = state_.language == 1 ? state_.font10 : state_.font12;
     for (QWidget* child : findChildren<QWidget*>()) {
         if (child != status_ && !status_->isAncestorOf(child)) child->setFont(font);
     }
-    QWidget* button = controls.Get(ids::kLanguage);
-    SetCaption(button, text::kLanguageButton.Get(language));
-    setWindowTitle(text::kWindowTitle.Get(language));
+    QWidget* button = controls_.Get(ids::kLanguage);
+    SetCaption(button, text::kLanguageButton.Get(state_.language));
+    setWindowTitle(text::kWindowTitle.Get(state_.language));
     for (const LabelText& label : LabelTexts()) {
-        SetCaption(controls.Get(label.id), label.text.Get(language));
-        FitCaption(controls.Get(label.id));
+        SetCaption(controls_.Get(label.id), label.text.Get(state_.language));
+        FitCaption(controls_.Get(label.id));
     }
     RefillCombos();
     UpdateContrastToolbar();
 
     OnCbnSelchangeScaleMode();
     for (int id : {ids::kSubPixelContour1, ids::kSubPixelContour2})
-        if (QWidget* w = controls.Get(id)) w->hide();
+        if (QWidget* w = controls_.Get(id)) w->hide();
     OnCtlColor();
 }
 
 void CTessolinDlg::RefillCombos() {
-    Refill(controls.As<QComboBox>(ids::kScaleModeCombo), ScaleModeItems(language));
-    Refill(controls.As<QComboBox>(ids::kSubPixelCombo), SubPixelItems(language));
-    Refill(controls.As<QComboBox>(ids::kMetricCombo), MetricItems(language));
-    Refill(controls.As<QComboBox>(ids::kDrawCombo), DrawItems(language));
-    Refill(controls.As<QComboBox>(ids::kMaxDeformationCombo), MaxDeformationItems());
+    Refill(controls_.As<QComboBox>(ids::kScaleModeCombo), ScaleModeItems(state_.language));
+    Refill(controls_.As<QComboBox>(ids::kSubPixelCombo), SubPixelItems(state_.language));
+    Refill(controls_.As<QComboBox>(ids::kMetricCombo), MetricItems(state_.language));
+    Refill(controls_.As<QComboBox>(ids::kDrawCombo), DrawItems(state_.language));
+    Refill(controls_.As<QComboBox>(ids::kMaxDeformationCombo), MaxDeformationItems());
 }
 
 void CTessolinDlg::OnBnClickedLanguage() {
-    ApplyLanguage(1 - language);
+    ApplyLanguage(1 - state_.language);
 }
 
 void CTessolinDlg::ShowStatus(const QString& text, int level) {
@@ -90,7 +90,7 @@ void CTessolinDlg::OnCtlColor() {
     const std::pair<int, QColor> kColoured[] = {{ids::kSubPixelLabel, QColor(255, 0, 0)},
                                                 {ids::kScaleModeLabel, QColor(255, 0, 255)}};
     for (const auto& [id, colour] : kColoured) {
-        QWidget* label = controls.Get(id);
+        QWidget* label = controls_.Get(id);
         if (!label) continue;
         QPalette p = label->palette();
         p.setColor(QPalette::WindowText, colour);

@@ -13,30 +13,34 @@
 namespace tessolin {
 
 void CTessolinDlg::setSearchImage(const cv::Mat& image) {
-    image_src = image.clone();
-    if (image_src.channels() == 1)
-        cv::cvtColor(image_src, image_show, cv::COLOR_GRAY2BGR);
+    state_.image_src = image.clone();
+    if (state_.image_src.channels() == 1)
+        cv::cvtColor(state_.image_src, state_.image_show, cv::COLOR_GRAY2BGR);
     else
-        image_show = image_src.clone();
-    image_buf = image_show.clone();
-    image_redraw = 1;
+        state_.image_show = state_.image_src.clone();
+    state_.image_buf = state_.image_show.clone();
+    state_.image_redraw.Show(ViewRedraw::Content::kPlain);
 }
 
 void CTessolinDlg::setModelImage(const cv::Mat& image, const cv::Mat& new_mask) {
-    model_img = image.clone();
-    mask = new_mask.clone();
-    if (!model_img.empty()) {
+    state_.model_img = image.clone();
+    state_.mask = new_mask.clone();
+    if (!state_.model_img.empty()) {
         // The fit zoom within the views' zoom limits (a huge model image stays above the floor).
-        const float z = FitZoom(model_img.size(),
-                                cv::Size(model_view_size.width(), model_view_size.height()));
-        model_fit_zoom = z;
-        model_zoom = std::min(z, 1.0f);
+        const float z = FitZoom(state_.model_img.size(), cv::Size(state_.model_view_size.width(),
+                                                                  state_.model_view_size.height()));
+        state_.model_fit_zoom = z;
+        state_.model_zoom = std::min(z, 1.0f);
         // Centred at the zoom used (a model smaller than the view is shown 1:1 in its middle,
         // not at the corner the fit zoom's offsets would give).
-        model_offset = {(model_view_size.width() - int(model_zoom * float(model_img.cols))) / 2,
-                        (model_view_size.height() - int(model_zoom * float(model_img.rows))) / 2};
+        state_.model_offset = {(state_.model_view_size.width() -
+                                int(state_.model_zoom * float(state_.model_img.cols))) /
+                                   2,
+                               (state_.model_view_size.height() -
+                                int(state_.model_zoom * float(state_.model_img.rows))) /
+                                   2};
     }
-    model_redraw = 1;
+    state_.model_redraw.Show(ViewRedraw::Content::kPlain);
 }
 
 void CTessolinDlg::OnBnClickedCreateModel() {
@@ -55,17 +59,17 @@ void CTessolinDlg::OnBnClickedCreateModel() {
                                     {Param::kMinCompSize, min_size},
                                     {Param::kNumLevels, levels},
                                     {Param::kMinContrast, min_contrast}},
-                                   language);
+                                   state_.language);
     if (failure.isEmpty() && high < low)
-        failure = Format(text::kLowAboveHigh, language, int(low), int(high));
+        failure = Format(text::kLowAboveHigh, state_.language, int(low), int(high));
     // The angles are not range-checked on creation, but a non-finite one never reaches the library.
     if (failure.isEmpty() && !std::isfinite(angle_start))
-        failure = CheckParam(Param::kAngleStart, angle_start, language);
+        failure = CheckParam(Param::kAngleStart, angle_start, state_.language);
     if (failure.isEmpty() && !std::isfinite(angle_extent))
-        failure = CheckParam(Param::kAngleExtent, angle_extent, language);
+        failure = CheckParam(Param::kAngleExtent, angle_extent, state_.language);
     if (failure.isEmpty() && !std::isfinite(angle_step))
-        failure = RangeMessage(QStringLiteral("AngleStep"), QStringLiteral("%1").arg(angle_step),
-                               0, 360, language);
+        failure = RangeMessage(QStringLiteral("AngleStep"), QStringLiteral("%1").arg(angle_step), 0,
+                               360, state_.language);
     if (!failure.isEmpty()) {
         ShowStatus(failure, 1);
         return;
@@ -77,49 +81,53 @@ void CTessolinDlg::OnBnClickedCreateModel() {
     int id = -1;
     int code = 0;
     Stopwatch watch;
-    if (length1 != 0.0f) {
+    if (state_.length1 != 0.0f) {
         watch = Stopwatch();
-        code = create_shape_model_xld(length1, length2, int(levels), a0, ae, as, metric, &contrast,
-                                      &id);
+        code = create_shape_model_xld(state_.length1, state_.length2, int(levels), a0, ae, as,
+                                      metric, &contrast, &id);
         if (id >= 0) {
-            const int cols = int(std::fabs(length1) * 2) + 4;
-            const int rows =
-                int(length2 <= 0 ? std::fabs(length1) * 2 : std::fabs(length2) * 2) + 4;
+            const int cols = int(std::fabs(state_.length1) * 2) + 4;
+            const int rows = int(state_.length2 <= 0 ? std::fabs(state_.length1) * 2
+                                                     : std::fabs(state_.length2) * 2) +
+                             4;
             setModelImage(cv::Mat(rows, cols, CV_8UC1, cv::Scalar(0)), cv::Mat());
         }
     } else {
         const bool from_roi = Checked(*this, ids::kRoi);
-        const cv::Mat& source = from_roi ? image_src : model_img;
+        const cv::Mat& source = from_roi ? state_.image_src : state_.model_img;
         if (source.empty()) {
-            ShowStatus(text::kImageNull.Get(language), 1);
+            ShowStatus(text::kImageNull.Get(state_.language), 1);
             return;
         }
         if (source.type() != CV_8UC1) {
-            ShowStatus(Format(text::kChannels, language, source.channels()), 1);
+            ShowStatus(Format(text::kChannels, state_.language, source.channels()), 1);
             return;
         }
         cv::Mat model;
         cv::Mat model_mask;
         if (from_roi) {
-            cv::cvtColor(image_src, image_buf, cv::COLOR_GRAY2BGR);
-            cv::rectangle(image_buf, roi_p1, roi_p2, cv::Scalar(0, 0, 255), line_width);
-            image_redraw = 2;  // the drawing buffer, with the rectangle, until the next search
-            const cv::Rect rect = InsideRoi(roi_p1, roi_p2, image_src.size());
+            cv::cvtColor(state_.image_src, state_.image_buf, cv::COLOR_GRAY2BGR);
+            cv::rectangle(state_.image_buf, state_.roi_p1, state_.roi_p2, cv::Scalar(0, 0, 255),
+                          state_.line_width);
+            state_.image_redraw.Show(
+                ViewRedraw::Content::kSearchDrawing);  // the drawing buffer, with the rectangle,
+                                                       // until the next search
+            const cv::Rect rect = InsideRoi(state_.roi_p1, state_.roi_p2, state_.image_src.size());
             if (rect.empty()) {  // a corner outside, or no area: nothing to learn
                 ShowStatus(QStringLiteral("outside"), 1);
                 return;
             }
             ShowStatus(QStringLiteral("inside"), 0);
-            model = image_src(rect).clone();
+            model = state_.image_src(rect).clone();
             setModelImage(model, cv::Mat());  // the old mask belongs to the old model image
         } else {
-            model = model_img.clone();
-            if (mask.channels() == 3)
-                cv::cvtColor(mask, model_mask, cv::COLOR_BGR2GRAY);
-            else if (mask.channels() == 4)
-                cv::cvtColor(mask, model_mask, cv::COLOR_BGRA2GRAY);
+            model = state_.model_img.clone();
+            if (state_.mask.channels() == 3)
+                cv::cvtColor(state_.mask, model_mask, cv::COLOR_BGR2GRAY);
+            else if (state_.mask.channels() == 4)
+                cv::cvtColor(state_.mask, model_mask, cv::COLOR_BGRA2GRAY);
             else
-                model_mask = mask.clone();
+                model_mask = state_.mask.clone();
             // Only a mask of the image's own size can be read alongside it.
             if (model_mask.size() != model.size() || model_mask.type() != CV_8UC1)
                 model_mask.release();
@@ -132,38 +140,50 @@ void CTessolinDlg::OnBnClickedCreateModel() {
     const double ms = watch.Ms();
     console_.Print(ElapsedLine(ms));
     if (id < 0) {
-        ShowStatus(Format(text::kCreateFailed, language, code, ms), 1);
-        model_redraw = 1;
+        ShowStatus(Format(text::kCreateFailed, state_.language, code, ms), 1);
+        state_.model_redraw.Show(ViewRedraw::Content::kPlain);
         return;
     }
-    held_model_ids.push_back(id);
-    ShowStatus(Format(text::kCreated, language, id, ms), 0);
+    state_.held_model_ids.push_back(id);
+    ShowStatus(Format(text::kCreated, state_.language, id, ms), 0);
     ShowModelContours(id);
 }
 
 void CTessolinDlg::ShowModelContours(int id) {
     quro::TemplateF* outline = nullptr;
     const int handle = get_model_contour3(id, 1, 0.0f, 1.0f, &outline);
-    model_redraw = 1;
-    if (handle < 0 || !outline) return;
-    const cv::Size size = model_img.empty()
-                              ? cv::Size(model_view_size.width(), model_view_size.height())
-                              : model_img.size();
+    if (handle < 0 || !outline) {
+        state_.model_redraw.Show(ViewRedraw::Content::kPlain);
+        return;
+    }
+    const cv::Size size = state_.model_img.empty() ? cv::Size(state_.model_view_size.width(),
+                                                              state_.model_view_size.height())
+                                                   : state_.model_img.size();
     const float cx = float(size.width - 1) / 2.0f;
     const float cy = float(size.height - 1) / 2.0f;
-    MatchDrawing drawing;
+    std::vector<MatchDrawing> outlines(1);
+    MatchDrawing& drawing = outlines[0];
     for (int i = 0; i < outline->count; ++i) {
         const quro::Feature& p = outline->points[i];
         drawing.points.push_back({p.x + cx, p.y + cy, p.gx, p.gy});
         drawing.point_flags.push_back(0);
     }
     if (handle > 0) clear_mems(handle);
-    model_outlines.assign(1, std::move(drawing));
+    ShowModelOutlines(std::move(outlines));
+}
+
+void CTessolinDlg::ShowModelOutlines(std::vector<MatchDrawing> outlines) {
+    state_.model_outlines = std::move(outlines);
+    state_.model_redraw.Show(ViewRedraw::Content::kPlain);
 }
 
 void CTessolinDlg::OnBnClickedClearModels() {
-    for (int id : held_model_ids) clear_shape_model(id);
-    held_model_ids.clear();
+    for (int id : state_.held_model_ids) clear_shape_model(id);
+    state_.held_model_ids.clear();
+}
+
+void CTessolinDlg::HoldModel(int id) {
+    state_.held_model_ids.push_back(id);
 }
 
 }  // namespace tessolin

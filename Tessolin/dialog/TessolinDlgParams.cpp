@@ -50,21 +50,21 @@ enum ScaleMode { kScaleNone = 0, kIsotropic = 1, kAnisotropic = 2, kDeformable =
 }  // namespace
 
 CNumSpinCtrl* CTessolinDlg::Spin(int id) const {
-    return controls.As<CNumSpinCtrl>(id);
+    return controls_.As<CNumSpinCtrl>(id);
 }
 
 void CTessolinDlg::SetupControls() {
     setSizeGripEnabled(false);  // the size itself is fixed at construction
-    if (QWidget* view = controls.Get(ids::kImageView)) {
-        const QRect r(view->pos(), image_view_size);
+    if (QWidget* view = controls_.Get(ids::kImageView)) {
+        const QRect r(view->pos(), state_.image_view_size);
         view->setGeometry(r);
-        if (auto* v = controls.As<QScrollBar>(ids::kVScroll))
+        if (auto* v = controls_.As<QScrollBar>(ids::kVScroll))
             v->setGeometry(r.right() + 1, r.top(), v->width(), r.height());
-        if (auto* h = controls.As<QScrollBar>(ids::kHScroll))
+        if (auto* h = controls_.As<QScrollBar>(ids::kHScroll))
             h->setGeometry(r.left(), r.bottom() + 1, r.width(), h->height());
     }
     for (int id : {ids::kVScroll, ids::kHScroll}) {
-        if (auto* bar = controls.As<QScrollBar>(id)) {
+        if (auto* bar = controls_.As<QScrollBar>(id)) {
             bar->setRange(0, 1);
             bar->setPageStep(1);
             bar->setValue(0);
@@ -85,7 +85,7 @@ void CTessolinDlg::SetupControls() {
         spin->SetDecimals(s.decimals);
         spin->SetPos(s.initial);
     }
-    if (auto* details = controls.As<QSpinBox>(ids::kDetailsContrastSpin)) {
+    if (auto* details = controls_.As<QSpinBox>(ids::kDetailsContrastSpin)) {
         details->setRange(3, 255);
         details->setValue(10);
     }
@@ -97,25 +97,25 @@ void CTessolinDlg::SetupControls() {
                                                {ids::kMaxDeformationCombo, 0},
                                                {ids::kDrawCombo, 0}};
     for (const auto& [id, index] : kSelections)
-        if (auto* combo = controls.As<QComboBox>(id)) combo->setCurrentIndex(index);
+        if (auto* combo = controls_.As<QComboBox>(id)) combo->setCurrentIndex(index);
 
-    if (auto* mode = controls.As<QComboBox>(ids::kScaleModeCombo))
+    if (auto* mode = controls_.As<QComboBox>(ids::kScaleModeCombo))
         connect(mode, qOverload<int>(&QComboBox::currentIndexChanged), this,
                 &CTessolinDlg::OnCbnSelchangeScaleMode);
-    if (auto* label = controls.As<ClickLabel>(ids::kScaleModeLabel))
+    if (auto* label = controls_.As<ClickLabel>(ids::kScaleModeLabel))
         connect(label, &ClickLabel::doubleClicked, this, &CTessolinDlg::OnStnDblclkScaleMode);
 }
 
 void CTessolinDlg::OnCbnSelchangeScaleMode() {
-    const auto* mode = controls.As<QComboBox>(ids::kScaleModeCombo);
+    const auto* mode = controls_.As<QComboBox>(ids::kScaleModeCombo);
     const bool scaled = mode && mode->currentIndex() != kScaleNone;
     for (int id : {ids::kScaleMinEdit, ids::kScaleMaxEdit})
-        if (QWidget* w = controls.Get(id)) w->setEnabled(scaled);
+        if (QWidget* w = controls_.Get(id)) w->setEnabled(scaled);
 }
 
 void CTessolinDlg::OnStnDblclkScaleMode() {
     if (!UpdateData(true)) return;
-    const auto* mode_combo = controls.As<QComboBox>(ids::kScaleModeCombo);
+    const auto* mode_combo = controls_.As<QComboBox>(ids::kScaleModeCombo);
     CNumSpinCtrl* lo = Spin(ids::kScaleMinEdit);
     CNumSpinCtrl* hi = Spin(ids::kScaleMaxEdit);
     if (!mode_combo || !lo || !hi) return;
@@ -140,18 +140,18 @@ bool CTessolinDlg::UpdateData(bool save) {
         const char* name;
         float* value;
     };
-    const Field fields[] = {{ids::kDxEdit, "DX", &dx},
-                            {ids::kDyEdit, "DY", &dy},
-                            {ids::kLength1Edit, "Length1", &length1},
-                            {ids::kLength2Edit, "Length2", &length2}};
+    const Field fields[] = {{ids::kDxEdit, "DX", &state_.dx},
+                            {ids::kDyEdit, "DY", &state_.dy},
+                            {ids::kLength1Edit, "Length1", &state_.length1},
+                            {ids::kLength2Edit, "Length2", &state_.length2}};
     if (!save) {
         for (const Field& f : fields)
-            if (auto* edit = controls.As<QLineEdit>(f.id)) edit->setText(PrintC(*f.value, 'g'));
+            if (auto* edit = controls_.As<QLineEdit>(f.id)) edit->setText(PrintC(*f.value, 'g'));
         return true;
     }
     float read[4];
     for (int i = 0; i < 4; ++i) {
-        const auto* edit = controls.As<QLineEdit>(fields[i].id);
+        const auto* edit = controls_.As<QLineEdit>(fields[i].id);
         if (!edit) {
             read[i] = *fields[i].value;
             continue;
@@ -159,7 +159,7 @@ bool CTessolinDlg::UpdateData(bool save) {
         double v = 0.0;
         if (!ParseC(edit->text(), &v, true) || !(-kFloatEditLimit <= v && v <= kFloatEditLimit)) {
             ShowStatus(RangeMessage(QString::fromLatin1(fields[i].name), edit->text(),
-                                    -kFloatEditLimit, kFloatEditLimit, language),
+                                    -kFloatEditLimit, kFloatEditLimit, state_.language),
                        1);
             return false;
         }

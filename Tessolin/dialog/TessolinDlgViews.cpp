@@ -3,7 +3,6 @@
 // paints.
 #include <QMenu>
 #include <QScrollBar>
-#include <cstdlib>
 #include <opencv2/highgui.hpp>
 
 #include "core/ImageFiles.h"
@@ -68,7 +67,7 @@ const TextPair* MenuText(int id) {
 // in OnInitDialog; a second one here ran them twice per click (the menu popped up twice).
 void CTessolinDlg::ConnectViewControls() {
     for (int id : {ids::kHScroll, ids::kVScroll}) {
-        if (auto* bar = controls.As<QScrollBar>(id)) {
+        if (auto* bar = controls_.As<QScrollBar>(id)) {
             connect(bar, &QAbstractSlider::actionTriggered, this, [this, bar, id](int action) {
                 const int code = ScrollCodeOf(action);
                 if (code < 0) return;
@@ -79,85 +78,96 @@ void CTessolinDlg::ConnectViewControls() {
             });
         }
     }
-    if (auto* label = controls.As<ClickLabel>(ids::kDrawLabel))
+    if (auto* label = controls_.As<ClickLabel>(ids::kDrawLabel))
         connect(label, &ClickLabel::doubleClicked, this, &CTessolinDlg::OnStnDblclkDraw);
 }
 
 // ---- Painting ----
 
 void CTessolinDlg::OnTimer() {
-    if (image_redraw > 0) {
+    if (state_.image_redraw.Pending()) {
         PaintImageView();
-        image_redraw = -image_redraw;
+        state_.image_redraw.Painted();
     }
-    if (roi_changed) EstimateRoiContrast();
-    if (model_redraw > 0) {
+    if (state_.roi_changed) EstimateRoiContrast();
+    if (state_.model_redraw.Pending()) {
         PaintModelView();
-        model_redraw = -model_redraw;
+        state_.model_redraw.Painted();
     }
 }
 
 void CTessolinDlg::PaintImageView() {
-    if (image_bg.size() != ToCv(image_view_size)) image_bg = MakeCheckerboard(image_view_size);
-    // State 2 paints the search drawing buffer, 1 the plain display copy.
-    const bool search_copy =
-        image_redraw == 2 && !image_buf.empty() && image_buf.size() == image_src.size();
-    const ViewPose pose{image_zoom, image_offset};
-    RenderView(image_bg, search_copy ? image_buf : image_show, pose, image_view_buf);
-    DrawRecords(image_view_buf, match_drawings, pose, line_width);
-    if (Checked(*this, ids::kRoi)) DrawRoi(image_view_buf, roi_p1, roi_p2, pose);
-    if (image_view_) image_view_->Show(image_view_buf);
+    if (state_.image_bg.size() != ToCv(state_.image_view_size))
+        state_.image_bg = MakeCheckerboard(state_.image_view_size);
+    // The search drawing while the view shows it, else the plain display copy.
+    const bool search_copy = state_.image_redraw.Shows() == ViewRedraw::Content::kSearchDrawing &&
+                             !state_.image_buf.empty() &&
+                             state_.image_buf.size() == state_.image_src.size();
+    const ViewPose pose{state_.image_zoom, state_.image_offset};
+    RenderView(state_.image_bg, search_copy ? state_.image_buf : state_.image_show, pose,
+               state_.image_view_buf);
+    DrawRecords(state_.image_view_buf, state_.match_drawings, pose, state_.line_width);
+    if (Checked(*this, ids::kRoi))
+        DrawRoi(state_.image_view_buf, state_.roi_p1, state_.roi_p2, pose);
+    if (image_view_) image_view_->Show(state_.image_view_buf);
 }
 
 // Without a model image (a model read from a file or a drawing) the background and the outline
 // are painted all the same.
 void CTessolinDlg::PaintModelView() {
-    if (model_checker.size() != ToCv(model_view_size))
-        model_checker = MakeCheckerboard(model_view_size);
-    const ViewPose pose{model_zoom, cv::Point2f(model_offset)};
-    RenderView(model_checker, model_img, pose, model_buf);
-    DrawRecords(model_buf, model_outlines, pose, line_width);
-    if (model_view_) model_view_->Show(model_buf);
+    if (state_.model_checker.size() != ToCv(state_.model_view_size))
+        state_.model_checker = MakeCheckerboard(state_.model_view_size);
+    const ViewPose pose{state_.model_zoom, cv::Point2f(state_.model_offset)};
+    RenderView(state_.model_checker, state_.model_img, pose, state_.model_buf);
+    DrawRecords(state_.model_buf, state_.model_outlines, pose, state_.line_width);
+    if (model_view_) model_view_->Show(state_.model_buf);
 }
 
 // Runs on a copy of the ROI of the search image, when both corners lie inside it and it has an
 // area; the flag is cleared in any case.
 void CTessolinDlg::EstimateRoiContrast() {
-    roi_changed = false;
-    const cv::Rect rect = InsideRoi(roi_p1, roi_p2, image_src.size());
-    if (!rect.empty()) EstimateContrast(roi_scale, image_src(rect).clone());
+    state_.roi_changed = false;
+    const cv::Rect rect = InsideRoi(state_.roi_p1, state_.roi_p2, state_.image_src.size());
+    if (!rect.empty()) EstimateContrast(state_.contrast_ratio, state_.image_src(rect).clone());
 }
 
 // ---- View state ----
 
 void CTessolinDlg::SetImagePose(const ViewPose& pose) {
-    image_zoom = pose.zoom;
-    image_offset = pose.offset;
+    state_.image_zoom = pose.zoom;
+    state_.image_offset = pose.offset;
     SyncScrollBars();
 }
 
+void CTessolinDlg::SetRoiCorners(cv::Point p1, cv::Point p2) {
+    state_.roi_p1 = p1;
+    state_.roi_p2 = p2;
+}
+
 void CTessolinDlg::SetModelPose(const ViewPose& pose) {
-    model_zoom = pose.zoom;
-    model_offset = cv::Point(cvRound(pose.offset.x), cvRound(pose.offset.y));
+    state_.model_zoom = pose.zoom;
+    state_.model_offset = cv::Point(cvRound(pose.offset.x), cvRound(pose.offset.y));
 }
 
 void CTessolinDlg::FitImageView() {
-    if (image_src.empty()) return;
-    const cv::Size view = ToCv(image_view_size);
-    image_fit_zoom = FitZoom(image_src.size(), view);
-    SetImagePose(CentredPose(image_src.size(), view, std::min(image_fit_zoom, 1.0f)));
+    if (state_.image_src.empty()) return;
+    const cv::Size view = ToCv(state_.image_view_size);
+    state_.image_fit_zoom = FitZoom(state_.image_src.size(), view);
+    SetImagePose(CentredPose(state_.image_src.size(), view, std::min(state_.image_fit_zoom, 1.0f)));
 }
 
 void CTessolinDlg::SyncScrollBars() {
     const std::pair<int, int> axes[] = {
-        {ids::kHScroll, ScrollRange(image_src.cols, image_view_size.width(), image_zoom)},
-        {ids::kVScroll, ScrollRange(image_src.rows, image_view_size.height(), image_zoom)}};
+        {ids::kHScroll,
+         ScrollRange(state_.image_src.cols, state_.image_view_size.width(), state_.image_zoom)},
+        {ids::kVScroll,
+         ScrollRange(state_.image_src.rows, state_.image_view_size.height(), state_.image_zoom)}};
     for (const auto& [id, range] : axes) {
-        auto* bar = controls.As<QScrollBar>(id);
+        auto* bar = controls_.As<QScrollBar>(id);
         if (!bar) continue;
-        const float offset = id == ids::kHScroll ? image_offset.x : image_offset.y;
+        const float offset = id == ids::kHScroll ? state_.image_offset.x : state_.image_offset.y;
         bar->setRange(0, range);
-        bar->setValue(ScrollFromOffset(offset, image_zoom, range));
+        bar->setValue(ScrollFromOffset(offset, state_.image_zoom, range));
     }
 }
 
@@ -169,17 +179,17 @@ void CTessolinDlg::OnVScroll(int code, int thumb) {
 }
 
 void CTessolinDlg::Scroll(int bar_id, int code, int thumb) {
-    auto* bar = controls.As<QScrollBar>(bar_id);
-    if (image_redraw == 0 || !bar) return;
+    auto* bar = controls_.As<QScrollBar>(bar_id);
+    if (state_.image_redraw.Shows() == ViewRedraw::Content::kNothing || !bar) return;
     const int pos = ScrollPosition(code, bar->value(), thumb, bar->maximum());
     if (pos < 0) return;
     bar->setSliderPosition(pos);
     bar->setValue(pos);
     if (bar->maximum() > 0) {  // an axis that fits the view stays centred
-        float& offset = bar_id == ids::kHScroll ? image_offset.x : image_offset.y;
-        offset = -float(pos) * image_zoom;
+        float& offset = bar_id == ids::kHScroll ? state_.image_offset.x : state_.image_offset.y;
+        offset = -float(pos) * state_.image_zoom;
     }
-    image_redraw = std::abs(image_redraw);
+    state_.image_redraw.Repaint();
 }
 
 // ---- Mouse ----
@@ -192,32 +202,32 @@ void CTessolinDlg::OnModelMouse(int event, int x, int y, int flags, void* dialog
 }
 
 void CTessolinDlg::ImageMouse(int event, int x, int y, int flags) {
-    if (image_src.empty()) return;  // no image: nothing to edit, move or zoom
-    const cv::Size view = ToCv(image_view_size);
+    if (state_.image_src.empty()) return;  // no image: nothing to edit, move or zoom
+    const cv::Size view = ToCv(state_.image_view_size);
     const cv::Point p = ClampToView({x, y}, view);
-    const ViewPose pose{image_zoom, image_offset};
+    const ViewPose pose{state_.image_zoom, state_.image_offset};
     const auto to_view = [&](cv::Point c) {
         return cv::Point2f(float(c.x) * pose.zoom + pose.offset.x,
                            float(c.y) * pose.zoom + pose.offset.y);
     };
-    RoiDrag& d = roi_drag;
+    RoiDrag& d = state_.roi_drag;
     switch (event) {
         case cv::EVENT_LBUTTONDOWN:
-            d.v1 = to_view(roi_p1);
-            d.v2 = to_view(roi_p2);
+            d.v1 = to_view(state_.roi_p1);
+            d.v2 = to_view(state_.roi_p2);
             d.mode = HitRoi(d.v1, d.v2, p, Checked(*this, ids::kRoi));
             d.press = d.last = p;
-            d.corners = {roi_p1, roi_p2};
+            d.corners = {state_.roi_p1, state_.roi_p2};
             return;
         case cv::EVENT_MOUSEMOVE:
             if (d.mode == kNoDrag) return;
             if (d.mode == kPan) {
-                image_offset += cv::Point2f(p - d.last);
+                state_.image_offset += cv::Point2f(p - d.last);
                 SyncScrollBars();
             } else {
                 const RoiCorners c = DragRoi(d.corners, d.mode, d.v1, d.v2, p - d.press, pose);
-                roi_p1 = c.p1;
-                roi_p2 = c.p2;
+                state_.roi_p1 = c.p1;
+                state_.roi_p2 = c.p2;
             }
             d.last = p;
             break;
@@ -226,32 +236,32 @@ void CTessolinDlg::ImageMouse(int event, int x, int y, int flags) {
             // Only a finished ROI drag asks for a new estimate: a pan leaves the ROI as it was.
             const bool roi_drag_done = d.mode != kPan;
             d.mode = kNoDrag;
-            roi = NormaliseRoi(roi_p1, roi_p2);
-            if (roi_drag_done) roi_changed = true;
+            state_.roi = NormaliseRoi(state_.roi_p1, state_.roi_p2);
+            if (roi_drag_done) state_.roi_changed = true;
             break;
         }
         case cv::EVENT_LBUTTONDBLCLK:
-            SetImagePose(OneToOne(pose, image_src.size(), view, p));
+            SetImagePose(OneToOne(pose, state_.image_src.size(), view, p));
             break;
         case cv::EVENT_MOUSEWHEEL: {
             const int delta = cv::getMouseWheelDelta(flags);
             if (delta == 0) return;
-            SetImagePose(WindowWheelZoom(pose, image_src.size(), view, p, delta > 0));
+            SetImagePose(WindowWheelZoom(pose, state_.image_src.size(), view, p, delta > 0));
             break;
         }
         default:
             return;
     }
-    image_redraw = std::abs(image_redraw);
+    state_.image_redraw.Repaint();
 }
 
 // The model view: a left drag pans, a double-click shows one-to-one, and the wheel zooms with
 // the dialog's steps (0.025 to 128), since a model image is often larger than its small view.
 void CTessolinDlg::ModelMouse(int event, int x, int y, int flags) {
-    if (model_img.empty()) return;
-    const cv::Size view = ToCv(model_view_size);
+    if (state_.model_img.empty()) return;
+    const cv::Size view = ToCv(state_.model_view_size);
     const cv::Point p = ClampToView({x, y}, view);
-    const ViewPose pose{model_zoom, cv::Point2f(model_offset)};
+    const ViewPose pose{state_.model_zoom, cv::Point2f(state_.model_offset)};
     switch (event) {
         case cv::EVENT_LBUTTONDOWN:
             model_dragging_ = true;
@@ -259,25 +269,25 @@ void CTessolinDlg::ModelMouse(int event, int x, int y, int flags) {
             return;
         case cv::EVENT_MOUSEMOVE:
             if (!model_dragging_) return;
-            model_offset += p - model_last_;
+            state_.model_offset += p - model_last_;
             model_last_ = p;
             break;
         case cv::EVENT_LBUTTONUP:
             model_dragging_ = false;
             return;
         case cv::EVENT_LBUTTONDBLCLK:
-            SetModelPose(OneToOne(pose, model_img.size(), view, p));
+            SetModelPose(OneToOne(pose, state_.model_img.size(), view, p));
             break;
         case cv::EVENT_MOUSEWHEEL: {
             const int delta = cv::getMouseWheelDelta(flags);
             if (delta == 0) return;
-            SetModelPose(DialogWheelZoom(pose, model_img.size(), view, p, delta > 0));
+            SetModelPose(DialogWheelZoom(pose, state_.model_img.size(), view, p, delta > 0));
             break;
         }
         default:
             return;
     }
-    model_redraw = 1;
+    state_.model_redraw.Show(ViewRedraw::Content::kPlain);
 }
 
 int CTessolinDlg::ViewUnder(const QPoint& global, cv::Point& local) const {
@@ -298,14 +308,16 @@ void CTessolinDlg::OnMouseWheel(int delta, const QPoint& global) {
     cv::Point p;
     const int which = ViewUnder(global, p);
     if (delta == 0) return;
-    if (which == kImageViewId && !image_src.empty()) {
-        SetImagePose(DialogWheelZoom({image_zoom, image_offset}, image_src.size(),
-                                     ToCv(image_view_size), p, delta > 0));
-        image_redraw = std::abs(image_redraw);
-    } else if (which == kModelViewId && !model_img.empty()) {
-        SetModelPose(DialogWheelZoom({model_zoom, cv::Point2f(model_offset)}, model_img.size(),
-                                     ToCv(model_view_size), p, delta > 0));
-        model_redraw = 1;
+    if (which == kImageViewId && !state_.image_src.empty()) {
+        SetImagePose(DialogWheelZoom({state_.image_zoom, state_.image_offset},
+                                     state_.image_src.size(), ToCv(state_.image_view_size), p,
+                                     delta > 0));
+        state_.image_redraw.Repaint();
+    } else if (which == kModelViewId && !state_.model_img.empty()) {
+        SetModelPose(DialogWheelZoom({state_.model_zoom, cv::Point2f(state_.model_offset)},
+                                     state_.model_img.size(), ToCv(state_.model_view_size), p,
+                                     delta > 0));
+        state_.model_redraw.Show(ViewRedraw::Content::kPlain);
     }
 }
 
@@ -322,7 +334,7 @@ QMenu* CTessolinDlg::BuildMenu(QMenu*& menu, std::initializer_list<int> item_ids
     }
     for (QAction* action : menu->actions())  // the texts follow the language
         if (const TextPair* text = MenuText(action->data().toInt()))
-            action->setText(text->Get(language));
+            action->setText(text->Get(state_.language));
     return menu;
 }
 
@@ -330,15 +342,15 @@ void CTessolinDlg::OnContextMenu(const QPoint& global) {
     cv::Point p;
     const int which = ViewUnder(global, p);
     if (which == kNoView) return;
-    menu_view = which;
-    menu_place = p;
+    state_.menu_view = which;
+    state_.menu_place = p;
     BuildMenu(view_menu_, {ids::kLineWidth1, ids::kLineWidth2, ids::kSaveRoiImage,
                            ids::kShowFeaturePoints, ids::kZoomOneToOne, ids::kZoomFit})
         ->popup(global);
 }
 
 void CTessolinDlg::OnBnClickedMore() {
-    QWidget* button = controls.Get(ids::kMore);
+    QWidget* button = controls_.Get(ids::kMore);
     const QPoint below = button ? button->mapToGlobal(QPoint(0, button->height())) : QPoint();
     BuildMenu(more_menu_, {ids::kLineWidth1, ids::kLineWidth2, ids::kSaveRoiImage,
                            ids::kShowFeaturePoints, ids::kAbout})
@@ -346,56 +358,58 @@ void CTessolinDlg::OnBnClickedMore() {
 }
 
 void CTessolinDlg::OnZoomOneToOne() {
-    if (menu_view == kImageViewId && !image_src.empty()) {
-        SetImagePose(OneToOne({image_zoom, image_offset}, image_src.size(), ToCv(image_view_size),
-                              menu_place));
-        image_redraw = std::abs(image_redraw);
-    } else if (menu_view == kModelViewId && !model_img.empty()) {
-        SetModelPose(OneToOne({model_zoom, cv::Point2f(model_offset)}, model_img.size(),
-                              ToCv(model_view_size), menu_place));
-        model_redraw = 1;
+    if (state_.menu_view == kImageViewId && !state_.image_src.empty()) {
+        SetImagePose(OneToOne({state_.image_zoom, state_.image_offset}, state_.image_src.size(),
+                              ToCv(state_.image_view_size), state_.menu_place));
+        state_.image_redraw.Repaint();
+    } else if (state_.menu_view == kModelViewId && !state_.model_img.empty()) {
+        SetModelPose(OneToOne({state_.model_zoom, cv::Point2f(state_.model_offset)},
+                              state_.model_img.size(), ToCv(state_.model_view_size),
+                              state_.menu_place));
+        state_.model_redraw.Show(ViewRedraw::Content::kPlain);
     }
 }
 
 void CTessolinDlg::OnZoomFit() {
-    if (menu_view == kImageViewId && !image_src.empty()) {
-        const cv::Size view = ToCv(image_view_size);
-        image_fit_zoom = FitZoom(image_src.size(), view);
-        SetImagePose(CentredPose(image_src.size(), view, image_fit_zoom));
-        image_redraw = std::abs(image_redraw);
-    } else if (menu_view == kModelViewId && !model_img.empty()) {
-        const cv::Size view = ToCv(model_view_size);
-        model_fit_zoom = FitZoom(model_img.size(), view);
-        SetModelPose(CentredPose(model_img.size(), view, model_fit_zoom));
-        model_redraw = 1;
+    if (state_.menu_view == kImageViewId && !state_.image_src.empty()) {
+        const cv::Size view = ToCv(state_.image_view_size);
+        state_.image_fit_zoom = FitZoom(state_.image_src.size(), view);
+        SetImagePose(CentredPose(state_.image_src.size(), view, state_.image_fit_zoom));
+        state_.image_redraw.Repaint();
+    } else if (state_.menu_view == kModelViewId && !state_.model_img.empty()) {
+        const cv::Size view = ToCv(state_.model_view_size);
+        state_.model_fit_zoom = FitZoom(state_.model_img.size(), view);
+        SetModelPose(CentredPose(state_.model_img.size(), view, state_.model_fit_zoom));
+        state_.model_redraw.Show(ViewRedraw::Content::kPlain);
     }
 }
 
 void CTessolinDlg::OnLineWidth1() {
-    line_width = 1;
-    image_redraw = std::abs(image_redraw);
-    model_redraw = std::abs(model_redraw);
+    state_.line_width = 1;
+    state_.image_redraw.Repaint();
+    state_.model_redraw.Repaint();
 }
 void CTessolinDlg::OnLineWidth2() {
-    line_width = 2;
-    image_redraw = std::abs(image_redraw);
-    model_redraw = std::abs(model_redraw);
+    state_.line_width = 2;
+    state_.image_redraw.Repaint();
+    state_.model_redraw.Repaint();
 }
 
 void CTessolinDlg::OnAbout() {
-    prompts_->Message(this, text::kAboutBody.Get(language));
+    prompts_->Message(this, text::kAboutBody.Get(state_.language));
 }
 
 // ---- ROI box and the draw label ----
 
 void CTessolinDlg::OnBnClickedRoi() {
     ResetContrastRatio();
-    image_redraw = std::abs(image_redraw);
-    if (Checked(*this, ids::kRoi)) roi_changed = true;
+    state_.image_redraw.Repaint();
+    if (Checked(*this, ids::kRoi)) state_.roi_changed = true;
 }
 
 void CTessolinDlg::OnStnDblclkDraw() {
-    console_.Print(QString::asprintf("mRatioColor = %.3f\n", double(roi_scale)).toStdString());
+    console_.Print(
+        QString::asprintf("mRatioColor = %.3f\n", double(state_.contrast_ratio)).toStdString());
 }
 
 }  // namespace tessolin
