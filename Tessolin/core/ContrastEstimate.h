@@ -1,6 +1,22 @@
 // Proposal of the creation contrasts (ContrastLow, ContrastHigh, MinContrast, MinCompSize) for a
 // model image, from its gradient and noise over a small pyramid. No Qt: the dialog only writes the
 // result into its spinners.
+//
+// The library proposes contrasts too (auto_shape_model_params2), on the same skeleton: the same
+// level count and pyramid, the first level with the smallest low, the component-size candidate
+// and the bound by the contours that find_sub_pix_contours_c finds with level 0's thresholds.
+// The workbench keeps its own proposal all the same, because the export gives other values and
+// takes no other level statistic (the program reaches the library only through quro/quro.h):
+// - per level, the library thins the gradient magnitude to its maxima along the gradient (after
+//   a Sobel with a replicated border) before it stretches it; the workbench stretches the plain
+//   magnitude (mirrored border), so its high is the smallest strong magnitude on an edge flank,
+//   which keeps its proposal permissive;
+// - the library lets a level above the first take part only while it can still hold the object
+//   and its low is not below the image's noise, and raises every proposed contrast to that
+//   noise; the workbench takes the smallest low over all levels as they come;
+// - the workbench's ratio is any value (its toolbar offers 0.25, 0.375 and 0.5); the library's
+//   mode picks one of those three.
+// The contour bound is the library's own: the workbench calls find_sub_pix_contours_c.
 #ifndef TESSOLIN_CONTRAST_ESTIMATE_H
 #define TESSOLIN_CONTRAST_ESTIMATE_H
 

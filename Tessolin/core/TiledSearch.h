@@ -13,6 +13,11 @@
 namespace tessolin {
 
 // Tiles along one image side: tile k covers [starts[k], ends[k]).
+// The library has a tile grid of the same shape for its own tiled search, but it is internal to
+// the library (the program sees only quro/quro.h), and its rule is another one: it overlaps
+// tiles by the model's diagonal, clamps the tile counts and aligns every start to the model's
+// pyramid, where the workbench overlaps by the model's side on each axis and aligns nothing
+// (MakeTileGrid). The workbench keeps its own grid so that its tiles stay what they always were.
 struct TileAxis {
     std::vector<int> starts, ends;
 };

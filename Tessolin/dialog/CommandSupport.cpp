@@ -35,6 +35,10 @@ QString FirstFailure(std::initializer_list<ParamValue> values, int language) {
     return QString();
 }
 
+double ElapsedMs(const QElapsedTimer& timer) {
+    return double(timer.nsecsElapsed()) / 1e6;
+}
+
 std::string ElapsedLine(double ms) {
     return QString::asprintf("elapsed_time = %4lld ms\n", static_cast<long long>(ms)).toStdString();
 }

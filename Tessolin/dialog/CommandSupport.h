@@ -3,9 +3,10 @@
 #ifndef TESSOLIN_COMMAND_SUPPORT_H
 #define TESSOLIN_COMMAND_SUPPORT_H
 
+#include <QElapsedTimer>
 #include <QString>
-#include <chrono>
 #include <initializer_list>
+#include <string>
 
 #include "dialog/ParamCheck.h"
 #include "dialog/Texts.h"
@@ -35,17 +36,10 @@ QString Format(const TextPair& text, int language, Args... args) {
     return QString::asprintf(language == 1 ? text.en : text.zh, args...);
 }
 
-class Stopwatch {
-public:
-    Stopwatch() : start_(std::chrono::steady_clock::now()) {}
-    double Ms() const {
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_)
-            .count();
-    }
-
-private:
-    std::chrono::steady_clock::time_point start_;
-};
+// Milliseconds since timer started. The program times its commands with Qt's monotonic
+// QElapsedTimer: the library's own stopwatch is internal to it, and quro/quro.h is all the program
+// sees of the library.
+double ElapsedMs(const QElapsedTimer& timer);
 
 // "elapsed_time = %4lld ms\n" with whole milliseconds.
 std::string ElapsedLine(double ms);

@@ -119,9 +119,10 @@ void CTessolinDlg::PublishMatches(std::vector<MatchDrawing> drawings, int count,
 void CTessolinDlg::RunSearch(const SearchCall& search, const ShowCall& show) {
     quro::Match* matches = nullptr;
     int count = 0;
-    const Stopwatch watch;
+    QElapsedTimer watch;
+    watch.start();
     const int handle = search(matches, count);
-    const double ms = watch.Ms();
+    const double ms = ElapsedMs(watch);
     console_.Print(ElapsedLine(ms));
     if (handle < 0) {
         ShowStatus(Format(text::kSearchFailed, state_.language, handle, ms), 1);

@@ -28,12 +28,13 @@ void CTessolinDlg::OnBnClickedFindLargeImage() {
     int levels[2] = {p.num_levels, p.lowest_level};
     std::vector<quro::Match> matches;
     set_system("print_time", 0);
-    const Stopwatch watch;
+    QElapsedTimer watch;
+    watch.start();
     const int rc =
         FindShapeModelTiled(state_.image_src, id, float(p.angle_start), float(p.angle_extent),
                             float(p.min_score), p.num_matches, float(p.max_overlap), p.subpixel,
                             levels, float(p.greediness), kTiledDuplicateDistance, matches);
-    const double ms = watch.Ms();
+    const double ms = ElapsedMs(watch);
     set_system("print_time", 1);
     console_.Print(ElapsedLine(ms));
     if (rc < 0) {

@@ -80,9 +80,10 @@ void CTessolinDlg::OnBnClickedCreateModel() {
     const float a0 = float(angle_start), ae = float(angle_extent), as = float(angle_step);
     int id = -1;
     int code = 0;
-    Stopwatch watch;
+    QElapsedTimer watch;  // restarted right before the creation call
+    watch.start();
     if (state_.length1 != 0.0f) {
-        watch = Stopwatch();
+        watch.start();
         code = create_shape_model_xld(state_.length1, state_.length2, int(levels), a0, ae, as,
                                       metric, &contrast, &id);
         if (id >= 0) {
@@ -132,12 +133,12 @@ void CTessolinDlg::OnBnClickedCreateModel() {
             if (model_mask.size() != model.size() || model_mask.type() != CV_8UC1)
                 model_mask.release();
         }
-        watch = Stopwatch();
+        watch.start();
         code = create_shape_model(model.data, model.cols, model.rows, int(levels), a0, ae, as,
                                   metric, &contrast, model_mask.empty() ? nullptr : model_mask.data,
                                   &id);
     }
-    const double ms = watch.Ms();
+    const double ms = ElapsedMs(watch);
     console_.Print(ElapsedLine(ms));
     if (id < 0) {
         ShowStatus(Format(text::kCreateFailed, state_.language, code, ms), 1);
