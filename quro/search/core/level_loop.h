@@ -1,0 +1,50 @@
+// The level stages of a single-model search: the exhaustive scan of the top level, where every
+// pose (scale, angle) is scored on the response maps and its peaks become candidates, and the
+// refinement of the candidates on each level below it.
+#ifndef QURO_SEARCH_CORE_LEVEL_LOOP_H
+#define QURO_SEARCH_CORE_LEVEL_LOOP_H
+
+#include <vector>
+
+#include "quro/model_table.h"
+#include "quro/quro.h"
+#include "quro/search/core/search_state.h"
+#include "quro/search/core/search_variant.h"
+
+namespace quro {
+
+// One pose of the top-level scan: row scale, column scale, angle in degrees.
+struct AnisoPose {
+    float scale_row = 1.f;
+    float scale_col = 1.f;
+    float angle = 0.f;
+};
+
+// Every (row scale, column scale, angle) pose: row scale i, column scale j and angle k stand at
+// (i * col_scales.size() + j) * angles.size() + k. Empty `col_scales`: the column scale is the
+// row scale, and pose (i, k) stands at i * angles.size() + k.
+std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
+                                       const std::vector<float>& col_scales,
+                                       const std::vector<float>& angles);
+
+// Scores every pose (the variant's top scales times the top level's angle list) in one parallel
+// loop, joins the candidates in pose order, then selects the final matches (top level = last
+// level) or clusters them as the variant does. Returns 0, or -2 on a time-out.
+int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
+                     const SearchVariant& variant, std::vector<Match>& cands);
+
+// Refines the candidates on `level` below the top with the variant's refinement, then filters,
+// clusters (as the variant does) or selects them; on the last level also runs the sub-pixel
+// mode. Returns 0, or -2 on a time-out.
+int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
+                 const SearchVariant& variant, int level, std::vector<Match>& cands);
+
+// The whole coarse-to-fine descent of a single-model search: the top level, then every level
+// below it down to st.plan.last. Returns 0, or -2 on a time-out (the candidates are left as the
+// stage that timed out left them).
+int search_all_levels(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
+                      const SearchVariant& variant, std::vector<Match>& cands);
+
+}  // namespace quro
+
+#endif  // QURO_SEARCH_CORE_LEVEL_LOOP_H
