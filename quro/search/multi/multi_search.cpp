@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "quro/library_start.h"
+#include "quro/match/library_start.h"
 #include "quro/match/angle_scale_lists.h"
 #include "quro/model_validation.h"
 #include "quro/search/core/search_export.h"

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "quro/library_start.h"
+#include "quro/match/library_start.h"
 #include "quro/model_table.h"
 #include "quro/search/core/search_export.h"
 #include "quro/search/core/level_loop.h"

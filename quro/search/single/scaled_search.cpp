@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "quro/library_start.h"
+#include "quro/match/library_start.h"
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/refine/scale_refine.h"

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "quro/library_start.h"
+#include "quro/match/library_start.h"
 #include "quro/model_table.h"
 #include "quro/result_registry.h"
 #include "quro/search/multi/multi_search.h"

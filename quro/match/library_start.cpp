@@ -1,4 +1,4 @@
-#include "quro/library_start.h"
+#include "quro/match/library_start.h"
 
 #include <mutex>
 
