@@ -1,7 +1,7 @@
 // Refinement of one candidate of the locally deformable search on a level below the rigid ones:
 // every sampled model point may move inside a small window of positions, judged by the agreement
 // of its nearest neighbours moved with it, and the accepted point displacements are spread into a
-// dense deformation field over the candidate's rectangle (quro/search/dense_field.h).
+// dense deformation field over the candidate's rectangle (dense_field.h).
 //
 // Frames: the candidate's x and y are pixels of the level (already refined rigidly on it). The
 // field rectangle holds every point of the model level posed at the candidate plus a margin of 4

@@ -10,11 +10,9 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "quro/match/subpixel/subpixel_mode.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
-#include "quro/search/core/hand_out.h"
-#include "quro/search/core/level_plan.h"
-#include "quro/search/core/search_input.h"
 #include "quro/stopwatch.h"
 
 namespace quro {

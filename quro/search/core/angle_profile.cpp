@@ -123,10 +123,6 @@ float measure_alike_fraction(const ShapeModelRecord& rec, int level) {
 
 }  // namespace
 
-std::shared_ptr<AngleProfileCache> make_angle_profile_cache() {
-    return std::make_shared<AngleProfileCache>();
-}
-
 float alike_angle_fraction(const ShapeModelRecord& rec, int level) {
     AngleProfileCache* cache = rec.angle_profiles.get();
     if (cache == nullptr) return measure_alike_fraction(rec, level);

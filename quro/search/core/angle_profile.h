@@ -1,11 +1,10 @@
 // How well a model level tells its angles apart: the level's self-similarity under rotation.
 // Models whose coarse levels look alike at many angles (round parts with a fine rim, gears,
 // rows of repeated glyphs) lose the true angle on those levels; the descent re-seeds their
-// angles on the first level that can tell them apart (search_levels.cpp).
+// angles on the first level that can tell them apart (level_loop.cpp).
 #ifndef QURO_SEARCH_CORE_ANGLE_PROFILE_H
 #define QURO_SEARCH_CORE_ANGLE_PROFILE_H
 
-#include <mutex>
 #include <vector>
 
 #include "quro/model_table.h"
@@ -38,13 +37,6 @@ float alike_angle_fraction(const ShapeModelRecord& rec, int level);
 inline constexpr float kTopAlikeFraction = 0.25f;
 inline constexpr float kSeedAlikeFraction = 0.5f;
 int angle_seed_level(const ShapeModelRecord& rec, int top, int last);
-
-// The measures of one record's levels (ShapeModelRecord::angle_profiles): entry level - 1 holds
-// alike_angle_fraction of that level, NaN until measured.
-struct AngleProfileCache {
-    std::mutex mutex;
-    std::vector<float> alike_fraction;
-};
 
 }  // namespace quro
 

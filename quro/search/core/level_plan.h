@@ -7,19 +7,9 @@
 
 #include <vector>
 
-namespace quro {
+#include "quro/match/subpixel/subpixel_mode.h"
 
-// Sub-pixel step of the last level: 0 none, 1 score peak fit, 2/4/5 least squares on the last
-// level searched (2, 3, 4 iterations), 3 least squares at full resolution after stopping one level
-// above it. A negative code gives a negative mode: no sub-pixel step.
-enum SubpixelMode : int {
-    kSubpixelNone = 0,
-    kSubpixelPeakFit = 1,
-    kSubpixelLeastSquares2 = 2,
-    kSubpixelLeastSquaresFull = 3,
-    kSubpixelLeastSquares3 = 4,
-    kSubpixelLeastSquares4 = 5,
-};
+namespace quro {
 
 // Which pyramid levels a search runs on and how it refines them. Levels are 0-based here
 // (0 = full resolution).

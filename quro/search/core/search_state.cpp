@@ -9,6 +9,7 @@
 #include "quro/match/order_utils.h"
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/coarse/orientation_codes.h"
+#include "quro/match/coarse/response_maps.h"
 #include "quro/match/select/selection.h"
 #include "quro/model_validation.h"
 #include "quro/settings.h"
