@@ -1,5 +1,5 @@
-// The end of a search that reached its last level: back to full resolution, the matches handed
-// out as one registered array, and the normal maps released in the background.
+// The end of a search that reached its last level: back to full resolution, and the matches
+// handed out as one registered array.
 #ifndef QURO_SEARCH_CORE_HAND_OUT_H
 #define QURO_SEARCH_CORE_HAND_OUT_H
 
@@ -61,19 +61,6 @@ float wrap_angle_into_turn(float angle, float start);
 // allocated (results then null). `count` receives the number of matches.
 int hand_out_matches(const std::vector<Match>& cands, int num_matches, int model_id,
                      HandOutOptions options, Match*& results, int& count);
-
-// Normal maps of all levels: the largest buffers of a search.
-struct NormalMaps {
-    std::vector<cv::Mat> nx;
-    std::vector<cv::Mat> ny;
-};
-
-// Releases the maps on a detached thread so the export can return without paying for it. If no
-// thread can be started they are released on the calling thread. Never throws.
-void release_in_background(NormalMaps&& maps);
-
-// Blocks until every background release has finished (also runs when the library unloads).
-void wait_for_search_cleanup();
 
 }  // namespace quro
 

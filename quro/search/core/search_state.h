@@ -14,6 +14,7 @@
 #include "quro/match/subpixel/least_squares_refine.h"
 #include "quro/search/core/hand_out.h"
 #include "quro/search/core/level_plan.h"
+#include "quro/search/core/normal_maps.h"
 #include "quro/search/core/search_input.h"
 #include "quro/stopwatch.h"
 

@@ -8,6 +8,7 @@
 
 #include "quro/result_registry.h"
 #include "quro/search/core/hand_out.h"
+#include "quro/search/core/normal_maps.h"
 #include "quro/stopwatch.h"
 #include "quro/search/core/level_plan.h"
 #include "quro/search/core/search_input.h"
