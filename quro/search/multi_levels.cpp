@@ -56,7 +56,6 @@ std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int borde
                                       std::vector<std::unique_ptr<LevelTemplates>>& templates) {
     SearchState& st = ms.shared;
     const auto li = static_cast<std::size_t>(level);
-    const int cell_value = st.plan.cell_values[li];
     std::vector<RefineLevel> lvls(ms.models.size());
     templates.resize(ms.models.size());
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
@@ -65,26 +64,9 @@ std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int borde
         // The candidates of the level below a model's top start at its top angles: their walks
         // share the posed templates.
         if (level == m.plan.top - 1) templates[i] = std::make_unique<LevelTemplates>();
-        if (cell_value > 1 && m.cell_index[li].empty()) {
-            feature_cell_index(*m.rec, level + 1, m.plan.grid_sizes[li], m.cell_index[li]);
-            m.cell_order[li] = argsort_int(m.cell_index[li]);
-        }
-        lvls[i] = {.nx = &st.normals.nx[li],
-                   .ny = &st.normals.ny[li],
-                   .border = border,
-                   .rec = m.rec.get(),
-                   .level = level,
-                   .last_level = m.plan.last,
-                   .angle_step = angle_step(*m.rec, level + 1),
-                   .min_score = m.min_scores[li],
-                   .metric = m.rec->metric,
-                   .factor = 2,
-                   .sw = &st.sw,
-                   .timeout_ms = st.timeout_ms,
-                   .cell_value = cell_value,
-                   .cell_index = &m.cell_index[li],
-                   .cell_order = &m.cell_order[li],
-                   .templates = templates[i].get()};
+        prepare_level_cells(st, m.view(), level);
+        lvls[i] = level_refinement(st, m.view(), level, border, m.min_scores[li],
+                                   templates[i].get());
     }
     return lvls;
 }

@@ -25,6 +25,8 @@ struct MultiModel {
     std::vector<float> min_scores;             // per level up to its top
     std::vector<std::vector<int>> cell_index;  // per level, computed when first needed
     std::vector<std::vector<int>> cell_order;
+
+    SearchModel view() { return {rec.get(), rec->metric, &plan, &cell_index, &cell_order}; }
 };
 
 // Everything the search keeps between its stages. `shared` holds what all models share: the

@@ -109,32 +109,45 @@ int level_response_maps(const SearchState& st, int level, float radius, bool pol
     return kOk;
 }
 
-RefineLevel level_refinement(const SearchState& st, const ShapeModelRecord& rec, int level,
-                             int border, float min_score, LevelTemplates* templates) {
+SearchModel single_model(SearchState& st, const ShapeModelRecord& rec) {
+    return {&rec, st.metric, &st.plan, &st.cell_index, &st.cell_order};
+}
+
+RefineLevel level_refinement(const SearchState& st, const SearchModel& m, int level, int border,
+                             float min_score, LevelTemplates* templates) {
     const auto li = static_cast<std::size_t>(level);
     return {.nx = &st.normals.nx[li],
             .ny = &st.normals.ny[li],
             .border = border,
-            .rec = &rec,
+            .rec = m.rec,
             .level = level,
-            .last_level = st.plan.last,
-            .angle_step = angle_step(rec, level + 1),
+            .last_level = m.plan->last,
+            .angle_step = angle_step(*m.rec, level + 1),
             .min_score = min_score,
-            .metric = st.metric,
+            .metric = m.metric,
             .factor = 2,
             .sw = &st.sw,
             .timeout_ms = st.timeout_ms,
             .cell_value = st.plan.cell_values[li],
-            .cell_index = &st.cell_index[li],
-            .cell_order = &st.cell_order[li],
+            .cell_index = &(*m.cell_index)[li],
+            .cell_order = &(*m.cell_order)[li],
             .templates = templates};
 }
 
-void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level) {
+RefineLevel level_refinement(SearchState& st, const ShapeModelRecord& rec, int level, int border,
+                             float min_score, LevelTemplates* templates) {
+    return level_refinement(st, single_model(st, rec), level, border, min_score, templates);
+}
+
+void prepare_level_cells(const SearchState& st, const SearchModel& m, int level) {
     const auto i = static_cast<std::size_t>(level);
-    if (st.plan.cell_values[i] <= 1 || !st.cell_index[i].empty()) return;
-    feature_cell_index(rec, level + 1, st.plan.grid_sizes[i], st.cell_index[i]);
-    st.cell_order[i] = argsort_int(st.cell_index[i]);
+    if (st.plan.cell_values[i] <= 1 || !(*m.cell_index)[i].empty()) return;
+    feature_cell_index(*m.rec, level + 1, m.plan->grid_sizes[i], (*m.cell_index)[i]);
+    (*m.cell_order)[i] = argsort_int((*m.cell_index)[i]);
+}
+
+void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level) {
+    prepare_level_cells(st, single_model(st, rec), level);
 }
 
 void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score) {

@@ -118,14 +118,31 @@ int top_level_response_maps(const SearchState& st, float radius, std::vector<cv:
 int level_response_maps(const SearchState& st, int level, float radius, bool polarity_free,
                         std::vector<cv::Mat>& maps);
 
-// Computes the cell partition of `level` once (when its cell value is above 1).
+// One model as the level stages see it: the model of a single-model search (single_model) or
+// one of a multi-model search's, with its own record, metric, plan (last level, cell grid sizes)
+// and cell partitions per level. The cell values are the search's (st.plan).
+struct SearchModel {
+    const ShapeModelRecord* rec = nullptr;
+    int metric = 0;
+    const LevelPlan* plan = nullptr;
+    std::vector<std::vector<int>>* cell_index = nullptr;
+    std::vector<std::vector<int>>* cell_order = nullptr;
+};
+
+// The single model of `st`: `rec` with the state's metric, plan and cell partitions.
+SearchModel single_model(SearchState& st, const ShapeModelRecord& rec);
+
+// Computes the model's cell partition of `level` once (when the level's cell value is above 1).
+void prepare_level_cells(const SearchState& st, const SearchModel& m, int level);
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level);
 
-// The refinement's view of `level` for one search: its normal maps (computed with `border`), its
-// cells (prepared), the search's metric, clock and time-out, and the given minimum score and
-// shared templates (or null).
-RefineLevel level_refinement(const SearchState& st, const ShapeModelRecord& rec, int level,
-                             int border, float min_score, LevelTemplates* templates);
+// The refinement's view of `level` for one model: the search's normal maps (computed with
+// `border`), the model's cells (prepared), metric and last level, the search's clock and
+// time-out, and the given minimum score and shared templates (or null).
+RefineLevel level_refinement(const SearchState& st, const SearchModel& m, int level, int border,
+                             float min_score, LevelTemplates* templates);
+RefineLevel level_refinement(SearchState& st, const ShapeModelRecord& rec, int level, int border,
+                             float min_score, LevelTemplates* templates);
 
 // Before a level's refinement: the candidates' scores are those of the level above, and the
 // refinement's entry test ("already below this level's minimum") would judge them against this
