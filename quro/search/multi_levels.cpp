@@ -17,6 +17,7 @@
 #include "quro/match/templates.h"
 #include "quro/parallel.h"
 #include "quro/search/multi_search.h"
+#include "quro/search/search_levels.h"
 #include "quro/status.h"
 
 namespace quro {
@@ -51,12 +52,13 @@ int top_level_maps(MultiSearchState& ms, std::vector<std::vector<cv::Mat>>& maps
 
 // The level data of the models that reach `level` (their top at or above it; the others have
 // no candidate there, and their record may lack the level): the cell partition where the level
-// uses cells, and the refinement of each.
-std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int border,
-                                      std::vector<std::unique_ptr<LevelTemplates>>& templates) {
+// uses cells, and the part of each (the first level below a model's top settles the polarity of
+// its candidates, as in the rigid search).
+std::vector<ModelLevel> model_levels(MultiSearchState& ms, int level, int border,
+                                     std::vector<std::unique_ptr<LevelTemplates>>& templates) {
     SearchState& st = ms.shared;
     const auto li = static_cast<std::size_t>(level);
-    std::vector<RefineLevel> lvls(ms.models.size());
+    std::vector<ModelLevel> lvls(ms.models.size());
     templates.resize(ms.models.size());
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
         MultiModel& m = ms.models[i];
@@ -65,8 +67,9 @@ std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int borde
         // share the posed templates.
         if (level == m.plan.top - 1) templates[i] = std::make_unique<LevelTemplates>();
         prepare_level_cells(st, m.view(), level);
-        lvls[i] = level_refinement(st, m.view(), level, border, m.min_scores[li],
-                                   templates[i].get());
+        lvls[i] = {level_refinement(st, m.view(), level, border, m.min_scores[li],
+                                    templates[i].get()),
+                   m.rec->metric < 0 && level == m.plan.top - 1};
     }
     return lvls;
 }
@@ -86,13 +89,13 @@ int multi_normal_border(const MultiSearchState& ms, int level) {
 // The sub-pixel mode on the last level, each candidate with its own model. Returns 0, or -2 when
 // the time-out passed before every candidate was refined.
 int multi_subpixel(const SearchRequest& req, MultiSearchState& ms, int level,
-                   const std::vector<RefineLevel>& lvls, std::vector<Match>& cands) {
+                   const LevelModels& models, std::vector<Match>& cands) {
     const SearchState& st = ms.shared;
     const int mode = st.plan.mode;
     if (mode == kSubpixelPeakFit) {
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
-            const RefineLevel& lvl = lvls[static_cast<std::size_t>(ms.index.at(cands[i].model_id))];
+            const RefineLevel& lvl = models.of(cands[i]).lvl;
             if (lvl.cell_value > 1)
                 fit_peak_subpixel_multi(*lvl.nx, *lvl.ny, cands[i], *lvl.rec, level,
                                         lvl.cell_value, lvl.angle_step, lvl.min_score,
@@ -120,24 +123,6 @@ int multi_subpixel(const SearchRequest& req, MultiSearchState& ms, int level,
         for (std::size_t k = 0; k < at.size(); ++k) cands[at[k]] = own[k];
     }
     return kOk;
-}
-
-// After a level's refinement: drops each candidate below its model's minimum score of the level
-// and brings the others' angles back into the window (one of its model's steps of margin above
-// the last level).
-void filter_multi_candidates(const SearchRequest& req, const MultiSearchState& ms, int level,
-                             const std::vector<RefineLevel>& lvls, std::vector<Match>& cands) {
-    const int margin_steps = level > ms.shared.plan.last ? 1 : 0;
-    std::vector<Match> kept;
-    kept.reserve(cands.size());
-    for (Match& m : cands) {
-        const RefineLevel& lvl = lvls[static_cast<std::size_t>(ms.index.at(m.model_id))];
-        if (!(m.score >= lvl.min_score)) continue;
-        m.angle = clamp_angle_to_window(m.angle, req.angle_start, req.angle_extent,
-                                        lvl.angle_step, margin_steps);
-        kept.push_back(m);
-    }
-    cands.swap(kept);
 }
 
 // `first` followed by `then`, into `then`.
@@ -232,29 +217,11 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
     const auto li = static_cast<std::size_t>(level);
     const int border = multi_normal_border(ms, level);
     std::vector<std::unique_ptr<LevelTemplates>> templates;
-    const std::vector<RefineLevel> lvls = model_levels(ms, level, border, templates);
+    const std::vector<ModelLevel> parts = model_levels(ms, level, border, templates);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
-
-    parallel_for_index(cands.size(), [&](std::size_t i) {
-        if (st.stop.is_set()) return;
-        Match& c = cands[i];
-        const MultiModel& m = ms.model_of(c);
-        const RefineLevel& lvl = lvls[static_cast<std::size_t>(ms.index.at(c.model_id))];
-        // As in the rigid search: admitted at this level's minimum, and with the polarity of the
-        // whole model ignored, the first level below the model's top settles the polarity.
-        if (c.score < lvl.min_score) c.score = lvl.min_score;
-        const bool settle = lvl.metric < 0 && level == m.plan.top - 1;
-        if (settle) c.flag = kPolarityToSettle;
-        if (lvl.cell_value > 1)
-            refine_candidate_cells(lvl, c);
-        else
-            refine_candidate(lvl, c);
-        if (settle && c.flag == kPolarityToSettle) c.flag = 1;
-        st.stop.check(st.sw, st.timeout_ms);
-    });
-    if (st.stop.is_set()) return kTimedOut;
-
-    filter_multi_candidates(req, ms, level, lvls, cands);
+    const LevelModels models{parts.data(), &ms.index};
+    if (refine_level_candidates(st, models, SearchVariant{}, cands) != kOk) return kTimedOut;
+    filter_refined_candidates(st, req, level, models, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
         cluster_candidates_multi(cands, ms.records, ms.index, 0, level, st.limit());
@@ -265,7 +232,7 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
     put_before(std::move(ms.top_stage[li]), cands);
     select_final_multi(req, ms, cands);
     if (st.timed_out()) return kTimedOut;
-    return multi_subpixel(req, ms, level, lvls, cands);
+    return multi_subpixel(req, ms, level, models, cands);
 }
 
 }  // namespace quro

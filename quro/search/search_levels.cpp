@@ -123,6 +123,28 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     return st.timed_out() ? kTimedOut : kOk;
 }
 
+int refine_level_candidates(const SearchState& st, const LevelModels& models,
+                            const SearchVariant& variant, std::vector<Match>& cands) {
+    parallel_for_index(cands.size(), [&](std::size_t i) {
+        if (st.stop.is_set()) return;
+        Match& c = cands[i];
+        const ModelLevel& part = models.of(c);
+        const RefineLevel& lvl = part.lvl;
+        if (c.score < lvl.min_score) c.score = lvl.min_score;
+        if (part.settles_polarity) c.flag = kPolarityToSettle;
+        const bool cells = lvl.cell_value > 1;
+        if (variant.refine)
+            variant.refine(lvl, cells, c);
+        else if (cells)
+            refine_candidate_cells(lvl, c);
+        else
+            refine_candidate(lvl, c);
+        if (part.settles_polarity && c.flag == kPolarityToSettle) c.flag = 1;
+        st.stop.check(st.sw, st.timeout_ms);
+    });
+    return st.stop.is_set() ? kTimedOut : kOk;
+}
+
 int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
                  const SearchVariant& variant, int level, std::vector<Match>& cands) {
     const auto li = static_cast<std::size_t>(level);
@@ -133,12 +155,6 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     if (cells) prepare_level_cells(st, rec, level);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
     const float level_min = st.min_scores[li];
-    admit_candidates_to_level(cands, level_min);
-    // With the polarity of the whole model ignored, the top level's choice of polarity is not
-    // reliable for fine texture (strokes thinner than a top-level pixel look alike either way):
-    // the first level below it settles the polarity itself.
-    const bool settle = st.metric < 0 && level == st.plan.top - 1;
-    if (settle) leave_polarity_to_settle(cands);
     const bool seeds = level == st.angle_seed_level;
     if (seeds) seed_angles(req, rec, level, cands);
     if (st.angle_seed_level > level) add_angle_neighbours(cands, 2.f * step);
@@ -147,22 +163,17 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     // walks share the posed templates.
     LevelTemplates templates;
     const bool share = !variant.refine && (level == st.plan.top - 1 || seeds);
-    const RefineLevel lvl =
-        level_refinement(st, rec, level, border, level_min, share ? &templates : nullptr);
-    parallel_for_index(cands.size(), [&](std::size_t i) {
-        if (st.stop.is_set()) return;
-        if (variant.refine)
-            variant.refine(lvl, cells, cands[i]);
-        else if (cells)
-            refine_candidate_cells(lvl, cands[i]);
-        else
-            refine_candidate(lvl, cands[i]);
-        st.stop.check(st.sw, st.timeout_ms);
-    });
-    if (settle) settle_unconfirmed_polarity(cands);
-    if (st.stop.is_set()) return kTimedOut;
+    // With the polarity of the whole model ignored, the top level's choice of polarity is not
+    // reliable for fine texture (strokes thinner than a top-level pixel look alike either way):
+    // the first level below it settles the polarity itself.
+    const ModelLevel part{
+        level_refinement(st, rec, level, border, level_min, share ? &templates : nullptr),
+        st.metric < 0 && level == st.plan.top - 1};
+    const RefineLevel& lvl = part.lvl;
+    const LevelModels models{&part};
+    if (refine_level_candidates(st, models, variant, cands) != kOk) return kTimedOut;
 
-    filter_refined_candidates(st, req, level, step, cands);
+    filter_refined_candidates(st, req, level, models, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
         cluster_level_candidates(variant, cands, level, clustering_angle_step(rec, st, level),

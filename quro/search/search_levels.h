@@ -33,6 +33,15 @@ std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
 int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
                      const SearchVariant& variant, std::vector<Match>& cands);
 
+// Refines every candidate on `level` below its model's top with its model's part of the level
+// (in parallel), the variant's refinement or else refine_candidate (refine_candidate_cells where
+// the level uses cells). Each candidate is first admitted at its part's minimum score
+// (admit_candidates_to_level); where the part settles the polarity, the refinement tries both
+// (kPolarityToSettle) and a candidate it could not confirm gets polarity 1, so that no match
+// leaves the search without one. Returns 0, or -2 on a time-out.
+int refine_level_candidates(const SearchState& st, const LevelModels& models,
+                            const SearchVariant& variant, std::vector<Match>& cands);
+
 // Refines the candidates on `level` below the top with the variant's refinement, then filters,
 // clusters (as the variant does) or selects them; on the last level also runs the sub-pixel
 // mode. Returns 0, or -2 on a time-out.

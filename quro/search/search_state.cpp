@@ -159,28 +159,27 @@ void admit_to_next_walk(Match& cand, float level_min_score) {
     if (cand.score > 0.f && cand.score < level_min_score) cand.score = level_min_score;
 }
 
-void leave_polarity_to_settle(std::vector<Match>& cands) {
-    for (Match& m : cands) m.flag = kPolarityToSettle;
-}
-
-void settle_unconfirmed_polarity(std::vector<Match>& cands) {
-    for (Match& m : cands)
-        if (m.flag == kPolarityToSettle) m.flag = 1;
-}
-
 void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
-                               float angle_step, std::vector<Match>& cands) {
-    const float min_score = st.min_scores[static_cast<std::size_t>(level)];
+                               const LevelModels& models, std::vector<Match>& cands) {
     const int margin_steps = level > st.plan.last ? 1 : 0;
     std::vector<Match> kept;
     kept.reserve(cands.size());
     for (Match& m : cands) {
-        if (!(m.score >= min_score)) continue;
-        m.angle = clamp_angle_to_window(m.angle, req.angle_start, req.angle_extent, angle_step,
-                                        margin_steps);
+        const RefineLevel& lvl = models.of(m).lvl;
+        if (!(m.score >= lvl.min_score)) continue;
+        m.angle = clamp_angle_to_window(m.angle, req.angle_start, req.angle_extent,
+                                        lvl.angle_step, margin_steps);
         kept.push_back(m);
     }
     cands.swap(kept);
+}
+
+void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
+                               float angle_step, std::vector<Match>& cands) {
+    ModelLevel part;
+    part.lvl.angle_step = angle_step;
+    part.lvl.min_score = st.min_scores[static_cast<std::size_t>(level)];
+    filter_refined_candidates(st, req, level, LevelModels{&part}, cands);
 }
 
 int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,

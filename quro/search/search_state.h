@@ -11,6 +11,7 @@
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/match/refine/refine_candidate.h"
+#include "quro/match/select/multi_model_index.h"
 #include "quro/search/least_squares_refine.h"
 #include "quro/search/hand_out.h"
 #include "quro/search/level_plan.h"
@@ -144,6 +145,24 @@ RefineLevel level_refinement(const SearchState& st, const SearchModel& m, int le
 RefineLevel level_refinement(SearchState& st, const ShapeModelRecord& rec, int level, int border,
                              float min_score, LevelTemplates* templates);
 
+// One model's part of a level: its refinement view, and whether the level settles the polarity
+// of its candidates (for a negative metric, on the first level below the model's top).
+struct ModelLevel {
+    RefineLevel lvl;
+    bool settles_polarity = false;
+};
+
+// The models' parts of a level: the one part of a single-model search, or one per model of a
+// multi-model search, found for a candidate through the id index.
+struct LevelModels {
+    const ModelLevel* parts = nullptr;
+    const ModelIdIndex* index = nullptr;  // null: the single part
+
+    const ModelLevel& of(const Match& m) const {
+        return index == nullptr ? *parts : parts[static_cast<std::size_t>(index->at(m.model_id))];
+    }
+};
+
 // Before a level's refinement: the candidates' scores are those of the level above, and the
 // refinement's entry test ("already below this level's minimum") would judge them against this
 // level's threshold. That is wrong twice: the top level's quantised scores are not on the scale of
@@ -159,15 +178,12 @@ void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score)
 // second; one it could not confirm keeps its 0.
 void admit_to_next_walk(Match& cand, float level_min_score);
 
-// Marks every candidate's polarity as to be settled by the next refinement (kPolarityToSettle).
-void leave_polarity_to_settle(std::vector<Match>& cands);
-
-// After that refinement: a candidate it could not confirm (score 0) still carries the mark; it
-// gets polarity 1, so that no match ever leaves the search without a polarity.
-void settle_unconfirmed_polarity(std::vector<Match>& cands);
-
-// After a level's refinement: drops candidates below the level's minimum score and brings the
-// others' angles back into the search window (with one step of margin above the last level).
+// After a level's refinement: drops each candidate below its model's minimum score of the level
+// and brings the others' angles back into the search window (with one of its model's angle steps
+// of margin above the last level).
+void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
+                               const LevelModels& models, std::vector<Match>& cands);
+// The same for the candidates of one model, with the state's minimum score of the level.
 void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
                                float angle_step, std::vector<Match>& cands);
 
