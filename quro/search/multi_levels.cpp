@@ -3,18 +3,11 @@
 #include <memory>
 #include <utility>
 
-#include <tbb/enumerable_thread_specific.h>
-
 #include "quro/match/angle_scale_lists.h"
-#include "quro/match/coarse/peak_extraction.h"
-#include "quro/match/coarse/score_accumulation.h"
-#include "quro/match/order_utils.h"
-#include "quro/match/refine/feature_cells.h"
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/select/cluster.h"
 #include "quro/match/select/selection.h"
 #include "quro/match/subpixel/peak_fit.h"
-#include "quro/match/templates.h"
 #include "quro/parallel.h"
 #include "quro/search/multi_search.h"
 #include "quro/search/search_levels.h"
@@ -23,12 +16,6 @@
 namespace quro {
 
 namespace {
-
-// One pose of the top stage: a model and one of its angles.
-struct ModelAngle {
-    int model;
-    float angle;
-};
 
 // The response maps of every model's top level, each level's built once with the box of the
 // first model whose top it is (whose radius sets the frame of the direction codes). Returns 0 or
@@ -139,46 +126,25 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
     std::vector<OutlineBox> boxes;
     if (top_level_maps(ms, maps, boxes) != 0) return kTimedOut;
 
-    // All models' angles in one loop (a few models with few angles each would leave cores idle),
-    // each pose into its own slot; joined in model order, then angle order.
-    std::vector<ModelAngle> poses;
-    std::vector<std::size_t> first_pose(ms.models.size() + 1, 0);
+    // All models' angles in one scan, joined in model order, then angle order.
+    std::vector<TopScan> scans(ms.models.size());
     std::vector<float> angles;
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
         const MultiModel& m = ms.models[i];
-        angle_list(*m.rec, angles, m.plan.top + 1, req.angle_extent, req.angle_start);
-        for (const float a : angles) poses.push_back({static_cast<int>(i), a});
-        first_pose[i + 1] = poses.size();
-    }
-    std::vector<std::vector<Match>> per_pose(poses.size());
-    tbb::enumerable_thread_specific<std::pair<cv::Mat, cv::Mat>> score_buffers;
-    parallel_for_index(poses.size(), [&](std::size_t i) {
-        if (st.stop.is_set()) return;
-        const MultiModel& m = ms.models[static_cast<std::size_t>(poses[i].model)];
         const auto top = static_cast<std::size_t>(m.plan.top);
-        QuantizedTemplate tpl;
-        quantized_template(*m.rec, tpl, m.plan.top + 1, 1.f, poses[i].angle);
-        auto& [score, polarity] = score_buffers.local();
-        const ScoreScope scope{MapValues::responses,
-                               peak_read_window(maps[top][0].size(), tpl, boxes[top])};
-        accumulate_similarity(maps[top], tpl, m.rec->metric, score, polarity, st.sw,
-                              st.timeout_ms, scope);
-        // The peak margin is the frame the level's direction codes were built with.
-        extract_peaks(score, tpl, m.min_scores[top], kCoarseOverlapLimit, boxes[top],
-                      poses[i].angle, 1.f, per_pose[i], st.sw, st.timeout_ms, polarity);
-        st.stop.check(st.sw, st.timeout_ms);
-    });
-    if (st.stop.is_set()) return kTimedOut;
+        angle_list(*m.rec, angles, m.plan.top + 1, req.angle_extent, req.angle_start);
+        scans[i] = {m.rec.get(), m.plan.top, m.rec->metric, m.min_scores[top], &maps[top],
+                    &boxes[top], top_level_poses({1.f}, {}, angles)};
+    }
+    std::vector<std::vector<Match>> per_model;
+    if (scan_top_poses(st, scans, false, per_model) != kOk) return kTimedOut;
 
     // Each model's candidates are thinned on their own (thousands per model on textured
     // scenes), so the models run side by side and their lists are filed in model order after.
-    std::vector<std::vector<Match>> per_model(ms.models.size());
     parallel_for_index(ms.models.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         const MultiModel& m = ms.models[i];
         std::vector<Match>& cands = per_model[i];
-        for (std::size_t p = first_pose[i]; p < first_pose[i + 1]; ++p)
-            cands.insert(cands.end(), per_pose[p].begin(), per_pose[p].end());
         for (Match& c : cands) c.model_id = m.id;
         const int top = m.plan.top;
         if (top == m.plan.last) {

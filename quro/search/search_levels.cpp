@@ -70,6 +70,57 @@ std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
     return poses;
 }
 
+int scan_top_poses(const SearchState& st, const std::vector<TopScan>& scans, bool two_scales,
+                   std::vector<std::vector<Match>>& found) {
+    std::vector<std::pair<std::size_t, std::size_t>> poses;  // (scan, pose)
+    for (std::size_t k = 0; k < scans.size(); ++k)
+        for (std::size_t p = 0; p < scans[k].poses.size(); ++p) poses.emplace_back(k, p);
+    std::vector<std::vector<Match>> per_pose(poses.size());
+    // Each thread scores its poses into the same two images: no page faults per pose.
+    tbb::enumerable_thread_specific<std::pair<cv::Mat, cv::Mat>> score_buffers;
+    parallel_for_index(poses.size(), [&](std::size_t i) {
+        if (st.stop.is_set()) return;
+        const TopScan& scan = scans[poses[i].first];
+        const AnisoPose& pose = scan.poses[poses[i].second];
+        const int model_level = scan.level + 1;
+        QuantizedTemplate tpl;
+        if (two_scales)
+            quantized_template_aniso(*scan.rec, tpl, model_level, pose.scale_row, pose.scale_col,
+                                     pose.angle);
+        else
+            quantized_template(*scan.rec, tpl, model_level, pose.scale_row, pose.angle);
+        auto& [score, polarity] = score_buffers.local();
+        const std::vector<cv::Mat>& maps = *scan.maps;
+        // Only the positions the peak extraction reads.
+        const ScoreScope scope{MapValues::responses,
+                               peak_read_window(maps[0].size(), tpl, *scan.box)};
+        accumulate_similarity(maps, tpl, scan.metric, score, polarity, st.sw, st.timeout_ms,
+                              scope);
+        // The peak margin is the frame the level's direction codes were built with.
+        if (two_scales)
+            extract_peaks_aniso(score, tpl, scan.min_score, kCoarseOverlapLimit, *scan.box,
+                                pose.angle, pose.scale_row, pose.scale_col, per_pose[i], st.sw,
+                                st.timeout_ms, polarity);
+        else
+            extract_peaks(score, tpl, scan.min_score, kCoarseOverlapLimit, *scan.box, pose.angle,
+                          pose.scale_row, per_pose[i], st.sw, st.timeout_ms, polarity);
+        st.stop.check(st.sw, st.timeout_ms);
+    });
+    if (st.stop.is_set()) return kTimedOut;
+    found.assign(scans.size(), {});
+    std::size_t first = 0;
+    for (std::size_t k = 0; k < scans.size(); ++k) {
+        const std::size_t end = first + scans[k].poses.size();
+        std::size_t total = 0;
+        for (std::size_t i = first; i < end; ++i) total += per_pose[i].size();
+        found[k].reserve(total);
+        for (std::size_t i = first; i < end; ++i)
+            found[k].insert(found[k].end(), per_pose[i].begin(), per_pose[i].end());
+        first = end;
+    }
+    return kOk;
+}
+
 int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
                      const SearchVariant& variant, std::vector<Match>& cands) {
     const int top = st.plan.top;
@@ -79,40 +130,15 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
 
     std::vector<float> angles;
     angle_list(rec, angles, top + 1, req.angle_extent, req.angle_start);
-    const std::vector<AnisoPose> poses =
-        top_level_poses(variant.top_scales, variant.top_col_scales, angles);
-    const bool two_scales = variant.two_scales();
-    std::vector<std::vector<Match>> per_pose(poses.size());
-    const float level_min = st.min_scores[static_cast<std::size_t>(top)];
-    // Each thread scores its poses into the same two images: no page faults per pose.
-    tbb::enumerable_thread_specific<std::pair<cv::Mat, cv::Mat>> score_buffers;
-    parallel_for_index(poses.size(), [&](std::size_t i) {
-        if (st.stop.is_set()) return;
-        const AnisoPose& pose = poses[i];
-        QuantizedTemplate tpl;
-        if (two_scales)
-            quantized_template_aniso(rec, tpl, top + 1, pose.scale_row, pose.scale_col,
-                                     pose.angle);
-        else
-            quantized_template(rec, tpl, top + 1, pose.scale_row, pose.angle);
-        auto& [score, polarity] = score_buffers.local();
-        // Only the positions the peak extraction reads.
-        const ScoreScope scope{MapValues::responses, peak_read_window(maps[0].size(), tpl, box)};
-        accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms, scope);
-        if (two_scales)
-            extract_peaks_aniso(score, tpl, level_min, kCoarseOverlapLimit, box, pose.angle,
-                                pose.scale_row, pose.scale_col, per_pose[i], st.sw,
-                                st.timeout_ms, polarity);
-        else
-            extract_peaks(score, tpl, level_min, kCoarseOverlapLimit, box, pose.angle,
-                          pose.scale_row, per_pose[i], st.sw, st.timeout_ms, polarity);
-        st.stop.check(st.sw, st.timeout_ms);
-    });
-    if (st.stop.is_set()) return kTimedOut;
-    std::size_t total = 0;
-    for (const auto& l : per_pose) total += l.size();
-    cands.reserve(total);
-    for (const auto& l : per_pose) cands.insert(cands.end(), l.begin(), l.end());
+    const std::vector<TopScan> scans = {
+        {&rec, top, st.metric, st.min_scores[static_cast<std::size_t>(top)], &maps, &box,
+         top_level_poses(variant.top_scales, variant.top_col_scales, angles)}};
+    std::vector<std::vector<Match>> found;
+    if (scan_top_poses(st, scans, variant.two_scales(), found) != kOk) return kTimedOut;
+    if (cands.empty())
+        cands.swap(found[0]);
+    else
+        cands.insert(cands.end(), found[0].begin(), found[0].end());
 
     if (top == st.plan.last)
         select_final_matches(req, st, rec, top, cands, variant.two_scales());

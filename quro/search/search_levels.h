@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "quro/match/outline_box.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/search/search_state.h"
@@ -26,6 +27,27 @@ struct AnisoPose {
 std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
                                        const std::vector<float>& col_scales,
                                        const std::vector<float>& angles);
+
+// One model's share of a top-level scan: its record, top level (0-based) and metric, the minimum
+// score of its peaks, the response maps and outline box it is scored with, and its poses.
+struct TopScan {
+    const ShapeModelRecord* rec = nullptr;
+    int level = 0;
+    int metric = 0;
+    float min_score = 0.f;
+    const std::vector<cv::Mat>* maps = nullptr;
+    const OutlineBox* box = nullptr;
+    std::vector<AnisoPose> poses;
+};
+
+// Scores every pose of every model in one parallel loop (a few models with few poses each would
+// leave cores idle), each pose into its own slot: its template posed with both scales when
+// `two_scales` is set (else with the row scale), the similarity accumulated on the model's maps
+// over the positions the peak extraction reads, and the peaks above the model's minimum score
+// extracted with the coarse overlap limit. found[k] receives the candidates of scans[k] in pose
+// order. Returns 0, or -2 on a time-out.
+int scan_top_poses(const SearchState& st, const std::vector<TopScan>& scans, bool two_scales,
+                   std::vector<std::vector<Match>>& found);
 
 // Scores every pose (the variant's top scales times the top level's angle list) in one parallel
 // loop, joins the candidates in pose order, then selects the final matches (top level = last
