@@ -165,18 +165,6 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
     return st.timed_out() ? kTimedOut : kOk;
 }
 
-void select_final_multi(const SearchRequest& req, MultiSearchState& ms,
-                        std::vector<Match>& cands) {
-    const SearchState& st = ms.shared;
-    cands.erase(std::remove_if(cands.begin(), cands.end(),
-                               [&](const Match& m) { return !(m.score >= req.min_score); }),
-                cands.end());
-    const int level = st.plan.last;
-    const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
-    select_matches_multi(req.num_matches, img.cols, img.rows, req.max_overlap, cands, ms.records,
-                         ms.index, level, st.limit());
-}
-
 int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level,
                        std::vector<Match>& cands) {
     SearchState& st = ms.shared;
@@ -196,7 +184,7 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
     }
     // The models whose top is the last level compete in the final selection with the others.
     put_before(std::move(ms.top_stage[li]), cands);
-    select_final_multi(req, ms, cands);
+    select_final_matches(req, st, ms.records, ms.index, st.plan.last, cands);
     if (st.timed_out()) return kTimedOut;
     return multi_subpixel(req, ms, level, models, cands);
 }

@@ -86,7 +86,7 @@ int find_shape_models_impl(const SearchRequest& req, const int* ids, int num_ids
     SearchState& st = ms.shared;
     std::vector<Match> cands = std::move(ms.top_stage[static_cast<std::size_t>(st.plan.top)]);
     if (st.plan.top == st.plan.last) {
-        select_final_multi(req, ms, cands);
+        select_final_matches(req, st, ms.records, ms.index, st.plan.last, cands);
         if (st.timed_out()) return kTimedOut;
     }
     for (int level = st.plan.top - 1; level >= st.plan.last; --level)

@@ -65,10 +65,6 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms);
 int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level,
                        std::vector<Match>& cands);
 
-// The final selection over the candidates of all models on the last level: those below
-// min_score dropped first, at most num_matches kept (select_final_matches for several models).
-void select_final_multi(const SearchRequest& req, MultiSearchState& ms, std::vector<Match>& cands);
-
 // find_shape_models (and, with req.mask set, its masked twin) without the export wrapper. `ids`
 // holds num_ids model ids, `levels` two ints per id. Every id is looked up and every model's plan
 // checked before any stored model changes; then each gets the request's angle range (unless

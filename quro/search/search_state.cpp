@@ -206,16 +206,34 @@ int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRec
     return kOk;
 }
 
-void select_final_matches(const SearchRequest& req, const SearchState& st,
-                          const ShapeModelRecord& rec, int level, std::vector<Match>& cands,
-                          bool two_scales) {
+namespace {
+
+// The candidates that can reach the caller: those at min_score or above.
+void drop_below_min_score(const SearchRequest& req, std::vector<Match>& cands) {
     cands.erase(std::remove_if(cands.begin(), cands.end(),
                                [&](const Match& m) { return !(m.score >= req.min_score); }),
                 cands.end());
+}
+
+}  // namespace
+
+void select_final_matches(const SearchRequest& req, const SearchState& st,
+                          const ShapeModelRecord& rec, int level, std::vector<Match>& cands,
+                          bool two_scales) {
+    drop_below_min_score(req, cands);
     const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
     (two_scales ? select_matches_aniso : select_matches)(
         req.num_matches, img.cols, img.rows, outline_box(rec, level + 1), req.max_overlap, cands,
         rec, level, st.limit());
+}
+
+void select_final_matches(const SearchRequest& req, const SearchState& st,
+                          const ModelRecords& records, const ModelIdIndex& index, int level,
+                          std::vector<Match>& cands) {
+    drop_below_min_score(req, cands);
+    const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
+    select_matches_multi(req.num_matches, img.cols, img.rows, req.max_overlap, cands, records,
+                         index, level, st.limit());
 }
 
 int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int model_id,

@@ -214,6 +214,11 @@ int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRec
 void select_final_matches(const SearchRequest& req, const SearchState& st,
                           const ShapeModelRecord& rec, int level, std::vector<Match>& cands,
                           bool two_scales = false);
+// The same over the candidates of several models, each tested with its own model
+// (select_matches_multi, no border box).
+void select_final_matches(const SearchRequest& req, const SearchState& st,
+                          const ModelRecords& records, const ModelIdIndex& index, int level,
+                          std::vector<Match>& cands);
 
 // Stages at the end of a search that reached its last level: back to full resolution, hand-out of at most num_matches as a registered array,
 // and release of the normal maps in the background. Returns the handle, 0 or -1, or -2 (nothing
