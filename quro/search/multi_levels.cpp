@@ -39,26 +39,44 @@ int top_level_maps(MultiSearchState& ms, std::vector<std::vector<cv::Mat>>& maps
 
 // The level data of the models that reach `level` (their top at or above it; the others have
 // no candidate there, and their record may lack the level): the cell partition where the level
-// uses cells, and the part of each (the first level below a model's top settles the polarity of
-// its candidates, as in the rigid search).
-std::vector<ModelLevel> model_levels(MultiSearchState& ms, int level, int border,
+// uses cells, and the part of each, as in the rigid search: the first level below a model's top
+// settles the polarity of its candidates, and a model whose top levels tell no angles apart has
+// its candidates' angles re-seeded from `angles[i]` (filled here) on its re-seeding level.
+std::vector<ModelLevel> model_levels(const SearchRequest& req, MultiSearchState& ms, int level,
+                                     int border, std::vector<std::vector<float>>& angles,
                                      std::vector<std::unique_ptr<LevelTemplates>>& templates) {
     SearchState& st = ms.shared;
     const auto li = static_cast<std::size_t>(level);
     std::vector<ModelLevel> lvls(ms.models.size());
+    angles.resize(ms.models.size());
     templates.resize(ms.models.size());
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
         MultiModel& m = ms.models[i];
         if (m.plan.top < level) continue;
+        const bool seeds = level == m.angle_seed_level;
+        if (seeds) angle_list(*m.rec, angles[i], level + 1, req.angle_extent, req.angle_start);
         // The candidates of the level below a model's top start at its top angles: their walks
         // share the posed templates.
-        if (level == m.plan.top - 1) templates[i] = std::make_unique<LevelTemplates>();
+        if (level == m.plan.top - 1 || seeds) templates[i] = std::make_unique<LevelTemplates>();
         prepare_level_cells(st, m.view(), level);
-        lvls[i] = {level_refinement(st, m.view(), level, border, m.min_scores[li],
-                                    templates[i].get()),
-                   m.rec->metric < 0 && level == m.plan.top - 1};
+        const RefineLevel lvl = level_refinement(st, m.view(), level, border, m.min_scores[li],
+                                                 templates[i].get());
+        lvls[i] = {lvl, m.rec->metric < 0 && level == m.plan.top - 1,
+                   seeds ? &angles[i] : nullptr,
+                   m.angle_seed_level > level ? 2.f * lvl.angle_step : 0.f};
     }
     return lvls;
+}
+
+// The clustering angle step of each model that reaches `level` (clustering_angle_step).
+std::vector<float> clustering_steps(const MultiSearchState& ms, int level) {
+    std::vector<float> steps(ms.models.size(), 0.f);
+    for (std::size_t i = 0; i < ms.models.size(); ++i) {
+        const MultiModel& m = ms.models[i];
+        if (m.plan.top >= level)
+            steps[i] = clustering_angle_step(*m.rec, m.angle_seed_level, level);
+    }
+    return steps;
 }
 
 // Border of the level's normal maps: none when the level uses cells (the cell refinement and the
@@ -154,7 +172,8 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
             select_matches(0, img.cols, img.rows, outline_box(*m.rec, top + 1), req.max_overlap,
                            cands, *m.rec, top, st.limit());
         } else {
-            cluster_candidates(cands, angle_step(*m.rec, top + 1), 0, st.limit());
+            cluster_candidates(cands, clustering_angle_step(*m.rec, m.angle_seed_level, top), 0,
+                               st.limit());
         }
     });
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
@@ -170,15 +189,18 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
     SearchState& st = ms.shared;
     const auto li = static_cast<std::size_t>(level);
     const int border = multi_normal_border(ms, level);
+    std::vector<std::vector<float>> angles;
     std::vector<std::unique_ptr<LevelTemplates>> templates;
-    const std::vector<ModelLevel> parts = model_levels(ms, level, border, templates);
+    const std::vector<ModelLevel> parts = model_levels(req, ms, level, border, angles, templates);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
     const LevelModels models{parts.data(), &ms.index};
+    spread_level_angles(models, cands);
     if (refine_level_candidates(st, models, SearchVariant{}, cands) != kOk) return kTimedOut;
     filter_refined_candidates(st, req, level, models, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
-        cluster_candidates_multi(cands, ms.records, ms.index, 0, level, st.limit());
+        const std::vector<float> steps = clustering_steps(ms, level);
+        cluster_candidates_multi(cands, ms.records, ms.index, 0, level, st.limit(), &steps);
         put_before(std::move(ms.top_stage[li]), cands);
         return st.timed_out() ? kTimedOut : kOk;
     }

@@ -25,6 +25,7 @@ struct MultiModel {
     std::vector<float> min_scores;             // per level up to its top
     std::vector<std::vector<int>> cell_index;  // per level, computed when first needed
     std::vector<std::vector<int>> cell_order;
+    int angle_seed_level = -1;  // as SearchState::angle_seed_level, for the search's last level
 
     SearchModel view() { return {rec.get(), rec->metric, &plan, &cell_index, &cell_order}; }
 };

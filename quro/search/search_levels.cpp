@@ -18,44 +18,6 @@
 #include "quro/status.h"
 
 namespace quro {
-namespace {
-
-// The angle step by which a level's clustering tells candidates apart. Above the level that
-// re-seeds the angles, the angles tell nothing: one candidate per place goes on (per scale, for
-// the variants that keep scales apart), the one scoring best.
-float clustering_angle_step(const ShapeModelRecord& rec, const SearchState& st, int level) {
-    return level > st.angle_seed_level && st.angle_seed_level >= 0 ? 360.f
-                                                                   : angle_step(rec, level + 1);
-}
-
-// Replaces every candidate by copies at every second angle of the level's angle list over the
-// search range: walks from there reach every peak of the level's angle profile.
-void seed_angles(const SearchRequest& req, const ShapeModelRecord& rec, int level,
-                 std::vector<Match>& cands) {
-    std::vector<float> angles;
-    angle_list(rec, angles, level + 1, req.angle_extent, req.angle_start);
-    std::vector<Match> seeded;
-    seeded.reserve(cands.size() * ((angles.size() + 1) / 2));
-    for (const Match& c : cands)
-        for (std::size_t k = 0; k < angles.size(); k += 2) {
-            seeded.push_back(c);
-            seeded.back().angle = angles[k];
-        }
-    cands.swap(seeded);
-}
-
-// Adds to every candidate two copies turned by -offset and +offset.
-void add_angle_neighbours(std::vector<Match>& cands, float offset) {
-    const std::size_t n = cands.size();
-    cands.reserve(3 * n);
-    for (std::size_t i = 0; i < n; ++i)
-        for (const float d : {-offset, offset}) {
-            cands.push_back(cands[i]);
-            cands.back().angle += d;
-        }
-}
-
-}  // namespace
 
 std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
                                        const std::vector<float>& col_scales,
@@ -68,6 +30,37 @@ std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
             for (const float a : angles)
                 poses.push_back({r, col_scales.empty() ? r : col_scales[j], a});
     return poses;
+}
+
+float clustering_angle_step(const ShapeModelRecord& rec, int seed_level, int level) {
+    return level > seed_level && seed_level >= 0 ? 360.f : angle_step(rec, level + 1);
+}
+
+void spread_level_angles(const LevelModels& models, std::vector<Match>& cands) {
+    std::vector<Match> spread;
+    spread.reserve(cands.size());
+    for (const Match& c : cands) {
+        const std::vector<float>* angles = models.of(c).seed_angles;
+        if (angles == nullptr) {
+            spread.push_back(c);
+            continue;
+        }
+        for (std::size_t k = 0; k < angles->size(); k += 2) {
+            spread.push_back(c);
+            spread.back().angle = (*angles)[k];
+        }
+    }
+    const std::size_t n = spread.size();
+    spread.reserve(3 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const float offset = models.of(spread[i]).neighbour_offset;
+        if (offset > 0.f)
+            for (const float d : {-offset, offset}) {
+                spread.push_back(spread[i]);
+                spread.back().angle += d;
+            }
+    }
+    cands.swap(spread);
 }
 
 int scan_top_poses(const SearchState& st, const std::vector<TopScan>& scans, bool two_scales,
@@ -143,8 +136,8 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
     if (top == st.plan.last)
         select_final_matches(req, st, rec, top, cands, variant.two_scales());
     else
-        cluster_level_candidates(variant, cands, top, clustering_angle_step(rec, st, top),
-                                 st.limit());
+        cluster_level_candidates(variant, cands, top,
+                                 clustering_angle_step(rec, st.angle_seed_level, top), st.limit());
     st.sw.lap("topLevel");
     return st.timed_out() ? kTimedOut : kOk;
 }
@@ -182,8 +175,8 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
     const float level_min = st.min_scores[li];
     const bool seeds = level == st.angle_seed_level;
-    if (seeds) seed_angles(req, rec, level, cands);
-    if (st.angle_seed_level > level) add_angle_neighbours(cands, 2.f * step);
+    std::vector<float> angles;
+    if (seeds) angle_list(rec, angles, level + 1, req.angle_extent, req.angle_start);
 
     // The rigid candidates of the level below the top start at the top level's angles: their
     // walks share the posed templates.
@@ -194,15 +187,18 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     // the first level below it settles the polarity itself.
     const ModelLevel part{
         level_refinement(st, rec, level, border, level_min, share ? &templates : nullptr),
-        st.metric < 0 && level == st.plan.top - 1};
+        st.metric < 0 && level == st.plan.top - 1, seeds ? &angles : nullptr,
+        st.angle_seed_level > level ? 2.f * step : 0.f};
     const RefineLevel& lvl = part.lvl;
     const LevelModels models{&part};
+    spread_level_angles(models, cands);
     if (refine_level_candidates(st, models, variant, cands) != kOk) return kTimedOut;
 
     filter_refined_candidates(st, req, level, models, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
-        cluster_level_candidates(variant, cands, level, clustering_angle_step(rec, st, level),
+        cluster_level_candidates(variant, cands, level,
+                                 clustering_angle_step(rec, st.angle_seed_level, level),
                                  st.limit());
         return st.timed_out() ? kTimedOut : kOk;
     }

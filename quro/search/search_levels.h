@@ -55,6 +55,18 @@ int scan_top_poses(const SearchState& st, const std::vector<TopScan>& scans, boo
 int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
                      const SearchVariant& variant, std::vector<Match>& cands);
 
+// The angle step by which the clustering of `level` tells a model's candidates apart: 360 above
+// the level `seed_level` that re-seeds its angles (the angles there tell nothing: one candidate
+// per place goes on, per scale for the variants that keep scales apart, the one scoring best),
+// else the model's angle step of the level. A `seed_level` of -1: no re-seeding.
+float clustering_angle_step(const ShapeModelRecord& rec, int seed_level, int level);
+
+// Before a level's refinement, by each candidate's model part: a part with seed angles replaces
+// the candidate by copies at every second of them (walks from there reach every peak of the
+// level's angle profile); then every candidate of a part with a neighbour offset gets two copies
+// turned by -offset and +offset, appended after all candidates in their order.
+void spread_level_angles(const LevelModels& models, std::vector<Match>& cands);
+
 // Refines every candidate on `level` below its model's top with its model's part of the level
 // (in parallel), the variant's refinement or else refine_candidate (refine_candidate_cells where
 // the level uses cells). Each candidate is first admitted at its part's minimum score

@@ -145,11 +145,16 @@ RefineLevel level_refinement(const SearchState& st, const SearchModel& m, int le
 RefineLevel level_refinement(SearchState& st, const ShapeModelRecord& rec, int level, int border,
                              float min_score, LevelTemplates* templates);
 
-// One model's part of a level: its refinement view, and whether the level settles the polarity
-// of its candidates (for a negative metric, on the first level below the model's top).
+// One model's part of a level: its refinement view, whether the level settles the polarity of
+// its candidates (for a negative metric, on the first level below the model's top), and how the
+// level spreads their angles where the model's top levels tell no angles apart (angle_profile.h):
+// the level's angle list when this level re-seeds them, the offset of the two turned copies each
+// candidate gets on the levels below that one.
 struct ModelLevel {
     RefineLevel lvl;
     bool settles_polarity = false;
+    const std::vector<float>* seed_angles = nullptr;  // null: no re-seeding on this level
+    float neighbour_offset = 0.f;                     // 0: no turned copies
 };
 
 // The models' parts of a level: the one part of a single-model search, or one per model of a
