@@ -43,9 +43,6 @@ struct MultiSearchState {
     // Per level: the top-stage candidates of the models whose top it is, in model order.
     std::vector<std::vector<Match>> top_stage;
 
-    const MultiModel& model_of(const Match& m) const {
-        return models[static_cast<std::size_t>(index.at(m.model_id))];
-    }
     // The record of model `id`, or null for an id not in the search.
     const ShapeModelRecord* model_of_id(int id) const {
         const auto it = index.find(id);
@@ -53,14 +50,15 @@ struct MultiSearchState {
     }
 };
 
-// Scores every (model, angle) of the models' top levels in one parallel loop; the response maps
-// of each top level are built once, signed whatever the metrics. Each model's candidates carry
-// its id and are selected (its top is its last level) or clustered, then filed under its top
-// level. Returns 0, or -2 on a time-out.
+// Scores every (model, angle) of the models' top levels in one scan (scan_top_poses); the
+// response maps of each top level are built once, signed whatever the metrics. Each model's
+// candidates carry its id and are selected (its top is its last level) or clustered, then filed
+// under its top level. Returns 0, or -2 on a time-out.
 int multi_top_stage(const SearchRequest& req, MultiSearchState& ms);
 
 // Refines the candidates of the level above on `level` (below the deepest top), each with its
-// own model; filters them; above the last level clusters them over all models and puts the
+// own model, on the stages of the single-model searches (angle re-seeding, admission, polarity
+// settling, refinement, filter); above the last level clusters them over all models and puts the
 // top-stage candidates of `level` before them, on the last level joins those and selects the
 // final matches over all models, then runs the sub-pixel mode. Returns 0, or -2 on a time-out.
 int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level,
