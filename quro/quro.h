@@ -785,7 +785,8 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //     fewer than half do keep one candidate per place (their angles tell nothing), that level
 //     walks from every second angle of its list over the search range, and each level below it
 //     also walks from two angle steps either side (neighbouring rim teeth score nearly alike).
-//     Other models search as before.
+//     Other models search as before. The multi-model search does the same for each of its models
+//     (it lost such instances, or found them at a wrong angle, where the rigid search did not).
 
 extern "C" {
 

@@ -4,6 +4,7 @@
 // still find every instance whose true pose scores well, at the true angle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <vector>
@@ -14,14 +15,18 @@
 
 namespace {
 
-// The matches of a rigid search as a new user makes it (levels {0, 1}, least squares).
+// The matches of a rigid search as a new user makes it (levels {0, 1}, least squares), or of the
+// multi-model search of the one model, which must find the same.
 std::vector<quro::Match> search(const cv::Mat& img, int id, float start, float extent,
-                                float min_score) {
+                                float min_score, bool multi = false) {
     int levels[2] = {0, 1};
     quro::Match* res = nullptr;
     int count = 0;
-    const int rc = find_shape_model(img.data, img.cols, img.rows, id, start, extent, min_score, 0,
-                                    0.5f, 2, levels, 0.75f, res, count);
+    const int rc =
+        multi ? find_shape_models(img.data, img.cols, img.rows, &id, 1, start, extent, min_score,
+                                  0, 0.5f, 2, levels, 0.75f, res, count)
+              : find_shape_model(img.data, img.cols, img.rows, id, start, extent, min_score, 0,
+                                 0.5f, 2, levels, 0.75f, res, count);
     std::vector<quro::Match> out;
     if (rc > 0) out.assign(res, res + count), clear_mems(rc);
     return out;
@@ -58,6 +63,13 @@ TEST(NearSymmetricModels, EveryWellScoringInstanceIsFoundAtItsTrueAngle) {
             const compare::Scene s =
                 compare::render_textured_scene(models, static_cast<int>(k), grounds, plan, rng);
             const std::vector<quro::Match> found = search(s.image, id, 0.f, 360.f, 0.5f);
+            const std::vector<quro::Match> multi = search(s.image, id, 0.f, 360.f, 0.5f, true);
+            EXPECT_TRUE(std::equal(found.begin(), found.end(), multi.begin(), multi.end(),
+                                   [](const quro::Match& a, const quro::Match& b) {
+                                       return a.x + a.dx == b.x + b.dx && a.y + a.dy == b.y + b.dy &&
+                                              a.angle == b.angle && a.score == b.score;
+                                   }))
+                << "model " << k;
             for (const compare::Pose& p : s.truth) {
                 // The true pose's score: a search of one degree about the true angle.
                 float truth_score = 0.f;

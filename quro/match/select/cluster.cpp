@@ -251,7 +251,7 @@ void cluster_candidates_aniso(std::vector<Match>& c, float angle_step, int group
 
 void cluster_candidates_multi(std::vector<Match>& c, const ModelRecords& records,
                               const ModelIdIndex& id_to_index, int group_limit, int level_index,
-                              const TimeLimit& limit) {
+                              const TimeLimit& limit, const std::vector<float>* model_steps) {
     // Each model's angle step at this level, computed once; candidates of unknown models leave.
     std::vector<float> model_step(records.size(), 0.f);
     std::vector<char> model_step_known(records.size(), 0);
@@ -264,7 +264,8 @@ void cluster_candidates_multi(std::vector<Match>& c, const ModelRecords& records
         if (index < 0) continue;
         const auto k = static_cast<std::size_t>(index);
         if (!model_step_known[k]) {
-            model_step[k] = angle_step(*records[k], level_index + 1);
+            model_step[k] =
+                model_steps ? (*model_steps)[k] : angle_step(*records[k], level_index + 1);
             model_step_known[k] = 1;
         }
         known.push_back(m);

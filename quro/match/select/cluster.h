@@ -62,13 +62,15 @@ void cluster_candidates_aniso(std::vector<Match>& c, float angle_step, int group
 // being records[id_to_index.at(model_id)]. A candidate repeats a kept one when the angle
 // difference is below 2.5 * angle_step(its own model, level_index + 1); model ids are not
 // compared, so at one place only the best-scoring model survives within that angle window.
-// `level_index` counts from 0 (full resolution).
+// `level_index` counts from 0 (full resolution). `model_steps`, when given, holds the angle step
+// to use in place of that one for each model, by its position in `records`.
 // A candidate whose model id is not in the map, or maps outside `records` or to a null record, is
 // dropped (a caller fault: asserts in debug builds). Every candidate's model must hold level
 // level_index + 1 (asserted). Built ahead of its caller, the multi-model search.
 void cluster_candidates_multi(std::vector<Match>& c, const ModelRecords& records,
                               const ModelIdIndex& id_to_index, int group_limit, int level_index,
-                              const TimeLimit& limit = {});
+                              const TimeLimit& limit = {},
+                              const std::vector<float>* model_steps = nullptr);
 
 }  // namespace quro
 

@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "quro/match/outline_box.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/search/core/search_state.h"
@@ -27,11 +28,53 @@ std::vector<AnisoPose> top_level_poses(const std::vector<float>& row_scales,
                                        const std::vector<float>& col_scales,
                                        const std::vector<float>& angles);
 
+// One model's share of a top-level scan: its record, top level (0-based) and metric, the minimum
+// score of its peaks, the response maps and outline box it is scored with, and its poses.
+struct TopScan {
+    const ShapeModelRecord* rec = nullptr;
+    int level = 0;
+    int metric = 0;
+    float min_score = 0.f;
+    const std::vector<cv::Mat>* maps = nullptr;
+    const OutlineBox* box = nullptr;
+    std::vector<AnisoPose> poses;
+};
+
+// Scores every pose of every model in one parallel loop (a few models with few poses each would
+// leave cores idle), each pose into its own slot: its template posed with both scales when
+// `two_scales` is set (else with the row scale), the similarity accumulated on the model's maps
+// over the positions the peak extraction reads, and the peaks above the model's minimum score
+// extracted with the coarse overlap limit. found[k] receives the candidates of scans[k] in pose
+// order. Returns 0, or -2 on a time-out.
+int scan_top_poses(const SearchState& st, const std::vector<TopScan>& scans, bool two_scales,
+                   std::vector<std::vector<Match>>& found);
+
 // Scores every pose (the variant's top scales times the top level's angle list) in one parallel
 // loop, joins the candidates in pose order, then selects the final matches (top level = last
 // level) or clusters them as the variant does. Returns 0, or -2 on a time-out.
 int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
                      const SearchVariant& variant, std::vector<Match>& cands);
+
+// The angle step by which the clustering of `level` tells a model's candidates apart: 360 above
+// the level `seed_level` that re-seeds its angles (the angles there tell nothing: one candidate
+// per place goes on, per scale for the variants that keep scales apart, the one scoring best),
+// else the model's angle step of the level. A `seed_level` of -1: no re-seeding.
+float clustering_angle_step(const ShapeModelRecord& rec, int seed_level, int level);
+
+// Before a level's refinement, by each candidate's model part: a part with seed angles replaces
+// the candidate by copies at every second of them (walks from there reach every peak of the
+// level's angle profile); then every candidate of a part with a neighbour offset gets two copies
+// turned by -offset and +offset, appended after all candidates in their order.
+void spread_level_angles(const LevelModels& models, std::vector<Match>& cands);
+
+// Refines every candidate on `level` below its model's top with its model's part of the level
+// (in parallel), the variant's refinement or else refine_candidate (refine_candidate_cells where
+// the level uses cells). Each candidate is first admitted at its part's minimum score
+// (admit_candidates_to_level); where the part settles the polarity, the refinement tries both
+// (kPolarityToSettle) and a candidate it could not confirm gets polarity 1, so that no match
+// leaves the search without one. Returns 0, or -2 on a time-out.
+int refine_level_candidates(const SearchState& st, const LevelModels& models,
+                            const SearchVariant& variant, std::vector<Match>& cands);
 
 // Refines the candidates on `level` below the top with the variant's refinement, then filters,
 // clusters (as the variant does) or selects them; on the last level also runs the sub-pixel

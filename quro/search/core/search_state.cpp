@@ -110,32 +110,45 @@ int level_response_maps(const SearchState& st, int level, float radius, bool pol
     return kOk;
 }
 
-RefineLevel level_refinement(const SearchState& st, const ShapeModelRecord& rec, int level,
-                             int border, float min_score, LevelTemplates* templates) {
+SearchModel single_model(SearchState& st, const ShapeModelRecord& rec) {
+    return {&rec, st.metric, &st.plan, &st.cell_index, &st.cell_order};
+}
+
+RefineLevel level_refinement(const SearchState& st, const SearchModel& m, int level, int border,
+                             float min_score, LevelTemplates* templates) {
     const auto li = static_cast<std::size_t>(level);
     return {.nx = &st.normals.nx[li],
             .ny = &st.normals.ny[li],
             .border = border,
-            .rec = &rec,
+            .rec = m.rec,
             .level = level,
-            .last_level = st.plan.last,
-            .angle_step = angle_step(rec, level + 1),
+            .last_level = m.plan->last,
+            .angle_step = angle_step(*m.rec, level + 1),
             .min_score = min_score,
-            .metric = st.metric,
+            .metric = m.metric,
             .factor = 2,
             .sw = &st.sw,
             .timeout_ms = st.timeout_ms,
             .cell_value = st.plan.cell_values[li],
-            .cell_index = &st.cell_index[li],
-            .cell_order = &st.cell_order[li],
+            .cell_index = &(*m.cell_index)[li],
+            .cell_order = &(*m.cell_order)[li],
             .templates = templates};
 }
 
-void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level) {
+RefineLevel level_refinement(SearchState& st, const ShapeModelRecord& rec, int level, int border,
+                             float min_score, LevelTemplates* templates) {
+    return level_refinement(st, single_model(st, rec), level, border, min_score, templates);
+}
+
+void prepare_level_cells(const SearchState& st, const SearchModel& m, int level) {
     const auto i = static_cast<std::size_t>(level);
-    if (st.plan.cell_values[i] <= 1 || !st.cell_index[i].empty()) return;
-    feature_cell_index(rec, level + 1, st.plan.grid_sizes[i], st.cell_index[i]);
-    st.cell_order[i] = argsort_int(st.cell_index[i]);
+    if (st.plan.cell_values[i] <= 1 || !(*m.cell_index)[i].empty()) return;
+    feature_cell_index(*m.rec, level + 1, m.plan->grid_sizes[i], (*m.cell_index)[i]);
+    (*m.cell_order)[i] = argsort_int((*m.cell_index)[i]);
+}
+
+void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level) {
+    prepare_level_cells(st, single_model(st, rec), level);
 }
 
 void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score) {
@@ -147,28 +160,27 @@ void admit_to_next_walk(Match& cand, float level_min_score) {
     if (cand.score > 0.f && cand.score < level_min_score) cand.score = level_min_score;
 }
 
-void leave_polarity_to_settle(std::vector<Match>& cands) {
-    for (Match& m : cands) m.flag = kPolarityToSettle;
-}
-
-void settle_unconfirmed_polarity(std::vector<Match>& cands) {
-    for (Match& m : cands)
-        if (m.flag == kPolarityToSettle) m.flag = 1;
-}
-
 void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
-                               float angle_step, std::vector<Match>& cands) {
-    const float min_score = st.min_scores[static_cast<std::size_t>(level)];
+                               const LevelModels& models, std::vector<Match>& cands) {
     const int margin_steps = level > st.plan.last ? 1 : 0;
     std::vector<Match> kept;
     kept.reserve(cands.size());
     for (Match& m : cands) {
-        if (!(m.score >= min_score)) continue;
-        m.angle = clamp_angle_to_window(m.angle, req.angle_start, req.angle_extent, angle_step,
-                                        margin_steps);
+        const RefineLevel& lvl = models.of(m).lvl;
+        if (!(m.score >= lvl.min_score)) continue;
+        m.angle = clamp_angle_to_window(m.angle, req.angle_start, req.angle_extent,
+                                        lvl.angle_step, margin_steps);
         kept.push_back(m);
     }
     cands.swap(kept);
+}
+
+void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
+                               float angle_step, std::vector<Match>& cands) {
+    ModelLevel part;
+    part.lvl.angle_step = angle_step;
+    part.lvl.min_score = st.min_scores[static_cast<std::size_t>(level)];
+    filter_refined_candidates(st, req, level, LevelModels{&part}, cands);
 }
 
 int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
@@ -195,16 +207,34 @@ int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRec
     return kOk;
 }
 
-void select_final_matches(const SearchRequest& req, const SearchState& st,
-                          const ShapeModelRecord& rec, int level, std::vector<Match>& cands,
-                          bool two_scales) {
+namespace {
+
+// The candidates that can reach the caller: those at min_score or above.
+void drop_below_min_score(const SearchRequest& req, std::vector<Match>& cands) {
     cands.erase(std::remove_if(cands.begin(), cands.end(),
                                [&](const Match& m) { return !(m.score >= req.min_score); }),
                 cands.end());
+}
+
+}  // namespace
+
+void select_final_matches(const SearchRequest& req, const SearchState& st,
+                          const ShapeModelRecord& rec, int level, std::vector<Match>& cands,
+                          bool two_scales) {
+    drop_below_min_score(req, cands);
     const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
     (two_scales ? select_matches_aniso : select_matches)(
         req.num_matches, img.cols, img.rows, outline_box(rec, level + 1), req.max_overlap, cands,
         rec, level, st.limit());
+}
+
+void select_final_matches(const SearchRequest& req, const SearchState& st,
+                          const ModelRecords& records, const ModelIdIndex& index, int level,
+                          std::vector<Match>& cands) {
+    drop_below_min_score(req, cands);
+    const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
+    select_matches_multi(req.num_matches, img.cols, img.rows, req.max_overlap, cands, records,
+                         index, level, st.limit());
 }
 
 int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int model_id,

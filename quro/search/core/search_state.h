@@ -11,6 +11,7 @@
 #include "quro/model_table.h"
 #include "quro/quro.h"
 #include "quro/match/refine/refine_candidate.h"
+#include "quro/match/select/multi_model_index.h"
 #include "quro/match/subpixel/least_squares_refine.h"
 #include "quro/search/core/hand_out.h"
 #include "quro/search/core/level_plan.h"
@@ -119,14 +120,54 @@ int top_level_response_maps(const SearchState& st, float radius, std::vector<cv:
 int level_response_maps(const SearchState& st, int level, float radius, bool polarity_free,
                         std::vector<cv::Mat>& maps);
 
-// Computes the cell partition of `level` once (when its cell value is above 1).
+// One model as the level stages see it: the model of a single-model search (single_model) or
+// one of a multi-model search's, with its own record, metric, plan (last level, cell grid sizes)
+// and cell partitions per level. The cell values are the search's (st.plan).
+struct SearchModel {
+    const ShapeModelRecord* rec = nullptr;
+    int metric = 0;
+    const LevelPlan* plan = nullptr;
+    std::vector<std::vector<int>>* cell_index = nullptr;
+    std::vector<std::vector<int>>* cell_order = nullptr;
+};
+
+// The single model of `st`: `rec` with the state's metric, plan and cell partitions.
+SearchModel single_model(SearchState& st, const ShapeModelRecord& rec);
+
+// Computes the model's cell partition of `level` once (when the level's cell value is above 1).
+void prepare_level_cells(const SearchState& st, const SearchModel& m, int level);
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level);
 
-// The refinement's view of `level` for one search: its normal maps (computed with `border`), its
-// cells (prepared), the search's metric, clock and time-out, and the given minimum score and
-// shared templates (or null).
-RefineLevel level_refinement(const SearchState& st, const ShapeModelRecord& rec, int level,
-                             int border, float min_score, LevelTemplates* templates);
+// The refinement's view of `level` for one model: the search's normal maps (computed with
+// `border`), the model's cells (prepared), metric and last level, the search's clock and
+// time-out, and the given minimum score and shared templates (or null).
+RefineLevel level_refinement(const SearchState& st, const SearchModel& m, int level, int border,
+                             float min_score, LevelTemplates* templates);
+RefineLevel level_refinement(SearchState& st, const ShapeModelRecord& rec, int level, int border,
+                             float min_score, LevelTemplates* templates);
+
+// One model's part of a level: its refinement view, whether the level settles the polarity of
+// its candidates (for a negative metric, on the first level below the model's top), and how the
+// level spreads their angles where the model's top levels tell no angles apart (angle_profile.h):
+// the level's angle list when this level re-seeds them, the offset of the two turned copies each
+// candidate gets on the levels below that one.
+struct ModelLevel {
+    RefineLevel lvl;
+    bool settles_polarity = false;
+    const std::vector<float>* seed_angles = nullptr;  // null: no re-seeding on this level
+    float neighbour_offset = 0.f;                     // 0: no turned copies
+};
+
+// The models' parts of a level: the one part of a single-model search, or one per model of a
+// multi-model search, found for a candidate through the id index.
+struct LevelModels {
+    const ModelLevel* parts = nullptr;
+    const ModelIdIndex* index = nullptr;  // null: the single part
+
+    const ModelLevel& of(const Match& m) const {
+        return index == nullptr ? *parts : parts[static_cast<std::size_t>(index->at(m.model_id))];
+    }
+};
 
 // Before a level's refinement: the candidates' scores are those of the level above, and the
 // refinement's entry test ("already below this level's minimum") would judge them against this
@@ -143,15 +184,12 @@ void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score)
 // second; one it could not confirm keeps its 0.
 void admit_to_next_walk(Match& cand, float level_min_score);
 
-// Marks every candidate's polarity as to be settled by the next refinement (kPolarityToSettle).
-void leave_polarity_to_settle(std::vector<Match>& cands);
-
-// After that refinement: a candidate it could not confirm (score 0) still carries the mark; it
-// gets polarity 1, so that no match ever leaves the search without a polarity.
-void settle_unconfirmed_polarity(std::vector<Match>& cands);
-
-// After a level's refinement: drops candidates below the level's minimum score and brings the
-// others' angles back into the search window (with one step of margin above the last level).
+// After a level's refinement: drops each candidate below its model's minimum score of the level
+// and brings the others' angles back into the search window (with one of its model's angle steps
+// of margin above the last level).
+void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
+                               const LevelModels& models, std::vector<Match>& cands);
+// The same for the candidates of one model, with the state's minimum score of the level.
 void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,
                                float angle_step, std::vector<Match>& cands);
 
@@ -182,6 +220,11 @@ int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRec
 void select_final_matches(const SearchRequest& req, const SearchState& st,
                           const ShapeModelRecord& rec, int level, std::vector<Match>& cands,
                           bool two_scales = false);
+// The same over the candidates of several models, each tested with its own model
+// (select_matches_multi, no border box).
+void select_final_matches(const SearchRequest& req, const SearchState& st,
+                          const ModelRecords& records, const ModelIdIndex& index, int level,
+                          std::vector<Match>& cands);
 
 // Stages at the end of a search that reached its last level: back to full resolution, hand-out of at most num_matches as a registered array,
 // and release of the normal maps in the background. Returns the handle, 0 or -1, or -2 (nothing

@@ -3,31 +3,19 @@
 #include <memory>
 #include <utility>
 
-#include <tbb/enumerable_thread_specific.h>
-
 #include "quro/match/angle_scale_lists.h"
-#include "quro/match/coarse/peak_extraction.h"
-#include "quro/match/coarse/score_accumulation.h"
-#include "quro/match/order_utils.h"
-#include "quro/match/refine/feature_cells.h"
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/select/cluster.h"
 #include "quro/match/select/selection.h"
 #include "quro/match/subpixel/peak_fit.h"
-#include "quro/match/templates.h"
 #include "quro/parallel.h"
+#include "quro/search/core/level_loop.h"
 #include "quro/search/multi/multi_search.h"
 #include "quro/status.h"
 
 namespace quro {
 
 namespace {
-
-// One pose of the top stage: a model and one of its angles.
-struct ModelAngle {
-    int model;
-    float angle;
-};
 
 // The response maps of every model's top level, each level's built once with the box of the
 // first model whose top it is (whose radius sets the frame of the direction codes). Returns 0 or
@@ -51,42 +39,44 @@ int top_level_maps(MultiSearchState& ms, std::vector<std::vector<cv::Mat>>& maps
 
 // The level data of the models that reach `level` (their top at or above it; the others have
 // no candidate there, and their record may lack the level): the cell partition where the level
-// uses cells, and the refinement of each.
-std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int border,
-                                      std::vector<std::unique_ptr<LevelTemplates>>& templates) {
+// uses cells, and the part of each, as in the rigid search: the first level below a model's top
+// settles the polarity of its candidates, and a model whose top levels tell no angles apart has
+// its candidates' angles re-seeded from `angles[i]` (filled here) on its re-seeding level.
+std::vector<ModelLevel> model_levels(const SearchRequest& req, MultiSearchState& ms, int level,
+                                     int border, std::vector<std::vector<float>>& angles,
+                                     std::vector<std::unique_ptr<LevelTemplates>>& templates) {
     SearchState& st = ms.shared;
     const auto li = static_cast<std::size_t>(level);
-    const int cell_value = st.plan.cell_values[li];
-    std::vector<RefineLevel> lvls(ms.models.size());
+    std::vector<ModelLevel> lvls(ms.models.size());
+    angles.resize(ms.models.size());
     templates.resize(ms.models.size());
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
         MultiModel& m = ms.models[i];
         if (m.plan.top < level) continue;
+        const bool seeds = level == m.angle_seed_level;
+        if (seeds) angle_list(*m.rec, angles[i], level + 1, req.angle_extent, req.angle_start);
         // The candidates of the level below a model's top start at its top angles: their walks
         // share the posed templates.
-        if (level == m.plan.top - 1) templates[i] = std::make_unique<LevelTemplates>();
-        if (cell_value > 1 && m.cell_index[li].empty()) {
-            feature_cell_index(*m.rec, level + 1, m.plan.grid_sizes[li], m.cell_index[li]);
-            m.cell_order[li] = argsort_int(m.cell_index[li]);
-        }
-        lvls[i] = {.nx = &st.normals.nx[li],
-                   .ny = &st.normals.ny[li],
-                   .border = border,
-                   .rec = m.rec.get(),
-                   .level = level,
-                   .last_level = m.plan.last,
-                   .angle_step = angle_step(*m.rec, level + 1),
-                   .min_score = m.min_scores[li],
-                   .metric = m.rec->metric,
-                   .factor = 2,
-                   .sw = &st.sw,
-                   .timeout_ms = st.timeout_ms,
-                   .cell_value = cell_value,
-                   .cell_index = &m.cell_index[li],
-                   .cell_order = &m.cell_order[li],
-                   .templates = templates[i].get()};
+        if (level == m.plan.top - 1 || seeds) templates[i] = std::make_unique<LevelTemplates>();
+        prepare_level_cells(st, m.view(), level);
+        const RefineLevel lvl = level_refinement(st, m.view(), level, border, m.min_scores[li],
+                                                 templates[i].get());
+        lvls[i] = {lvl, m.rec->metric < 0 && level == m.plan.top - 1,
+                   seeds ? &angles[i] : nullptr,
+                   m.angle_seed_level > level ? 2.f * lvl.angle_step : 0.f};
     }
     return lvls;
+}
+
+// The clustering angle step of each model that reaches `level` (clustering_angle_step).
+std::vector<float> clustering_steps(const MultiSearchState& ms, int level) {
+    std::vector<float> steps(ms.models.size(), 0.f);
+    for (std::size_t i = 0; i < ms.models.size(); ++i) {
+        const MultiModel& m = ms.models[i];
+        if (m.plan.top >= level)
+            steps[i] = clustering_angle_step(*m.rec, m.angle_seed_level, level);
+    }
+    return steps;
 }
 
 // Border of the level's normal maps: none when the level uses cells (the cell refinement and the
@@ -104,13 +94,13 @@ int multi_normal_border(const MultiSearchState& ms, int level) {
 // The sub-pixel mode on the last level, each candidate with its own model. Returns 0, or -2 when
 // the time-out passed before every candidate was refined.
 int multi_subpixel(const SearchRequest& req, MultiSearchState& ms, int level,
-                   const std::vector<RefineLevel>& lvls, std::vector<Match>& cands) {
+                   const LevelModels& models, std::vector<Match>& cands) {
     const SearchState& st = ms.shared;
     const int mode = st.plan.mode;
     if (mode == kSubpixelPeakFit) {
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
-            const RefineLevel& lvl = lvls[static_cast<std::size_t>(ms.index.at(cands[i].model_id))];
+            const RefineLevel& lvl = models.of(cands[i]).lvl;
             if (lvl.cell_value > 1)
                 fit_peak_subpixel_multi(*lvl.nx, *lvl.ny, cands[i], *lvl.rec, level,
                                         lvl.cell_value, lvl.angle_step, lvl.min_score,
@@ -140,24 +130,6 @@ int multi_subpixel(const SearchRequest& req, MultiSearchState& ms, int level,
     return kOk;
 }
 
-// After a level's refinement: drops each candidate below its model's minimum score of the level
-// and brings the others' angles back into the window (one of its model's steps of margin above
-// the last level).
-void filter_multi_candidates(const SearchRequest& req, const MultiSearchState& ms, int level,
-                             const std::vector<RefineLevel>& lvls, std::vector<Match>& cands) {
-    const int margin_steps = level > ms.shared.plan.last ? 1 : 0;
-    std::vector<Match> kept;
-    kept.reserve(cands.size());
-    for (Match& m : cands) {
-        const RefineLevel& lvl = lvls[static_cast<std::size_t>(ms.index.at(m.model_id))];
-        if (!(m.score >= lvl.min_score)) continue;
-        m.angle = clamp_angle_to_window(m.angle, req.angle_start, req.angle_extent,
-                                        lvl.angle_step, margin_steps);
-        kept.push_back(m);
-    }
-    cands.swap(kept);
-}
-
 // `first` followed by `then`, into `then`.
 void put_before(std::vector<Match>&& first, std::vector<Match>& then) {
     first.insert(first.end(), then.begin(), then.end());
@@ -172,46 +144,25 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
     std::vector<OutlineBox> boxes;
     if (top_level_maps(ms, maps, boxes) != 0) return kTimedOut;
 
-    // All models' angles in one loop (a few models with few angles each would leave cores idle),
-    // each pose into its own slot; joined in model order, then angle order.
-    std::vector<ModelAngle> poses;
-    std::vector<std::size_t> first_pose(ms.models.size() + 1, 0);
+    // All models' angles in one scan, joined in model order, then angle order.
+    std::vector<TopScan> scans(ms.models.size());
     std::vector<float> angles;
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
         const MultiModel& m = ms.models[i];
-        angle_list(*m.rec, angles, m.plan.top + 1, req.angle_extent, req.angle_start);
-        for (const float a : angles) poses.push_back({static_cast<int>(i), a});
-        first_pose[i + 1] = poses.size();
-    }
-    std::vector<std::vector<Match>> per_pose(poses.size());
-    tbb::enumerable_thread_specific<std::pair<cv::Mat, cv::Mat>> score_buffers;
-    parallel_for_index(poses.size(), [&](std::size_t i) {
-        if (st.stop.is_set()) return;
-        const MultiModel& m = ms.models[static_cast<std::size_t>(poses[i].model)];
         const auto top = static_cast<std::size_t>(m.plan.top);
-        QuantizedTemplate tpl;
-        quantized_template(*m.rec, tpl, m.plan.top + 1, 1.f, poses[i].angle);
-        auto& [score, polarity] = score_buffers.local();
-        const ScoreScope scope{MapValues::responses,
-                               peak_read_window(maps[top][0].size(), tpl, boxes[top])};
-        accumulate_similarity(maps[top], tpl, m.rec->metric, score, polarity, st.sw,
-                              st.timeout_ms, scope);
-        // The peak margin is the frame the level's direction codes were built with.
-        extract_peaks(score, tpl, m.min_scores[top], kCoarseOverlapLimit, boxes[top],
-                      poses[i].angle, 1.f, per_pose[i], st.sw, st.timeout_ms, polarity);
-        st.stop.check(st.sw, st.timeout_ms);
-    });
-    if (st.stop.is_set()) return kTimedOut;
+        angle_list(*m.rec, angles, m.plan.top + 1, req.angle_extent, req.angle_start);
+        scans[i] = {m.rec.get(), m.plan.top, m.rec->metric, m.min_scores[top], &maps[top],
+                    &boxes[top], top_level_poses({1.f}, {}, angles)};
+    }
+    std::vector<std::vector<Match>> per_model;
+    if (scan_top_poses(st, scans, false, per_model) != kOk) return kTimedOut;
 
     // Each model's candidates are thinned on their own (thousands per model on textured
     // scenes), so the models run side by side and their lists are filed in model order after.
-    std::vector<std::vector<Match>> per_model(ms.models.size());
     parallel_for_index(ms.models.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         const MultiModel& m = ms.models[i];
         std::vector<Match>& cands = per_model[i];
-        for (std::size_t p = first_pose[i]; p < first_pose[i + 1]; ++p)
-            cands.insert(cands.end(), per_pose[p].begin(), per_pose[p].end());
         for (Match& c : cands) c.model_id = m.id;
         const int top = m.plan.top;
         if (top == m.plan.last) {
@@ -221,7 +172,8 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
             select_matches(0, img.cols, img.rows, outline_box(*m.rec, top + 1), req.max_overlap,
                            cands, *m.rec, top, st.limit());
         } else {
-            cluster_candidates(cands, angle_step(*m.rec, top + 1), 0, st.limit());
+            cluster_candidates(cands, clustering_angle_step(*m.rec, m.angle_seed_level, top), 0,
+                               st.limit());
         }
     });
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
@@ -232,58 +184,31 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
     return st.timed_out() ? kTimedOut : kOk;
 }
 
-void select_final_multi(const SearchRequest& req, MultiSearchState& ms,
-                        std::vector<Match>& cands) {
-    const SearchState& st = ms.shared;
-    cands.erase(std::remove_if(cands.begin(), cands.end(),
-                               [&](const Match& m) { return !(m.score >= req.min_score); }),
-                cands.end());
-    const int level = st.plan.last;
-    const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
-    select_matches_multi(req.num_matches, img.cols, img.rows, req.max_overlap, cands, ms.records,
-                         ms.index, level, st.limit());
-}
-
 int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level,
                        std::vector<Match>& cands) {
     SearchState& st = ms.shared;
     const auto li = static_cast<std::size_t>(level);
     const int border = multi_normal_border(ms, level);
+    std::vector<std::vector<float>> angles;
     std::vector<std::unique_ptr<LevelTemplates>> templates;
-    const std::vector<RefineLevel> lvls = model_levels(ms, level, border, templates);
+    const std::vector<ModelLevel> parts = model_levels(req, ms, level, border, angles, templates);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
-
-    parallel_for_index(cands.size(), [&](std::size_t i) {
-        if (st.stop.is_set()) return;
-        Match& c = cands[i];
-        const MultiModel& m = ms.model_of(c);
-        const RefineLevel& lvl = lvls[static_cast<std::size_t>(ms.index.at(c.model_id))];
-        // As in the rigid search: admitted at this level's minimum, and with the polarity of the
-        // whole model ignored, the first level below the model's top settles the polarity.
-        if (c.score < lvl.min_score) c.score = lvl.min_score;
-        const bool settle = lvl.metric < 0 && level == m.plan.top - 1;
-        if (settle) c.flag = kPolarityToSettle;
-        if (lvl.cell_value > 1)
-            refine_candidate_cells(lvl, c);
-        else
-            refine_candidate(lvl, c);
-        if (settle && c.flag == kPolarityToSettle) c.flag = 1;
-        st.stop.check(st.sw, st.timeout_ms);
-    });
-    if (st.stop.is_set()) return kTimedOut;
-
-    filter_multi_candidates(req, ms, level, lvls, cands);
+    const LevelModels models{parts.data(), &ms.index};
+    spread_level_angles(models, cands);
+    if (refine_level_candidates(st, models, SearchVariant{}, cands) != kOk) return kTimedOut;
+    filter_refined_candidates(st, req, level, models, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
-        cluster_candidates_multi(cands, ms.records, ms.index, 0, level, st.limit());
+        const std::vector<float> steps = clustering_steps(ms, level);
+        cluster_candidates_multi(cands, ms.records, ms.index, 0, level, st.limit(), &steps);
         put_before(std::move(ms.top_stage[li]), cands);
         return st.timed_out() ? kTimedOut : kOk;
     }
     // The models whose top is the last level compete in the final selection with the others.
     put_before(std::move(ms.top_stage[li]), cands);
-    select_final_multi(req, ms, cands);
+    select_final_matches(req, st, ms.records, ms.index, st.plan.last, cands);
     if (st.timed_out()) return kTimedOut;
-    return multi_subpixel(req, ms, level, lvls, cands);
+    return multi_subpixel(req, ms, level, models, cands);
 }
 
 }  // namespace quro

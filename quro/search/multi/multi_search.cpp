@@ -6,6 +6,7 @@
 #include "quro/match/library_start.h"
 #include "quro/match/angle_scale_lists.h"
 #include "quro/model_validation.h"
+#include "quro/search/core/angle_profile.h"
 #include "quro/search/core/search_export.h"
 #include "quro/status.h"
 
@@ -23,7 +24,7 @@ bool gather_models(const SearchRequest& req, const int* ids, int num_ids, const 
         auto rec = find_shape_model_record(ids[i]);
         if (!rec || !shape_model_is_consistent(*rec)) return false;
         const auto [it, fresh] = ms.index.try_emplace(ids[i], static_cast<int>(ms.models.size()));
-        if (fresh) ms.models.push_back({ids[i], rec, {}, {}, {}, {}});
+        if (fresh) ms.models.push_back({ids[i], rec, {}, {}, {}, {}, -1});
         MultiModel& m = ms.models[static_cast<std::size_t>(it->second)];
         const int built =
             std::min<int>(rec->num_levels, static_cast<int>(rec->level_features.size()));
@@ -55,6 +56,7 @@ int prepare_multi_search(const SearchRequest& req, MultiSearchState& ms) {
     st.plan.top = depth - 1;
     plan_modes_and_cells(req.subpixel_code, st.plan);
     st.plan.last = last;
+    for (MultiModel& m : ms.models) m.angle_seed_level = angle_seed_level(*m.rec, m.plan.top, last);
     st.pyramid = build_search_pyramid(req.data, req.width, req.height, depth, st.limit());
     st.mask_pyramid = build_mask_pyramid(req.mask, req.width, req.height, depth);
     st.sw.lap("pyrDown");
@@ -86,7 +88,7 @@ int find_shape_models_impl(const SearchRequest& req, const int* ids, int num_ids
     SearchState& st = ms.shared;
     std::vector<Match> cands = std::move(ms.top_stage[static_cast<std::size_t>(st.plan.top)]);
     if (st.plan.top == st.plan.last) {
-        select_final_multi(req, ms, cands);
+        select_final_matches(req, st, ms.records, ms.index, st.plan.last, cands);
         if (st.timed_out()) return kTimedOut;
     }
     for (int level = st.plan.top - 1; level >= st.plan.last; --level)

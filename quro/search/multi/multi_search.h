@@ -25,6 +25,9 @@ struct MultiModel {
     std::vector<float> min_scores;             // per level up to its top
     std::vector<std::vector<int>> cell_index;  // per level, computed when first needed
     std::vector<std::vector<int>> cell_order;
+    int angle_seed_level = -1;  // as SearchState::angle_seed_level, for the search's last level
+
+    SearchModel view() { return {rec.get(), rec->metric, &plan, &cell_index, &cell_order}; }
 };
 
 // Everything the search keeps between its stages. `shared` holds what all models share: the
@@ -40,9 +43,6 @@ struct MultiSearchState {
     // Per level: the top-stage candidates of the models whose top it is, in model order.
     std::vector<std::vector<Match>> top_stage;
 
-    const MultiModel& model_of(const Match& m) const {
-        return models[static_cast<std::size_t>(index.at(m.model_id))];
-    }
     // The record of model `id`, or null for an id not in the search.
     const ShapeModelRecord* model_of_id(int id) const {
         const auto it = index.find(id);
@@ -50,22 +50,19 @@ struct MultiSearchState {
     }
 };
 
-// Scores every (model, angle) of the models' top levels in one parallel loop; the response maps
-// of each top level are built once, signed whatever the metrics. Each model's candidates carry
-// its id and are selected (its top is its last level) or clustered, then filed under its top
-// level. Returns 0, or -2 on a time-out.
+// Scores every (model, angle) of the models' top levels in one scan (scan_top_poses); the
+// response maps of each top level are built once, signed whatever the metrics. Each model's
+// candidates carry its id and are selected (its top is its last level) or clustered, then filed
+// under its top level. Returns 0, or -2 on a time-out.
 int multi_top_stage(const SearchRequest& req, MultiSearchState& ms);
 
 // Refines the candidates of the level above on `level` (below the deepest top), each with its
-// own model; filters them; above the last level clusters them over all models and puts the
+// own model, on the stages of the single-model searches (angle re-seeding, admission, polarity
+// settling, refinement, filter); above the last level clusters them over all models and puts the
 // top-stage candidates of `level` before them, on the last level joins those and selects the
 // final matches over all models, then runs the sub-pixel mode. Returns 0, or -2 on a time-out.
 int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level,
                        std::vector<Match>& cands);
-
-// The final selection over the candidates of all models on the last level: those below
-// min_score dropped first, at most num_matches kept (select_final_matches for several models).
-void select_final_multi(const SearchRequest& req, MultiSearchState& ms, std::vector<Match>& cands);
 
 // find_shape_models (and, with req.mask set, its masked twin) without the export wrapper. `ids`
 // holds num_ids model ids, `levels` two ints per id. Every id is looked up and every model's plan
