@@ -10,7 +10,6 @@
 #include "quro/match/coarse/score_accumulation.h"
 #include "quro/match/outline_box.h"
 #include "quro/match/refine/refine_candidate.h"
-#include "quro/match/select/cluster.h"
 #include "quro/match/subpixel/peak_fit.h"
 #include "quro/match/templates.h"
 #include "quro/parallel.h"
@@ -230,20 +229,6 @@ int search_all_levels(const SearchRequest& req, const ShapeModelRecord& rec, Sea
     for (int level = st.plan.top - 1; rc == kOk && level >= st.plan.last; --level)
         rc = search_level(req, rec, st, variant, level, cands);
     return rc;
-}
-
-PoseSource pose_source(const SearchVariant& v) {
-    PoseSource src = v.two_scales() ? PoseSource::aniso() : PoseSource::rigid();
-    src.refine_scales = v.least_squares_scales;
-    return src;
-}
-
-void cluster_level_candidates(const SearchVariant& v, std::vector<Match>& cands, int level,
-                              float angle_step, const TimeLimit& limit) {
-    if (v.cluster)
-        v.cluster(cands, level, angle_step, limit);
-    else
-        cluster_candidates(cands, angle_step, 0, limit);
 }
 
 }  // namespace quro

@@ -1,16 +1,17 @@
-// The level stages of the multi-model search (multi_search.h).
+#include "quro/search/multi/multi_levels.h"
+
 #include <algorithm>
 #include <memory>
 #include <utility>
 
 #include "quro/match/angle_scale_lists.h"
+#include "quro/match/outline_box.h"
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/select/cluster.h"
 #include "quro/match/select/selection.h"
 #include "quro/match/subpixel/peak_fit.h"
 #include "quro/parallel.h"
 #include "quro/search/core/level_loop.h"
-#include "quro/search/multi/multi_search.h"
 #include "quro/status.h"
 
 namespace quro {

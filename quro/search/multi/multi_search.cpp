@@ -8,6 +8,7 @@
 #include "quro/model_validation.h"
 #include "quro/search/core/angle_profile.h"
 #include "quro/search/core/search_export.h"
+#include "quro/search/multi/multi_levels.h"
 #include "quro/status.h"
 
 namespace quro {
