@@ -892,6 +892,10 @@ QURO_API int find_aniso_shape_model_2(unsigned char* data, int width, int height
 // - score: the mean agreement of the model points moved by the field (the rigid search's measure
 //   at the deformed points), so a field cannot raise a score by letting each point pick its own
 //   best place in noise.
+// - A field must earn its place: where the match's pose scores at least as high without its field,
+//   the match keeps that score and a field of no deformation (map = position). On undeformed parts
+//   in noise (sigma 3) the fields moved edge points by 0.28 px RMS and the poses were 0.031 px and
+//   0.037 deg off; with the rule 0.25 px, 0.013 px and 0.024 deg.
 // fields: one quro::VectorField per match, in the order of `results`. x, y, width, height give the
 // field rectangle in the image of the last level searched (full resolution unless the levels pair
 // or mode 3 stop higher; a match at full-resolution x lies near x / 2^level there). The rectangle

@@ -352,6 +352,23 @@ void solve_field(const Match& cand, const PosedPoints& p, const std::vector<cv::
                                static_cast<float>(p.origin.y) + cand.dy);
 }
 
+// The field of no deformation over the candidate's rectangle: each map holds its own position.
+void identity_field(const Match& cand, const PosedPoints& p, DeformField& field) {
+    field.rect = cv::Rect(cand.x - p.origin.x, cand.y - p.origin.y, p.size.width, p.size.height);
+    field.map_x.create(p.size, CV_32FC1);
+    field.map_y.create(p.size, CV_32FC1);
+    for (int r = 0; r < p.size.height; ++r) {
+        float* mx = field.map_x.ptr<float>(r);
+        float* my = field.map_y.ptr<float>(r);
+        for (int c = 0; c < p.size.width; ++c) {
+            mx[c] = static_cast<float>(c);
+            my[c] = static_cast<float>(r);
+        }
+    }
+    field.centre = cv::Point2f(static_cast<float>(p.origin.x) + cand.dx,
+                               static_cast<float>(p.origin.y) + cand.dy);
+}
+
 // The candidate's score with its field: the mean over its points of the agreement of the image
 // normal at the point moved by the field (rounded) with its model normal, absolute for metric 0
 // and negated for reversed contrast; the measure of the rigid search at the deformed points.
@@ -468,6 +485,12 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
         solve_field(cand, p, d, weights, field);
     }
     cand.score = field_score(lvl, maps, p, cand, field, sign);
+    // The field must earn its place: where the pose the fits moved to scores at least as high
+    // without it, the match keeps that pose and no deformation.
+    const float rigid = field_score(lvl, maps, p, cand, DeformField{}, sign);
+    if (rigid < cand.score) return;
+    cand.score = rigid;
+    identity_field(cand, p, field);
 }
 
 }  // namespace quro
