@@ -12,6 +12,7 @@
 #include "quro/match/subpixel/pose_step.h"
 #include "quro/match/deform/dense_field.h"
 #include "quro/match/subpixel/least_squares_refine.h"
+#include "quro/search/core/hand_out.h"
 
 namespace quro {
 namespace {
@@ -199,24 +200,51 @@ cv::Point2f source(const PosedPoints& p, std::size_t i, float fx, float fy) {
             static_cast<float>(p.origin.y) + fy + p.yf[i]};
 }
 
-// Each point's starting displacement: the deformation of the level above's field at half the
-// point's offset from the exact centre there, doubled; none without such a field.
-void seed_from_upper(const DeformField& upper, const PosedPoints& p, std::vector<cv::Point2f>& d) {
+// Each point's starting displacement: the deformation of the level above's field where that level
+// held the same model point, doubled; none without such a field. A point posed at q about this
+// level's exact centre lay at (q + shift) / 2 about the level above's, `shift` being the posed
+// level_centre_shift between the two levels (the centre here less twice the centre there).
+void seed_from_upper(const DeformField& upper, const PosedPoints& p, PoseVec shift,
+                     std::vector<cv::Point2f>& d) {
     d.assign(p.xf.size(), cv::Point2f(0.f, 0.f));
     if (upper.empty()) return;
     for (std::size_t i = 0; i < d.size(); ++i) {
         float dx, dy;
-        field_displacement(upper, upper.centre.x + 0.5f * p.xf[i],
-                           upper.centre.y + 0.5f * p.yf[i], dx, dy);
+        field_displacement(upper, upper.centre.x + 0.5f * (p.xf[i] + shift.x),
+                           upper.centre.y + 0.5f * (p.yf[i] + shift.y), dx, dy);
         d[i] = cv::Point2f(2.f * dx, 2.f * dy);
     }
+}
+
+// One weighted solve of fit_pose_change: with the two scale changes, or, when that finds no step
+// within bounds (a scale poorly held by the few points of a coarse level), the shifts and the
+// angle alone with the scales kept.
+bool pose_change_step(const DeformLevel& lvl, const cv::Mat& rows, const cv::Mat& rhs,
+                      const std::vector<float>& weights, float x[5]) {
+    // A pass may move its points by a whole window: the step's bounds (the tolerance's pixels plus
+    // 2.5) must let the pose follow that far, or the field keeps the offset.
+    const int reach = kDeformWindowBase[lvl.stage];
+    const float angle_bound = angle_step(*lvl.rec, lvl.level + 1);
+    if (pose_scale_least_squares_step(rows, rhs, weights, reach, angle_bound, kMaxPoseScaleStep,
+                                      x))
+        return true;
+    float dx = 0.f, dy = 0.f, da = 0.f;
+    if (!pose_least_squares_step(rows.colRange(0, 3).clone(), rhs, weights, reach, dx, dy, da,
+                                 angle_bound))
+        return false;
+    x[0] = dx;
+    x[1] = dy;
+    x[2] = da;
+    x[3] = x[4] = 0.f;
+    return true;
 }
 
 // The pose part of the points' displacements (about the candidate's whole-pixel centre): the
 // weighted least-squares change of row, column, angle (degrees) and row and column scales that
 // best explains every weighted point's displacement along its model normal. A second solve weighs
 // the points again by Tukey's biweight of the first one's residuals, so that points caught by a
-// wrong edge do not pull the pose. Returns false when no step within bounds was found.
+// wrong edge do not pull the pose; when it finds no step the first one's stands. Returns false
+// when no step within bounds was found.
 bool fit_pose_change(const DeformLevel& lvl, const Match& cand, const PosedPoints& p,
                      const std::vector<cv::Point2f>& d, const std::vector<float>& weights,
                      float x[5]) {
@@ -232,13 +260,7 @@ bool fit_pose_change(const DeformLevel& lvl, const Match& cand, const PosedPoint
         scale_change_columns(cand, 2, p.xf[k], p.yf[k], g.x, g.y, row + 3);
         rhs.at<float>(i) = g.dot(d[k]);
     }
-    // A pass may move its points by a whole window: the step's bounds (the tolerance's pixels plus
-    // 2.5) must let the pose follow that far, or the field keeps the offset.
-    const int reach = kDeformWindowBase[lvl.stage];
-    const float angle_bound = angle_step(*lvl.rec, lvl.level + 1);
-    if (!pose_scale_least_squares_step(rows, rhs, weights, reach, angle_bound, kMaxPoseScaleStep,
-                                       x))
-        return false;
+    if (!pose_change_step(lvl, rows, rhs, weights, x)) return false;
     std::vector<float> residual(p.xf.size()), robust;
     const cv::Mat sol = (cv::Mat_<float>(5, 1) << x[0], x[1],
                          x[2] * static_cast<float>(kPi / 180.0), x[3], x[4]);
@@ -246,8 +268,9 @@ bool fit_pose_change(const DeformLevel& lvl, const Match& cand, const PosedPoint
     for (int i = 0; i < n; ++i) residual[static_cast<std::size_t>(i)] = r.at<float>(i);
     least_squares_weights(residual, 0, robust);
     for (std::size_t i = 0; i < robust.size(); ++i) robust[i] *= weights[i];
-    return pose_scale_least_squares_step(rows, rhs, robust, reach, angle_bound, kMaxPoseScaleStep,
-                                         x);
+    float y[5];
+    if (pose_change_step(lvl, rows, rhs, robust, y)) std::copy(y, y + 5, x);
+    return true;
 }
 
 // Moves the candidate by the pose change x of fit_pose_change and poses its points again: each
@@ -329,6 +352,23 @@ void solve_field(const Match& cand, const PosedPoints& p, const std::vector<cv::
                                static_cast<float>(p.origin.y) + cand.dy);
 }
 
+// The field of no deformation over the candidate's rectangle: each map holds its own position.
+void identity_field(const Match& cand, const PosedPoints& p, DeformField& field) {
+    field.rect = cv::Rect(cand.x - p.origin.x, cand.y - p.origin.y, p.size.width, p.size.height);
+    field.map_x.create(p.size, CV_32FC1);
+    field.map_y.create(p.size, CV_32FC1);
+    for (int r = 0; r < p.size.height; ++r) {
+        float* mx = field.map_x.ptr<float>(r);
+        float* my = field.map_y.ptr<float>(r);
+        for (int c = 0; c < p.size.width; ++c) {
+            mx[c] = static_cast<float>(c);
+            my[c] = static_cast<float>(r);
+        }
+    }
+    field.centre = cv::Point2f(static_cast<float>(p.origin.x) + cand.dx,
+                               static_cast<float>(p.origin.y) + cand.dy);
+}
+
 // The candidate's score with its field: the mean over its points of the agreement of the image
 // normal at the point moved by the field (rounded) with its model normal, absolute for metric 0
 // and negated for reversed contrast; the measure of the rigid search at the deformed points.
@@ -392,7 +432,8 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
         return;
     }
     std::vector<cv::Point2f> d;
-    seed_from_upper(field, p, d);
+    seed_from_upper(field, p,
+                    posed_centre_shift(*lvl.rec, cand, lvl.level + 1, lvl.level, true), d);
     field = DeformField{};
 
     const NormalLookup maps{*lvl.nx, *lvl.ny, lvl.border};
@@ -444,6 +485,12 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
         solve_field(cand, p, d, weights, field);
     }
     cand.score = field_score(lvl, maps, p, cand, field, sign);
+    // The field must earn its place: where the pose the fits moved to scores at least as high
+    // without it, the match keeps that pose and no deformation.
+    const float rigid = field_score(lvl, maps, p, cand, DeformField{}, sign);
+    if (rigid < cand.score) return;
+    cand.score = rigid;
+    identity_field(cand, p, field);
 }
 
 }  // namespace quro

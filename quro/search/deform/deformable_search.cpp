@@ -1,5 +1,6 @@
 #include "quro/search/deform/deformable_search.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -7,14 +8,25 @@
 
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/refine/feature_cells.h"
+#include "quro/model_pose.h"
 #include "quro/parallel.h"
 #include "quro/result_registry.h"
-#include "quro/search/core/search_export.h"
+#include "quro/search/core/hand_out.h"
 #include "quro/search/core/level_loop.h"
+#include "quro/search/core/search_export.h"
 #include "quro/status.h"
 
 namespace quro {
 namespace {
+
+// The whole pixel nearest to a candidate's exact position becomes its x, y; the rest dx, dy.
+void settle_whole_pixel(Match& m) {
+    const float fx = static_cast<float>(m.x) + m.dx, fy = static_cast<float>(m.y) + m.dy;
+    m.x = round_posed(fx);
+    m.y = round_posed(fy);
+    m.dx = fx - static_cast<float>(m.x);
+    m.dy = fy - static_cast<float>(m.y);
+}
 
 // The rigid levels top .. boundary of the anisotropic search. On the boundary the candidates are
 // selected (border and overlap) as on a last level, but all of them whatever their number and with
@@ -42,18 +54,34 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
     const auto li = static_cast<std::size_t>(level);
     const int border = normal_map_border(st, rec, level);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
-    // Each candidate first takes the level's rigid refinement (position, angle, both scales), its
-    // score kept: the deformable one then starts from the best rigid pose of this level.
+    // The candidates' exact positions move to this level as the hand-out moves them (with the
+    // level's centre shift). Each candidate then takes the level's rigid refinement (position,
+    // angle, both scales) about its whole pixel, its score kept: the deformable one starts from
+    // the best rigid pose of this level. Below a deformable level it starts at the exact position
+    // carried down when that rounds to the rigid pixel, else at the point of the rigid pixel
+    // nearest to it; below the rigid levels, whose positions are whole pixels (the carried
+    // fraction is only the centre shift's), at the rigid pixel itself.
+    move_to_finer_level(cands, level + 1, level, {.rec = &rec, .two_scales = true});
+    for (Match& m : cands) settle_whole_pixel(m);
     {
         const int cell_value = st.plan.cell_values[li];
         const bool cells = cell_value > 1;
         if (cells) prepare_level_cells(st, rec, level);
-        const RefineLevel rl = level_refinement(st, rec, level, border, 0.f, nullptr);
+        RefineLevel rl = level_refinement(st, rec, level, border, 0.f, nullptr);
+        rl.factor = 1;
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
-            const float keep = cands[i].score;
-            aniso.refine(rl, cells, cands[i]);
-            cands[i].score = keep;
+            Match& m = cands[i];
+            const float keep = m.score;
+            const int px = m.x, py = m.y;
+            aniso.refine(rl, cells, m);
+            m.score = keep;
+            if (stage == 0) {
+                m.dx = m.dy = 0.f;
+            } else {
+                m.dx = std::clamp(m.dx + static_cast<float>(px - m.x), -0.5f, 0.5f);
+                m.dy = std::clamp(m.dy + static_cast<float>(py - m.y), -0.5f, 0.5f);
+            }
             st.stop.check(st.sw, st.timeout_ms);
         });
         if (st.stop.is_set()) return kTimedOut;
