@@ -12,7 +12,6 @@
 #include "quro/match/subpixel/pose_step.h"
 #include "quro/match/deform/dense_field.h"
 #include "quro/match/subpixel/least_squares_refine.h"
-#include "quro/search/core/hand_out.h"
 
 namespace quro {
 namespace {

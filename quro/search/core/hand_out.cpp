@@ -12,14 +12,6 @@
 
 namespace quro {
 
-PoseVec posed_centre_shift(const ShapeModelRecord& rec, const Match& m, int from, int to,
-                           bool two_scales) {
-    const PoseVec shift = level_centre_shift(rec, from, to);
-    if (shift.x == 0.f && shift.y == 0.f) return shift;
-    return pose_position(pose_rotation(m.angle), shift.x, shift.y, m.scale_row,
-                         two_scales ? m.scale_col : m.scale_row);
-}
-
 void move_to_finer_level(std::vector<Match>& cands, int from, int to,
                          const CandidateModels& models) {
     if (from <= to) return;

@@ -24,11 +24,6 @@ struct CandidateModels {
     bool two_scales = false;
 };
 
-// The level_centre_shift of `rec` from level `from` to level `to`, posed at the angle and scales of
-// `m` (scale_col the column scale when `two_scales`, else scale_row for both axes).
-PoseVec posed_centre_shift(const ShapeModelRecord& rec, const Match& m, int from, int to,
-                           bool two_scales);
-
 // Moves candidates from level `from` to the finer level `to`: positions and sub-pixel parts times
 // 2^(from - to), and the sub-pixel part moved on by the level_centre_shift of the candidate's
 // model, posed at its angle and scales, so that the position stays the model's reference point.
