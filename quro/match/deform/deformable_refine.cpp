@@ -11,6 +11,7 @@
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/subpixel/pose_step.h"
 #include "quro/match/deform/dense_field.h"
+#include "quro/match/deform/dense_field_folds.h"
 #include "quro/match/subpixel/least_squares_refine.h"
 
 namespace quro {

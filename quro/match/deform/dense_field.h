@@ -1,8 +1,8 @@
 // Dense deformation fields from scattered point displacements. The locally deformable search knows
 // where each of its model points was found; these functions spread those displacements over the
 // whole field rectangle (a smooth interpolation that follows each point in proportion to its
-// confidence and relaxes to the mean of its neighbours elsewhere), check the field for folds, and
-// sample it bilinearly. Internal to the library: nothing here is exported.
+// confidence and relaxes to the mean of its neighbours elsewhere), and sample it bilinearly
+// (the fold check is dense_field_folds.h). Internal to the library: nothing here is exported.
 //
 // Frames: positions are (x = column, y = row) in pixels of the rectangle, whose top-left corner is
 // (0, 0). A displacement field is a CV_32FC2 matrix (channel 0 the x displacement, channel 1 the y
@@ -72,17 +72,6 @@ void dense_field_maps_along(cv::Size size, const std::vector<cv::Point2f>& sourc
                             const std::vector<cv::Point2f>& displacements,
                             const std::vector<cv::Point2f>& weights, cv::Point2f axis_u,
                             double weight_scale, cv::Mat& map_x, cv::Mat& map_y);
-
-// Zeroes the weight of every point (weight above 0) where the maps fold or tear: at the point's
-// source position rounded half to even, for the 5 by 5 pixels around it, the Jacobian
-// (a, b; c, d) of the maps by 3 by 3 Sobel kernels divided by 8 must keep a * d - b * c at least
-// `min_determinant` and (a - 1)^2 + b^2 + c^2 + (d - 1)^2 at most `max_deviation`. Points closer
-// than 3 pixels to the border (2 < x < cols - 3 and 2 < y < rows - 3 fail) and non-finite sources
-// are skipped; only the first min(sources, weights) points count. Returns how many weights it
-// zeroed, or -1 (nothing changed) when the maps are not two CV_32FC1 matrices of one size.
-int rejectFoldingPoints(const cv::Mat& map_x, const cv::Mat& map_y,
-                        const std::vector<cv::Point2f>& sources, std::vector<float>& weights,
-                        float min_determinant, float max_deviation);
 
 // Bilinear value of two float grids of `width` by `height` values (row stride `stride` floats) at
 // the fractional position (x, y), written to out_x and out_y. A position outside the grid takes

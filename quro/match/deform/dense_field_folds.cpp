@@ -1,10 +1,8 @@
-// The fold check of a dense deformation field: a point whose neighbourhood the field squeezes,
-// flips or stretches too far loses its weight, so that the field can be solved again without it.
+#include "quro/match/deform/dense_field_folds.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
-
-#include "quro/match/deform/dense_field.h"
 
 namespace quro {
 

@@ -1,4 +1,5 @@
 #include "quro/match/deform/dense_field.h"
+#include "quro/match/deform/dense_field_folds.h"
 
 #include <gtest/gtest.h>
 
