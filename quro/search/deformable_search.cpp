@@ -45,14 +45,12 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
     // Each candidate first takes the level's rigid refinement (position, angle, both scales), its
     // score kept: the deformable one then starts from the best rigid pose of this level.
     {
-        const int cell_value = st.plan.cell_values[li];
-        const bool cells = cell_value > 1;
-        if (cells) prepare_level_cells(st, rec, level);
+        prepare_level_cells(st, rec, level);
         const RefineLevel rl = level_refinement(st, rec, level, border, 0.f, nullptr);
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
             const float keep = cands[i].score;
-            aniso.refine(rl, cells, cands[i]);
+            aniso.refine(rl, cands[i]);
             cands[i].score = keep;
             st.stop.check(st.sw, st.timeout_ms);
         });

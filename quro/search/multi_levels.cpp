@@ -111,12 +111,7 @@ int multi_subpixel(const SearchRequest& req, MultiSearchState& ms, int level,
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
             const RefineLevel& lvl = lvls[static_cast<std::size_t>(ms.index.at(cands[i].model_id))];
-            if (lvl.cell_value > 1)
-                fit_peak_subpixel_multi(*lvl.nx, *lvl.ny, cands[i], *lvl.rec, level,
-                                        lvl.cell_value, lvl.angle_step, lvl.min_score,
-                                        req.greediness, lvl.metric);
-            else
-                fit_peak_subpixel(lvl, cands[i]);
+            fit_peak_subpixel_multi(lvl, req.greediness, cands[i]);
             st.stop.check(st.sw, st.timeout_ms);
         });
         return st.stop.is_set() ? kTimedOut : kOk;
@@ -263,10 +258,7 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
         if (c.score < lvl.min_score) c.score = lvl.min_score;
         const bool settle = lvl.metric < 0 && level == m.plan.top - 1;
         if (settle) c.flag = kPolarityToSettle;
-        if (lvl.cell_value > 1)
-            refine_candidate_cells(lvl, c);
-        else
-            refine_candidate(lvl, c);
+        refine_candidate(lvl, c);
         if (settle && c.flag == kPolarityToSettle) c.flag = 1;
         st.stop.check(st.sw, st.timeout_ms);
     });

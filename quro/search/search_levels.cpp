@@ -128,9 +128,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     const auto li = static_cast<std::size_t>(level);
     const float step = angle_step(rec, level + 1);
     const int border = normal_map_border(st, rec, level);
-    const int cell_value = st.plan.cell_values[li];
-    const bool cells = cell_value > 1;
-    if (cells) prepare_level_cells(st, rec, level);
+    prepare_level_cells(st, rec, level);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
     const float level_min = st.min_scores[li];
     admit_candidates_to_level(cands, level_min);
@@ -152,9 +150,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         if (variant.refine)
-            variant.refine(lvl, cells, cands[i]);
-        else if (cells)
-            refine_candidate_cells(lvl, cands[i]);
+            variant.refine(lvl, cands[i]);
         else
             refine_candidate(lvl, cands[i]);
         st.stop.check(st.sw, st.timeout_ms);
@@ -175,10 +171,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     if (st.plan.mode == kSubpixelPeakFit) {
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
-            if (cells)
-                fit_peak_subpixel_cells(lvl, cands[i]);
-            else
-                fit_peak_subpixel(lvl, cands[i]);
+            fit_peak_subpixel(lvl, cands[i]);
             st.stop.check(st.sw, st.timeout_ms);
         });
         if (st.stop.is_set()) return kTimedOut;

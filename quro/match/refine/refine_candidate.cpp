@@ -127,30 +127,21 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
     }
 }
 
-// The three variants: `factor` scales the candidate's position onto this level; `cells` scores
-// with the level's cell partition.
-void refine_on_level(const RefineLevel& lvl, Match& cand, int factor, bool cells) {
+// The walk from the predicted position; the level's cell value chooses the scorer.
+void refine_on_level(const RefineLevel& lvl, Match& cand) {
     if (!worth_refining(cand, lvl)) return;
     const NormalMapsRef maps = normal_maps_ref(*lvl.nx, *lvl.ny);
-    WindowScorer scorer = level_scorer(lvl, maps, cand, cells);
+    WindowScorer scorer = level_scorer(lvl, maps, cand);
     walk_angles(maps, scorer, cand, *lvl.rec, lvl.level, lvl.last_level, lvl.angle_step,
-                lvl.min_score, predicted_coordinate(lvl.border, factor, cand.x),
-                predicted_coordinate(lvl.border, factor, cand.y), *lvl.sw, lvl.timeout_ms,
+                lvl.min_score, predicted_coordinate(lvl.border, lvl.factor, cand.x),
+                predicted_coordinate(lvl.border, lvl.factor, cand.y), *lvl.sw, lvl.timeout_ms,
                 lvl.templates);
 }
 
 }  // namespace
 
 void refine_candidate(const RefineLevel& lvl, Match& cand) {
-    refine_on_level(lvl, cand, lvl.factor, false);
-}
-
-void refine_candidate_cells(const RefineLevel& lvl, Match& cand) {
-    refine_on_level(lvl, cand, lvl.factor, true);
-}
-
-void refine_candidate_aniso(const RefineLevel& lvl, Match& cand) {
-    refine_on_level(lvl, cand, 1, false);
+    refine_on_level(lvl, cand);
 }
 
 }  // namespace quro
