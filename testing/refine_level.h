@@ -26,8 +26,7 @@ inline quro::RefineLevel refine_level(const cv::Mat& nx, const cv::Mat& ny, int 
             .min_score = min_score,
             .metric = metric,
             .factor = factor,
-            .sw = &sw,
-            .timeout_ms = timeout_ms,
+            .deadline = {sw, timeout_ms},
             .cell_value = cell_value,
             .cell_index = cell_index,
             .cell_order = cell_order};

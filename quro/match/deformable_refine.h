@@ -76,8 +76,7 @@ struct DeformLevel {
     int metric = 0;
     const std::vector<int>* neighbours = nullptr;
     int neighbour_count = 0;
-    const Stopwatch* sw = nullptr;
-    int timeout_ms = 0;
+    Deadline deadline;
 };
 
 // Refines `cand` (already on this level) and replaces `field` by the candidate's field on this

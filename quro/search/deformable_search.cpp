@@ -52,7 +52,7 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
             const float keep = cands[i].score;
             aniso.refine(rl, cands[i]);
             cands[i].score = keep;
-            st.stop.check(st.sw, st.timeout_ms);
+            st.stop.check(st.deadline);
         });
         if (st.stop.is_set()) return kTimedOut;
     }
@@ -75,12 +75,11 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
                           .metric = st.metric,
                           .neighbours = &neighbours,
                           .neighbour_count = k,
-                          .sw = &st.sw,
-                          .timeout_ms = st.timeout_ms};
+                          .deadline = st.deadline};
     parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         refine_deformable(lvl, cands[i], work[static_cast<std::size_t>(cands[i].model_id)]);
-        st.stop.check(st.sw, st.timeout_ms);
+        st.stop.check(st.deadline);
     });
     if (st.stop.is_set()) return kTimedOut;
     filter_refined_candidates(st, req, level, angle_step(rec, level + 1), cands);

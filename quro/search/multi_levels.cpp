@@ -79,8 +79,7 @@ std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int borde
                    .min_score = m.min_scores[li],
                    .metric = m.rec->metric,
                    .factor = 2,
-                   .sw = &st.sw,
-                   .timeout_ms = st.timeout_ms,
+                   .deadline = st.deadline,
                    .cell_value = cell_value,
                    .cell_index = &m.cell_index[li],
                    .cell_order = &m.cell_order[li],
@@ -112,7 +111,7 @@ int multi_subpixel(const SearchRequest& req, MultiSearchState& ms, int level,
             if (st.stop.is_set()) return;
             const RefineLevel& lvl = lvls[static_cast<std::size_t>(ms.index.at(cands[i].model_id))];
             fit_peak_subpixel_multi(lvl, req.greediness, cands[i]);
-            st.stop.check(st.sw, st.timeout_ms);
+            st.stop.check(st.deadline);
         });
         return st.stop.is_set() ? kTimedOut : kOk;
     }
@@ -189,12 +188,11 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
         auto& [score, polarity] = score_buffers.local();
         const ScoreScope scope{MapValues::responses,
                                peak_read_window(maps[top][0].size(), tpl, boxes[top])};
-        accumulate_similarity(maps[top], tpl, m.rec->metric, score, polarity, st.sw,
-                              st.timeout_ms, scope);
+        accumulate_similarity(maps[top], tpl, m.rec->metric, score, polarity, st.deadline, scope);
         // The peak margin is the frame the level's direction codes were built with.
         extract_peaks(score, tpl, m.min_scores[top], kCoarseOverlapLimit, boxes[top],
-                      poses[i].angle, 1.f, per_pose[i], st.sw, st.timeout_ms, polarity);
-        st.stop.check(st.sw, st.timeout_ms);
+                      poses[i].angle, 1.f, per_pose[i], st.deadline, polarity);
+        st.stop.check(st.deadline);
     });
     if (st.stop.is_set()) return kTimedOut;
 
@@ -260,7 +258,7 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
         if (settle) c.flag = kPolarityToSettle;
         refine_candidate(lvl, c);
         if (settle && c.flag == kPolarityToSettle) c.flag = 1;
-        st.stop.check(st.sw, st.timeout_ms);
+        st.stop.check(st.deadline);
     });
     if (st.stop.is_set()) return kTimedOut;
 

@@ -98,15 +98,14 @@ int search_top_level(const SearchRequest& req, const ShapeModelRecord& rec, Sear
         auto& [score, polarity] = score_buffers.local();
         // Only the positions the peak extraction reads.
         const ScoreScope scope{MapValues::responses, peak_read_window(maps[0].size(), tpl, box)};
-        accumulate_similarity(maps, tpl, st.metric, score, polarity, st.sw, st.timeout_ms, scope);
+        accumulate_similarity(maps, tpl, st.metric, score, polarity, st.deadline, scope);
         if (two_scales)
             extract_peaks_aniso(score, tpl, level_min, kCoarseOverlapLimit, box, pose.angle,
-                                pose.scale_row, pose.scale_col, per_pose[i], st.sw,
-                                st.timeout_ms, polarity);
+                                pose.scale_row, pose.scale_col, per_pose[i], st.deadline, polarity);
         else
             extract_peaks(score, tpl, level_min, kCoarseOverlapLimit, box, pose.angle,
-                          pose.scale_row, per_pose[i], st.sw, st.timeout_ms, polarity);
-        st.stop.check(st.sw, st.timeout_ms);
+                          pose.scale_row, per_pose[i], st.deadline, polarity);
+        st.stop.check(st.deadline);
     });
     if (st.stop.is_set()) return kTimedOut;
     std::size_t total = 0;
@@ -153,7 +152,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
             variant.refine(lvl, cands[i]);
         else
             refine_candidate(lvl, cands[i]);
-        st.stop.check(st.sw, st.timeout_ms);
+        st.stop.check(st.deadline);
     });
     if (settle) settle_unconfirmed_polarity(cands);
     if (st.stop.is_set()) return kTimedOut;
@@ -172,7 +171,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
             fit_peak_subpixel(lvl, cands[i]);
-            st.stop.check(st.sw, st.timeout_ms);
+            st.stop.check(st.deadline);
         });
         if (st.stop.is_set()) return kTimedOut;
     } else if (least_squares_run(st.plan.mode) != nullptr &&

@@ -48,7 +48,7 @@ SearchState::~SearchState() {
 }
 
 int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st) {
-    st.timeout_ms = rec.timeout_ms;
+    st.deadline.timeout_ms = rec.timeout_ms;
     st.metric = rec.metric;
     st.min_contrast = search_min_contrast(rec.contrast.min_contrast);
     const int built = std::min<int>(rec.num_levels, static_cast<int>(rec.level_features.size()));
@@ -122,8 +122,7 @@ RefineLevel level_refinement(const SearchState& st, const ShapeModelRecord& rec,
             .min_score = min_score,
             .metric = st.metric,
             .factor = 2,
-            .sw = &st.sw,
-            .timeout_ms = st.timeout_ms,
+            .deadline = st.deadline,
             .cell_value = st.plan.cell_values[li],
             .cell_index = &st.cell_index[li],
             .cell_order = &st.cell_order[li],

@@ -63,7 +63,7 @@ struct SearchState {
     Stopwatch sw;
     // Set once the time-out has passed, also by stages that otherwise only read the state.
     mutable StopFlag stop;
-    int timeout_ms = 0;
+    Deadline deadline{sw, 0};  // the time-out on `sw`
     int metric = 0;
     int min_contrast = 1;  // of the search: the model's, or 1 below 2
     LevelPlan plan;
@@ -80,7 +80,7 @@ struct SearchState {
     int angle_seed_level = -1;
 
     // The limit the long stages ask between pieces of their work.
-    TimeLimit limit() const { return {&sw, timeout_ms, &stop}; }
+    TimeLimit limit() const { return {deadline, &stop}; }
     bool timed_out() const { return limit().passed(); }
 
     SearchState() = default;

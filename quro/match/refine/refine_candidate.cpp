@@ -23,7 +23,7 @@ enum class WalkExit { peak, range, low_score, time_out };
 // coordinates.
 void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
                  const ShapeModelRecord& rec, int level, int last_level, float angle_step,
-                 float level_min_score, int px, int py, const Stopwatch& sw, int timeout_ms,
+                 float level_min_score, int px, int py, const Deadline& deadline,
                  LevelTemplates* shared) {
     const int b = scorer.border();
     const int predicted_x = px - b;
@@ -47,7 +47,7 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
             exit = WalkExit::range;
             break;
         }
-        if (timed_out(sw, timeout_ms)) {
+        if (deadline.passed()) {
             exit = WalkExit::time_out;
             break;
         }
@@ -134,8 +134,7 @@ void refine_on_level(const RefineLevel& lvl, Match& cand) {
     WindowScorer scorer = level_scorer(lvl, maps, cand);
     walk_angles(maps, scorer, cand, *lvl.rec, lvl.level, lvl.last_level, lvl.angle_step,
                 lvl.min_score, predicted_coordinate(lvl.border, lvl.factor, cand.x),
-                predicted_coordinate(lvl.border, lvl.factor, cand.y), *lvl.sw, lvl.timeout_ms,
-                lvl.templates);
+                predicted_coordinate(lvl.border, lvl.factor, cand.y), lvl.deadline, lvl.templates);
 }
 
 }  // namespace

@@ -72,8 +72,7 @@ struct RefineLevel {
     float min_score = 0.f;
     int metric = 0;
     int factor = 2;
-    const Stopwatch* sw = nullptr;
-    int timeout_ms = 0;
+    Deadline deadline;
     int cell_value = 1;
     const std::vector<int>* cell_index = nullptr;
     const std::vector<int>* cell_order = nullptr;

@@ -121,7 +121,7 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand) {
     bool range_ended_walk = false;
     for (std::size_t e = 0;; ++e) {
         float s = w.values[e];
-        if (timed_out(*lvl.sw, lvl.timeout_ms)) {
+        if (lvl.deadline.passed()) {
             w.dir = 0.f;
             break;
         }

@@ -18,7 +18,7 @@
 // or when lvl.min_score exceeds the candidate's score.
 //
 // Read from the level (RefineLevel): nx, ny, border, rec (its scale ranges and the template of
-// level + 1), level, min_score, metric, factor, sw, timeout_ms, and cell_value (cells above 1)
+// level + 1), level, min_score, metric, factor, deadline, and cell_value (cells above 1)
 // with cell_index, cell_order; angle_step and last_level are not read. Safe to call
 // concurrently for different candidates. Throws cv::Exception on maps of another type or size, or
 // (with cells) a cell partition that does not fit the level.

@@ -91,7 +91,7 @@ inline PeakPolarity peak_polarity(signed char flag) {
 // Entry test of every walk: false when the time-out has passed or the candidate already scores
 // below the level's minimum (it is then left untouched).
 inline bool worth_refining(const Match& cand, const RefineLevel& lvl) {
-    return !timed_out(*lvl.sw, lvl.timeout_ms) && !(lvl.min_score > cand.score);
+    return !lvl.deadline.passed() && !(lvl.min_score > cand.score);
 }
 
 // The scorer of a level for one candidate, on the level's cell partition when it uses cells.

@@ -135,11 +135,11 @@ TEST_F(Selection, StopsOnceTheSearchTimeIsUp) {
     for (int i = 0; i < 5000; ++i) many.push_back(cand(i % 200, i / 200, 1.f - i * 1e-5f));
     const quro::Stopwatch sw = quro_test::expired_stopwatch();
     std::vector<Match> c = many;
-    quro::select_matches(0, 200, 200, box_, 1.f, c, rec_, 0, {&sw, 1});
+    quro::select_matches(0, 200, 200, box_, 1.f, c, rec_, 0, {{sw, 1}});
     EXPECT_LT(c.size(), quro::kTimeoutCheckInterval);
     // Without a limit, or without a stopwatch, every candidate is looked at.
     c = many;
-    quro::select_matches(0, 200, 200, box_, 1.f, c, rec_, 0, {&sw, 0});
+    quro::select_matches(0, 200, 200, box_, 1.f, c, rec_, 0, {{sw, 0}});
     EXPECT_EQ(c.size(), many.size());
     c = many;
     quro::select_matches(0, 200, 200, box_, 1.f, c, rec_, 0);
