@@ -64,18 +64,11 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
                        kDeformPointStep[s]);
     const float level_min = st.min_scores[li];
     admit_candidates_to_level(cands, level_min);
-    const DeformLevel lvl{.nx = &st.normals.nx[li],
-                          .ny = &st.normals.ny[li],
-                          .border = border,
-                          .rec = &rec,
-                          .level = level,
-                          .last = level == st.plan.last,
-                          .stage = s,
-                          .min_score = level_min,
-                          .metric = st.metric,
-                          .neighbours = &neighbours,
-                          .neighbour_count = k,
-                          .deadline = st.deadline};
+    DeformLevel lvl{level_input(st, rec, level, border, level_min)};
+    lvl.last = level == st.plan.last;
+    lvl.stage = s;
+    lvl.neighbours = &neighbours;
+    lvl.neighbour_count = k;
     parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         refine_deformable(lvl, cands[i], work[static_cast<std::size_t>(cands[i].model_id)]);

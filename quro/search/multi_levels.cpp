@@ -69,21 +69,22 @@ std::vector<RefineLevel> model_levels(MultiSearchState& ms, int level, int borde
             feature_cell_index(*m.rec, level + 1, m.plan.grid_sizes[li], m.cell_index[li]);
             m.cell_order[li] = argsort_int(m.cell_index[li]);
         }
-        lvls[i] = {.nx = &st.normals.nx[li],
-                   .ny = &st.normals.ny[li],
-                   .border = border,
-                   .rec = m.rec.get(),
-                   .level = level,
-                   .last_level = m.plan.last,
-                   .angle_step = angle_step(*m.rec, level + 1),
-                   .min_score = m.min_scores[li],
-                   .metric = m.rec->metric,
-                   .factor = 2,
-                   .deadline = st.deadline,
-                   .cell_value = cell_value,
-                   .cell_index = &m.cell_index[li],
-                   .cell_order = &m.cell_order[li],
-                   .templates = templates[i].get()};
+        RefineLevel& lvl = lvls[i];
+        static_cast<LevelInput&>(lvl) = {.nx = &st.normals.nx[li],
+                                         .ny = &st.normals.ny[li],
+                                         .border = border,
+                                         .rec = m.rec.get(),
+                                         .level = level,
+                                         .min_score = m.min_scores[li],
+                                         .metric = m.rec->metric,
+                                         .deadline = st.deadline};
+        lvl.last_level = m.plan.last;
+        lvl.angle_step = angle_step(*m.rec, level + 1);
+        lvl.factor = 2;
+        lvl.cell_value = cell_value;
+        lvl.cell_index = &m.cell_index[li];
+        lvl.cell_order = &m.cell_order[li];
+        lvl.templates = templates[i].get();
     }
     return lvls;
 }

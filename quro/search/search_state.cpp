@@ -109,24 +109,31 @@ int level_response_maps(const SearchState& st, int level, float radius, bool pol
     return kOk;
 }
 
-RefineLevel level_refinement(const SearchState& st, const ShapeModelRecord& rec, int level,
-                             int border, float min_score, LevelTemplates* templates) {
+LevelInput level_input(const SearchState& st, const ShapeModelRecord& rec, int level, int border,
+                       float min_score) {
     const auto li = static_cast<std::size_t>(level);
     return {.nx = &st.normals.nx[li],
             .ny = &st.normals.ny[li],
             .border = border,
             .rec = &rec,
             .level = level,
-            .last_level = st.plan.last,
-            .angle_step = angle_step(rec, level + 1),
             .min_score = min_score,
             .metric = st.metric,
-            .factor = 2,
-            .deadline = st.deadline,
-            .cell_value = st.plan.cell_values[li],
-            .cell_index = &st.cell_index[li],
-            .cell_order = &st.cell_order[li],
-            .templates = templates};
+            .deadline = st.deadline};
+}
+
+RefineLevel level_refinement(const SearchState& st, const ShapeModelRecord& rec, int level,
+                             int border, float min_score, LevelTemplates* templates) {
+    const auto li = static_cast<std::size_t>(level);
+    RefineLevel lvl{level_input(st, rec, level, border, min_score)};
+    lvl.last_level = st.plan.last;
+    lvl.angle_step = angle_step(rec, level + 1);
+    lvl.factor = 2;
+    lvl.cell_value = st.plan.cell_values[li];
+    lvl.cell_index = &st.cell_index[li];
+    lvl.cell_order = &st.cell_order[li];
+    lvl.templates = templates;
+    return lvl;
 }
 
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level) {

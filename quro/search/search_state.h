@@ -121,8 +121,13 @@ int level_response_maps(const SearchState& st, int level, float radius, bool pol
 // Computes the cell partition of `level` once (when its cell value is above 1).
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level);
 
+// The input of `level` every refinement of one search reads: its normal maps (computed with
+// `border`), the search's metric and deadline, and the given minimum score.
+LevelInput level_input(const SearchState& st, const ShapeModelRecord& rec, int level, int border,
+                       float min_score);
+
 // The refinement's view of `level` for one search: its normal maps (computed with `border`), its
-// cells (prepared), the search's metric, clock and time-out, and the given minimum score and
+// cells (prepared), the search's metric and deadline, and the given minimum score and
 // shared templates (or null).
 RefineLevel level_refinement(const SearchState& st, const ShapeModelRecord& rec, int level,
                              int border, float min_score, LevelTemplates* templates);

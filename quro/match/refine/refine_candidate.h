@@ -44,6 +44,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "quro/match/level_input.h"
 #include "quro/match/refine/level_templates.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
@@ -55,24 +56,15 @@ namespace quro {
 // that accepts no sample leaves it, with score 0.
 inline constexpr signed char kPolarityToSettle = 0;
 
-// One level's refinement, as a search builds it once per level: the level's normal maps with
-// their zero frame, the model, the 0-based level refined to (the record's level + 1) and the
-// lowest level the search reaches, the level's angle step (degrees) and minimum score, the
-// model's metric (0 ignores each point's polarity), the ratio of the candidates' level to this
-// one (normally 2), the time limit, and for a level with cells (cell_value > 1) the level's cell
-// partition (cell_index from feature_cell_index for level + 1, cell_order its stable argsort).
-struct RefineLevel {
-    const cv::Mat* nx = nullptr;
-    const cv::Mat* ny = nullptr;
-    int border = 0;
-    const ShapeModelRecord* rec = nullptr;
-    int level = 0;
+// One level's refinement, as a search builds it once per level: the level's input (level_input.h;
+// `level` is the 0-based level refined to), the lowest level the search reaches, the level's angle
+// step (degrees), the ratio of the candidates' level to this one (normally 2), and for a level
+// with cells (cell_value > 1) the level's cell partition (cell_index from feature_cell_index for
+// level + 1, cell_order its stable argsort).
+struct RefineLevel : LevelInput {
     int last_level = 0;
     float angle_step = 0.f;
-    float min_score = 0.f;
-    int metric = 0;
     int factor = 2;
-    Deadline deadline;
     int cell_value = 1;
     const std::vector<int>* cell_index = nullptr;
     const std::vector<int>* cell_order = nullptr;
