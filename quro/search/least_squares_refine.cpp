@@ -327,9 +327,7 @@ LeastSquaresTrace refine_match_least_squares(Match& cand, const LeastSquaresLeve
     return trace;
 }
 
-bool refine_matches_least_squares(std::vector<Match>& cands, const cv::Mat& level_image,
-                                  int level_index, int levels_used,
-                                  const std::vector<int>& cell_values, int min_contrast, int mode,
+bool refine_matches_least_squares(std::vector<Match>& cands, const LeastSquaresLevel& lvl, int mode,
                                   const ShapeModelRecord& rec, const PoseSource& src,
                                   std::vector<LeastSquaresTrace>* traces, const TimeLimit& limit) {
     if (traces) traces->clear();
@@ -342,14 +340,6 @@ bool refine_matches_least_squares(std::vector<Match>& cands, const cv::Mat& leve
             traces = nullptr;  // refine without tracing rather than fail
         }
     }
-    if (level_index < 0 || static_cast<std::size_t>(level_index) >= cell_values.size())
-        return true;
-    LeastSquaresLevel lvl;
-    lvl.image = &level_image;
-    lvl.level = level_index;
-    lvl.levels_used = levels_used;
-    lvl.cell_value = cell_values[static_cast<std::size_t>(level_index)];
-    lvl.min_contrast = min_contrast;
     for (std::size_t i = 0; i < cands.size(); ++i) {
         if (limit.passed()) return false;
         LeastSquaresTrace t = refine_match_least_squares(cands[i], lvl, *run, rec, src);

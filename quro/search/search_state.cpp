@@ -188,9 +188,13 @@ int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRec
                                    int levels_used, std::vector<Match>& cands,
                                    const PoseSource& src) {
     const std::vector<Match> before = cands;
-    if (!refine_matches_least_squares(cands, st.pyramid[static_cast<std::size_t>(level)], level,
-                                      levels_used, st.plan.cell_values, st.min_contrast,
-                                      st.plan.mode, rec, src, nullptr, st.limit()))
+    const auto li = static_cast<std::size_t>(level);
+    const LeastSquaresLevel lvl{.image = &st.pyramid[li],
+                                .level = level,
+                                .levels_used = levels_used,
+                                .cell_value = st.plan.cell_values[li],
+                                .min_contrast = st.min_contrast};
+    if (!refine_matches_least_squares(cands, lvl, st.plan.mode, rec, src, nullptr, st.limit()))
         return kTimedOut;
     const float step = angle_step(rec, reported_level + 1);
     const double lo = static_cast<double>(req.angle_start) - step;

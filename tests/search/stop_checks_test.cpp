@@ -51,10 +51,12 @@ TEST(StopChecks, StagesGiveUpOnceTheTimeOutPassesInside) {
     for (int i = 0; i < 400; ++i) grid.emplace_back(i % 20, i / 20, 0.5f + 0.001f * i);
     const quro::ShapeModelRecord rec = quro_test::simple_record(40);
     for (const int timeout : {1, 0})
-        EXPECT_EQ(quro::refine_matches_least_squares(grid, level, 0, 1, {1}, 5, 2, rec,
-                                                     quro::PoseSource::rigid(), nullptr,
-                                                     {{late, timeout}}),
-                  timeout == 0);
+        EXPECT_EQ(
+            quro::refine_matches_least_squares(
+                grid,
+                {.image = &level, .level = 0, .levels_used = 1, .cell_value = 1, .min_contrast = 5},
+                2, rec, quro::PoseSource::rigid(), nullptr, {{late, timeout}}),
+            timeout == 0);
     std::vector<quro::Match> c = grid;
     quro::cluster_candidates(c, 5.f, 0, {{late, 1}});
     EXPECT_EQ(c.size(), grid.size());
