@@ -212,8 +212,8 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
             // Not yet the final selection (other models may go on below): no count limit and no
             // drop below min_score here.
             const cv::Mat& img = st.pyramid[static_cast<std::size_t>(top)];
-            select_matches(0, img.cols, img.rows, outline_box(*m.rec, top + 1), req.max_overlap,
-                           cands, *m.rec, top, st.limit());
+            select_matches(0, img.size(), outline_box(*m.rec, top + 1), req.max_overlap, cands,
+                           *m.rec, top, st.limit());
         } else {
             cluster_candidates(cands, angle_step(*m.rec, top + 1), 0, st.limit());
         }
@@ -234,8 +234,8 @@ void select_final_multi(const SearchRequest& req, MultiSearchState& ms,
                 cands.end());
     const int level = st.plan.last;
     const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
-    select_matches_multi(req.num_matches, img.cols, img.rows, req.max_overlap, cands, ms.records,
-                         ms.index, level, st.limit());
+    select_matches_multi(req.num_matches, img.size(), req.max_overlap, cands, ms.records, ms.index,
+                         level, st.limit());
 }
 
 int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level,

@@ -212,8 +212,8 @@ void select_final_matches(const SearchRequest& req, const SearchState& st,
                 cands.end());
     const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
     (two_scales ? select_matches_aniso : select_matches)(
-        req.num_matches, img.cols, img.rows, outline_box(rec, level + 1), req.max_overlap, cands,
-        rec, level, st.limit());
+        req.num_matches, img.size(), outline_box(rec, level + 1), req.max_overlap, cands, rec,
+        level, st.limit());
 }
 
 int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int model_id,
