@@ -65,6 +65,8 @@ void BM_PeakFit(benchmark::State& state) {
                               static_cast<std::size_t>(state.range(0)));
     const int variant = static_cast<int>(state.range(1));
     const Scene& s = scene();
+    quro::RefineLevel multi = quro_test::fit_level(s.nx, s.ny, 0, s.rec, 0, s.step, 1, 2);
+    multi.min_score = 0.7f;
     std::vector<quro::Match> work;
     for (auto _ : state) {
         work = s.matches;
@@ -77,13 +79,12 @@ void BM_PeakFit(benchmark::State& state) {
                             quro_test::fit_level(s.bnx, s.bny, s.border, s.rec, 0, s.step, 1),
                             work[i]);
                     else if (variant == 1)
-                        quro::fit_peak_subpixel_cells(
+                        quro::fit_peak_subpixel(
                             quro_test::fit_level(s.nx, s.ny, 0, s.rec, 0, s.step, 1, 4,
                                                  &s.cell_index, &s.cell_order),
                             work[i]);
                     else
-                        quro::fit_peak_subpixel_multi(s.nx, s.ny, work[i], s.rec, 0, 2, s.step,
-                                                      0.7f, 0.9f, 1);
+                        quro::fit_peak_subpixel_multi(multi, 0.9f, work[i]);
                 }
             });
         benchmark::DoNotOptimize(work.data());

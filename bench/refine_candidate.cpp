@@ -81,15 +81,13 @@ void BM_RefineLevel(benchmark::State& state) {
             tbb::blocked_range<std::size_t>(0, work.size()),
             [&](const tbb::blocked_range<std::size_t>& r) {
                 for (std::size_t i = r.begin(); i != r.end(); ++i) {
-                    const quro::RefineLevel lvl = quro_test::refine_level(
-                        s.nx, s.ny, 0, rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 0, 4, &s.cell_index,
-                        &s.cell_order);
+                    const quro::RefineLevel lvl =
+                        quro_test::refine_level(s.nx, s.ny, 0, rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 0,
+                                                cells ? 4 : 1, &s.cell_index, &s.cell_order);
                     if (scale)
-                        (cells ? quro::refine_scale_cells : quro::refine_scale)(lvl, 0.02f,
-                                                                                work[i]);
+                        quro::refine_scale(lvl, 0.02f, work[i]);
                     else
-                        (cells ? quro::refine_candidate_cells : quro::refine_candidate)(lvl,
-                                                                                        work[i]);
+                        quro::refine_candidate(lvl, work[i]);
                 }
             });
         benchmark::DoNotOptimize(work.data());

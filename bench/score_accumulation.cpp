@@ -52,7 +52,7 @@ void BM_Accumulate(benchmark::State& state) {
     quro::Stopwatch sw;
     cv::Mat score, polarity;
     for (auto _ : state) {
-        quro::accumulate_similarity_with(maps, tpl, 1, score, polarity, sw, 0, vector_path,
+        quro::accumulate_similarity_with(maps, tpl, 1, score, polarity, {sw, 0}, vector_path,
                                          quro::ScoreScope{values, {}});
         benchmark::DoNotOptimize(score.data);
     }
@@ -93,10 +93,10 @@ void BM_TopLevel(benchmark::State& state) {
         tbb::parallel_for(0, poses, [&](int i) {
             const auto k = static_cast<std::size_t>(i);
             cv::Mat score, polarity;
-            quro::accumulate_similarity_with(maps, tpls[k], 1, score, polarity, sw, 0, vector_path,
-                                             quro::ScoreScope{values, {}});
+            quro::accumulate_similarity_with(maps, tpls[k], 1, score, polarity, {sw, 0},
+                                             vector_path, quro::ScoreScope{values, {}});
             cands[k].clear();
-            quro::extract_peaks(score, tpls[k], 0.45f, 0.5f, box, 0.f, 1.f, cands[k], sw, 0,
+            quro::extract_peaks(score, tpls[k], 0.45f, 0.5f, box, 0.f, 1.f, cands[k], {sw, 0},
                                 polarity);
         });
         benchmark::DoNotOptimize(cands.data());

@@ -44,7 +44,7 @@ void BM_SelectMatches(benchmark::State& state) {
     std::size_t left = 0;
     for (auto _ : state) {
         c.assign(input.begin(), input.end());
-        quro::select_matches(0, kWidth, kHeight, box, 0.5f, c, rec, 0);
+        quro::select_matches(0, {kWidth, kHeight}, box, 0.5f, c, rec, 0);
         left = c.size();
         benchmark::DoNotOptimize(c.data());
     }
@@ -74,7 +74,7 @@ void BM_SelectMatchesDense(benchmark::State& state) {
     std::size_t left = 0;
     for (auto _ : state) {
         c.assign(input.begin(), input.end());
-        quro::select_matches(0, 120, 100, box, 0.9f, c, rec, 0);
+        quro::select_matches(0, {120, 100}, box, 0.9f, c, rec, 0);
         left = c.size();
         benchmark::DoNotOptimize(c.data());
     }

@@ -49,14 +49,26 @@ inline bool timed_out(const Stopwatch& sw, int timeout_ms) {
     return timeout_ms > 0 && sw.elapsed() * 1000.0 > timeout_ms;
 }
 
+// A time-out in milliseconds on a stopwatch, as it travels from a search or a creation to its
+// stages: passed() once timed_out(*sw, timeout_ms). Without a stopwatch it never passes.
+struct Deadline {
+    const Stopwatch* sw = nullptr;
+    int timeout_ms = 0;
+
+    Deadline() = default;
+    Deadline(const Stopwatch& watch, int ms) : sw(&watch), timeout_ms(ms) {}
+
+    bool passed() const { return sw != nullptr && timed_out(*sw, timeout_ms); }
+};
+
 // The stop flag shared by an export and its parallel loop bodies.
 class StopFlag {
 public:
     bool is_set() const { return flag_.load(std::memory_order_relaxed); }
     void set() { flag_.exchange(true); }
-    // Sets the flag when the time-out has passed; returns whether the flag is set now.
-    bool check(const Stopwatch& sw, int timeout_ms) {
-        if (timed_out(sw, timeout_ms)) set();
+    // Sets the flag when the deadline has passed; returns whether the flag is set now.
+    bool check(const Deadline& deadline) {
+        if (deadline.passed()) set();
         return is_set();
     }
 
@@ -70,13 +82,12 @@ private:
 // ever passes. With a flag, a passed limit sets it, and a flag set elsewhere (another loop body
 // of the same search) counts as passed too.
 struct TimeLimit {
-    const Stopwatch* sw = nullptr;
-    int timeout_ms = 0;
+    Deadline deadline;
     StopFlag* flag = nullptr;
 
     bool passed() const {
-        if (sw == nullptr) return false;
-        return flag != nullptr ? flag->check(*sw, timeout_ms) : timed_out(*sw, timeout_ms);
+        if (deadline.sw == nullptr) return false;
+        return flag != nullptr ? flag->check(deadline) : deadline.passed();
     }
 };
 

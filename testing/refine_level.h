@@ -16,21 +16,15 @@ inline quro::RefineLevel refine_level(const cv::Mat& nx, const cv::Mat& ny, int 
                                       const quro::Stopwatch& sw, int timeout_ms, int cell_value = 1,
                                       const std::vector<int>* cell_index = nullptr,
                                       const std::vector<int>* cell_order = nullptr) {
-    return {.nx = &nx,
-            .ny = &ny,
-            .border = border,
-            .rec = &rec,
-            .level = level,
-            .last_level = last,
-            .angle_step = step,
-            .min_score = min_score,
-            .metric = metric,
-            .factor = factor,
-            .sw = &sw,
-            .timeout_ms = timeout_ms,
-            .cell_value = cell_value,
-            .cell_index = cell_index,
-            .cell_order = cell_order};
+    const quro::LevelInput input{.nx = &nx,
+                                 .ny = &ny,
+                                 .border = border,
+                                 .rec = &rec,
+                                 .level = level,
+                                 .min_score = min_score,
+                                 .metric = metric,
+                                 .deadline = {sw, timeout_ms}};
+    return {input, last, step, factor, cell_value, cell_index, cell_order};
 }
 
 // The level of a sub-pixel peak fit: what fit_peak_subpixel(_cells) reads of a RefineLevel.

@@ -28,7 +28,7 @@ int create_shape_model_impl(const unsigned char* image, int width, int height, i
         return run_creation(args, kImageCreationLabel, id,
                             [&](ShapeModelRecord& rec, Stopwatch& watch) {
                                 return build_shape_model_levels(img, msk, num_levels, args.contrast,
-                                                                rec, watch, rec.timeout_ms);
+                                                                rec, {watch, rec.timeout_ms});
                             });
     });
 }

@@ -101,7 +101,7 @@ std::vector<Feature> centre_and_measure(const std::vector<EdgePoint>& points, in
 
 int build_shape_model_levels(const cv::Mat& image, const cv::Mat& mask, int num_levels,
                              const ContrastParams& contrast, ShapeModelRecord& record,
-                             Stopwatch& watch, int timeout_ms) {
+                             const Deadline& deadline) {
     if (image.empty() || image.type() != CV_8UC1 || !image.isContinuous()) return kFailed;
     if (!mask.empty() &&
         (mask.type() != CV_8UC1 || mask.size() != image.size() || !mask.isContinuous()))
@@ -148,7 +148,7 @@ int build_shape_model_levels(const cv::Mat& image, const cv::Mat& mask, int num_
         std::vector<Feature> features = centre_and_measure(points, cols, rows, box);
         append_model_level(record, std::move(features), box);
 
-        if (timed_out(watch, timeout_ms)) return kTimedOut;
+        if (deadline.passed()) return kTimedOut;
     }
     return close_model_levels(record);
 }

@@ -38,11 +38,11 @@ std::vector<Feature> centre_and_measure(const std::vector<EdgePoint>& points, in
 // stopping at a level with a side below 8 or both sides below 12; any other value up to 10
 // without that size stop. Building ends without error at a level with fewer than 20 edge points.
 // Returns 0 with record.num_levels set; -1 when no level was built; the edge detector's code when
-// it fails (-2 for too many strong pixels, -1 for no memory); -2 when `watch` has passed
-// timeout_ms (>= 1) after any level. Neither matrix is written.
+// it fails (-2 for too many strong pixels, -1 for no memory); -2 when the deadline has passed
+// after any level. Neither matrix is written.
 int build_shape_model_levels(const cv::Mat& image, const cv::Mat& mask, int num_levels,
                              const ContrastParams& contrast, ShapeModelRecord& record,
-                             Stopwatch& watch, int timeout_ms);
+                             const Deadline& deadline);
 
 }  // namespace quro
 

@@ -24,7 +24,7 @@ int create_outline_model(const CreationArgs& args, std::uint8_t shape_kind,
             std::vector<Feature> level1;
             const int rc = std::forward<MakeLevel1>(make_level1)(level1);
             if (rc != 0) return rc;
-            return build_outline_levels(std::move(level1), start, rec, watch, rec.timeout_ms);
+            return build_outline_levels(std::move(level1), start, rec, {watch, rec.timeout_ms});
         });
 }
 

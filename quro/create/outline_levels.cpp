@@ -98,7 +98,7 @@ OutlineBoxStart unbounded_box_start() {
 }
 
 int build_outline_levels(std::vector<Feature> level1, const OutlineBoxStart& start,
-                         ShapeModelRecord& record, Stopwatch& watch, int timeout_ms) {
+                         ShapeModelRecord& record, const Deadline& deadline) {
     if (!std::all_of(level1.begin(), level1.end(), position_in_range)) return kFailed;
     std::vector<Feature> pts = std::move(level1);
     for (int level = 1; level <= kMaxLevels; ++level) {
@@ -106,7 +106,7 @@ int build_outline_levels(std::vector<Feature> level1, const OutlineBoxStart& sta
         if (pts.size() < kMinLevelPoints) break;
         const LevelBox box = measure_outline_level(pts, start);
         append_model_level(record, std::move(pts), box);
-        if (timed_out(watch, timeout_ms)) return kTimedOut;
+        if (deadline.passed()) return kTimedOut;
     }
     return close_model_levels(record);
 }

@@ -46,10 +46,10 @@ OutlineBoxStart unbounded_box_start();
 // which is not kept); its box is the raw extent of its points (box angle 0), its size
 // (int)(2 max(|min|, |max|)) per axis, its radius the largest distance from the reference point.
 // Returns 0 with record.num_levels set; -1 when no level was built or a level-1 position is not
-// finite or not below 2^30 in magnitude; -2 when `watch` has passed timeout_ms (>= 1) after any
+// finite or not below 2^30 in magnitude; -2 when the deadline has passed after any
 // level.
 int build_outline_levels(std::vector<Feature> level1, const OutlineBoxStart& start,
-                         ShapeModelRecord& record, Stopwatch& watch, int timeout_ms);
+                         ShapeModelRecord& record, const Deadline& deadline);
 
 }  // namespace quro
 

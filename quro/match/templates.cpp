@@ -9,19 +9,28 @@
 namespace quro {
 namespace {
 
-// Poses every step-th point of `level` into the offsets, box and level size of `out` (its point
+// One posing of a model level: its row and column scales, the angle in degrees, the point step,
+// and whether directions come from the scaled ellipse (circle models).
+struct Posing {
+    int level = 0;
+    float sr = 1.f;
+    float sc = 1.f;
+    float angle = 0.f;
+    int step = 0;
+    bool circle = false;
+};
+
+// Poses every step-th point of `p.level` into the offsets, box and level size of `out` (its point
 // lists already sized by sampled_count), handing each point to emit(i, posed position, rotated
-// direction). circle: directions from the scaled ellipse. A template without points keeps the
-// INT_MAX / INT_MIN box of an empty PoseBox.
+// direction). A template without points keeps the INT_MAX / INT_MIN box of an empty PoseBox.
 template <class Template, class Emit>
-void pose_sampled(const ShapeModelRecord& rec, Template& out, int level, float sr, float sc,
-                  float angle, int step, bool circle, Emit&& emit) {
-    const LevelView view = rec.level(level);
+void pose_sampled(const ShapeModelRecord& rec, Template& out, const Posing& p, Emit&& emit) {
+    const LevelView view = rec.level(p.level);
     out.level_width = view.width;
     out.level_height = view.height;
-    const auto stride = static_cast<std::size_t>(std::max(step, 1));
+    const auto stride = static_cast<std::size_t>(std::max(p.step, 1));
     const PoseBox box = pose_points(
-        view.features.data(), stride, out.xs.size(), pose_rotation(angle), sr, sc, circle,
+        view.features.data(), stride, out.xs.size(), pose_rotation(p.angle), p.sr, p.sc, p.circle,
         [&](std::size_t i, const PoseVec& pos, const PoseVec& dir, int x, int y) {
             out.xs[i] = x;
             out.ys[i] = y;
@@ -33,38 +42,35 @@ void pose_sampled(const ShapeModelRecord& rec, Template& out, int level, float s
     out.max_y = box.max_y;
 }
 
-void build_quantized(const ShapeModelRecord& rec, QuantizedTemplate& out, int level, float sr,
-                     float sc, float angle, bool circle) {
-    const int step = template_point_step(rec, level, 0);
-    const std::size_t count = sampled_count(rec.level(level).features.size(), step);
+// The level's default point step; p.step is not read.
+void build_quantized(const ShapeModelRecord& rec, QuantizedTemplate& out, Posing p) {
+    p.step = template_point_step(rec, p.level, 0);
+    const std::size_t count = sampled_count(rec.level(p.level).features.size(), p.step);
     out.xs.resize(count);
     out.ys.resize(count);
     out.codes.resize(count);
-    pose_sampled(rec, out, level, sr, sc, angle, step, circle,
-                 [&](std::size_t i, const PoseVec&, const PoseVec& d) {
-                     out.codes[i] = quantize_direction16(d.x, d.y);
-                 });
+    pose_sampled(rec, out, p, [&](std::size_t i, const PoseVec&, const PoseVec& d) {
+        out.codes[i] = quantize_direction16(d.x, d.y);
+    });
 }
 
-// `step` as normal_template_sampled takes it (0: the level's default).
-void build_normal(const ShapeModelRecord& rec, NormalTemplate& out, int level, float sr, float sc,
-                  float angle, int step, bool circle, std::vector<float>* xf,
-                  std::vector<float>* yf) {
-    const int stride = template_point_step(rec, level, step);
-    const std::size_t count = sampled_count(rec.level(level).features.size(), stride);
+// p.step as normal_template_sampled takes it (0: the level's default).
+void build_normal(const ShapeModelRecord& rec, NormalTemplate& out, Posing p,
+                  std::vector<float>* xf, std::vector<float>* yf) {
+    p.step = template_point_step(rec, p.level, p.step);
+    const std::size_t count = sampled_count(rec.level(p.level).features.size(), p.step);
     out.xs.resize(count);
     out.ys.resize(count);
     out.nxs.resize(count);
     out.nys.resize(count);
     if (xf) xf->resize(count);
     if (yf) yf->resize(count);
-    pose_sampled(rec, out, level, sr, sc, angle, stride, circle,
-                 [&](std::size_t i, const PoseVec& pos, const PoseVec& d) {
-                     out.nxs[i] = d.x;
-                     out.nys[i] = d.y;
-                     if (xf) (*xf)[i] = pos.x;
-                     if (yf) (*yf)[i] = pos.y;
-                 });
+    pose_sampled(rec, out, p, [&](std::size_t i, const PoseVec& pos, const PoseVec& d) {
+        out.nxs[i] = d.x;
+        out.nys[i] = d.y;
+        if (xf) (*xf)[i] = pos.x;
+        if (yf) (*yf)[i] = pos.y;
+    });
 }
 
 }  // namespace
@@ -86,29 +92,30 @@ int quantize_direction16(float a, float b) {
 
 void quantized_template(const ShapeModelRecord& rec, QuantizedTemplate& out, int level,
                         float scale, float angle) {
-    build_quantized(rec, out, level, scale, scale, angle, false);
+    build_quantized(rec, out, {level, scale, scale, angle, 0, false});
 }
 
 void quantized_template_aniso(const ShapeModelRecord& rec, QuantizedTemplate& out, int level,
                               float scale_row, float scale_col, float angle) {
-    build_quantized(rec, out, level, scale_row, scale_col, angle, is_circle_model(rec));
+    build_quantized(rec, out, {level, scale_row, scale_col, angle, 0, is_circle_model(rec)});
 }
 
 void normal_template(const ShapeModelRecord& rec, NormalTemplate& out, int level, float scale,
                      float angle) {
-    build_normal(rec, out, level, scale, scale, angle, 0, false, nullptr, nullptr);
+    build_normal(rec, out, {level, scale, scale, angle, 0, false}, nullptr, nullptr);
 }
 
 void normal_template_aniso(const ShapeModelRecord& rec, NormalTemplate& out, int level,
                            float scale_row, float scale_col, float angle) {
-    build_normal(rec, out, level, scale_row, scale_col, angle, 0, is_circle_model(rec), nullptr,
+    build_normal(rec, out, {level, scale_row, scale_col, angle, 0, is_circle_model(rec)}, nullptr,
                  nullptr);
 }
 
 void normal_template_sampled(const ShapeModelRecord& rec, NormalTemplate& out, int level,
                              float scale_row, float scale_col, std::vector<float>* xf,
                              std::vector<float>* yf, int step, float angle) {
-    build_normal(rec, out, level, scale_row, scale_col, angle, step, is_circle_model(rec), xf, yf);
+    build_normal(rec, out, {level, scale_row, scale_col, angle, step, is_circle_model(rec)}, xf,
+                 yf);
 }
 
 bool model_leaves_image(const ShapeModelRecord& rec, float cx, float cy, int width, int height,

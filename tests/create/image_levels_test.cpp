@@ -183,18 +183,18 @@ TEST(BuildLevels, AgedStopwatchTimesOutAfterTheFirstLevel) {
     quro::Stopwatch watch = quro_test::expired_stopwatch();
     quro::ShapeModelRecord rec;
     const ContrastParams c{10, 30, 10, 10};
-    EXPECT_EQ(quro::build_shape_model_levels(img, cv::Mat(), 4, c, rec, watch, 1), -2);
+    EXPECT_EQ(quro::build_shape_model_levels(img, cv::Mat(), 4, c, rec, {watch, 1}), -2);
     EXPECT_EQ(rec.level_features.size(), 1u);  // checked after each level, the first included
     // The check follows the last level too.
     quro::ShapeModelRecord one;
-    EXPECT_EQ(quro::build_shape_model_levels(img, cv::Mat(), 1, c, one, watch, 1), -2);
+    EXPECT_EQ(quro::build_shape_model_levels(img, cv::Mat(), 1, c, one, {watch, 1}), -2);
     // A time-out below 1 never passes.
     quro::ShapeModelRecord all;
-    EXPECT_EQ(quro::build_shape_model_levels(img, cv::Mat(), 4, c, all, watch, 0), 0);
+    EXPECT_EQ(quro::build_shape_model_levels(img, cv::Mat(), 4, c, all, {watch, 0}), 0);
     EXPECT_EQ(all.num_levels, 4);
     quro::ShapeModelRecord fresh;
     quro::Stopwatch new_watch;
-    EXPECT_EQ(quro::build_shape_model_levels(img, cv::Mat(), 4, c, fresh, new_watch, 100000), 0);
+    EXPECT_EQ(quro::build_shape_model_levels(img, cv::Mat(), 4, c, fresh, {new_watch, 100000}), 0);
     EXPECT_EQ(fresh.num_levels, 4);
 }
 
@@ -203,13 +203,14 @@ TEST(BuildLevels, RejectsMatricesItCannotRead) {
     const ContrastParams c{10, 30, 10, 10};
     quro::Stopwatch watch;
     quro::ShapeModelRecord rec;
-    EXPECT_EQ(quro::build_shape_model_levels(cv::Mat(), cv::Mat(), 1, c, rec, watch, 0), -1);
-    EXPECT_EQ(quro::build_shape_model_levels(img, cv::Mat(10, 10, CV_8U), 1, c, rec, watch, 0), -1);
+    EXPECT_EQ(quro::build_shape_model_levels(cv::Mat(), cv::Mat(), 1, c, rec, {watch, 0}), -1);
+    EXPECT_EQ(quro::build_shape_model_levels(img, cv::Mat(10, 10, CV_8U), 1, c, rec, {watch, 0}),
+              -1);
     cv::Mat wide;
     img.convertTo(wide, CV_16U);
-    EXPECT_EQ(quro::build_shape_model_levels(wide, cv::Mat(), 1, c, rec, watch, 0), -1);
+    EXPECT_EQ(quro::build_shape_model_levels(wide, cv::Mat(), 1, c, rec, {watch, 0}), -1);
     EXPECT_EQ(quro::build_shape_model_levels(img(cv::Rect(3, 3, 100, 100)), cv::Mat(), 1, c, rec,
-                                             watch, 0),
+                                             {watch, 0}),
               -1);
     EXPECT_TRUE(rec.level_features.empty());
 }
@@ -220,7 +221,7 @@ TEST(BuildLevels, DetectorFailureIsPassedOnUnchanged) {
     const ContrastParams c{0, 0, 1, 1};
     quro::Stopwatch watch;
     quro::ShapeModelRecord rec;
-    EXPECT_EQ(quro::build_shape_model_levels(noise, cv::Mat(), 3, c, rec, watch, 0), -2);
+    EXPECT_EQ(quro::build_shape_model_levels(noise, cv::Mat(), 3, c, rec, {watch, 0}), -2);
 }
 
 }  // namespace

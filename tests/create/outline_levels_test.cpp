@@ -131,7 +131,7 @@ TEST(OutlineLevels, EachLevelDerivesFromTheOneBelowUntilFewerThanForty) {
     const std::vector<Feature> level1 = circle_points(800, 127.f);
     quro::ShapeModelRecord rec;
     quro::Stopwatch watch;
-    ASSERT_EQ(quro::build_outline_levels(level1, quro::unbounded_box_start(), rec, watch, 0), 0);
+    ASSERT_EQ(quro::build_outline_levels(level1, quro::unbounded_box_start(), rec, {watch, 0}), 0);
     ASSERT_GE(rec.num_levels, 3);
     EXPECT_EQ(rec.level_features.size(), static_cast<std::size_t>(rec.num_levels));
     EXPECT_EQ(rec.level_features[0].size(), level1.size());
@@ -155,7 +155,7 @@ TEST(OutlineLevels, BoxAndSizeOfALevel) {
     pts.emplace_back(-10.f, -2.f, 0.f, 1.f);
     quro::ShapeModelRecord rec;
     quro::Stopwatch watch;
-    ASSERT_EQ(quro::build_outline_levels(pts, quro::unbounded_box_start(), rec, watch, 0), 0);
+    ASSERT_EQ(quro::build_outline_levels(pts, quro::unbounded_box_start(), rec, {watch, 0}), 0);
     ASSERT_EQ(rec.num_levels, 1);  // level 2 keeps 21 points
     EXPECT_EQ(rec.box_min_x[0], -10.f);
     EXPECT_EQ(rec.box_max_x[0], 36.f);
@@ -166,8 +166,8 @@ TEST(OutlineLevels, BoxAndSizeOfALevel) {
     EXPECT_FLOAT_EQ(rec.level_radius[0], std::hypot(36.f, 5.f));
     // A start wider than the points bounds the box.
     quro::ShapeModelRecord wide;
-    ASSERT_EQ(quro::build_outline_levels(pts, quro::outline_box_start(-50.f, 8.f), wide, watch, 0),
-              0);
+    ASSERT_EQ(
+        quro::build_outline_levels(pts, quro::outline_box_start(-50.f, 8.f), wide, {watch, 0}), 0);
     EXPECT_EQ(wide.box_min_x[0], -10.f);
     EXPECT_EQ(wide.box_max_x[0], 36.f);
     EXPECT_EQ(wide.box_min_y[0], -2.f);
@@ -183,13 +183,13 @@ TEST(OutlineLevels, TooFewOrUnusablePointsFail) {
     quro::ShapeModelRecord rec;
     quro::Stopwatch watch;
     EXPECT_EQ(quro::build_outline_levels(circle_points(39, 20.f), quro::unbounded_box_start(), rec,
-                                         watch, 0),
+                                         {watch, 0}),
               -1);
     std::vector<Feature> bad = circle_points(100, 20.f);
     bad[7].y = NAN;
-    EXPECT_EQ(quro::build_outline_levels(bad, quro::unbounded_box_start(), rec, watch, 0), -1);
+    EXPECT_EQ(quro::build_outline_levels(bad, quro::unbounded_box_start(), rec, {watch, 0}), -1);
     bad[7].y = 2e9f;
-    EXPECT_EQ(quro::build_outline_levels(bad, quro::unbounded_box_start(), rec, watch, 0), -1);
+    EXPECT_EQ(quro::build_outline_levels(bad, quro::unbounded_box_start(), rec, {watch, 0}), -1);
     EXPECT_TRUE(rec.level_features.empty());
 }
 
@@ -197,12 +197,12 @@ TEST(OutlineLevels, AgedStopwatchTimesOutAndTheFrameInsertsNothing) {
     quro::Stopwatch watch = quro_test::expired_stopwatch();
     quro::ShapeModelRecord rec;
     EXPECT_EQ(quro::build_outline_levels(circle_points(400, 60.f), quro::unbounded_box_start(), rec,
-                                         watch, 1),
+                                         {watch, 1}),
               -2);
     EXPECT_EQ(rec.level_features.size(), 1u);
     quro::ShapeModelRecord unlimited;
     EXPECT_EQ(quro::build_outline_levels(circle_points(400, 60.f), quro::unbounded_box_start(),
-                                         unlimited, watch, 0),
+                                         unlimited, {watch, 0}),
               0);
 
     // Through the creation frame: the time-out ends the creation, nothing is inserted.
@@ -213,7 +213,7 @@ TEST(OutlineLevels, AgedStopwatchTimesOutAndTheFrameInsertsNothing) {
         args, quro::kOutlineCreationLabel, &id, [&](quro::ShapeModelRecord& r, quro::Stopwatch& w) {
             w = quro_test::expired_stopwatch();
             return quro::build_outline_levels(circle_points(400, 60.f), quro::unbounded_box_start(),
-                                              r, w, 1);
+                                              r, {w, 1});
         });
     EXPECT_EQ(rc, -2);
     EXPECT_EQ(id, 77);

@@ -19,7 +19,7 @@ TEST(StopChecks, NormalMapsStopWithinABandOfRows) {
     cv::Mat nx(512, 300, CV_32F, cv::Scalar(NAN)), ny = nx.clone();
     const quro::Stopwatch sw = quro_test::stopwatch_expiring_after(1);
     EXPECT_FALSE(
-        quro::compute_normals(level, nx, 5.f, ny, 0, quro::KernelPath::automatic, {&sw, 1}));
+        quro::compute_normals(level, nx, 5.f, ny, 0, quro::KernelPath::automatic, {{sw, 1}}));
     int written = 0;  // rows without the NaN they were filled with
     for (int r = 0; r < nx.rows; ++r) written += cv::checkRange(nx.row(r)) ? 1 : 0;
     EXPECT_GE(written, 1);
@@ -31,7 +31,7 @@ TEST(StopChecks, StagesGiveUpOnceTheTimeOutPassesInside) {
     std::vector<cv::Mat> maps;
     for (int stage = 0; stage < 2; ++stage) {
         quro::SearchState st;
-        st.timeout_ms = 1;
+        st.deadline.timeout_ms = 1;
         st.pyramid = {level};
         st.normals.nx.assign(1, cv::Mat());
         st.normals.ny.assign(1, cv::Mat());
@@ -44,19 +44,21 @@ TEST(StopChecks, StagesGiveUpOnceTheTimeOutPassesInside) {
     // The pyramid stops before its next level, the least squares before their next candidate,
     // the clustering leaves its candidates as they were.
     const quro::Stopwatch sw = quro_test::stopwatch_expiring_after(1);
-    const auto pyr = quro::build_search_pyramid(level.data, level.cols, level.rows, 4, {&sw, 1});
+    const auto pyr = quro::build_search_pyramid(level.data, level.cols, level.rows, 4, {{sw, 1}});
     EXPECT_TRUE(pyr.size() == 4 && !pyr[1].empty() && pyr[2].empty() && pyr[3].empty());
     const quro::Stopwatch late = quro_test::expired_stopwatch();
     std::vector<quro::Match> grid;
     for (int i = 0; i < 400; ++i) grid.emplace_back(i % 20, i / 20, 0.5f + 0.001f * i);
     const quro::ShapeModelRecord rec = quro_test::simple_record(40);
     for (const int timeout : {1, 0})
-        EXPECT_EQ(quro::refine_matches_least_squares(grid, level, 0, 1, {1}, 5, 2, rec,
-                                                     quro::PoseSource::rigid(), nullptr,
-                                                     {&late, timeout}),
-                  timeout == 0);
+        EXPECT_EQ(
+            quro::refine_matches_least_squares(
+                grid,
+                {.image = &level, .level = 0, .levels_used = 1, .cell_value = 1, .min_contrast = 5},
+                2, rec, quro::PoseSource::rigid(), nullptr, {{late, timeout}}),
+            timeout == 0);
     std::vector<quro::Match> c = grid;
-    quro::cluster_candidates(c, 5.f, 0, {&late, 1});
+    quro::cluster_candidates(c, 5.f, 0, {{late, 1}});
     EXPECT_EQ(c.size(), grid.size());
     quro::cluster_candidates(c, 5.f, 0);
     EXPECT_LT(c.size(), grid.size());

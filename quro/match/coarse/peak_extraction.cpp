@@ -34,9 +34,8 @@ constexpr std::int64_t kSkipRun = 16;
 
 void extract(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score, float overlap,
              const OutlineBox& box, float angle, float scale_row, float scale_col,
-             std::vector<Match>& out, const Stopwatch& sw, int timeout_ms,
-             const cv::Mat& polarity) {
-    if (timed_out(sw, timeout_ms) || score.empty()) return;
+             std::vector<Match>& out, const Deadline& deadline, const cv::Mat& polarity) {
+    if (deadline.passed() || score.empty()) return;
     CV_Assert(score.type() == CV_16SC1 && score.dims == 2);
     CV_Assert(polarity.type() == CV_8SC1 && polarity.size() == score.size());
     const std::size_t n = tpl.size();
@@ -120,17 +119,15 @@ int peak_threshold(std::size_t n, float min_score) {
 
 void extract_peaks(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score,
                    float overlap, const OutlineBox& box, float angle, float scale,
-                   std::vector<Match>& out, const Stopwatch& sw, int timeout_ms,
-                   const cv::Mat& polarity) {
-    extract(score, tpl, min_score, overlap, box, angle, scale, scale, out, sw, timeout_ms,
-            polarity);
+                   std::vector<Match>& out, const Deadline& deadline, const cv::Mat& polarity) {
+    extract(score, tpl, min_score, overlap, box, angle, scale, scale, out, deadline, polarity);
 }
 
 void extract_peaks_aniso(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score,
                          float overlap, const OutlineBox& box, float angle, float scale_row,
-                         float scale_col, std::vector<Match>& out, const Stopwatch& sw,
-                         int timeout_ms, const cv::Mat& polarity) {
-    extract(score, tpl, min_score, overlap, box, angle, scale_row, scale_col, out, sw, timeout_ms,
+                         float scale_col, std::vector<Match>& out, const Deadline& deadline,
+                         const cv::Mat& polarity) {
+    extract(score, tpl, min_score, overlap, box, angle, scale_row, scale_col, out, deadline,
             polarity);
 }
 

@@ -20,7 +20,7 @@ inline constexpr int kMaxPeakReserve = 4096;
 // Turns the score map of one pose (accumulate_similarity: `score` CV_16SC1, `polarity` CV_8SC1 of
 // the same size, the template `tpl` with n points and box W x H) into candidates.
 //
-// Returns at once, leaving `out` untouched, when timed_out(sw, timeout_ms) on entry or `score` is
+// Returns at once, leaving `out` untouched, when deadline.passed() on entry or `score` is
 // empty. Otherwise `out` is replaced by the peaks that survive the box suppression, best first
 // (equal scores in scan order); with no template points there are none.
 //   Threshold T = (int)((float)(4n) * min_score), saturated to the int range (NaN: no peaks);
@@ -43,15 +43,14 @@ inline constexpr int kMaxPeakReserve = 4096;
 // reject such arguments before any work, so this never happens inside their parallel loops.
 void extract_peaks(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score,
                    float overlap, const OutlineBox& box, float angle, float scale,
-                   std::vector<Match>& out, const Stopwatch& sw, int timeout_ms,
-                   const cv::Mat& polarity);
+                   std::vector<Match>& out, const Deadline& deadline, const cv::Mat& polarity);
 
 // As extract_peaks with separate row and column scales for the candidates.
 // Built ahead of its caller, the anisotropic search.
 void extract_peaks_aniso(const cv::Mat& score, const QuantizedTemplate& tpl, float min_score,
                          float overlap, const OutlineBox& box, float angle, float scale_row,
-                         float scale_col, std::vector<Match>& out, const Stopwatch& sw,
-                         int timeout_ms, const cv::Mat& polarity);
+                         float scale_col, std::vector<Match>& out, const Deadline& deadline,
+                         const cv::Mat& polarity);
 
 // The score-map positions extract_peaks (and extract_peaks_aniso) reads for a map of `size`, the
 // template `tpl` and the level's box: the rows and columns it scans and their neighbours, or an

@@ -49,9 +49,9 @@ void fold_sign_scalar(std::int16_t* score, std::int8_t* polarity, std::size_t n)
 }
 
 void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const QuantizedTemplate& tpl,
-                                int metric, cv::Mat& score, cv::Mat& polarity, const Stopwatch& sw,
-                                int timeout_ms, KernelPath path, ScoreScope scope) {
-    if (timed_out(sw, timeout_ms)) return;
+                                int metric, cv::Mat& score, cv::Mat& polarity,
+                                const Deadline& deadline, KernelPath path, ScoreScope scope) {
+    if (deadline.passed()) return;
     check_maps(maps);
     check_template(tpl);
     const int rows = maps[0].rows;
@@ -145,7 +145,7 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
                 for (std::int64_t r = r0; r < r1; ++r)
                     add_span(count, r * c + win.x, r * c + win.x + win.width);
             }
-            if (timed_out(sw, timeout_ms)) return;
+            if (deadline.passed()) return;
         }
     }
     if (metric < 0) {
@@ -158,10 +158,10 @@ void accumulate_similarity_with(const std::vector<cv::Mat>& maps, const Quantize
 }
 
 void accumulate_similarity(const std::vector<cv::Mat>& maps, const QuantizedTemplate& tpl,
-                           int metric, cv::Mat& score, cv::Mat& polarity, const Stopwatch& sw,
-                           int timeout_ms, ScoreScope scope) {
-    accumulate_similarity_with(maps, tpl, metric, score, polarity, sw, timeout_ms,
-                               KernelPath::automatic, scope);
+                           int metric, cv::Mat& score, cv::Mat& polarity, const Deadline& deadline,
+                           ScoreScope scope) {
+    accumulate_similarity_with(maps, tpl, metric, score, polarity, deadline, KernelPath::automatic,
+                               scope);
 }
 
 }  // namespace quro

@@ -420,7 +420,7 @@ void field_displacement(const DeformField& f, float x, float y, float& dx, float
 }
 
 void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) {
-    if ((lvl.sw && timed_out(*lvl.sw, lvl.timeout_ms)) || !(cand.score >= lvl.min_score)) return;
+    if (lvl.deadline.passed() || !(cand.score >= lvl.min_score)) return;
     PosedPoints p;
     pose_candidate(lvl, cand, p);
     const std::size_t count = p.xf.size();
@@ -446,7 +446,7 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
     Window w;
     for (int pass = 0; pass < passes; ++pass) {
         if (pass > 0) {
-            if (lvl.sw && timed_out(*lvl.sw, lvl.timeout_ms)) return;
+            if (lvl.deadline.passed()) return;
             for (std::size_t i = 0; i < count; ++i) {
                 const cv::Point2f s = source(p, i, cand.dx, cand.dy);
                 field_displacement(field, s.x, s.y, d[i].x, d[i].y);

@@ -14,13 +14,12 @@
 #ifndef QURO_MATCH_DEFORM_DEFORMABLE_REFINE_H
 #define QURO_MATCH_DEFORM_DEFORMABLE_REFINE_H
 
+#include <opencv2/core.hpp>
 #include <vector>
 
-#include <opencv2/core.hpp>
-
+#include "quro/match/level_input.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
-#include "quro/stopwatch.h"
 
 namespace quro {
 
@@ -58,26 +57,15 @@ struct DeformField {
 // displacement) to dx, dy. An empty field gives 0.
 void field_displacement(const DeformField& f, float x, float y, float& dx, float& dy);
 
-// One deformable level, as the search builds it once per level: the level's normal maps with their
-// zero frame (`border` pixels), the model (level + 1 is the model level), whether this is the last
-// level searched (one pass; two above it), the table stage, the level's minimum score, the model's
-// metric (0: absolute dot products), the neighbour lists of the level's points sampled at the
-// stage's point step (feature_neighbours with neighbour_count entries per point) and the time
-// limit.
-struct DeformLevel {
-    const cv::Mat* nx = nullptr;
-    const cv::Mat* ny = nullptr;
-    int border = 0;
-    const ShapeModelRecord* rec = nullptr;
-    int level = 0;
+// One deformable level, as the search builds it once per level: the level's input (level_input.h;
+// metric 0: absolute dot products), whether this is the last level searched (one pass; two above
+// it), the table stage, and the neighbour lists of the level's points sampled at the stage's point
+// step (feature_neighbours with neighbour_count entries per point).
+struct DeformLevel : LevelInput {
     bool last = false;
     int stage = 0;
-    float min_score = 0.f;
-    int metric = 0;
     const std::vector<int>* neighbours = nullptr;
     int neighbour_count = 0;
-    const Stopwatch* sw = nullptr;
-    int timeout_ms = 0;
 };
 
 // Refines `cand` (already on this level) and replaces `field` by the candidate's field on this

@@ -68,11 +68,12 @@ void zero_row(cv::Mat& map, int r, int begin, int count) {
         std::memset(map.ptr<float>(r) + begin, 0, static_cast<std::size_t>(count) * sizeof(float));
 }
 
-// Level rows [first, last) of the maps, plus their left and right frame. The band also clears the
-// top frame when it starts at row 0 and the bottom frame when it ends at the last row. Asks the
-// limit before every kNormalCheckRows rows and stops when it has passed.
+// Level rows [band.start, band.end) of the maps, plus their left and right frame. The band also
+// clears the top frame when it starts at row 0 and the bottom frame when it ends at the last row.
+// Asks the limit before every kNormalCheckRows rows and stops when it has passed.
 void normals_band(const cv::Mat& level, cv::Mat& nx, cv::Mat& ny, int min_sum, int border,
-                  bool vector, int first, int last, const TimeLimit& limit) {
+                  bool vector, cv::Range band, const TimeLimit& limit) {
+    const int first = band.start, last = band.end;
     const int rows = level.rows, cols = level.cols;
     const int out_cols = cols + 2 * border;
     if (border > 0) {
@@ -137,7 +138,7 @@ bool compute_normals(const cv::Mat& level, cv::Mat& nx, float threshold, cv::Mat
     parallel_for_ranges(static_cast<std::size_t>(rows), RangeCut{.serial_below = 16, .grain = 16},
                         [&](std::size_t first, std::size_t last) {
                             normals_band(level, nx, ny, min_sum, border, vector,
-                                         static_cast<int>(first), static_cast<int>(last), limit);
+                                         {static_cast<int>(first), static_cast<int>(last)}, limit);
                         });
     return !limit.passed();
 }

@@ -19,12 +19,12 @@ constexpr float kLowScore = 0.05f;
 
 enum class WalkExit { peak, range, low_score, time_out };
 
-// The angle walk shared by the three variants; (px, py) is the predicted position in map
-// coordinates.
-void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
-                 const ShapeModelRecord& rec, int level, int last_level, float angle_step,
-                 float level_min_score, int px, int py, const Stopwatch& sw, int timeout_ms,
-                 LevelTemplates* shared) {
+// The angle walk of a level from the predicted position (px, py) in map coordinates.
+void walk_angles(const RefineLevel& lvl, const NormalMapsRef& maps, WindowScorer& scorer, int px,
+                 int py, Match& cand) {
+    const ShapeModelRecord& rec = *lvl.rec;
+    const int level = lvl.level;
+    const float angle_step = lvl.angle_step;
     const int b = scorer.border();
     const int predicted_x = px - b;
     const int predicted_y = py - b;
@@ -47,7 +47,7 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
             exit = WalkExit::range;
             break;
         }
-        if (timed_out(sw, timeout_ms)) {
+        if (lvl.deadline.passed()) {
             exit = WalkExit::time_out;
             break;
         }
@@ -56,8 +56,8 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
                 normal_template_aniso(rec, t, level + 1, cand.scale_row, cand.scale_col, theta);
                 scorer.prepare(t, out);
             };
-            if (shared) {
-                w_t = &shared->get({theta, cand.scale_row, cand.scale_col}, own, build);
+            if (lvl.templates) {
+                w_t = &lvl.templates->get({theta, cand.scale_row, cand.scale_col}, own, build);
             } else {
                 build(own);
                 w_t = &own;
@@ -75,7 +75,7 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
             cand.y = m.y;
             cand.score = p;
             if (settle_polarity) cand.flag = m.positive ? 1 : -1;
-            if (level == last_level && e == 0 && !restarted && m.on_edge) {
+            if (level == lvl.last_level && e == 0 && !restarted && m.on_edge) {
                 // Re-centre the window on the edge hit and score the first angle again.
                 restarted = true;
                 px = m.x + b;
@@ -113,13 +113,13 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
             break;
         case WalkExit::range:
         case WalkExit::low_score:
-            if (level_min_score > w.best)
+            if (lvl.min_score > w.best)
                 cand.score = 0.f;
             else
                 cand.angle = w.best_value;
             break;
         case WalkExit::time_out:
-            if (level_min_score > 0.f)
+            if (lvl.min_score > 0.f)
                 cand.score = 0.f;
             else
                 cand.angle = w.best_value;
@@ -127,30 +127,14 @@ void walk_angles(const NormalMapsRef& maps, WindowScorer& scorer, Match& cand,
     }
 }
 
-// The three variants: `factor` scales the candidate's position onto this level; `cells` scores
-// with the level's cell partition.
-void refine_on_level(const RefineLevel& lvl, Match& cand, int factor, bool cells) {
-    if (!worth_refining(cand, lvl)) return;
-    const NormalMapsRef maps = normal_maps_ref(*lvl.nx, *lvl.ny);
-    WindowScorer scorer = level_scorer(lvl, maps, cand, cells);
-    walk_angles(maps, scorer, cand, *lvl.rec, lvl.level, lvl.last_level, lvl.angle_step,
-                lvl.min_score, predicted_coordinate(lvl.border, factor, cand.x),
-                predicted_coordinate(lvl.border, factor, cand.y), *lvl.sw, lvl.timeout_ms,
-                lvl.templates);
-}
-
 }  // namespace
 
 void refine_candidate(const RefineLevel& lvl, Match& cand) {
-    refine_on_level(lvl, cand, lvl.factor, false);
-}
-
-void refine_candidate_cells(const RefineLevel& lvl, Match& cand) {
-    refine_on_level(lvl, cand, lvl.factor, true);
-}
-
-void refine_candidate_aniso(const RefineLevel& lvl, Match& cand) {
-    refine_on_level(lvl, cand, 1, false);
+    if (!worth_refining(cand, lvl)) return;
+    const NormalMapsRef maps = normal_maps_ref(*lvl.nx, *lvl.ny);
+    WindowScorer scorer = level_scorer(lvl, maps, cand);
+    walk_angles(lvl, maps, scorer, predicted_coordinate(lvl.border, lvl.factor, cand.x),
+                predicted_coordinate(lvl.border, lvl.factor, cand.y), cand);
 }
 
 }  // namespace quro

@@ -4,16 +4,16 @@
 // step until the score falls; the angle is then the vertex of the parabola through the last three
 // (angle, score) samples.
 //
-// Walk (all variants). The candidate's angle is tried first, then angle + step. When that scores
-// lower the walk turns and continues from angle - step, otherwise it goes on upwards; it stops
-// after the first sample that scores no higher than the one before (at least three samples: the
-// peak exit), at the first trial angle outside [start - 2.5 step, start + extent + 2.5 step] of the
-// record's angle range, modulo 360 (the range exit), at a sample scoring below 0.05 (the low-score
-// exit), or at the time-out. A sample is accepted when its score is at least the best so far and
-// its position lies strictly inside the level image (0 < x < width - 1, 0 < y < height - 1, the
-// maps' border excluded); the candidate's x, y and score are written at acceptance. With a record
-// whose angle extent is 0 the walk stops at the first accepted sample, keeping its angle. On the
-// last level searched, a first sample accepted on the window's edge re-centres the window on it
+// Walk (with or without cells). The candidate's angle is tried first, then angle + step. When that
+// scores lower the walk turns and continues from angle - step, otherwise it goes on upwards; it
+// stops after the first sample that scores no higher than the one before (at least three samples:
+// the peak exit), at the first trial angle outside [start - 2.5 step, start + extent + 2.5 step] of
+// the record's angle range, modulo 360 (the range exit), at a sample scoring below 0.05 (the
+// low-score exit), or at the time-out. A sample is accepted when its score is at least the best so
+// far and its position lies strictly inside the level image (0 < x < width - 1, 0 < y < height - 1,
+// the maps' border excluded); the candidate's x, y and score are written at acceptance. With a
+// record whose angle extent is 0 the walk stops at the first accepted sample, keeping its angle. On
+// the last level searched, a first sample accepted on the window's edge re-centres the window on it
 // once and is scored again.
 //
 // Exits. Peak: angle = the vertex, or the best sample's angle when the three samples leave no
@@ -23,11 +23,11 @@
 // no sample gives score 0, the position predicted on this level and the candidate's own angle.
 // A level template without points gives score 0.
 //
-// Candidate fields: x, y (on entry in the coordinates of the level above for the plain and cell
-// variants), angle, score, and flag as the polarity (1 positive, kPolarityToSettle: whichever
+// Candidate fields: x, y (on entry in the coordinates of the level above, or with factor 1 in
+// this level's), angle, score, and flag as the polarity (1 positive, kPolarityToSettle: whichever
 // polarity scores higher, sample by sample, and the best sample's polarity is written to flag as
-// 1 or -1; anything else reversed contrast); scale_row and scale_col are read only. Nothing happens when the time-out has passed
-// on entry or when level_min_score exceeds the candidate's score.
+// 1 or -1; anything else reversed contrast); scale_row and scale_col are read only. Nothing happens
+// when the time-out has passed on entry or when level_min_score exceeds the candidate's score.
 //
 // Arguments: nx, ny the level's normal maps (CV_32FC1, continuous, same size) with a zero frame
 // of `border` pixels; level the 0-based pyramid level refined to (the template is the record's
@@ -36,7 +36,7 @@
 // point's polarity); factor the ratio of the candidate's level to this one (normally 2). The
 // template of every trial angle is normal_template_aniso with the candidate's two scales. Safe to
 // call concurrently for different candidates. The record must hold the level (asserted). Throws
-// cv::Exception on maps of another type or size, or (cell variant) a cell partition that does not
+// cv::Exception on maps of another type or size, or (with cells) a cell partition that does not
 // fit the level.
 #ifndef QURO_MATCH_REFINE_REFINE_CANDIDATE_H
 #define QURO_MATCH_REFINE_REFINE_CANDIDATE_H
@@ -44,6 +44,7 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "quro/match/level_input.h"
 #include "quro/match/refine/level_templates.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
@@ -55,46 +56,33 @@ namespace quro {
 // that accepts no sample leaves it, with score 0.
 inline constexpr signed char kPolarityToSettle = 0;
 
-// One level's refinement, as a search builds it once per level: the level's normal maps with
-// their zero frame, the model, the 0-based level refined to (the record's level + 1) and the
-// lowest level the search reaches, the level's angle step (degrees) and minimum score, the
-// model's metric (0 ignores each point's polarity), the ratio of the candidates' level to this
-// one (normally 2), the time limit, and for the cell variant the level's cell partition
-// (cell_index from feature_cell_index for level + 1, cell_order its stable argsort).
-struct RefineLevel {
-    const cv::Mat* nx = nullptr;
-    const cv::Mat* ny = nullptr;
-    int border = 0;
-    const ShapeModelRecord* rec = nullptr;
-    int level = 0;
+// One level's refinement, as a search builds it once per level: the level's input (level_input.h;
+// `level` is the 0-based level refined to), the lowest level the search reaches, the level's angle
+// step (degrees), the ratio of the candidates' level to this one (normally 2), and for a level
+// with cells (cell_value > 1) the level's cell partition (cell_index from feature_cell_index for
+// level + 1, cell_order its stable argsort).
+struct RefineLevel : LevelInput {
     int last_level = 0;
     float angle_step = 0.f;
-    float min_score = 0.f;
-    int metric = 0;
     int factor = 2;
-    const Stopwatch* sw = nullptr;
-    int timeout_ms = 0;
     int cell_value = 1;
     const std::vector<int>* cell_index = nullptr;
     const std::vector<int>* cell_order = nullptr;
+    // Whether the level scores on its cell partition: every refinement and peak fit of the level
+    // chooses its cell variant by this.
+    bool uses_cells() const { return cell_value > 1; }
     // The level's shared posed templates (level_templates.h), or null: each walk poses its own.
     // One object per RefineLevel and cell choice; the results are the same either way.
     LevelTemplates* templates = nullptr;
 };
 
-// Plain variant: 8 x 8 window of positions around the predicted position
-// (border + factor * x, border + factor * y).
+// Refines `cand` on the level. Without cells (cell_value <= 1): an 8 x 8 window of positions
+// around the predicted position (border + factor * x, border + factor * y); factor 1 takes a
+// candidate already placed on this level. With cells (cell_value > 1): the points of each cell of
+// the level's partition settle in their own (2c + 1) square window, c = cell_value (at least 4);
+// the score is the sum of the cells' best values over the point count, and the position comes
+// from the mean best cell.
 void refine_candidate(const RefineLevel& lvl, Match& cand);
-
-// Cell variant: the points of each cell of the level's partition settle in their own (2c + 1)
-// square window, c = max(4, cell_value); the score is the sum of the cells' best values over the
-// point count, and the position comes from the mean best cell.
-void refine_candidate_cells(const RefineLevel& lvl, Match& cand);
-
-// As the plain variant for a candidate already placed on this level: the predicted position is
-// (border + x, border + y); factor is ignored.
-// Built ahead of its caller, the anisotropic search.
-void refine_candidate_aniso(const RefineLevel& lvl, Match& cand);
 
 }  // namespace quro
 

@@ -23,10 +23,10 @@ bool usable_step(float step) {
 // in map coordinates, and the template reused by every trial.
 class ScaleTrials {
 public:
-    ScaleTrials(const RefineLevel& lvl, const Match& cand, bool cells)
+    ScaleTrials(const RefineLevel& lvl, const Match& cand)
         : lvl_(lvl),
           maps_(normal_maps_ref(*lvl.nx, *lvl.ny)),
-          scorer_(level_scorer(lvl, maps_, cand, cells)),
+          scorer_(level_scorer(lvl, maps_, cand)),
           px_(predicted_coordinate(lvl.border, lvl.factor, cand.x)),
           py_(predicted_coordinate(lvl.border, lvl.factor, cand.y)) {}
 
@@ -111,9 +111,9 @@ bool halve_towards_range_end(ScaleTrials& trials, const WalkSamples& w, bool ran
     return true;
 }
 
-void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
+void walk_scale(const RefineLevel& lvl, float step, Match& cand) {
     if (!worth_refining(cand, lvl)) return;
-    ScaleTrials trials(lvl, cand, cells);
+    ScaleTrials trials(lvl, cand);
     const ShapeModelRecord& rec = *lvl.rec;
     const bool stepping = usable_step(step);
 
@@ -121,7 +121,7 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
     bool range_ended_walk = false;
     for (std::size_t e = 0;; ++e) {
         float s = w.values[e];
-        if (timed_out(*lvl.sw, lvl.timeout_ms)) {
+        if (lvl.deadline.passed()) {
             w.dir = 0.f;
             break;
         }
@@ -208,9 +208,9 @@ std::vector<float> trial_values(float v, float step, float lo, float hi, RangeEn
 }
 
 void try_scale_pairs(const RefineLevel& lvl, float row_step, float col_step, RangeEnds ends,
-                     Match& cand, bool cells) {
+                     Match& cand) {
     if (!worth_refining(cand, lvl)) return;
-    ScaleTrials trials(lvl, cand, cells);
+    ScaleTrials trials(lvl, cand);
     float best = 0.f;
     bool accepted = false;
     const ShapeModelRecord& rec = *lvl.rec;
@@ -242,21 +242,12 @@ void try_scale_pairs(const RefineLevel& lvl, float row_step, float col_step, Ran
 }  // namespace
 
 void refine_scale(const RefineLevel& lvl, float scale_step, Match& cand) {
-    walk_scale(lvl, scale_step, cand, false);
-}
-
-void refine_scale_cells(const RefineLevel& lvl, float scale_step, Match& cand) {
-    walk_scale(lvl, scale_step, cand, true);
+    walk_scale(lvl, scale_step, cand);
 }
 
 void refine_scales_aniso(const RefineLevel& lvl, float row_scale_step, float column_scale_step,
                          RangeEnds ends, Match& cand) {
-    try_scale_pairs(lvl, row_scale_step, column_scale_step, ends, cand, false);
-}
-
-void refine_scales_aniso_cells(const RefineLevel& lvl, float row_scale_step,
-                               float column_scale_step, RangeEnds ends, Match& cand) {
-    try_scale_pairs(lvl, row_scale_step, column_scale_step, ends, cand, true);
+    try_scale_pairs(lvl, row_scale_step, column_scale_step, ends, cand);
 }
 
 }  // namespace quro

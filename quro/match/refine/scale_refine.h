@@ -1,10 +1,10 @@
 // Refinement of a candidate's scale on the next finer pyramid level, run before the angle
 // refinement of that level (refine_candidate.h). Each trial scale poses the model at the
 // candidate's angle and scores it over the window of positions of the angle walk (window_score.h,
-// the 8 x 8 window, or with the cell variants each cell of the level's partition in its own
+// the 8 x 8 window, or on a level that uses cells each cell of the level's partition in its own
 // (2c + 1) square window); the trial's position is that of the window's best cell.
 //
-// Acceptance (all four): a trial whose score is strictly above the best so far, at a position
+// Acceptance (both walks): a trial whose score is strictly above the best so far, at a position
 // strictly inside the level image (0 < x < width - 1, 0 < y < height - 1, the maps' border
 // excluded), becomes the best; the candidate's x, y and score are written then (the anisotropic
 // variants also write both trial scales). A walk that accepts no trial gives score 0 and the
@@ -18,10 +18,10 @@
 // or when lvl.min_score exceeds the candidate's score.
 //
 // Read from the level (RefineLevel): nx, ny, border, rec (its scale ranges and the template of
-// level + 1), level, min_score, metric, factor, sw, timeout_ms, and for the cell variants
-// cell_value, cell_index, cell_order; angle_step and last_level are not read. Safe to call
+// level + 1), level, min_score, metric, factor, deadline, and cell_value (cells above 1)
+// with cell_index, cell_order; angle_step and last_level are not read. Safe to call
 // concurrently for different candidates. Throws cv::Exception on maps of another type or size, or
-// (cell variants) a cell partition that does not fit the level.
+// (with cells) a cell partition that does not fit the level.
 #ifndef QURO_MATCH_REFINE_SCALE_REFINE_H
 #define QURO_MATCH_REFINE_SCALE_REFINE_H
 
@@ -45,9 +45,6 @@ namespace quro {
 // the range. Templates: normal_template at the trial scale.
 void refine_scale(const RefineLevel& lvl, float scale_step, Match& cand);
 
-// refine_scale on the level's cell partition.
-void refine_scale_cells(const RefineLevel& lvl, float scale_step, Match& cand);
-
 // What the anisotropic trials do with a scale beyond an end of its record range: leave it out, or
 // try the end itself instead (once).
 enum class RangeEnds { skipped, tried };
@@ -61,10 +58,6 @@ enum class RangeEnds { skipped, tried };
 // tested on entry only.
 void refine_scales_aniso(const RefineLevel& lvl, float row_scale_step, float column_scale_step,
                          RangeEnds ends, Match& cand);
-
-// refine_scales_aniso on the level's cell partition.
-void refine_scales_aniso_cells(const RefineLevel& lvl, float row_scale_step,
-                               float column_scale_step, RangeEnds ends, Match& cand);
 
 }  // namespace quro
 

@@ -91,14 +91,14 @@ inline PeakPolarity peak_polarity(signed char flag) {
 // Entry test of every walk: false when the time-out has passed or the candidate already scores
 // below the level's minimum (it is then left untouched).
 inline bool worth_refining(const Match& cand, const RefineLevel& lvl) {
-    return !timed_out(*lvl.sw, lvl.timeout_ms) && !(lvl.min_score > cand.score);
+    return !lvl.deadline.passed() && !(lvl.min_score > cand.score);
 }
 
-// The scorer of a level for one candidate, on the level's cell partition when `cells`.
+// The scorer of a level for one candidate, on the level's cell partition when it uses cells.
 inline WindowScorer level_scorer(const RefineLevel& lvl, const NormalMapsRef& maps,
-                                 const Match& cand, bool cells) {
+                                 const Match& cand) {
     WindowScorer scorer(maps, lvl.border, lvl.metric, peak_polarity(cand.flag));
-    if (cells) {
+    if (lvl.uses_cells()) {
         CV_Assert(lvl.cell_index != nullptr && lvl.cell_order != nullptr);
         scorer.use_cells(lvl.cell_value, *lvl.cell_index, *lvl.cell_order);
     }

@@ -30,8 +30,9 @@ bool box_leaves_image(const RotatedBox& b, int width, int height) {
 
 // The selection shared by all variants; place(m) builds the candidate's Placement.
 template <class Place>
-void select_placed(int num_matches, int width, int height, float max_overlap, std::vector<Match>& c,
+void select_placed(int num_matches, cv::Size level_size, float max_overlap, std::vector<Match>& c,
                    int level_index, const SelectionLimit& limit, Place&& place) {
+    const int width = level_size.width, height = level_size.height;
     std::stable_sort(c.begin(), c.end(), [](const Match& a, const Match& b) {
         return greater_nan_last(a.score, b.score);
     });
@@ -81,46 +82,43 @@ void select_placed(int num_matches, int width, int height, float max_overlap, st
     c.swap(kept);
 }
 
-// The selection of one model's candidates; aniso: boxes at (row, column) scale, else at the row
-// scale alone.
-void select_one_model(int num_matches, int width, int height, const OutlineBox& box,
-                      float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
-                      int level_index, bool aniso, const SelectionLimit& limit) {
-    assert(rec.has_level(level_index + 1));
-    select_placed(num_matches, width, height, max_overlap, c, level_index, limit,
-                  [&](const Match& m) {
+// The placement of one model's candidates: boxes at (row, column) scale when `aniso`, else at the
+// row scale alone.
+auto one_model_placement(const OutlineBox& box, const ShapeModelRecord& rec, bool aniso) {
+    return [&box, &rec, aniso](const Match& m) {
         return Placement{rotated_box_aniso(box, static_cast<float>(m.x), static_cast<float>(m.y),
                                            box.angle + m.angle, m.scale_row,
                                            aniso ? m.scale_col : m.scale_row),
                          &rec};
-    });
+    };
 }
 
 }  // namespace
 
-void select_matches(int num_matches, int width, int height, const OutlineBox& box,
-                    float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
-                    int level_index, const SelectionLimit& limit) {
-    select_one_model(num_matches, width, height, box, max_overlap, c, rec, level_index, false,
-                     limit);
+void select_matches(int num_matches, cv::Size level_size, const OutlineBox& box, float max_overlap,
+                    std::vector<Match>& c, const ShapeModelRecord& rec, int level_index,
+                    const SelectionLimit& limit) {
+    assert(rec.has_level(level_index + 1));
+    select_placed(num_matches, level_size, max_overlap, c, level_index, limit,
+                  one_model_placement(box, rec, false));
 }
 
-void select_matches_aniso(int num_matches, int width, int height, const OutlineBox& box,
+void select_matches_aniso(int num_matches, cv::Size level_size, const OutlineBox& box,
                           float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
                           int level_index, const SelectionLimit& limit) {
-    select_one_model(num_matches, width, height, box, max_overlap, c, rec, level_index, true,
-                     limit);
+    assert(rec.has_level(level_index + 1));
+    select_placed(num_matches, level_size, max_overlap, c, level_index, limit,
+                  one_model_placement(box, rec, true));
 }
 
-void select_matches_multi(int num_matches, int width, int height, float max_overlap,
+void select_matches_multi(int num_matches, cv::Size level_size, float max_overlap,
                           std::vector<Match>& c, const ModelRecords& records,
                           const ModelIdIndex& id_to_index, int level_index,
                           const SelectionLimit& limit) {
     // Each model's box of the level, read once.
     std::vector<OutlineBox> boxes(records.size());
     std::vector<char> box_read(records.size(), 0);
-    select_placed(num_matches, width, height, max_overlap, c, level_index, limit,
-                  [&](const Match& m) {
+    select_placed(num_matches, level_size, max_overlap, c, level_index, limit, [&](const Match& m) {
         const int index = candidate_model_index(m, records, id_to_index);
         if (index < 0) return Placement{RotatedBox{}, nullptr};
         const auto k = static_cast<std::size_t>(index);

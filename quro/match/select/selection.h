@@ -20,7 +20,7 @@ namespace quro {
 using SelectionLimit = TimeLimit;
 inline constexpr std::size_t kTimeoutCheckInterval = 64;
 
-// Replaces `c` (candidates on the level of size width x height, level_index 0 = full
+// Replaces `c` (candidates on the level of size level_size = width x height, level_index 0 = full
 // resolution) by the selected matches, best first:
 //  1. c is sorted stably by descending score (NaN last; equal scores keep their order).
 //  2. Walking the sorted list, each candidate gets its rotated box: rotated_box(box, x, y,
@@ -40,14 +40,14 @@ inline constexpr std::size_t kTimeoutCheckInterval = 64;
 // max_overlap is expected to be a number >= 0 (the searches reject anything else); a negative
 // one drops every candidate whose pair with a selected match is measured at all.
 // The record must hold level level_index + 1 (asserted).
-void select_matches(int num_matches, int width, int height, const OutlineBox& box,
-                    float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
-                    int level_index, const SelectionLimit& limit = {});
+void select_matches(int num_matches, cv::Size level_size, const OutlineBox& box, float max_overlap,
+                    std::vector<Match>& c, const ShapeModelRecord& rec, int level_index,
+                    const SelectionLimit& limit = {});
 
 // As select_matches with rotated_box_aniso(box, x, y, box.angle + angle, scale_row,
 // scale_col); the model-point border test still uses the row scale alone.
 // Built ahead of its caller, the anisotropic search.
-void select_matches_aniso(int num_matches, int width, int height, const OutlineBox& box,
+void select_matches_aniso(int num_matches, cv::Size level_size, const OutlineBox& box,
                           float max_overlap, std::vector<Match>& c, const ShapeModelRecord& rec,
                           int level_index, const SelectionLimit& limit = {});
 
@@ -58,7 +58,7 @@ void select_matches_aniso(int num_matches, int width, int height, const OutlineB
 // map, or maps outside `records` or to a null record, is dropped (a caller fault: asserts in
 // debug builds). Every candidate's model must hold the level (asserted).
 // Built ahead of its caller, the multi-model search.
-void select_matches_multi(int num_matches, int width, int height, float max_overlap,
+void select_matches_multi(int num_matches, cv::Size level_size, float max_overlap,
                           std::vector<Match>& c, const ModelRecords& records,
                           const ModelIdIndex& id_to_index, int level_index,
                           const SelectionLimit& limit = {});

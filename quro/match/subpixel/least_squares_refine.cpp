@@ -45,39 +45,49 @@ float agreement(const ImageEdge& e, float gx, float gy, float polarity) {
     return polarity == 0.f ? std::fabs(dot) : dot * polarity;
 }
 
-// Along the ray from the point's pixel in direction (dx, dy): the first pixel among the walk's
-// cells 1 .. n - 1 (as many as the walk listed) with a gradient peak.
-bool first_edge_along(const cv::Mat& img, int ix, int iy, float fx, float fy, float dx, float dy,
-                      int n, float threshold, std::vector<cv::Point>& walk, ImageEdge& out) {
-    rasterize_segment(n, walk, fx, fy, dx, dy);
+// How one candidate's points look for their image edges: on the level image, with the gradient
+// threshold, the match's polarity (0: either, see agreement) and the cells of the walk along a
+// point's direction.
+struct EdgeSearch {
+    const cv::Mat* img = nullptr;
+    float threshold = 0.f;
+    float polarity = 0.f;
+    int walk_cells = 0;
+};
+
+// Along the ray from the point's pixel `at` (with the point's offset `frac` inside it) in direction
+// (dx, dy): the first pixel among the walk's cells 1 .. walk_cells - 1 (as many as the walk listed)
+// with a gradient peak.
+bool first_edge_along(const EdgeSearch& es, cv::Point at, cv::Point2f frac, float dx, float dy,
+                      std::vector<cv::Point>& walk, ImageEdge& out) {
+    const int n = es.walk_cells;
+    rasterize_segment(n, walk, frac.x, frac.y, dx, dy);
     const std::size_t cells = std::min(walk.size(), static_cast<std::size_t>(std::max(n, 0)));
     for (std::size_t k = 1; k < cells; ++k)
-        if (get_subpix_pos_mat(img, ix + walk[k].x, iy + walk[k].y, threshold, &out.x)) return true;
+        if (get_subpix_pos_mat(*es.img, at.x + walk[k].x, at.y + walk[k].y, es.threshold, &out.x))
+            return true;
     return false;
 }
 
 // The image edge of one posed point at (X, Y) with direction (gx, gy): the gradient peak at its
 // pixel when it agrees, else the better agreeing of the first peaks found forward and backward
 // along the direction (none when neither agrees enough or both agree equally).
-bool edge_of_point(const cv::Mat& img, float X, float Y, float gx, float gy, float polarity,
-                   int walk_cells, float threshold, std::vector<cv::Point>& walk, ImageEdge& out) {
+bool edge_of_point(const EdgeSearch& es, float X, float Y, float gx, float gy,
+                   std::vector<cv::Point>& walk, ImageEdge& out) {
     if (!std::isfinite(X) || !std::isfinite(Y)) return false;
-    const int ix = round_posed(X);
-    const int iy = round_posed(Y);
+    const float polarity = es.polarity;
+    const cv::Point at(round_posed(X), round_posed(Y));
     ImageEdge r0;
-    if (get_subpix_pos_mat(img, ix, iy, threshold, &r0.x) &&
+    if (get_subpix_pos_mat(*es.img, at.x, at.y, es.threshold, &r0.x) &&
         agreement(r0, gx, gy, polarity) > kMinAgreement) {
         out = r0;
         return true;
     }
-    const float fx = X - static_cast<float>(ix);
-    const float fy = Y - static_cast<float>(iy);
+    const cv::Point2f frac(X - static_cast<float>(at.x), Y - static_cast<float>(at.y));
     ImageEdge r1, r2;
     float a1 = 0.f, a2 = 0.f;
-    if (first_edge_along(img, ix, iy, fx, fy, gx, gy, walk_cells, threshold, walk, r1))
-        a1 = agreement(r1, gx, gy, polarity);
-    if (first_edge_along(img, ix, iy, fx, fy, -gx, -gy, walk_cells, threshold, walk, r2))
-        a2 = agreement(r2, gx, gy, polarity);
+    if (first_edge_along(es, at, frac, gx, gy, walk, r1)) a1 = agreement(r1, gx, gy, polarity);
+    if (first_edge_along(es, at, frac, -gx, -gy, walk, r2)) a2 = agreement(r2, gx, gy, polarity);
     if (a1 > kMinAgreement && a1 > a2) {
         out = r1;
         return true;
@@ -101,9 +111,8 @@ struct Workspace {
 };
 
 // For each model point: its image edge and its signed distance to it along the edge normal.
-void edge_correspondences(const cv::Mat& img, const std::vector<Feature>& pts, float xc, float yc,
-                          float polarity, int walk_cells, float threshold, bool serial,
-                          Workspace& ws) {
+void edge_correspondences(const EdgeSearch& es, const std::vector<Feature>& pts, float xc, float yc,
+                          bool serial, Workspace& ws) {
     const std::size_t n = pts.size();
     ws.edges.assign(n, ImageEdge{});
     ws.found.assign(n, 0);
@@ -115,8 +124,7 @@ void edge_correspondences(const cv::Mat& img, const std::vector<Feature>& pts, f
             const float X = xc + p.x;
             const float Y = yc + p.y;
             ImageEdge e;
-            if (!edge_of_point(img, X, Y, p.gx, p.gy, polarity, walk_cells, threshold, walk, e))
-                continue;
+            if (!edge_of_point(es, X, Y, p.gx, p.gy, walk, e)) continue;
             ws.edges[i] = e;
             ws.found[i] = 1;
             ws.distance[i] = (Y - e.y) * e.ny + (X - e.x) * e.nx;
@@ -131,10 +139,11 @@ int scale_unknowns(const PoseSource& src) {
 }
 
 // One equation per kept point: unknowns (row change, column change, rotation in radians, then
-// the scale changes of scale_unknowns(src)).
-void pose_equation_rows(const std::vector<Feature>& pts, const Workspace& ws, float xc, float yc,
+// the scale changes of scale_unknowns(src)); `centre` is the candidate's exact centre.
+void pose_equation_rows(const std::vector<Feature>& pts, const Workspace& ws, cv::Point2f centre,
                         const Match& cand, const PoseSource& src, bool serial, cv::Mat& rows,
                         cv::Mat& rhs) {
+    const float xc = centre.x, yc = centre.y;
     const std::size_t n = ws.kept.size();
     const int scales = scale_unknowns(src);
     rows = cv::Mat::zeros(static_cast<int>(n), 3 + scales, CV_32F);
@@ -207,15 +216,15 @@ int required_support(std::size_t points, float score) {
 void refine_one(Match& cand, const LeastSquaresLevel& lvl, const LeastSquaresRun& run,
                 const ShapeModelRecord& rec, const PoseSource& src, bool serial,
                 LeastSquaresTrace& trace) {
-    const cv::Mat& img = *lvl.image;
     const int model_level = lvl.level + 1;
     const int step = least_squares_point_step(run, lvl.levels_used, lvl.level);
     // Under metric 0 every point may see either contrast (the search scored it so); otherwise the
     // match's polarity decides.
-    const float polarity =
-        rec.metric == 0 ? 0.f : static_cast<float>(static_cast<signed char>(cand.flag));
-    const int walk_cells = std::max(lvl.cell_value + 2, 5);
-    const float threshold = static_cast<float>(lvl.min_contrast);
+    const EdgeSearch es{
+        .img = lvl.image,
+        .threshold = static_cast<float>(lvl.min_contrast),
+        .polarity = rec.metric == 0 ? 0.f : static_cast<float>(static_cast<signed char>(cand.flag)),
+        .walk_cells = std::max(lvl.cell_value + 2, 5)};
     // The level's own search leaves the angle up to about one angle step off; a correction that
     // large must not be refused (the fixed bound alone is narrower for small models).
     const float angle_bound = angle_step(rec, model_level);
@@ -229,7 +238,7 @@ void refine_one(Match& cand, const LeastSquaresLevel& lvl, const LeastSquaresRun
         const float yc = static_cast<float>(cand.y) + cand.dy;
         pose_points(rec, cand, model_level, step, src, ws.posed);
         const std::vector<Feature>& pts = ws.posed.points;
-        edge_correspondences(img, pts, xc, yc, polarity, walk_cells, threshold, serial, ws);
+        edge_correspondences(es, pts, xc, yc, serial, ws);
         const int weighted = weigh_correspondences(lvl.cell_value, ws);
         trace.sampled_points = static_cast<int>(pts.size());
         trace.correspondences = static_cast<int>(ws.kept.size());
@@ -238,7 +247,7 @@ void refine_one(Match& cand, const LeastSquaresLevel& lvl, const LeastSquaresRun
             trace.end = LeastSquaresEnd::kTooFewPoints;
             return;
         }
-        pose_equation_rows(pts, ws, xc, yc, cand, src, serial, rows, rhs);
+        pose_equation_rows(pts, ws, {xc, yc}, cand, src, serial, rows, rhs);
         // The first unknown multiplies the normal's row component: it is the row change.
         float d_row = 0.f, d_col = 0.f, d_angle = 0.f;
         float step_scales[5] = {};
@@ -318,9 +327,7 @@ LeastSquaresTrace refine_match_least_squares(Match& cand, const LeastSquaresLeve
     return trace;
 }
 
-bool refine_matches_least_squares(std::vector<Match>& cands, const cv::Mat& level_image,
-                                  int level_index, int levels_used,
-                                  const std::vector<int>& cell_values, int min_contrast, int mode,
+bool refine_matches_least_squares(std::vector<Match>& cands, const LeastSquaresLevel& lvl, int mode,
                                   const ShapeModelRecord& rec, const PoseSource& src,
                                   std::vector<LeastSquaresTrace>* traces, const TimeLimit& limit) {
     if (traces) traces->clear();
@@ -333,14 +340,6 @@ bool refine_matches_least_squares(std::vector<Match>& cands, const cv::Mat& leve
             traces = nullptr;  // refine without tracing rather than fail
         }
     }
-    if (level_index < 0 || static_cast<std::size_t>(level_index) >= cell_values.size())
-        return true;
-    LeastSquaresLevel lvl;
-    lvl.image = &level_image;
-    lvl.level = level_index;
-    lvl.levels_used = levels_used;
-    lvl.cell_value = cell_values[static_cast<std::size_t>(level_index)];
-    lvl.min_contrast = min_contrast;
     for (std::size_t i = 0; i < cands.size(); ++i) {
         if (limit.passed()) return false;
         LeastSquaresTrace t = refine_match_least_squares(cands[i], lvl, *run, rec, src);

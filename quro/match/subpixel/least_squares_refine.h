@@ -115,15 +115,14 @@ LeastSquaresTrace refine_match_least_squares(Match& cand, const LeastSquaresLeve
                                              const ShapeModelRecord& rec, const PoseSource& src,
                                              bool serial = false);
 
-// The search stage: refines the candidates one after another with the run of `mode` (nothing for
-// a mode without least squares, an empty or non-8-bit image, or a level outside cell_values).
+// The search stage: refines the candidates one after another on the level `lvl` with the run of
+// `mode` (nothing for a mode without least squares, an empty or non-8-bit image, or a level the
+// record lacks).
 // `traces`, when given, receives one trace per candidate in list order (kError for candidates
 // left alone because of bad input), and nothing for a mode without least squares. The limit is
 // asked before each candidate: once it has passed the stage stops and returns false (the
 // candidates are then partly refined and the search gives them up); true otherwise. Never throws.
-bool refine_matches_least_squares(std::vector<Match>& cands, const cv::Mat& level_image,
-                                  int level_index, int levels_used,
-                                  const std::vector<int>& cell_values, int min_contrast, int mode,
+bool refine_matches_least_squares(std::vector<Match>& cands, const LeastSquaresLevel& lvl, int mode,
                                   const ShapeModelRecord& rec, const PoseSource& src,
                                   std::vector<LeastSquaresTrace>* traces = nullptr,
                                   const TimeLimit& limit = {});

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "quro/match/refine/window_score.h"
+#include "quro/match/subpixel/peak_fit_multi.h"
 #include "quro/match/subpixel/peak_sampling.h"
 #include "quro/match/templates.h"
-#include "quro/match/refine/window_score.h"
 
 namespace quro {
 namespace {
@@ -24,9 +25,7 @@ void negate(float* cells, int count) {
     for (int q = 0; q < count; ++q) cells[q] = -cells[q];
 }
 
-}  // namespace
-
-void fit_peak_subpixel(const RefineLevel& lvl, Match& cand) {
+void fit_plain(const RefineLevel& lvl, Match& cand) {
     const cv::Mat& nx = *lvl.nx;
     const cv::Mat& ny = *lvl.ny;
     const ShapeModelRecord& rec = *lvl.rec;
@@ -54,7 +53,7 @@ void fit_peak_subpixel(const RefineLevel& lvl, Match& cand) {
     apply_peak_fit(w, kPlainReach, angle_step, cand);
 }
 
-void fit_peak_subpixel_cells(const RefineLevel& lvl, Match& cand) {
+void fit_cells(const RefineLevel& lvl, Match& cand) {
     const cv::Mat& nx = *lvl.nx;
     const cv::Mat& ny = *lvl.ny;
     const ShapeModelRecord& rec = *lvl.rec;
@@ -106,6 +105,22 @@ void fit_peak_subpixel_cells(const RefineLevel& lvl, Match& cand) {
         if (!positive) negate(out, size * size);
     });
     apply_peak_fit(w, c, angle_step, cand);
+}
+
+}  // namespace
+
+void fit_peak_subpixel(const RefineLevel& lvl, Match& cand) {
+    if (lvl.uses_cells())
+        fit_cells(lvl, cand);
+    else
+        fit_plain(lvl, cand);
+}
+
+void fit_peak_subpixel_multi(const RefineLevel& lvl, float greediness, Match& cand) {
+    if (lvl.uses_cells())
+        fit_peak_multi_window(lvl, greediness, cand);
+    else
+        fit_peak_subpixel(lvl, cand);
 }
 
 }  // namespace quro

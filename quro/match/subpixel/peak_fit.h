@@ -9,7 +9,7 @@
 // the opposite sign so that the best match is always the largest value).
 //
 // The level comes as a RefineLevel (refine_candidate.h); the fits read its maps, border, record,
-// level, angle step, metric and, in the cell variant, its partition.
+// level, angle step, metric and, with cells, its partition.
 // Maps: the level's normal maps nx, ny (CV_32FC1, continuous, same size; else cv::Exception).
 // level is the 0-based pyramid level: templates and points come from the record's level
 // level + 1, which the template variants require the record to hold (asserted); the multi
@@ -27,41 +27,30 @@
 
 namespace quro {
 
-// Five angles angle + k * angle_step, k = -2..2, searched from k = 0, 1 toward the better side
-// (sample_five_angles, at most four scored). Each window: 8 x 8 positions of the box corner of
-// normal_template_aniso at that angle, the reference point at offsets -4..+3 around
+// The fit of a level, plain or, when the level uses cells (cell_value > 1), on its partition.
+//
+// Plain: five angles angle + k * angle_step, k = -2..2, searched from k = 0, 1 toward the better
+// side (sample_five_angles, at most four scored). Each window: 8 x 8 positions of the box corner
+// of normal_template_aniso at that angle, the reference point at offsets -4..+3 around
 // (x + border, y + border) in the maps, with the sums of the window scorer (window_score.h;
 // absolute dot products for metric 0), not moved into the maps: a position whose template box
 // would read before the first or past the last map pixel scores 0. Best cell on the window's edge
 // (column or row 0 or 7): integer move and best angle only. Otherwise the move, then the
 // three-dimensional fit when the best angle has both neighbours, else (or when not accepted) the
 // two-dimensional fit.
+//
+// With cells (cell_index from feature_cell_index for level + 1, cell_order its stable argsort; a
+// partition that does not fit the template throws cv::Exception): windows of (2c + 1) x (2c + 1)
+// positions, c = max(4, cell_value), offsets -c..+c. Each cell's points fill a window of their
+// own, which is shifted so that its best cell (polarity taken into account) lands on the centre
+// before it is added to the angle's window. The edge test is i, j within 1 .. 2c - 1, the move
+// i - c, j - c.
 void fit_peak_subpixel(const RefineLevel& lvl, Match& cand);
 
-// As fit_peak_subpixel with the level's cell partition (cell_index from feature_cell_index for
-// level + 1, cell_order its stable argsort; a partition that does not fit the template throws
-// cv::Exception): windows of (2c + 1) x (2c + 1) positions, c = max(4, cell_value), offsets -c..+c.
-// Each cell's points fill a window of their own, which is shifted so that its best cell (polarity
-// taken into account) lands on the centre before it is added to the angle's window. The edge test
-// is i, j within 1 .. 2c - 1, the move i - c, j - c.
-void fit_peak_subpixel_cells(const RefineLevel& lvl, Match& cand);
-
-// The multi-model fit: three angles angle - step, angle, angle + step; model points from
-// transform_model_points_aniso (level + 1, the template sampling); 5 x 5 positions of the
-// reference point at offsets -2..+2 around (x, y), which address the maps directly (no border).
-// A window cell is the mean over the points of (nx gx + ny gy) times the polarity (+-1) at the
-// point's pixel; pixels outside the maps add 0. With cell_value >= 2, a pixel without a normal is
-// replaced by the nearest pixel along the point's direction, forward then backward for steps
-// 1..cell_value (rasterize_segment), that has a normal agreeing by more than 0.866; none adds 0.
-// Metric 0 takes absolute values. Each cell stops early once its partial mean falls below the
-// greedy bound of min_score and greediness, and keeps that partial mean (peak_fit_multi.h).
-// The best cell over the three windows (the first of equal ones) must be positive; edge test
-// i, j within 1..3, move i - 2, j - 2; the three-dimensional fit only when the best angle is the
-// middle one.
-// Built ahead of its caller, the multi-model search.
-void fit_peak_subpixel_multi(const cv::Mat& nx, const cv::Mat& ny, Match& cand,
-                             const ShapeModelRecord& rec, int level, int cell_value,
-                             float angle_step, float min_score, float greediness, int metric);
+// The multi-model search's fit: on a level with cells the multi fit (fit_peak_multi_window,
+// peak_fit_multi.h, with the level's min_score and the search's greediness), else
+// fit_peak_subpixel.
+void fit_peak_subpixel_multi(const RefineLevel& lvl, float greediness, Match& cand);
 
 }  // namespace quro
 

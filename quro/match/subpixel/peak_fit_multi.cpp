@@ -139,16 +139,17 @@ void fill_multi_window(const NormalMapsRef& maps, const std::vector<FeatureI>& p
     }
 }
 
-void fit_peak_subpixel_multi(const cv::Mat& nx, const cv::Mat& ny, Match& cand,
-                             const ShapeModelRecord& rec, int level, int cell_value,
-                             float angle_step, float min_score, float greediness, int metric) {
-    const NormalMapsRef maps = normal_maps_ref(nx, ny);
+void fit_peak_multi_window(const RefineLevel& lvl, float greediness, Match& cand) {
+    const NormalMapsRef maps = normal_maps_ref(*lvl.nx, *lvl.ny);
+    const ShapeModelRecord& rec = *lvl.rec;
+    const int level = lvl.level;
+    const float angle_step = lvl.angle_step;
     MultiWindowParams p;
     p.polarity = cand.flag == 1 ? 1.f : -1.f;
-    p.absolute = metric == 0;
+    p.absolute = lvl.metric == 0;
     // A walk cannot stay inside the maps for more steps than their larger side.
-    p.reach = std::min(cell_value, std::max(maps.rows, maps.cols) + 1);
-    p.min_score = min_score;
+    p.reach = std::min(lvl.cell_value, std::max(maps.rows, maps.cols) + 1);
+    p.min_score = lvl.min_score;
     p.greediness = greediness;
     PeakWindows w;
     w.reset(3, kMultiSize, cand.angle, angle_step);

@@ -1,11 +1,13 @@
-// Building blocks of the multi-model peak fit (fit_peak_subpixel_multi in peak_fit.h): the score
-// window of one posed point set with its greedy stop and its search along the point directions.
+// The multi-model peak fit (chosen by fit_peak_subpixel_multi in peak_fit.h) and its building
+// blocks: the score window of one posed point set with its greedy stop and its search along the
+// point directions.
 #ifndef QURO_MATCH_SUBPIXEL_PEAK_FIT_MULTI_H
 #define QURO_MATCH_SUBPIXEL_PEAK_FIT_MULTI_H
 
 #include <opencv2/core/types.hpp>
 #include <vector>
 
+#include "quro/match/refine/refine_candidate.h"
 #include "quro/match/refine/window_score.h"
 #include "quro/quro.h"
 
@@ -42,6 +44,23 @@ struct MultiWindowParams {
 void fill_multi_window(const NormalMapsRef& maps, const std::vector<FeatureI>& pts,
                        const std::vector<cv::Point>& probes, int x, int y,
                        const MultiWindowParams& p, float* out);
+
+// The multi fit of one match on the level `lvl` (its maps nx, ny, record, level, cell value,
+// angle step, minimum score and metric; border, factor and the time limit are not read): three
+// angles angle - step, angle, angle + step; model points from transform_model_points_aniso
+// (level + 1, the template sampling); 5 x 5 positions of the reference point at offsets -2..+2
+// around (x, y), which address the maps directly (no border). A window cell is the mean over the
+// points of (nx gx + ny gy) times the polarity (+-1) at the point's pixel; pixels outside the maps
+// add 0. With cell_value >= 2, a pixel without a normal is replaced by the nearest pixel along the
+// point's direction, forward then backward for steps 1..cell_value (rasterize_segment), that has
+// a normal agreeing by more than 0.866; none adds 0. Metric 0 takes absolute values. Each cell
+// stops early once its partial mean falls below the greedy bound of min_score and greediness, and
+// keeps that partial mean. The best cell over the three windows (the first of equal ones) must be
+// positive; edge test i, j within 1..3, move i - 2, j - 2; the three-dimensional fit only when the
+// best angle is the middle one. Only x, y, angle, dx and dy are written. The candidate is left
+// unchanged for a level the record lacks or without points. Maps of another type or size throw
+// cv::Exception. Safe to call concurrently for different candidates.
+void fit_peak_multi_window(const RefineLevel& lvl, float greediness, Match& cand);
 
 }  // namespace quro
 

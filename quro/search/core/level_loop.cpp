@@ -86,17 +86,16 @@ int scan_top_poses(const SearchState& st, const std::vector<TopScan>& scans, boo
         // Only the positions the peak extraction reads.
         const ScoreScope scope{MapValues::responses,
                                peak_read_window(maps[0].size(), tpl, *scan.box)};
-        accumulate_similarity(maps, tpl, scan.metric, score, polarity, st.sw, st.timeout_ms,
-                              scope);
+        accumulate_similarity(maps, tpl, scan.metric, score, polarity, st.deadline, scope);
         // The peak margin is the frame the level's direction codes were built with.
         if (two_scales)
             extract_peaks_aniso(score, tpl, scan.min_score, kCoarseOverlapLimit, *scan.box,
-                                pose.angle, pose.scale_row, pose.scale_col, per_pose[i], st.sw,
-                                st.timeout_ms, polarity);
+                                pose.angle, pose.scale_row, pose.scale_col, per_pose[i],
+                                st.deadline, polarity);
         else
             extract_peaks(score, tpl, scan.min_score, kCoarseOverlapLimit, *scan.box, pose.angle,
-                          pose.scale_row, per_pose[i], st.sw, st.timeout_ms, polarity);
-        st.stop.check(st.sw, st.timeout_ms);
+                          pose.scale_row, per_pose[i], st.deadline, polarity);
+        st.stop.check(st.deadline);
     });
     if (st.stop.is_set()) return kTimedOut;
     found.assign(scans.size(), {});
@@ -150,15 +149,12 @@ int refine_level_candidates(const SearchState& st, const LevelModels& models,
         const RefineLevel& lvl = part.lvl;
         if (c.score < lvl.min_score) c.score = lvl.min_score;
         if (part.settles_polarity) c.flag = kPolarityToSettle;
-        const bool cells = lvl.cell_value > 1;
         if (variant.refine)
-            variant.refine(lvl, cells, c);
-        else if (cells)
-            refine_candidate_cells(lvl, c);
+            variant.refine(lvl, c);
         else
             refine_candidate(lvl, c);
         if (part.settles_polarity && c.flag == kPolarityToSettle) c.flag = 1;
-        st.stop.check(st.sw, st.timeout_ms);
+        st.stop.check(st.deadline);
     });
     return st.stop.is_set() ? kTimedOut : kOk;
 }
@@ -168,9 +164,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     const auto li = static_cast<std::size_t>(level);
     const float step = angle_step(rec, level + 1);
     const int border = normal_map_border(st, rec, level);
-    const int cell_value = st.plan.cell_values[li];
-    const bool cells = cell_value > 1;
-    if (cells) prepare_level_cells(st, rec, level);
+    prepare_level_cells(st, rec, level);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
     const float level_min = st.min_scores[li];
     const bool seeds = level == st.angle_seed_level;
@@ -207,11 +201,8 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     if (st.plan.mode == kSubpixelPeakFit) {
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
-            if (cells)
-                fit_peak_subpixel_cells(lvl, cands[i]);
-            else
-                fit_peak_subpixel(lvl, cands[i]);
-            st.stop.check(st.sw, st.timeout_ms);
+            fit_peak_subpixel(lvl, cands[i]);
+            st.stop.check(st.deadline);
         });
         if (st.stop.is_set()) return kTimedOut;
     } else if (least_squares_run(st.plan.mode) != nullptr &&

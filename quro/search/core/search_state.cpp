@@ -49,7 +49,7 @@ SearchState::~SearchState() {
 }
 
 int prepare_search(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st) {
-    st.timeout_ms = rec.timeout_ms;
+    st.deadline.timeout_ms = rec.timeout_ms;
     st.metric = rec.metric;
     st.min_contrast = search_min_contrast(rec.contrast.min_contrast);
     const int built = std::min<int>(rec.num_levels, static_cast<int>(rec.level_features.size()));
@@ -114,25 +114,37 @@ SearchModel single_model(SearchState& st, const ShapeModelRecord& rec) {
     return {&rec, st.metric, &st.plan, &st.cell_index, &st.cell_order};
 }
 
-RefineLevel level_refinement(const SearchState& st, const SearchModel& m, int level, int border,
-                             float min_score, LevelTemplates* templates) {
+LevelInput level_input(const SearchState& st, const SearchModel& m, int level, int border,
+                       float min_score) {
     const auto li = static_cast<std::size_t>(level);
     return {.nx = &st.normals.nx[li],
             .ny = &st.normals.ny[li],
             .border = border,
             .rec = m.rec,
             .level = level,
-            .last_level = m.plan->last,
-            .angle_step = angle_step(*m.rec, level + 1),
             .min_score = min_score,
             .metric = m.metric,
-            .factor = 2,
-            .sw = &st.sw,
-            .timeout_ms = st.timeout_ms,
-            .cell_value = st.plan.cell_values[li],
-            .cell_index = &(*m.cell_index)[li],
-            .cell_order = &(*m.cell_order)[li],
-            .templates = templates};
+            .deadline = st.deadline};
+}
+
+LevelInput level_input(const SearchState& st, const ShapeModelRecord& rec, int level, int border,
+                       float min_score) {
+    return level_input(st, SearchModel{&rec, st.metric, &st.plan, nullptr, nullptr}, level, border,
+                       min_score);
+}
+
+RefineLevel level_refinement(const SearchState& st, const SearchModel& m, int level, int border,
+                             float min_score, LevelTemplates* templates) {
+    const auto li = static_cast<std::size_t>(level);
+    RefineLevel lvl{level_input(st, m, level, border, min_score)};
+    lvl.last_level = m.plan->last;
+    lvl.angle_step = angle_step(*m.rec, level + 1);
+    lvl.factor = 2;
+    lvl.cell_value = st.plan.cell_values[li];
+    lvl.cell_index = &(*m.cell_index)[li];
+    lvl.cell_order = &(*m.cell_order)[li];
+    lvl.templates = templates;
+    return lvl;
 }
 
 RefineLevel level_refinement(SearchState& st, const ShapeModelRecord& rec, int level, int border,
@@ -195,9 +207,13 @@ int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRec
                                    int levels_used, std::vector<Match>& cands,
                                    const PoseSource& src) {
     const std::vector<Match> before = cands;
-    if (!refine_matches_least_squares(cands, st.pyramid[static_cast<std::size_t>(level)], level,
-                                      levels_used, st.plan.cell_values, st.min_contrast,
-                                      st.plan.mode, rec, src, nullptr, st.limit()))
+    const auto li = static_cast<std::size_t>(level);
+    const LeastSquaresLevel lvl{.image = &st.pyramid[li],
+                                .level = level,
+                                .levels_used = levels_used,
+                                .cell_value = st.plan.cell_values[li],
+                                .min_contrast = st.min_contrast};
+    if (!refine_matches_least_squares(cands, lvl, st.plan.mode, rec, src, nullptr, st.limit()))
         return kTimedOut;
     const float step = angle_step(rec, reported_level + 1);
     const double lo = static_cast<double>(req.angle_start) - step;
@@ -224,8 +240,8 @@ void select_final_matches(const SearchRequest& req, const SearchState& st,
     drop_below_min_score(req, cands);
     const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
     (two_scales ? select_matches_aniso : select_matches)(
-        req.num_matches, img.cols, img.rows, outline_box(rec, level + 1), req.max_overlap, cands,
-        rec, level, st.limit());
+        req.num_matches, img.size(), outline_box(rec, level + 1), req.max_overlap, cands, rec,
+        level, st.limit());
 }
 
 void select_final_matches(const SearchRequest& req, const SearchState& st,
@@ -233,7 +249,7 @@ void select_final_matches(const SearchRequest& req, const SearchState& st,
                           std::vector<Match>& cands) {
     drop_below_min_score(req, cands);
     const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
-    select_matches_multi(req.num_matches, img.cols, img.rows, req.max_overlap, cands, records,
+    select_matches_multi(req.num_matches, img.size(), req.max_overlap, cands, records,
                          index, level, st.limit());
 }
 

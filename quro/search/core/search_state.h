@@ -65,7 +65,7 @@ struct SearchState {
     Stopwatch sw;
     // Set once the time-out has passed, also by stages that otherwise only read the state.
     mutable StopFlag stop;
-    int timeout_ms = 0;
+    Deadline deadline{sw, 0};  // the time-out on `sw`
     int metric = 0;
     int min_contrast = 1;  // of the search: the model's, or 1 below 2
     LevelPlan plan;
@@ -82,7 +82,7 @@ struct SearchState {
     int angle_seed_level = -1;
 
     // The limit the long stages ask between pieces of their work.
-    TimeLimit limit() const { return {&sw, timeout_ms, &stop}; }
+    TimeLimit limit() const { return {deadline, &stop}; }
     bool timed_out() const { return limit().passed(); }
 
     SearchState() = default;
@@ -137,6 +137,13 @@ SearchModel single_model(SearchState& st, const ShapeModelRecord& rec);
 // Computes the model's cell partition of `level` once (when the level's cell value is above 1).
 void prepare_level_cells(const SearchState& st, const SearchModel& m, int level);
 void prepare_level_cells(SearchState& st, const ShapeModelRecord& rec, int level);
+
+// The input of `level` every refinement of one model reads: the search's normal maps (computed
+// with `border`), the model's metric, the search's deadline, and the given minimum score.
+LevelInput level_input(const SearchState& st, const SearchModel& m, int level, int border,
+                       float min_score);
+LevelInput level_input(const SearchState& st, const ShapeModelRecord& rec, int level, int border,
+                       float min_score);
 
 // The refinement's view of `level` for one model: the search's normal maps (computed with
 // `border`), the model's cells (prepared), metric and last level, the search's clock and

@@ -26,9 +26,9 @@ struct SearchVariant {
     // edges, so only the edges' sub-pixel positions settle it (scale errors fell from 0.004 RMS
     // to 0.0006 on photo scenes, position and angle errors with them).
     bool least_squares_scales = false;
-    // Refines one candidate on a level below the top; `lvl` has factor 2 and the level's cell
-    // partition when `cells` is set. Empty: refine_candidate, or refine_candidate_cells.
-    std::function<void(const RefineLevel& lvl, bool cells, Match& cand)> refine;
+    // Refines one candidate on a level below the top; `lvl` has factor 2 and says whether the
+    // level uses cells. Empty: refine_candidate.
+    std::function<void(const RefineLevel& lvl, Match& cand)> refine;
     // Clusters the candidates of level index `level` (0 = full resolution) when it is not the
     // last, given its angle step, asking the search's time limit. Empty: by angle alone
     // (cluster_candidates, no group limit).

@@ -64,9 +64,7 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
     move_to_finer_level(cands, level + 1, level, {.rec = &rec, .two_scales = true});
     for (Match& m : cands) settle_whole_pixel(m);
     {
-        const int cell_value = st.plan.cell_values[li];
-        const bool cells = cell_value > 1;
-        if (cells) prepare_level_cells(st, rec, level);
+        prepare_level_cells(st, rec, level);
         RefineLevel rl = level_refinement(st, rec, level, border, 0.f, nullptr);
         rl.factor = 1;
         parallel_for_index(cands.size(), [&](std::size_t i) {
@@ -74,7 +72,7 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
             Match& m = cands[i];
             const float keep = m.score;
             const int px = m.x, py = m.y;
-            aniso.refine(rl, cells, m);
+            aniso.refine(rl, m);
             m.score = keep;
             if (stage == 0) {
                 m.dx = m.dy = 0.f;
@@ -82,7 +80,7 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
                 m.dx = std::clamp(m.dx + static_cast<float>(px - m.x), -0.5f, 0.5f);
                 m.dy = std::clamp(m.dy + static_cast<float>(py - m.y), -0.5f, 0.5f);
             }
-            st.stop.check(st.sw, st.timeout_ms);
+            st.stop.check(st.deadline);
         });
         if (st.stop.is_set()) return kTimedOut;
     }
@@ -94,23 +92,15 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
                        kDeformPointStep[s]);
     const float level_min = st.min_scores[li];
     admit_candidates_to_level(cands, level_min);
-    const DeformLevel lvl{.nx = &st.normals.nx[li],
-                          .ny = &st.normals.ny[li],
-                          .border = border,
-                          .rec = &rec,
-                          .level = level,
-                          .last = level == st.plan.last,
-                          .stage = s,
-                          .min_score = level_min,
-                          .metric = st.metric,
-                          .neighbours = &neighbours,
-                          .neighbour_count = k,
-                          .sw = &st.sw,
-                          .timeout_ms = st.timeout_ms};
+    DeformLevel lvl{level_input(st, rec, level, border, level_min)};
+    lvl.last = level == st.plan.last;
+    lvl.stage = s;
+    lvl.neighbours = &neighbours;
+    lvl.neighbour_count = k;
     parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         refine_deformable(lvl, cands[i], work[static_cast<std::size_t>(cands[i].model_id)]);
-        st.stop.check(st.sw, st.timeout_ms);
+        st.stop.check(st.deadline);
     });
     if (st.stop.is_set()) return kTimedOut;
     filter_refined_candidates(st, req, level, angle_step(rec, level + 1), cands);

@@ -101,14 +101,8 @@ int multi_subpixel(const SearchRequest& req, MultiSearchState& ms, int level,
     if (mode == kSubpixelPeakFit) {
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
-            const RefineLevel& lvl = models.of(cands[i]).lvl;
-            if (lvl.cell_value > 1)
-                fit_peak_subpixel_multi(*lvl.nx, *lvl.ny, cands[i], *lvl.rec, level,
-                                        lvl.cell_value, lvl.angle_step, lvl.min_score,
-                                        req.greediness, lvl.metric);
-            else
-                fit_peak_subpixel(lvl, cands[i]);
-            st.stop.check(st.sw, st.timeout_ms);
+            fit_peak_subpixel_multi(models.of(cands[i]).lvl, req.greediness, cands[i]);
+            st.stop.check(st.deadline);
         });
         return st.stop.is_set() ? kTimedOut : kOk;
     }
@@ -170,8 +164,8 @@ int multi_top_stage(const SearchRequest& req, MultiSearchState& ms) {
             // Not yet the final selection (other models may go on below): no count limit and no
             // drop below min_score here.
             const cv::Mat& img = st.pyramid[static_cast<std::size_t>(top)];
-            select_matches(0, img.cols, img.rows, outline_box(*m.rec, top + 1), req.max_overlap,
-                           cands, *m.rec, top, st.limit());
+            select_matches(0, img.size(), outline_box(*m.rec, top + 1), req.max_overlap, cands,
+                           *m.rec, top, st.limit());
         } else {
             cluster_candidates(cands, clustering_angle_step(*m.rec, m.angle_seed_level, top), 0,
                                st.limit());

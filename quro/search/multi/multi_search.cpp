@@ -41,9 +41,9 @@ bool gather_models(const SearchRequest& req, const int* ids, int num_ids, const 
 int prepare_multi_search(const SearchRequest& req, MultiSearchState& ms) {
     SearchState& st = ms.shared;
     int contrast = 255, depth = 0, last = 1 << 30;
-    st.timeout_ms = 0;
+    st.deadline.timeout_ms = 0;
     for (MultiModel& m : ms.models) {
-        st.timeout_ms = std::max(st.timeout_ms, m.rec->timeout_ms);
+        st.deadline.timeout_ms = std::max(st.deadline.timeout_ms, m.rec->timeout_ms);
         contrast = std::min(contrast, m.rec->contrast.min_contrast);
         depth = std::max(depth, m.plan.levels_used);
         last = std::min(last, m.plan.last);

@@ -35,17 +35,14 @@ SearchVariant aniso_variant(const LevelScaleSteps& steps, std::vector<float> row
     v.top_scales = std::move(rows);
     v.top_col_scales = std::move(cols);
     v.least_squares_scales = true;
-    v.refine = [&steps, try_range_ends](const RefineLevel& lvl, bool cells, Match& cand) {
+    v.refine = [&steps, try_range_ends](const RefineLevel& lvl, Match& cand) {
         const auto li = static_cast<std::size_t>(lvl.level);
         // The last level settles the scales: a trial beyond a range end tries the end (instances
         // at an end stayed half a step inside it, scoring up to 0.03 lower). Above it the coarse
         // lattice only carries hypotheses down.
         const RangeEnds ends = try_range_ends && lvl.level == lvl.last_level ? RangeEnds::tried
                                                                               : RangeEnds::skipped;
-        if (cells)
-            refine_scales_aniso_cells(lvl, steps.row[li], steps.col[li], ends, cand);
-        else
-            refine_scales_aniso(lvl, steps.row[li], steps.col[li], ends, cand);
+        refine_scales_aniso(lvl, steps.row[li], steps.col[li], ends, cand);
         // As in the scaled search: the scale trials scored at the angle the level above gave, so
         // the angle walk measures the candidate again before the level's filter judges it.
         RefineLevel same_level = lvl;
@@ -56,18 +53,10 @@ SearchVariant aniso_variant(const LevelScaleSteps& steps, std::vector<float> row
             // dropped before the least squares could settle its scales. Nine trials at half the
             // steps around the best pair bring it within a quarter step.
             admit_to_next_walk(cand, lvl.min_score);
-            if (cells)
-                refine_scales_aniso_cells(same_level, 0.5f * steps.row[li], 0.5f * steps.col[li],
-                                          ends, cand);
-            else
-                refine_scales_aniso(same_level, 0.5f * steps.row[li], 0.5f * steps.col[li], ends,
-                                    cand);
+            refine_scales_aniso(same_level, 0.5f * steps.row[li], 0.5f * steps.col[li], ends, cand);
         }
         admit_to_next_walk(cand, lvl.min_score);
-        if (cells)
-            refine_candidate_cells(same_level, cand);
-        else
-            refine_candidate_aniso(same_level, cand);
+        refine_candidate(same_level, cand);
     };
     v.cluster = [&steps](std::vector<Match>& cands, int level, float angle_step,
                          const TimeLimit& limit) {

@@ -37,22 +37,16 @@ SearchVariant scaled_variant(const std::vector<float>& steps, std::vector<float>
     SearchVariant v;
     v.top_scales = std::move(top_scales);
     v.least_squares_scales = true;
-    v.refine = [&steps](const RefineLevel& lvl, bool cells, Match& cand) {
+    v.refine = [&steps](const RefineLevel& lvl, Match& cand) {
         const float step = steps[static_cast<std::size_t>(lvl.level)];
-        if (cells)
-            refine_scale_cells(lvl, step, cand);
-        else
-            refine_scale(lvl, step, cand);
+        refine_scale(lvl, step, cand);
         // The scale walk has brought the candidate to this level's coordinates. It scored at the
         // angle the level above gave, up to half that level's angle step off, so its score is no
         // verdict yet: the angle walk measures the candidate again and the level's filter judges.
         admit_to_next_walk(cand, lvl.min_score);
         RefineLevel same_level = lvl;
         same_level.factor = 1;
-        if (cells)
-            refine_candidate_cells(same_level, cand);
-        else
-            refine_candidate(same_level, cand);
+        refine_candidate(same_level, cand);
     };
     v.cluster = [&steps](std::vector<Match>& cands, int level, float angle_step,
                          const TimeLimit& limit) {

@@ -53,12 +53,12 @@ CoarseResult coarse_search(const quro::ShapeModelRecord& rec, const cv::Mat& ima
         cv::Mat score, polarity;
         const quro::ScoreScope scope{quro::MapValues::responses,
                                      quro::peak_read_window(maps[0].size(), tpl, box)};
-        quro::accumulate_similarity_with(maps, tpl, metric, score, polarity, sw, 0,
-                                         vector_path ? quro::KernelPath::vector
-                                                     : quro::KernelPath::scalar,
-                                         scoped ? scope : quro::ScoreScope{});
+        quro::accumulate_similarity_with(
+            maps, tpl, metric, score, polarity, {sw, 0},
+            vector_path ? quro::KernelPath::vector : quro::KernelPath::scalar,
+            scoped ? scope : quro::ScoreScope{});
         std::vector<Match> peaks;
-        quro::extract_peaks(score, tpl, min_score, 0.5f, box, a, scale, peaks, sw, 0, polarity);
+        quro::extract_peaks(score, tpl, min_score, 0.5f, box, a, scale, peaks, {sw, 0}, polarity);
         res.candidates.insert(res.candidates.end(), peaks.begin(), peaks.end());
     }
     return res;

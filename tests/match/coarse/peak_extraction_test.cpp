@@ -40,7 +40,7 @@ struct Fixture {
     }
     std::vector<Match> peaks(float min_score, float overlap, int timeout_ms = 0) {
         std::vector<Match> out;
-        quro::extract_peaks(score, tpl, min_score, overlap, box, 12.5f, 0.9f, out, sw, timeout_ms,
+        quro::extract_peaks(score, tpl, min_score, overlap, box, 12.5f, 0.9f, out, {sw, timeout_ms},
                             polarity);
         return out;
     }
@@ -77,7 +77,7 @@ TEST(PeakExtraction, AnisoVariantSetsBothScales) {
     Fixture f;
     f.set(30, 40, 77);
     std::vector<Match> out;
-    quro::extract_peaks_aniso(f.score, f.tpl, 0.5f, 0.5f, f.box, -3.f, 1.25f, 0.75f, out, f.sw, 0,
+    quro::extract_peaks_aniso(f.score, f.tpl, 0.5f, 0.5f, f.box, -3.f, 1.25f, 0.75f, out, {f.sw, 0},
                               f.polarity);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].scale_row, 1.25f);
@@ -186,7 +186,7 @@ TEST(PeakExtraction, TimeOutLeavesTheListUntouched) {
     f.sw = quro_test::expired_stopwatch();
     EXPECT_TRUE(f.peaks(0.5f, 0.5f, 1).empty());
     std::vector<Match> out{Match(1, 2, 0.5f)};
-    quro::extract_peaks(f.score, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 1, f.polarity);
+    quro::extract_peaks(f.score, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, {f.sw, 1}, f.polarity);
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].x, 1);
     EXPECT_EQ(f.peaks(0.5f, 0.5f, 0).size(), 1u);  // no time-out
@@ -195,7 +195,7 @@ TEST(PeakExtraction, TimeOutLeavesTheListUntouched) {
 TEST(PeakExtraction, EmptyScoreMapReturnsAtOnce) {
     Fixture f;
     std::vector<Match> out{Match(1, 2, 0.5f)};
-    quro::extract_peaks(cv::Mat(), f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 0, cv::Mat());
+    quro::extract_peaks(cv::Mat(), f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, {f.sw, 0}, cv::Mat());
     EXPECT_EQ(out.size(), 1u);
 }
 
@@ -228,7 +228,8 @@ TEST(PeakExtraction, NegativeOrNaNLimitsRaiseTheSuppressionErrors) {
     f.set(20, 20, 90);
     std::vector<Match> out{Match(1, 2, 0.5f)};
     try {
-        quro::extract_peaks(f.score, f.tpl, -0.1f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 0, f.polarity);
+        quro::extract_peaks(f.score, f.tpl, -0.1f, 0.5f, f.box, 0.f, 1.f, out, {f.sw, 0},
+                            f.polarity);
         ADD_FAILURE() << "negative min_score accepted";
     } catch (const cv::Exception& e) {
         EXPECT_EQ(e.code, -215);
@@ -236,7 +237,7 @@ TEST(PeakExtraction, NegativeOrNaNLimitsRaiseTheSuppressionErrors) {
         EXPECT_EQ(e.func, "cv::dnn::NMSBoxes");
     }
     try {
-        quro::extract_peaks(f.score, f.tpl, 0.5f, std::nanf(""), f.box, 0.f, 1.f, out, f.sw, 0,
+        quro::extract_peaks(f.score, f.tpl, 0.5f, std::nanf(""), f.box, 0.f, 1.f, out, {f.sw, 0},
                             f.polarity);
         ADD_FAILURE() << "NaN overlap accepted";
     } catch (const cv::Exception& e) {
@@ -248,17 +249,17 @@ TEST(PeakExtraction, NegativeOrNaNLimitsRaiseTheSuppressionErrors) {
 TEST(PeakExtraction, MismatchedMapsAreRejected) {
     Fixture f;
     std::vector<Match> out;
-    EXPECT_THROW(quro::extract_peaks(f.score, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 0,
+    EXPECT_THROW(quro::extract_peaks(f.score, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, {f.sw, 0},
                                      cv::Mat(60, 71, CV_8SC1, cv::Scalar(1))),
                  cv::Exception);
     EXPECT_THROW(
-        quro::extract_peaks(f.score, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 0, cv::Mat()),
+        quro::extract_peaks(f.score, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, {f.sw, 0}, cv::Mat()),
         cv::Exception);
     cv::Mat as_float;
     f.score.convertTo(as_float, CV_32F);
-    EXPECT_THROW(
-        quro::extract_peaks(as_float, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, f.sw, 0, f.polarity),
-        cv::Exception);
+    EXPECT_THROW(quro::extract_peaks(as_float, f.tpl, 0.5f, 0.5f, f.box, 0.f, 1.f, out, {f.sw, 0},
+                                     f.polarity),
+                 cv::Exception);
 }
 
 TEST(OutlineBox, CopiesTheLevelInItsOwnOrder) {

@@ -89,9 +89,10 @@ void accumulate(const std::vector<cv::Mat>& maps, const QuantizedTemplate& t, in
                 cv::Mat& score, cv::Mat& polarity, bool vector_path,
                 quro::MapValues values = quro::MapValues::any) {
     quro::Stopwatch sw;
-    quro::accumulate_similarity_with(maps, t, metric, score, polarity, sw, 0,
-                                     vector_path ? quro::KernelPath::vector : quro::KernelPath::scalar,
-                                     quro::ScoreScope{values, {}});
+    quro::accumulate_similarity_with(
+        maps, t, metric, score, polarity, {sw, 0},
+        vector_path ? quro::KernelPath::vector : quro::KernelPath::scalar,
+        quro::ScoreScope{values, {}});
 }
 
 bool have_avx2() {
@@ -222,7 +223,7 @@ TEST(ScoreAccumulation, TimeOutBeforeEntryLeavesBothOutputsAsPassed) {
     const void* s_data = s.data;
     const void* p_data = p.data;
     for (bool vec : {false, true}) {
-        quro::accumulate_similarity_with(maps, t, -1, s, p, sw, 1,
+        quro::accumulate_similarity_with(maps, t, -1, s, p, {sw, 1},
                                          vec ? quro::KernelPath::vector : quro::KernelPath::scalar);
         EXPECT_EQ(s.data, s_data);
         EXPECT_EQ(p.data, p_data);
@@ -230,11 +231,11 @@ TEST(ScoreAccumulation, TimeOutBeforeEntryLeavesBothOutputsAsPassed) {
         EXPECT_EQ(cv::countNonZero(p != -3), 0);
     }
     cv::Mat empty_s, empty_p;
-    quro::accumulate_similarity(maps, t, 1, empty_s, empty_p, sw, 1);
+    quro::accumulate_similarity(maps, t, 1, empty_s, empty_p, {sw, 1});
     EXPECT_TRUE(empty_s.empty());
     EXPECT_TRUE(empty_p.empty());
     // No time-out (0) and a generous one both run.
-    quro::accumulate_similarity(maps, t, 1, empty_s, empty_p, sw, 0);
+    quro::accumulate_similarity(maps, t, 1, empty_s, empty_p, {sw, 0});
     EXPECT_EQ(empty_s.at<std::int16_t>(0, 0), 4);
 }
 
@@ -259,7 +260,7 @@ TEST(ScoreAccumulation, TimeOutDuringTheLoopLeavesPartialSumsAndPlusOne) {
         if (vec && !have_avx2()) continue;
         const quro::Stopwatch sw = quro_test::stopwatch_expiring_after(1);
         cv::Mat s, p;
-        quro::accumulate_similarity_with(maps, t, -1, s, p, sw, 1,
+        quro::accumulate_similarity_with(maps, t, -1, s, p, {sw, 1},
                                          vec ? quro::KernelPath::vector : quro::KernelPath::scalar);
         ASSERT_EQ(s.size(), cv::Size(100, 100));
         const int first = s.at<std::int16_t>(0, 0);
@@ -379,7 +380,7 @@ TEST(ScoreAccumulation, MalformedInputThrowsAndLeavesOutputs) {
     cv::Mat s(2, 2, CV_16SC1, cv::Scalar(9)), p;
     quro::Stopwatch sw;
     auto run = [&](const std::vector<cv::Mat>& m, const QuantizedTemplate& tt) {
-        EXPECT_THROW(quro::accumulate_similarity(m, tt, 1, s, p, sw, 0), cv::Exception);
+        EXPECT_THROW(quro::accumulate_similarity(m, tt, 1, s, p, {sw, 0}), cv::Exception);
         EXPECT_EQ(s.rows, 2);
         EXPECT_TRUE(p.empty());
     };

@@ -326,10 +326,9 @@ TEST(RefineCandidatePolygon, CellVariantEndsOnThePose) {
         const std::vector<int> order = quro::argsort_int(cells);
         for (const int dx : {-1, 1}) {
             Match c = candidate(50 + dx, 41, 4.f);
-            quro::refine_candidate_cells(
-                quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 0, 4,
-                                        &cells, &order),
-                c);
+            quro::refine_candidate(quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 1,
+                                                           2, sw, 0, 4, &cells, &order),
+                                   c);
             expect_near_pose(c, s.pose, 1.0);
         }
     }
@@ -350,9 +349,7 @@ TEST(RefineCandidatePolygon, SharedTemplatesChangeNoResult) {
         for (const std::size_t limit : {quro::LevelTemplates::kDefaultByteLimit, std::size_t{0}}) {
             quro::RefineLevel lvl = quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f,
                                                             1, 2, sw, 0, cell_value, &cells, &order);
-            const auto refine = [&](Match& c) {
-                cell_value > 1 ? quro::refine_candidate_cells(lvl, c) : quro::refine_candidate(lvl, c);
-            };
+            const auto refine = [&](Match& c) { quro::refine_candidate(lvl, c); };
             std::vector<Match> own = start, shared = start;
             for (Match& c : own) refine(c);
             quro::LevelTemplates templates(limit);
@@ -366,12 +363,12 @@ TEST(RefineCandidatePolygon, SharedTemplatesChangeNoResult) {
     }
 }
 
-TEST(RefineCandidatePolygon, AnisoVariantStartsFromThisLevel) {
+TEST(RefineCandidatePolygon, FactorOneStartsFromThisLevel) {
     const PolygonScene s;
     const quro::Stopwatch sw;
     Match c = candidate(102, 79, 2.f);
-    quro::refine_candidate_aniso(
-        quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 1, 77, sw, 0), c);
+    quro::refine_candidate(
+        quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 1, 1, sw, 0), c);
     expect_near_pose(c, s.pose, 0.5);
 }
 

@@ -37,9 +37,10 @@ struct Scene {
         rec.scale_min = rec.scale_row_min = rec.scale_col_min = 0.8f;
         rec.scale_max = rec.scale_row_max = rec.scale_col_max = 1.2f;
     }
-    quro::RefineLevel level() const {
-        return quro_test::refine_level(nx, ny, 0, rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 0, 4, &cells,
-                                       &order);
+    // Without cells (cell value 1), or on the scene's partition (4).
+    quro::RefineLevel level(int cell_value = 1) const {
+        return quro_test::refine_level(nx, ny, 0, rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 0, cell_value,
+                                       &cells, &order);
     }
 };
 
@@ -49,9 +50,9 @@ Match candidate(float scale_row = 1.f, float scale_col = 1.f) {
 
 TEST(RefineScale, WalksFromOneToTheRenderedScale) {
     const Scene s(1.06f, 1.06f);
-    for (const auto refine : {quro::refine_scale, quro::refine_scale_cells}) {
+    for (const int cell_value : {1, 4}) {
         Match c = candidate();
-        refine(s.level(), 0.02f, c);
+        quro::refine_scale(s.level(cell_value), 0.02f, c);
         EXPECT_NEAR(c.scale_row, 1.06f, 0.01f);
         EXPECT_EQ(c.scale_col, c.scale_row);
         EXPECT_LE(std::abs(c.x - 200), 1);
@@ -113,14 +114,14 @@ TEST(RefineScale, EqualScoresKeepTheFirstScaleAndNoAcceptedTrialMovesThePosition
 // below the stretch keeps the column scale inside it) or tries the end, in both variants.
 TEST(RefineScalesAniso, FindsTheStretchWithinTheRanges) {
     Scene s(1.f, 1.06f);
-    for (const auto refine : {quro::refine_scales_aniso, quro::refine_scales_aniso_cells}) {
+    for (const int cell_value : {1, 4}) {
         for (const auto& [col_min, col_max, col] :
              {std::tuple{0.8f, 1.2f, 1.06f}, {0.8f, 1.03f, 1.03f}, {1.f, 1.f, 1.f}}) {
             s.rec.scale_col_min = col_min;
             s.rec.scale_col_max = col_max;
             for (const auto ends : {quro::RangeEnds::skipped, quro::RangeEnds::tried}) {
                 Match c = candidate();
-                refine(s.level(), 0.06f, 0.06f, ends, c);
+                quro::refine_scales_aniso(s.level(cell_value), 0.06f, 0.06f, ends, c);
                 EXPECT_EQ(c.scale_row, 1.f);
                 const bool skip = ends == quro::RangeEnds::skipped && col_max == 1.03f;
                 EXPECT_EQ(c.scale_col, skip ? 1.f : col) << col_max;

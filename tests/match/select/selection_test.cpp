@@ -56,13 +56,13 @@ TEST_F(Selection, BoxPokingOutWithPointsInsideStays) {
     ASSERT_LT(std::min({b.corners[0].x, b.corners[1].x, b.corners[2].x, b.corners[3].x}), 0.f);
     ASSERT_FALSE(quro::model_leaves_image(rec_, 10.f, 20.f, 60, 50, 1, 45.f, 1.f));
     std::vector<Match> c{m};
-    quro::select_matches(0, 60, 50, box_, 0.5f, c, rec_, 0);
+    quro::select_matches(0, {60, 50}, box_, 0.5f, c, rec_, 0);
     EXPECT_EQ(c.size(), 1u);
 
     // One pixel further left, a sampled point lands on column -1.
     ASSERT_TRUE(quro::model_leaves_image(rec_, 9.f, 20.f, 60, 50, 1, 45.f, 1.f));
     std::vector<Match> out{cand(9, 20, 0.9f, 45.f)};
-    quro::select_matches(0, 60, 50, box_, 0.5f, out, rec_, 0);
+    quro::select_matches(0, {60, 50}, box_, 0.5f, out, rec_, 0);
     EXPECT_TRUE(out.empty());
 }
 
@@ -71,19 +71,19 @@ TEST_F(Selection, BorderTestsRowsAndTheFarSide) {
     std::vector<Match> c{cand(30, 4, 0.9f), cand(55, 25, 0.8f), cand(30, 46, 0.7f),
                          cand(30, 25, 0.6f)};
     // Width 60, height 50: the rectangle reaches 10 columns and 5 rows from its reference.
-    quro::select_matches(0, 60, 50, box_, 0.5f, c, rec_, 0);
+    quro::select_matches(0, {60, 50}, box_, 0.5f, c, rec_, 0);
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].score, 0.6f);
     // The last column and row are inside.
     std::vector<Match> edge{cand(49, 44, 0.9f)};
-    quro::select_matches(0, 60, 50, box_, 0.5f, edge, rec_, 0);
+    quro::select_matches(0, {60, 50}, box_, 0.5f, edge, rec_, 0);
     EXPECT_EQ(edge.size(), 1u);
 }
 
 TEST_F(Selection, MatchesMayCrossTheBorderWhenAllowed) {
     BorderSetting border(1);
     std::vector<Match> c{cand(-3, 20, 0.9f), cand(58, 48, 0.8f, 30.f)};
-    quro::select_matches(0, 60, 50, box_, 0.5f, c, rec_, 0);
+    quro::select_matches(0, {60, 50}, box_, 0.5f, c, rec_, 0);
     EXPECT_EQ(c.size(), 2u);
 }
 
@@ -91,12 +91,12 @@ TEST_F(Selection, SamePoseTwiceKeepsTheBetterBelowFullOverlap) {
     BorderSetting border(0);
     for (const float max_overlap : {0.f, 0.3f, 0.99f}) {
         std::vector<Match> c{cand(30, 25, 0.7f, 10.f), cand(30, 25, 0.9f, 10.f)};
-        quro::select_matches(0, 60, 50, box_, max_overlap, c, rec_, 0);
+        quro::select_matches(0, {60, 50}, box_, max_overlap, c, rec_, 0);
         ASSERT_EQ(c.size(), 1u) << max_overlap;
         EXPECT_EQ(c[0].score, 0.9f);
     }
     std::vector<Match> c{cand(30, 25, 0.7f, 10.f), cand(30, 25, 0.9f, 10.f)};
-    quro::select_matches(0, 60, 50, box_, 1.f, c, rec_, 0);
+    quro::select_matches(0, {60, 50}, box_, 1.f, c, rec_, 0);
     ASSERT_EQ(c.size(), 2u);
     EXPECT_EQ(c[0].score, 0.9f);
 }
@@ -107,11 +107,11 @@ TEST_F(Selection, NumMatchesKeepsTheBest) {
     const float scores[5] = {0.6f, 0.95f, 0.7f, 0.8f, 0.75f};
     for (int i = 0; i < 5; ++i) five.push_back(cand(15 + 40 * i, 30, scores[i]));
     std::vector<Match> two = five;
-    quro::select_matches(2, 220, 60, box_, 0.5f, two, rec_, 0);
+    quro::select_matches(2, {220, 60}, box_, 0.5f, two, rec_, 0);
     ASSERT_EQ(two.size(), 2u);
     EXPECT_EQ(two[0].score, 0.95f);
     EXPECT_EQ(two[1].score, 0.8f);
-    quro::select_matches(0, 220, 60, box_, 0.5f, five, rec_, 0);
+    quro::select_matches(0, {220, 60}, box_, 0.5f, five, rec_, 0);
     ASSERT_EQ(five.size(), 5u);
     for (std::size_t i = 1; i < five.size(); ++i) EXPECT_GT(five[i - 1].score, five[i].score);
 }
@@ -121,7 +121,7 @@ TEST_F(Selection, DroppedCandidatesDoNotCountTowardsTheLimit) {
     // The best one leaves the image and the second repeats the third's pose.
     std::vector<Match> c{cand(2, 30, 0.99f), cand(100, 30, 0.9f), cand(100, 30, 0.85f),
                          cand(150, 30, 0.8f), cand(50, 30, 0.7f)};
-    quro::select_matches(2, 220, 60, box_, 0.5f, c, rec_, 0);
+    quro::select_matches(2, {220, 60}, box_, 0.5f, c, rec_, 0);
     ASSERT_EQ(c.size(), 2u);
     EXPECT_EQ(c[0].x, 100);
     EXPECT_EQ(c[1].x, 150);
@@ -135,14 +135,14 @@ TEST_F(Selection, StopsOnceTheSearchTimeIsUp) {
     for (int i = 0; i < 5000; ++i) many.push_back(cand(i % 200, i / 200, 1.f - i * 1e-5f));
     const quro::Stopwatch sw = quro_test::expired_stopwatch();
     std::vector<Match> c = many;
-    quro::select_matches(0, 200, 200, box_, 1.f, c, rec_, 0, {&sw, 1});
+    quro::select_matches(0, {200, 200}, box_, 1.f, c, rec_, 0, {{sw, 1}});
     EXPECT_LT(c.size(), quro::kTimeoutCheckInterval);
     // Without a limit, or without a stopwatch, every candidate is looked at.
     c = many;
-    quro::select_matches(0, 200, 200, box_, 1.f, c, rec_, 0, {&sw, 0});
+    quro::select_matches(0, {200, 200}, box_, 1.f, c, rec_, 0, {{sw, 0}});
     EXPECT_EQ(c.size(), many.size());
     c = many;
-    quro::select_matches(0, 200, 200, box_, 1.f, c, rec_, 0);
+    quro::select_matches(0, {200, 200}, box_, 1.f, c, rec_, 0);
     EXPECT_EQ(c.size(), many.size());
 }
 
@@ -156,7 +156,7 @@ TEST(SelectionLine, MatchesOfAStraightLineModelSuppressEachOther) {
         // The same pose, one pixel along the line, and well apart.
         std::vector<Match> c{cand(50, 40, 0.9f, 0.f), cand(50, 40, 0.8f, 0.f),
                              cand(51, 40, 0.7f, 0.f), cand(50, 70, 0.6f, 0.f)};
-        quro::select_matches(0, 100, 100, box, max_overlap, c, rec, 0);
+        quro::select_matches(0, {100, 100}, box, max_overlap, c, rec, 0);
         ASSERT_EQ(c.size(), 2u) << max_overlap;
         EXPECT_EQ(c[0].score, 0.9f);
         EXPECT_EQ(c[1].score, 0.6f);
@@ -168,7 +168,7 @@ TEST_F(Selection, EqualScoresKeepTheirOrderAndNaNGoesLast) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     std::vector<Match> c{cand(10, 10, nan), cand(50, 10, 0.5f), cand(90, 10, 0.5f),
                          cand(130, 10, 0.9f)};
-    quro::select_matches(0, 200, 40, box_, 0.5f, c, rec_, 0);
+    quro::select_matches(0, {200, 40}, box_, 0.5f, c, rec_, 0);
     ASSERT_EQ(c.size(), 4u);
     EXPECT_EQ(c[0].x, 130);
     EXPECT_EQ(c[1].x, 50);
@@ -197,11 +197,11 @@ TEST_F(CornerShape, OverlapAlongTheLongArmIsSuppressed) {
     ASSERT_GT(34.f * 34.f, d2);
 
     std::vector<Match> c{b, a};
-    quro::select_matches(0, 260, 80, box_, 0.5f, c, rec_, 0);
+    quro::select_matches(0, {260, 80}, box_, 0.5f, c, rec_, 0);
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].x, 150);
     std::vector<Match> loose{b, a};
-    quro::select_matches(0, 260, 80, box_, 0.65f, loose, rec_, 0);
+    quro::select_matches(0, {260, 80}, box_, 0.65f, loose, rec_, 0);
     EXPECT_EQ(loose.size(), 2u);
 }
 
@@ -212,10 +212,10 @@ TEST_F(CornerShape, PairsBeyondBothReachesAreNeverCompared) {
     const float reach = std::hypot(80.f, 12.f);
     const int far = static_cast<int>(std::ceil(2.f * reach + 1.f)) + 1;
     std::vector<Match> apart{cand(0, 0, 0.9f), cand(far, 0, 0.8f, 90.f)};
-    quro::select_matches(0, 1000, 1000, box_, -1.f, apart, rec_, 0);
+    quro::select_matches(0, {1000, 1000}, box_, -1.f, apart, rec_, 0);
     EXPECT_EQ(apart.size(), 2u);
     std::vector<Match> within{cand(0, 0, 0.9f), cand(static_cast<int>(2.f * reach) - 1, 0, 0.8f)};
-    quro::select_matches(0, 1000, 1000, box_, -1.f, within, rec_, 0);
+    quro::select_matches(0, {1000, 1000}, box_, -1.f, within, rec_, 0);
     EXPECT_EQ(within.size(), 1u);
 }
 
@@ -223,10 +223,10 @@ TEST_F(Selection, ScaledBoxesOverlapByTheirScaledSize) {
     BorderSetting border(1);
     // At scale 2 the 20 px wide box is 40 px wide: 25 px apart they overlap by 15 / 40.
     std::vector<Match> c{cand(100, 50, 0.9f, 0.f, 2.f), cand(125, 50, 0.8f, 0.f, 2.f)};
-    quro::select_matches(0, 300, 100, box_, 0.3f, c, rec_, 0);
+    quro::select_matches(0, {300, 100}, box_, 0.3f, c, rec_, 0);
     EXPECT_EQ(c.size(), 1u);
     std::vector<Match> d{cand(100, 50, 0.9f, 0.f, 2.f), cand(125, 50, 0.8f, 0.f, 2.f)};
-    quro::select_matches(0, 300, 100, box_, 0.4f, d, rec_, 0);
+    quro::select_matches(0, {300, 100}, box_, 0.4f, d, rec_, 0);
     EXPECT_EQ(d.size(), 2u);
 }
 
@@ -237,14 +237,14 @@ TEST_F(Selection, AnisoBoxesUseBothScalesAndTheBorderTheRowScale) {
     const std::vector<Match> pair{cand(100, 50, 0.9f, 0.f, 1.f, 2.f),
                                   cand(125, 50, 0.8f, 0.f, 1.f, 2.f)};
     std::vector<Match> aniso = pair, uniform = pair;
-    quro::select_matches_aniso(0, 300, 100, box_, 0.3f, aniso, rec_, 0);
-    quro::select_matches(0, 300, 100, box_, 0.3f, uniform, rec_, 0);
+    quro::select_matches_aniso(0, {300, 100}, box_, 0.3f, aniso, rec_, 0);
+    quro::select_matches(0, {300, 100}, box_, 0.3f, uniform, rec_, 0);
     EXPECT_EQ(aniso.size(), 1u);
     EXPECT_EQ(uniform.size(), 2u);
     // Column scale 3 pushes the box 30 px out to the left, but the model points are tested at
     // row scale 1, and they lie inside.
     std::vector<Match> wide{cand(12, 50, 0.9f, 0.f, 1.f, 3.f)};
-    quro::select_matches_aniso(0, 300, 100, box_, 0.3f, wide, rec_, 0);
+    quro::select_matches_aniso(0, {300, 100}, box_, 0.3f, wide, rec_, 0);
     EXPECT_EQ(wide.size(), 1u);
 }
 
@@ -282,7 +282,7 @@ TEST(SelectionBound, PrefilterNeverChangesTheResult) {
             expected.push_back(m);
             boxes.push_back(b);
         }
-        quro::select_matches(0, 200, 200, box, max_overlap, c, rec, 0);
+        quro::select_matches(0, {200, 200}, box, max_overlap, c, rec, 0);
         ASSERT_EQ(c.size(), expected.size()) << "trial " << trial;
         for (std::size_t i = 0; i < c.size(); ++i) {
             ASSERT_EQ(c[i].x, expected[i].x) << "trial " << trial;
@@ -303,7 +303,7 @@ protected:
     }
     // The selection of c on a 300 x 100 level.
     std::vector<Match> selected(std::vector<Match> c, float max_overlap) const {
-        quro::select_matches_multi(0, 300, 100, max_overlap, c, records_, ids_, 0);
+        quro::select_matches_multi(0, {300, 100}, max_overlap, c, records_, ids_, 0);
         return c;
     }
     static constexpr int kLarge = 3;
@@ -343,11 +343,11 @@ TEST_F(SelectionMulti, CandidateOfAnUnknownModelIsLeftOut) {
     std::vector<Match> c{cand(100, 50, 0.8f, 0.f, 1.f, 1.f, kLarge),
                          cand(200, 50, 0.9f, 0.f, 1.f, 1.f, 42)};
 #ifdef NDEBUG
-    quro::select_matches_multi(0, 300, 100, 0.5f, c, records_, ids_, 0);
+    quro::select_matches_multi(0, {300, 100}, 0.5f, c, records_, ids_, 0);
     ASSERT_EQ(c.size(), 1u);
     EXPECT_EQ(c[0].model_id, kLarge);
 #else
-    EXPECT_DEATH(quro::select_matches_multi(0, 300, 100, 0.5f, c, records_, ids_, 0),
+    EXPECT_DEATH(quro::select_matches_multi(0, {300, 100}, 0.5f, c, records_, ids_, 0),
                  "does not hold");
 #endif
 }

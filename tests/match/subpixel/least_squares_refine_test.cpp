@@ -90,13 +90,23 @@ std::vector<int> cell_values(const quro::ShapeModelRecord& rec, int subpixel_cod
     return plan.cell_values;
 }
 
+// The level `level` of `img` with the cell value of that level in `cells`.
+quro::LeastSquaresLevel ls_level(const cv::Mat& img, int level, const quro::ShapeModelRecord& rec,
+                                 const std::vector<int>& cells) {
+    return {.image = &img,
+            .level = level,
+            .levels_used = rec.num_levels,
+            .cell_value = cells.at(static_cast<std::size_t>(level)),
+            .min_contrast = kMinContrast};
+}
+
 LeastSquaresTrace refine(Match& m, const cv::Mat& img, int level, int mode,
                          const quro::ShapeModelRecord& rec, const std::vector<int>& cells,
                          const PoseSource& src = PoseSource::rigid()) {
     std::vector<Match> cands{m};
     std::vector<LeastSquaresTrace> traces;
-    quro::refine_matches_least_squares(cands, img, level, rec.num_levels, cells, kMinContrast, mode,
-                                       rec, src, &traces);
+    quro::refine_matches_least_squares(cands, ls_level(img, level, rec, cells), mode, rec, src,
+                                       &traces);
     EXPECT_EQ(traces.size(), 1u);
     m = cands[0];
     return traces.empty() ? LeastSquaresTrace{} : traces[0];
@@ -620,8 +630,8 @@ TEST_F(LeastSquaresLoops, CandidatesAreRefinedEachWithItsOwnPose) {
     cv::max(img, r, img);  // same background, so the brighter pixel is the shape's
     std::vector<Match> cands{candidate(left, 0.3, -0.2, 0.4), candidate(right, -0.25, 0.3, -0.4)};
     std::vector<LeastSquaresTrace> traces;
-    quro::refine_matches_least_squares(cands, img, 0, rec->num_levels, cell_values(*rec, 2),
-                                       kMinContrast, 2, *rec, PoseSource::rigid(), &traces);
+    quro::refine_matches_least_squares(cands, ls_level(img, 0, *rec, cell_values(*rec, 2)), 2, *rec,
+                                       PoseSource::rigid(), &traces);
     ASSERT_EQ(traces.size(), 2u);
     EXPECT_LT(position_error(cands[0], left), 0.05);
     EXPECT_LT(position_error(cands[1], right), 0.05);
@@ -636,33 +646,32 @@ TEST_F(LeastSquaresBadInput, LeavesCandidatesAloneWithoutCrashing) {
     const Match start = candidate(t, 0.3, -0.2, 0.4);
     std::vector<LeastSquaresTrace> traces;
 
-    auto unchanged = [&](const cv::Mat& image, int level, int mode,
-                         const std::vector<int>& cell_list) {
+    auto unchanged = [&](const cv::Mat& image, int level, int mode) {
         std::vector<Match> cands{start};
-        quro::refine_matches_least_squares(cands, image, level, rec->num_levels, cell_list,
-                                           kMinContrast, mode, *rec, PoseSource::rigid(), &traces);
+        const std::vector<int> one(8, 1);
+        quro::LeastSquaresLevel lvl = ls_level(image, std::max(level, 0), *rec, one);
+        lvl.level = level;
+        quro::refine_matches_least_squares(cands, lvl, mode, *rec, PoseSource::rigid(), &traces);
         return same_pose(cands[0], start);
     };
-    EXPECT_TRUE(unchanged(img, 0, 0, cells));  // no least squares in mode 0
+    EXPECT_TRUE(unchanged(img, 0, 0));  // no least squares in mode 0
     EXPECT_TRUE(traces.empty());
-    EXPECT_TRUE(unchanged(img, 0, 1, cells));  // nor in mode 1
-    EXPECT_TRUE(unchanged(cv::Mat(), 0, 2, cells));
+    EXPECT_TRUE(unchanged(img, 0, 1));  // nor in mode 1
+    EXPECT_TRUE(unchanged(cv::Mat(), 0, 2));
     ASSERT_EQ(traces.size(), 1u);
     EXPECT_EQ(traces[0].end, LeastSquaresEnd::kError);
     cv::Mat img16;
     img.convertTo(img16, CV_16U);
-    EXPECT_TRUE(unchanged(img16, 0, 2, cells));
-    EXPECT_TRUE(unchanged(img, -1, 2, cells));
-    EXPECT_TRUE(unchanged(img, 3, 2, cells));                   // beyond the cell list
-    EXPECT_TRUE(unchanged(img, 5, 2, std::vector<int>(8, 1)));  // beyond the model's levels
-    EXPECT_TRUE(unchanged(img, 0, 2, std::vector<int>{}));
+    EXPECT_TRUE(unchanged(img16, 0, 2));
+    EXPECT_TRUE(unchanged(img, -1, 2));
+    EXPECT_TRUE(unchanged(img, 5, 2));  // beyond the model's levels
 
     // A candidate far outside the image or with a non-finite offset finds no edge.
     std::vector<Match> odd{start, start, start};
     odd[0].x = 1 << 29;
     odd[1].dx = std::numeric_limits<float>::quiet_NaN();
     odd[2].dy = std::numeric_limits<float>::infinity();
-    quro::refine_matches_least_squares(odd, img, 0, rec->num_levels, cells, kMinContrast, 2, *rec,
+    quro::refine_matches_least_squares(odd, ls_level(img, 0, *rec, cells), 2, *rec,
                                        PoseSource::rigid(), &traces);
     ASSERT_EQ(traces.size(), 3u);
     for (const LeastSquaresTrace& tr : traces) {
@@ -680,8 +689,8 @@ TEST_F(LeastSquaresBadInput, LeavesCandidatesAloneWithoutCrashing) {
     std::vector<Match> two{start, start};
     two[0].model_id = 1;
     two[1].model_id = 2;
-    quro::refine_matches_least_squares(two, img, 0, rec->num_levels, cells, kMinContrast, 2, *rec,
-                                       throwing, &traces);
+    quro::refine_matches_least_squares(two, ls_level(img, 0, *rec, cells), 2, *rec, throwing,
+                                       &traces);
     ASSERT_EQ(traces.size(), 2u);
     EXPECT_EQ(traces[0].end, LeastSquaresEnd::kError);
     EXPECT_TRUE(same_pose(two[0], start));

@@ -230,13 +230,22 @@ TEST(FitPeakSubpixelMulti, WindowsAreTheTemplateWindowsOverThePointCount) {
             EXPECT_NEAR(multi[(ey + 2) * 5 + ex + 2] * n, plain[(ey + 4) * 8 + ex + 4], 1e-3);
 }
 
+// The level of a multi fit.
+quro::RefineLevel multi_level(const cv::Mat& nx, const cv::Mat& ny,
+                              const quro::ShapeModelRecord& rec, int level, int cell_value,
+                              float step, float min_score, int metric) {
+    quro::RefineLevel lvl = quro_test::fit_level(nx, ny, 0, rec, level, step, metric, cell_value);
+    lvl.min_score = min_score;
+    return lvl;
+}
+
 TEST(FitPeakSubpixelMulti, WithoutSearchOrStopItAgreesWithTheTemplateFit) {
     for (const float theta : {0.f, 75.f, 200.f}) {
         Scene s({100.3f, 89.8f, 0.f});
         s = Scene({100.3f, 89.8f, theta + 0.2f * s.step});
         Match a(100, 90, 0.8f, theta, 1.f, 1.f, 0, 1), b = a;
         quro::fit_peak_subpixel(quro_test::fit_level(s.nx, s.ny, 0, s.rec, 0, s.step, 1), a);
-        quro::fit_peak_subpixel_multi(s.nx, s.ny, b, s.rec, 0, 1, s.step, -1.f, 0.f, 1);
+        quro::fit_peak_multi_window(multi_level(s.nx, s.ny, s.rec, 0, 1, s.step, -1.f, 1), 0.f, b);
         EXPECT_EQ(b.x, a.x) << theta;
         EXPECT_EQ(b.y, a.y);
         EXPECT_NEAR(b.angle, a.angle, 1e-3);
@@ -252,8 +261,9 @@ TEST(FitPeakSubpixelMulti, ReversedContrastFitsAsTheMatchingOne) {
     Scene s({100.4f, 89.7f, 12.f});
     cv::Mat inx = -s.nx, iny = -s.ny;
     Match same(100, 90, 0.8f, 11.f, 1.f, 1.f, 0, 1), reversed(100, 90, 0.8f, 11.f, 1.f, 1.f, 0, -1);
-    quro::fit_peak_subpixel_multi(s.nx, s.ny, same, s.rec, 0, 3, s.step, 0.5f, 0.5f, -1);
-    quro::fit_peak_subpixel_multi(inx, iny, reversed, s.rec, 0, 3, s.step, 0.5f, 0.5f, -1);
+    quro::fit_peak_multi_window(multi_level(s.nx, s.ny, s.rec, 0, 3, s.step, 0.5f, -1), 0.5f, same);
+    quro::fit_peak_multi_window(multi_level(inx, iny, s.rec, 0, 3, s.step, 0.5f, -1), 0.5f,
+                                reversed);
     EXPECT_EQ(reversed.x, same.x);
     EXPECT_EQ(reversed.y, same.y);
     EXPECT_EQ(reversed.angle, same.angle);
@@ -275,19 +285,20 @@ TEST(FitPeakSubpixelMulti, NothingToFitLeavesTheMatchUnchanged) {
         return m.x == before.x && m.y == before.y && m.angle == before.angle && m.dx == before.dx &&
                m.dy == before.dy && m.score == before.score;
     };
-    quro::fit_peak_subpixel_multi(zero, zero, c, s.rec, 0, 2, s.step, 0.5f, 0.f, 1);
+    quro::fit_peak_multi_window(multi_level(zero, zero, s.rec, 0, 2, s.step, 0.5f, 1), 0.f, c);
     EXPECT_TRUE(same(c));
     // A level the record does not have.
-    quro::fit_peak_subpixel_multi(s.nx, s.ny, c, s.rec, 5, 2, s.step, 0.5f, 0.f, 1);
+    quro::fit_peak_multi_window(multi_level(s.nx, s.ny, s.rec, 5, 2, s.step, 0.5f, 1), 0.f, c);
     EXPECT_TRUE(same(c));
     // A match far outside the maps.
     Match far(-(1 << 30), 1 << 30, 0.8f, 0.f, 1.f, 1.f, 0, 1);
-    quro::fit_peak_subpixel_multi(s.nx, s.ny, far, s.rec, 0, 32, s.step, 0.5f, 0.f, 1);
+    quro::fit_peak_multi_window(multi_level(s.nx, s.ny, s.rec, 0, 32, s.step, 0.5f, 1), 0.f, far);
     EXPECT_EQ(far.x, -(1 << 30));
     EXPECT_EQ(far.dx, 0.f);
     const cv::Mat d(20, 20, CV_64FC1, cv::Scalar(0));
-    EXPECT_THROW(quro::fit_peak_subpixel_multi(d, d, c, s.rec, 0, 2, s.step, 0.5f, 0.f, 1),
-                 cv::Exception);
+    EXPECT_THROW(
+        quro::fit_peak_multi_window(multi_level(d, d, s.rec, 0, 2, s.step, 0.5f, 1), 0.f, c),
+        cv::Exception);
 }
 
 }  // namespace

@@ -400,7 +400,7 @@ TEST(FitPeakSubpixelCells, EachCellIsAlignedOnItsOwnPeak) {
             }
         }
         Match c = candidate(x, y, 0.f, flag);
-        quro::fit_peak_subpixel_cells(
+        quro::fit_peak_subpixel(
             quro_test::fit_level(nx, ny, 0, rec, 0, 2.f, flag, 4, &cells, &order), c);
         // The centre holds both peaks: the match stays, with a symmetric (zero) offset.
         EXPECT_EQ(c.x, x) << int(flag);
@@ -427,10 +427,10 @@ TEST(FitPeakSubpixelCells, ReversedContrastFitsAsTheMatchingOne) {
     const std::vector<int> order = quro::argsort_int(cells);
     const float step = quro::angle_step(rec, 1);
     Match same = candidate(100, 90, 20.f), reversed = candidate(100, 90, 20.f, -1);
-    quro::fit_peak_subpixel_cells(
-        quro_test::fit_level(nx, ny, 0, rec, 0, step, -1, 4, &cells, &order), same);
-    quro::fit_peak_subpixel_cells(
-        quro_test::fit_level(inx, iny, 0, rec, 0, step, -1, 4, &cells, &order), reversed);
+    quro::fit_peak_subpixel(quro_test::fit_level(nx, ny, 0, rec, 0, step, -1, 4, &cells, &order),
+                            same);
+    quro::fit_peak_subpixel(quro_test::fit_level(inx, iny, 0, rec, 0, step, -1, 4, &cells, &order),
+                            reversed);
     EXPECT_EQ(reversed.x, same.x);
     EXPECT_EQ(reversed.y, same.y);
     EXPECT_EQ(reversed.angle, same.angle);
@@ -446,11 +446,11 @@ TEST(FitPeakSubpixelCells, RejectsAPartitionThatDoesNotFitTheLevel) {
     const cv::Mat f(20, 20, CV_32FC1, cv::Scalar(0));
     Match c = candidate(5, 5, 0.f);
     const std::vector<int> two = {0, 0, 1}, order = {0, 1, 2};
-    EXPECT_THROW(quro::fit_peak_subpixel_cells(
-                     quro_test::fit_level(f, f, 0, rec, 0, 2.f, 1, 4, &two, &order), c),
-                 cv::Exception);
+    EXPECT_THROW(
+        quro::fit_peak_subpixel(quro_test::fit_level(f, f, 0, rec, 0, 2.f, 1, 4, &two, &order), c),
+        cv::Exception);
     const std::vector<int> empty;
-    EXPECT_THROW(quro::fit_peak_subpixel_cells(
+    EXPECT_THROW(quro::fit_peak_subpixel(
                      quro_test::fit_level(f, f, 0, rec, 0, 2.f, 1, 4, &empty, &order), c),
                  cv::Exception);
 }
@@ -555,7 +555,7 @@ TEST(FitPeakSubpixelPolygon, ScaledTemplateNearTheImageEdgeReadsOnlyTheMaps) {
     quro::feature_cell_index(p.rec, 1, 2, cells);
     const std::vector<int> order = quro::argsort_int(cells);
     Match d = candidate(x, y, theta, 1, scale);
-    quro::fit_peak_subpixel_cells(
+    quro::fit_peak_subpixel(
         quro_test::fit_level(maps.nx, maps.ny, b, p.rec, 0, p.step, 1, 6, &cells, &order), d);
     EXPECT_LE(std::fabs(d.x + d.dx - pose.cx), 1.5);
     EXPECT_LE(std::fabs(d.y + d.dy - pose.cy), 1.5);

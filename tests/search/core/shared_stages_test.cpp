@@ -271,10 +271,10 @@ TEST(BackgroundRelease, WaitReturnsAfterEveryReleaseFinished) {
 TEST(StopFlagTest, SetsOnlyAfterTheTimeOut) {
     quro::StopFlag f;
     const quro::Stopwatch sw = quro_test::expired_stopwatch();
-    EXPECT_FALSE(f.check(sw, 0));       // no time-out
-    EXPECT_FALSE(f.check(sw, 10000000));  // not reached (an hour passed)
-    EXPECT_TRUE(f.check(sw, 1));        // passed
-    EXPECT_TRUE(f.check(sw, 0));        // and the flag stays set
+    EXPECT_FALSE(f.check({sw, 0}));         // no time-out
+    EXPECT_FALSE(f.check({sw, 10000000}));  // not reached (an hour passed)
+    EXPECT_TRUE(f.check({sw, 1}));          // passed
+    EXPECT_TRUE(f.check({sw, 0}));          // and the flag stays set
     EXPECT_TRUE(f.is_set());
 }
 
