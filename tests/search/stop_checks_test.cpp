@@ -7,6 +7,8 @@
 
 #include "quro/match/refine/normals.h"
 #include "quro/match/select/cluster.h"
+#include "quro/search/core/level_stages.h"
+#include "quro/search/core/search_input.h"
 #include "quro/search/core/search_state.h"
 #include "testing/clutter_scene.h"
 #include "testing/records.h"

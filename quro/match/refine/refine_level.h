@@ -10,8 +10,8 @@
 
 namespace quro {
 
-// Flag of a candidate whose contrast polarity the refinement is to settle (refine_candidate.h). A walk
-// that accepts no sample leaves it, with score 0.
+// Flag of a candidate whose contrast polarity the refinement is to settle (refine_candidate.h).
+// A walk that accepts no sample leaves it, with score 0.
 inline constexpr signed char kPolarityToSettle = 0;
 
 // One level's refinement, as a search builds it once per level: the level's input (level_input.h;

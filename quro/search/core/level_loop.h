@@ -1,6 +1,38 @@
-// The level stages of a single-model search: the exhaustive scan of the top level, where every
+// The level loop of a single-model search: the exhaustive scan of the top level, where every
 // pose (scale, angle) is scored on the response maps and its peaks become candidates, and the
 // refinement of the candidates on each level below it.
+//
+// The stages of a search, in order (files below quro/search/; the kernels they call are named
+// in brackets, below quro/match/). The single-model searches (single/) run every row through
+// search_all_levels; the multi-model search (multi/multi_levels.cpp) runs the same stages with
+// one part per model, the deformable search (deform/) the anisotropic one and then its own
+// refinement (match/deform/).
+//
+//   stage          file                      function
+//   request        core/search_request.cpp   check_request, copy_record_for_search
+//   set-up         core/search_state.cpp     prepare_search (core/level_plan.cpp: plan_levels,
+//                                            core/search_input.cpp: the pyramids)
+//                  core/angle_profile.cpp    angle_seed_level
+//   top level      core/level_stages.cpp     top_level_response_maps [coarse/]
+//                  core/level_loop.cpp       search_top_level, scan_top_poses [templates.cpp,
+//                                            coarse/score_accumulation, coarse/peak_extraction]
+//                  core/search_variant.cpp   cluster_level_candidates [select/cluster]
+//   each level     core/level_stages.cpp     prepare_level_cells [refine/feature_cells],
+//   below the top                            compute_level_normals [refine/normals],
+//                                            level_refinement
+//                  core/level_loop.cpp       search_level: spread_level_angles,
+//                                            refine_level_candidates [refine/refine_candidate,
+//                                            refine/scale_refine through the variant]
+//                  core/level_stages.cpp     filter_refined_candidates
+//                  core/search_variant.cpp   cluster_level_candidates (above the last level)
+//   last level     core/level_stages.cpp     select_final_matches [select/selection]
+//                  core/level_loop.cpp       the sub-pixel mode: fit_peak_subpixel
+//                                            [subpixel/peak_fit], or
+//                  core/level_stages.cpp     refine_least_squares_in_window
+//                                            [subpixel/least_squares_refine]
+//   finish         core/search_finish.cpp    finish_search: full-resolution least squares,
+//                  core/hand_out.cpp         scale_back_to_full_resolution, hand_out_matches,
+//                  core/normal_maps.cpp      release_in_background
 #ifndef QURO_SEARCH_CORE_LEVEL_LOOP_H
 #define QURO_SEARCH_CORE_LEVEL_LOOP_H
 
@@ -9,6 +41,7 @@
 #include "quro/match/outline_box.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
+#include "quro/search/core/level_stages.h"
 #include "quro/search/core/search_state.h"
 #include "quro/search/core/search_variant.h"
 

@@ -5,7 +5,7 @@
 #define QURO_SEARCH_CORE_SEARCH_EXPORT_H
 
 #include "quro/export_guard.h"
-#include "quro/search/core/search_state.h"
+#include "quro/search/core/search_request.h"
 #include "quro/status.h"
 
 namespace quro {

@@ -9,7 +9,7 @@
 #include "quro/match/deform/deformable_refine.h"
 #include "quro/quro.h"
 #include "quro/search/single/aniso_search.h"
-#include "quro/search/core/search_state.h"
+#include "quro/search/core/search_request.h"
 
 namespace quro {
 

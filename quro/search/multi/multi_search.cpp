@@ -7,7 +7,9 @@
 #include "quro/match/angle_scale_lists.h"
 #include "quro/model_validation.h"
 #include "quro/search/core/angle_profile.h"
+#include "quro/search/core/hand_out.h"
 #include "quro/search/core/search_export.h"
+#include "quro/search/core/search_input.h"
 #include "quro/search/multi/multi_levels.h"
 #include "quro/status.h"
 

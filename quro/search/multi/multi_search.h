@@ -6,7 +6,7 @@
 #define QURO_SEARCH_MULTI_MULTI_SEARCH_H
 
 #include "quro/quro.h"
-#include "quro/search/core/search_state.h"
+#include "quro/search/core/search_request.h"
 
 namespace quro {
 

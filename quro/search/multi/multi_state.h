@@ -9,6 +9,7 @@
 #include "quro/match/select/multi_model_index.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
+#include "quro/search/core/level_stages.h"
 #include "quro/search/core/search_state.h"
 
 namespace quro {

@@ -5,15 +5,16 @@
 #include <utility>
 #include <vector>
 
-#include "quro/match/library_start.h"
 #include "quro/match/angle_scale_lists.h"
+#include "quro/match/library_start.h"
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/refine/scale_refine.h"
 #include "quro/match/select/cluster.h"
 #include "quro/model_table.h"
-#include "quro/search/core/search_export.h"
-#include "quro/search/core/search_input.h"
 #include "quro/search/core/level_loop.h"
+#include "quro/search/core/search_export.h"
+#include "quro/search/core/search_finish.h"
+#include "quro/search/core/search_input.h"
 #include "quro/search/core/search_state.h"
 #include "quro/search/core/search_variant.h"
 #include "quro/status.h"

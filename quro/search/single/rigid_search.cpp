@@ -4,8 +4,9 @@
 
 #include "quro/match/library_start.h"
 #include "quro/model_table.h"
-#include "quro/search/core/search_export.h"
 #include "quro/search/core/level_loop.h"
+#include "quro/search/core/search_export.h"
+#include "quro/search/core/search_finish.h"
 #include "quro/status.h"
 
 namespace quro {

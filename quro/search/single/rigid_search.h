@@ -3,7 +3,7 @@
 #define QURO_SEARCH_SINGLE_RIGID_SEARCH_H
 
 #include "quro/quro.h"
-#include "quro/search/core/search_state.h"
+#include "quro/search/core/search_request.h"
 
 namespace quro {
 

@@ -4,7 +4,7 @@
 #define QURO_SEARCH_SINGLE_SCALED_SEARCH_H
 
 #include "quro/quro.h"
-#include "quro/search/core/search_state.h"
+#include "quro/search/core/search_request.h"
 
 namespace quro {
 

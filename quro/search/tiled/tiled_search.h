@@ -8,7 +8,7 @@
 
 #include "quro/quro.h"
 #include "quro/search/core/hand_out.h"
-#include "quro/search/core/search_state.h"
+#include "quro/search/core/search_request.h"
 #include "quro/search/tiled/tile_grid.h"
 
 namespace quro {

@@ -12,6 +12,7 @@
 #include "quro/stopwatch.h"
 #include "quro/search/core/level_plan.h"
 #include "quro/search/core/search_input.h"
+#include "quro/search/core/level_stages.h"
 #include "quro/search/core/search_state.h"
 #include "testing/records.h"
 #include "quro/search/core/level_loop.h"
