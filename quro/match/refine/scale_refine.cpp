@@ -121,6 +121,7 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
     bool range_ended_walk = false;
     for (std::size_t e = 0;; ++e) {
         float s = w.values[e];
+        bool end_in_place_of_step = false;
         if (timed_out(*lvl.sw, lvl.timeout_ms)) {
             w.dir = 0.f;
             break;
@@ -134,6 +135,7 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
                 // resolution decided how far inside (so a higher min_score could score higher).
                 s = end;
                 w.values[e] = end;
+                end_in_place_of_step = e > 0;
             } else if (e == 1 && w.dir > 0.f) {
                 // The walk starts at the range end: the trial beyond it counts as lower than any
                 // score, so the walk turns downwards as after a lower second sample. Stopping
@@ -153,6 +155,23 @@ void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
             trials.reject(cand);
             cand.scale_col = cand.scale_row;
             return;
+        }
+        if (end_in_place_of_step &&
+            !(m.score > *std::max_element(w.scores.begin(), w.scores.end()))) {
+            // The end, tried in place of a step beyond it, scores no higher than the walk's best
+            // sample: it only says that the peak lies inside, and as a sample closer than a step
+            // it pulled the vertex towards the best sample (0.854 came back from the coarse levels
+            // as 0.845, then 0.0014 off after least squares). The walk goes on as if the range
+            // had stopped the step: downwards after a first step up, else ended by the range.
+            if (e == 1 && w.dir > 0.f) {
+                w.add(-std::numeric_limits<float>::infinity(), true);
+                w.step(step);
+                continue;
+            }
+            w.values.pop_back();
+            w.dir = 0.f;
+            range_ended_walk = true;
+            break;
         }
         if (trials.acceptable(m, w.best)) {
             w.accept(s, m.score);
