@@ -62,6 +62,15 @@ private:
     NormalTemplate t_;
 };
 
+// The walk's step on [lo, hi]: the level's step, or half the range where that step spans the
+// whole range. A coarse level's step can (0.18 on the fourth level for 0.95-1.05), and the walk
+// from the range end the level above gave could then try nothing but the two ends, 5 % off a part
+// at 1.
+float walk_step(float level_step, float lo, float hi) {
+    const float range = hi - lo;
+    return range > 0.f && level_step >= range ? 0.5f * range : level_step;
+}
+
 bool outside(float s, float lo, float hi) {
     return !(s >= lo - kRangeSlack && s <= hi + kRangeSlack);
 }
@@ -111,10 +120,11 @@ bool halve_towards_range_end(ScaleTrials& trials, const WalkSamples& w, bool ran
     return true;
 }
 
-void walk_scale(const RefineLevel& lvl, float step, Match& cand, bool cells) {
+void walk_scale(const RefineLevel& lvl, float level_step, Match& cand, bool cells) {
     if (!worth_refining(cand, lvl)) return;
     ScaleTrials trials(lvl, cand, cells);
     const ShapeModelRecord& rec = *lvl.rec;
+    const float step = walk_step(level_step, rec.scale_min, rec.scale_max);
     const bool stepping = usable_step(step);
 
     WalkSamples w(cand.scale_row);
