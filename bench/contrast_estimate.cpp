@@ -6,7 +6,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "ContrastEstimate.h"
+#include "core/ContrastEstimate.h"
 
 namespace {
 

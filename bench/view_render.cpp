@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "ViewRender.h"
+#include "core/ViewRender.h"
 
 namespace {
 

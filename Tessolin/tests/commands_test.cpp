@@ -4,11 +4,11 @@
 #include <opencv2/imgproc.hpp>
 #include <span>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "NumSpinCtrl.h"
+#include "platform/ControlIds.h"
 #include "quro/quro.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
+#include "widgets/NumSpinCtrl.h"
 
 namespace ids = tessolin::ids;
 
@@ -31,7 +31,7 @@ class CommandTest : public DialogTest {
 protected:
     QLineEdit* Edit(int id) const {
         auto* spin = dialog->Spin(id);
-        return spin ? spin->BuddyEdit() : dialog->controls.As<QLineEdit>(id);
+        return spin ? spin->BuddyEdit() : dialog->Controls().As<QLineEdit>(id);
     }
     void Set(std::initializer_list<Field> fields) {
         for (const Field& f : fields) Edit(f.id)->setText(QString::fromUtf8(f.text));
@@ -39,9 +39,8 @@ protected:
     std::string Status() const { return dialog->StatusLabel()->text().toStdString(); }
     bool Red() const { return dialog->StatusLabel()->BkColor() == QColor(255, 0, 0); }
     void CreateFromRoi(cv::Point a, cv::Point b) {
-        dialog->controls.As<QAbstractButton>(ids::kRoi)->setChecked(true);
-        dialog->roi_p1 = a;
-        dialog->roi_p2 = b;
+        dialog->Controls().As<QAbstractButton>(ids::kRoi)->setChecked(true);
+        dialog->SetRoiCorners(a, b);
         dialog->OnCommandId(ids::kCreateModel);
     }
 };
@@ -86,12 +85,12 @@ TEST_F(CommandTest, CreateAndFindCheckTheirParametersInOrderAndStopAtTheFirstFai
     for (int command : {ids::kCreateModel, ids::kFindModel}) {
         for (const CheckCase& c : command == ids::kCreateModel ? std::span(create) : std::span(find)) {
             for (const auto& [id, text] : defaults) Edit(id)->setText(text);
-            dialog->language = c.language;
+            dialog->ApplyLanguage(c.language);
             for (const Field& f : c.fields) Set({f});
             dialog->OnCommandId(command);
             EXPECT_EQ(Status(), c.status) << c.fields[0].text;
             EXPECT_TRUE(Red());
-            EXPECT_TRUE(dialog->held_model_ids.empty());
+            EXPECT_TRUE(dialog->State().held_model_ids.empty());
         }
     }
 }
@@ -101,7 +100,7 @@ TEST_F(CommandTest, RoiWithACornerOnTheColumnCountIsOutsideAndCreatesNothing) {
     CreateFromRoi({40, 40}, {200, 120});
     EXPECT_EQ(Status(), "outside");
     EXPECT_TRUE(Red());
-    EXPECT_TRUE(dialog->held_model_ids.empty());
+    EXPECT_TRUE(dialog->State().held_model_ids.empty());
 }
 
 TEST_F(CommandTest, OutlineModelGetsABlankModelImageAndClearModelsFreesEveryHeldId) {
@@ -109,13 +108,13 @@ TEST_F(CommandTest, OutlineModelGetsABlankModelImageAndClearModelsFreesEveryHeld
     dialog->OnCommandId(ids::kCreateModel);
     EXPECT_EQ(Status().rfind("模板创建成功，id = 0, ", 0), 0u) << Status();
     EXPECT_FALSE(Red());
-    EXPECT_EQ(dialog->held_model_ids, std::vector<int>{0});
-    EXPECT_EQ(dialog->model_img.size(), cv::Size(104, 104));
-    EXPECT_EQ(cv::countNonZero(dialog->model_img), 0);
-    ASSERT_EQ(dialog->model_outlines.size(), 1u);
-    EXPECT_FALSE(dialog->model_outlines[0].points.empty());
+    EXPECT_EQ(dialog->State().held_model_ids, std::vector<int>{0});
+    EXPECT_EQ(dialog->State().model_img.size(), cv::Size(104, 104));
+    EXPECT_EQ(cv::countNonZero(dialog->State().model_img), 0);
+    ASSERT_EQ(dialog->State().model_outlines.size(), 1u);
+    EXPECT_FALSE(dialog->State().model_outlines[0].points.empty());
     dialog->OnCommandId(ids::kClearModels);
-    EXPECT_TRUE(dialog->held_model_ids.empty());
+    EXPECT_TRUE(dialog->State().held_model_ids.empty());
     EXPECT_EQ(clear_shape_model(0), -1);
 }
 
@@ -123,30 +122,30 @@ TEST_F(CommandTest, RoiModelIsFoundAtTheShiftAndNothingFoundEmptiesTheDrawing) {
     dialog->DebugConsole().Open();
     dialog->setSearchImage(LScene(50, 50));
     CreateFromRoi({35, 35}, {125, 115});
-    ASSERT_EQ(dialog->held_model_ids.size(), 1u) << Status();
-    dialog->controls.As<QAbstractButton>(ids::kRoi)->setChecked(false);
+    ASSERT_EQ(dialog->State().held_model_ids.size(), 1u) << Status();
+    dialog->Controls().As<QAbstractButton>(ids::kRoi)->setChecked(false);
     dialog->OnTimer();  // the ROI the model came from is painted in red, not only the ROI box
     cv::Mat red;
-    cv::inRange(dialog->image_view_buf, cv::Scalar(0, 0, 255), cv::Scalar(0, 0, 255), red);
+    cv::inRange(dialog->State().image_view_buf, cv::Scalar(0, 0, 255), cv::Scalar(0, 0, 255), red);
     EXPECT_GT(cv::countNonZero(red), 100);
     Set({{ids::kNumMatchesEdit, "1"}});
-    dialog->controls.As<QComboBox>(ids::kSubPixelCombo)->setCurrentIndex(1);
+    dialog->Controls().As<QComboBox>(ids::kSubPixelCombo)->setCurrentIndex(1);
     dialog->OnCommandId(ids::kFindModel);
-    ASSERT_EQ(dialog->match_drawings.size(), 1u) << Status();
-    const auto c0 = dialog->match_drawings[0].crosses.at(0);
+    ASSERT_EQ(dialog->State().match_drawings.size(), 1u) << Status();
+    const auto c0 = dialog->State().match_drawings[0].crosses.at(0);
 
     dialog->setSearchImage(LScene(57, 55));
     for (int subpixel : {1, 0}) {
         console_out.clear();
-        dialog->controls.As<QComboBox>(ids::kSubPixelCombo)->setCurrentIndex(subpixel);
+        dialog->Controls().As<QComboBox>(ids::kSubPixelCombo)->setCurrentIndex(subpixel);
         dialog->OnCommandId(ids::kFindModel);
         EXPECT_EQ(Status().rfind("模板匹配成功,1个匹配点找到在 ", 0), 0u) << Status();
-        ASSERT_EQ(dialog->match_drawings.size(), 1u);
-        const auto c1 = dialog->match_drawings[0].crosses.at(0);
+        ASSERT_EQ(dialog->State().match_drawings.size(), 1u);
+        const auto c1 = dialog->State().match_drawings[0].crosses.at(0);
         const double tolerance = subpixel ? 0.5 : 1.0;  // integer positions round the shift
         EXPECT_NEAR(c1[0] - c0[0], 7.0, tolerance);
         EXPECT_NEAR(c1[1] - c0[1], 5.0, tolerance);
-        EXPECT_FALSE(dialog->match_drawings[0].points.empty());
+        EXPECT_FALSE(dialog->State().match_drawings[0].points.empty());
         // "%10.3f" with a sub-pixel argument, else "%5d".
         const size_t at = console_out.find("i =   1, x = ");
         ASSERT_NE(at, std::string::npos) << console_out;
@@ -158,18 +157,20 @@ TEST_F(CommandTest, RoiModelIsFoundAtTheShiftAndNothingFoundEmptiesTheDrawing) {
     dialog->setSearchImage(cv::Mat(160, 200, CV_8UC1, cv::Scalar(30)));
     dialog->OnCommandId(ids::kFindModel);
     EXPECT_EQ(Status().rfind("模板匹配成功,0个匹配点找到在 ", 0), 0u) << Status();
-    EXPECT_TRUE(dialog->match_drawings.empty());
+    EXPECT_TRUE(dialog->State().match_drawings.empty());
 }
 
 TEST_F(CommandTest, StaleMaskSmallerThanTheModelImageIsNotPassed) {
     dialog->setSearchImage(LScene(50, 50));
-    dialog->mask = cv::Mat(8, 8, CV_8UC1, cv::Scalar(255));
+    dialog->setModelImage(cv::Mat(8, 8, CV_8UC1, cv::Scalar(0)),
+                          cv::Mat(8, 8, CV_8UC1, cv::Scalar(255)));
     CreateFromRoi({35, 35}, {125, 115});
-    EXPECT_TRUE(dialog->mask.empty());
-    dialog->setModelImage(dialog->model_img, cv::Mat(8, 8, CV_8UC3, cv::Scalar(255, 255, 255)));
-    dialog->controls.As<QAbstractButton>(ids::kRoi)->setChecked(false);
+    EXPECT_TRUE(dialog->State().mask.empty());
+    dialog->setModelImage(dialog->State().model_img,
+                          cv::Mat(8, 8, CV_8UC3, cv::Scalar(255, 255, 255)));
+    dialog->Controls().As<QAbstractButton>(ids::kRoi)->setChecked(false);
     dialog->OnCommandId(ids::kCreateModel);
-    EXPECT_EQ(dialog->held_model_ids.size(), 2u) << Status();
+    EXPECT_EQ(dialog->State().held_model_ids.size(), 2u) << Status();
 }
 
 }  // namespace

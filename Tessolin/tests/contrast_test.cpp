@@ -3,10 +3,10 @@
 #include <opencv2/imgproc.hpp>
 #include <tuple>
 
-#include "ContrastEstimate.h"
-#include "ControlIds.h"
-#include "NumSpinCtrl.h"
+#include "core/ContrastEstimate.h"
+#include "platform/ControlIds.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/NumSpinCtrl.h"
 
 namespace ids = tessolin::ids;
 using tessolin::EstimateContrastParams;
@@ -82,7 +82,7 @@ TEST_F(ContrastTest, OnlyAnalysedImagesFillTheSpinnersAndWithOrderedWholeNumbers
     EXPECT_EQ(Texts(), std::vector<std::string>(4, "0.5"));
     dialog->setModelImage(NoisyStep({200, 160}), cv::Mat());
     dialog->OnCommandId(ids::kToolbarButton1);
-    EXPECT_EQ(dialog->roi_scale, 0.25f);
+    EXPECT_EQ(dialog->State().contrast_ratio, 0.25f);
     double v[4];  // low, high, min contrast, component size
     for (int i = 0; i < 4; ++i) v[i] = dialog->Spin(kContrastEdits[i])->GetPos();
     for (const std::string& t : Texts()) EXPECT_EQ(t.find_first_not_of("0123456789"), t.npos) << t;
@@ -92,24 +92,25 @@ TEST_F(ContrastTest, OnlyAnalysedImagesFillTheSpinnersAndWithOrderedWholeNumbers
 
 TEST_F(ContrastTest, RatioButtonsWithTheRoiBoxOnOnlyFlagTheTimer) {
     dialog->OnCommandId(ids::kToolbarButton3);  // no model image: nothing happens
-    EXPECT_EQ(dialog->roi_scale, 0.375f);
-    EXPECT_FALSE(dialog->roi_changed);
+    EXPECT_EQ(dialog->State().contrast_ratio, 0.375f);
+    EXPECT_FALSE(dialog->State().roi_changed);
     dialog->setModelImage(NoisyStep({200, 160}), cv::Mat());
-    dialog->controls.As<QAbstractButton>(ids::kRoi)->setChecked(true);
+    dialog->Controls().As<QAbstractButton>(ids::kRoi)->setChecked(true);
     const auto before = Texts();
     for (auto [id, ratio] : {std::pair{ids::kToolbarButton1, 0.25f},
                              {ids::kToolbarButton2, 0.375f},
                              {ids::kToolbarButton3, 0.5f}}) {
-        dialog->roi_changed = false;
-        dialog->image_redraw = -2;
+        dialog->OnTimer();  // what the press before asked for is done
+        ASSERT_FALSE(dialog->State().roi_changed || dialog->State().image_redraw.Pending());
         dialog->OnCommandId(id);
-        EXPECT_EQ(dialog->roi_scale, ratio);
-        EXPECT_TRUE(dialog->roi_changed);
-        EXPECT_EQ(dialog->image_redraw, 2);
+        EXPECT_EQ(dialog->State().contrast_ratio, ratio);
+        EXPECT_TRUE(dialog->State().roi_changed);
+        EXPECT_TRUE(dialog->State().image_redraw.Pending());
     }
+    EXPECT_EQ(dialog->State().image_redraw.Shows(), tessolin::ViewRedraw::Content::kPlain);
     EXPECT_EQ(Texts(), before);
     dialog->ResetContrastRatio();
-    EXPECT_EQ(dialog->roi_scale, 0.375f);
+    EXPECT_EQ(dialog->State().contrast_ratio, 0.375f);
 }
 
 }  // namespace

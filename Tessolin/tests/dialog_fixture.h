@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "Platform.h"
-#include "TessolinDlg.h"
+#include "dialog/TessolinDlg.h"
+#include "tests/platform_fakes.h"
 
 class DialogTest : public ::testing::Test {
 protected:

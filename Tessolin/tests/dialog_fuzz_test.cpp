@@ -19,12 +19,12 @@
 #include <opencv2/imgproc.hpp>
 #include <random>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "NumSpinCtrl.h"
+#include "platform/ControlIds.h"
 #include "quro/quro.h"
 #include "testing/part_scene.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
+#include "widgets/NumSpinCtrl.h"
 
 namespace ids = tessolin::ids;
 using tessolin::CTessolinDlg;
@@ -148,7 +148,7 @@ protected:
                 ClosePopups();
             });
         // Half the time through the dialog's own button or toolbar action, as a user clicks it.
-        auto* button = dialog->controls.As<QAbstractButton>(id);
+        auto* button = dialog->Controls().As<QAbstractButton>(id);
         auto* toolbar = dialog->findChild<QToolBar*>(QStringLiteral("ContrastToolbar"));
         const int tool = id - ids::kToolbarButton1, real = Pick(rng, 2);
         WatchMenus();
@@ -196,13 +196,14 @@ protected:
         } else if (kind == 5) {
             const int id = Pick(rng, kFloatEdits);
             const bool length = id == ids::kLength1Edit || id == ids::kLength2Edit;
-            dialog->controls.As<QLineEdit>(id)->setText(length ? Pick(rng, kLengths)
-                                                               : Pick(rng, kTexts));
+            dialog->Controls().As<QLineEdit>(id)->setText(length ? Pick(rng, kLengths)
+                                                                 : Pick(rng, kTexts));
         } else if (kind == 6) {
-            auto* combo = dialog->controls.As<QComboBox>(Pick(rng, kCombos));
+            auto* combo = dialog->Controls().As<QComboBox>(Pick(rng, kCombos));
             combo->setCurrentIndex(Pick(rng, combo->count() + 2) - 1);
         } else if (kind == 7) {
-            dialog->controls.As<QAbstractButton>(Pick(rng, 2) ? ids::kRoi : ids::kCrossBorder)
+            dialog->Controls()
+                .As<QAbstractButton>(Pick(rng, 2) ? ids::kRoi : ids::kCrossBorder)
                 ->click();
         } else if (kind == 8) {
             Mouse(rng, Pick(rng, 2) ? &CTessolinDlg::OnImageMouse : &CTessolinDlg::OnModelMouse);
@@ -216,14 +217,17 @@ protected:
         } else if (kind == 11) {  // a scroll code, or one of the bars' own actions
             const int code = Pick(rng, 8) - 1, thumb = Pick(rng, 6000) - 500, bar = Pick(rng, 4);
             if (bar < 2)
-                dialog->controls.As<QScrollBar>(bar ? ids::kHScroll : ids::kVScroll)
+                dialog->Controls()
+                    .As<QScrollBar>(bar ? ids::kHScroll : ids::kVScroll)
                     ->triggerAction(QAbstractSlider::SliderAction(code + 1));
             else
                 bar == 2 ? dialog->OnHScroll(code, thumb) : dialog->OnVScroll(code, thumb);
         } else if (kind == 12) {
-            QTest::mouseDClick(dialog->controls.Get(ids::kDrawLabel), Qt::LeftButton);
+            QTest::mouseDClick(dialog->Controls().Get(ids::kDrawLabel), Qt::LeftButton);
         } else {
-            dialog->controls.As<QSpinBox>(ids::kDetailsContrastSpin)->setValue(Pick(rng, 300) - 20);
+            dialog->Controls()
+                .As<QSpinBox>(ids::kDetailsContrastSpin)
+                ->setValue(Pick(rng, 300) - 20);
         }
         dialog->OnTimer();
     }
@@ -232,12 +236,14 @@ protected:
         const std::string status = dialog->StatusLabel()->text().toStdString();
         if (!status.empty()) had_status = true;
         EXPECT_TRUE(!had_status || !status.empty());
-        for (const float zoom : {dialog->image_zoom, dialog->model_zoom})
+        for (const float zoom : {dialog->State().image_zoom, dialog->State().model_zoom})
             EXPECT_TRUE(zoom >= tessolin::kMinZoom && zoom <= tessolin::kMaxZoom) << zoom;
-        EXPECT_TRUE(std::isfinite(dialog->image_offset.x) && std::isfinite(dialog->image_offset.y))
-            << dialog->image_offset;
-        EXPECT_TRUE(dialog->roi.width >= 0 && dialog->roi.height >= 0) << dialog->roi;
-        for (int id : dialog->held_model_ids) {
+        EXPECT_TRUE(std::isfinite(dialog->State().image_offset.x) &&
+                    std::isfinite(dialog->State().image_offset.y))
+            << dialog->State().image_offset;
+        EXPECT_TRUE(dialog->State().roi.width >= 0 && dialog->State().roi.height >= 0)
+            << dialog->State().roi;
+        for (int id : dialog->State().held_model_ids) {
             EXPECT_TRUE(Live(id)) << id;
             max_id = std::max(max_id, id);
         }
@@ -283,7 +289,7 @@ TEST_F(DialogFuzz, NoSequenceOfUserActionsBreaksTheViewsOrLeavesModelsOrResults)
         }
         if (HasFailure()) return;
         dialog->OnCommandId(ids::kClearModels);
-        EXPECT_TRUE(dialog->held_model_ids.empty());
+        EXPECT_TRUE(dialog->State().held_model_ids.empty());
         for (int id = 0; id <= max_id + 16; ++id) EXPECT_FALSE(Live(id)) << id;
         for (int handle = 1; handle <= 64; ++handle) EXPECT_EQ(clear_mems(handle), -1) << handle;
         // The next model gets the lowest id and the next result block handle 1.

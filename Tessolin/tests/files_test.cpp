@@ -10,12 +10,12 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "ControlIds.h"
-#include "DxfReader.h"
-#include "ImageFiles.h"
-#include "Label.h"
+#include "core/DxfReader.h"
+#include "core/ImageFiles.h"
+#include "platform/ControlIds.h"
 #include "quro/quro.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
 
 namespace ids = tessolin::ids;
 
@@ -99,37 +99,37 @@ TEST_F(FilesTest, DxfModelsComeOnlyFromTheirKindOfDrawingAndBadNumbersFailWithou
         {Drawing(2, 3, false) + "abc\r\n1\r\n", ids::kLoadPolygonModelPlus, false},
         {Drawing(2, 3, false) + "99999999999\r\n1\r\n", ids::kLoadPolygonModelPlus, false},
     };
-    dialog->language = 1;
+    dialog->ApplyLanguage(1);
     for (const auto& c : cases) {
-        const size_t held = dialog->held_model_ids.size();
+        const size_t held = dialog->State().held_model_ids.size();
         Run(c.command, Write("m.dxf", c.drawing));
-        EXPECT_EQ(dialog->held_model_ids.size(), held + (c.made ? 1 : 0)) << c.drawing;
+        EXPECT_EQ(dialog->State().held_model_ids.size(), held + (c.made ? 1 : 0)) << c.drawing;
         EXPECT_EQ(Status().rfind(c.made ? "num_levels = " : "load model failed!", 0), 0u) << Status();
     }
 }
 
 TEST_F(FilesTest, SavedModelLoadsBackWithItsLevelCountAsTheFinalStatus) {
-    dialog->language = 1;
+    dialog->ApplyLanguage(1);
     dialog->OnCommandId(ids::kSaveModel);
     EXPECT_EQ(Status(), "save model failed!");
-    dialog->controls.As<QLineEdit>(ids::kLength1Edit)->setText("50");
+    dialog->Controls().As<QLineEdit>(ids::kLength1Edit)->setText("50");
     dialog->OnCommandId(ids::kCreateModel);
-    ASSERT_EQ(dialog->held_model_ids, std::vector<int>{0}) << Status();
+    ASSERT_EQ(dialog->State().held_model_ids, std::vector<int>{0}) << Status();
     int levels = -1;
     get_shape_model_param(0, "num_levels", &levels);
     Run(ids::kSaveModel, Path("m.shm"));
     EXPECT_EQ(Status(), "save model succeeded!");
     dialog->OnCommandId(ids::kClearModels);
-    dialog->model_outlines.clear();
+    dialog->ShowModelOutlines({});
     Run(ids::kLoadShapeModel, Path("m.shm"));
     EXPECT_EQ(Status(), "num_levels = " + std::to_string(levels));
-    EXPECT_EQ(dialog->held_model_ids, std::vector<int>{0});
-    ASSERT_EQ(dialog->model_outlines.size(), 1u);
-    EXPECT_FALSE(dialog->model_outlines[0].points.empty());
+    EXPECT_EQ(dialog->State().held_model_ids, std::vector<int>{0});
+    ASSERT_EQ(dialog->State().model_outlines.size(), 1u);
+    EXPECT_FALSE(dialog->State().model_outlines[0].points.empty());
 }
 
 TEST_F(FilesTest, LoadModelMenuFollowsTheLanguageAndRunsTheChosenItem) {
-    dialog->language = 1;
+    dialog->ApplyLanguage(1);
     QStringList texts;
     QTimer::singleShot(0, [&] {
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
@@ -145,18 +145,19 @@ TEST_F(FilesTest, LoadModelMenuFollowsTheLanguageAndRunsTheChosenItem) {
 }
 
 TEST_F(FilesTest, ImagesOpenAsGreyAndRefusedFilesLeaveTheStateAsItWas) {
-    dialog->language = 1;
+    dialog->ApplyLanguage(1);
     cv::Mat colour(300, 500, CV_8UC3, cv::Scalar(10, 200, 30)), grey;
     cv::cvtColor(colour, grey, cv::COLOR_BGR2GRAY);
     ASSERT_TRUE(cv::imwrite(Path("c.png"), colour));
-    dialog->match_drawings.resize(2);
+    dialog->setSearchImage(cv::Mat(10, 10, CV_8UC1, cv::Scalar(0)));
+    dialog->PublishMatches(std::vector<tessolin::MatchDrawing>(2), 2, 0.0);
     Run(ids::kSelectImage, Path("c.png"));
     EXPECT_EQ(Status(), "open image,width = 500, height = 300");
-    ASSERT_EQ(dialog->image_src.type(), CV_8UC1);
-    EXPECT_EQ(cv::norm(dialog->image_src, grey, cv::NORM_INF), 0.0);
-    EXPECT_EQ(dialog->roi_p1, cv::Point(150, 50));
-    EXPECT_EQ(dialog->image_offset, cv::Point2f(263, 312));
-    EXPECT_TRUE(dialog->match_drawings.empty());
+    ASSERT_EQ(dialog->State().image_src.type(), CV_8UC1);
+    EXPECT_EQ(cv::norm(dialog->State().image_src, grey, cv::NORM_INF), 0.0);
+    EXPECT_EQ(dialog->State().roi_p1, cv::Point(150, 50));
+    EXPECT_EQ(dialog->State().image_offset, cv::Point2f(263, 312));
+    EXPECT_TRUE(dialog->State().match_drawings.empty());
 
     const std::string two = Write("two.png", "P7\nWIDTH 4\nHEIGHT 3\nDEPTH 2\nMAXVAL 255\n"
                                              "TUPLTYPE GRAYSCALE_ALPHA\nENDHDR\n" + std::string(24, '\0'));
@@ -165,13 +166,13 @@ TEST_F(FilesTest, ImagesOpenAsGreyAndRefusedFilesLeaveTheStateAsItWas) {
         {two, "open image,channels = 2 not support"},
         {Path("deep.png"), "open image,channels = 1 not support"},
         {Write("text.png", "not an image\n"), "open image,channels = 0 not support"}};
-    dialog->match_drawings.resize(1);
+    dialog->PublishMatches(std::vector<tessolin::MatchDrawing>(1), 1, 0.0);
     for (const auto& [path, status] : refused) {
         Run(ids::kSelectImage, path);
         EXPECT_EQ(Status(), status);
-        EXPECT_EQ(dialog->image_src.size(), cv::Size(500, 300));
-        EXPECT_EQ(dialog->roi_p1, cv::Point(150, 50));
-        EXPECT_EQ(dialog->match_drawings.size(), 1u);
+        EXPECT_EQ(dialog->State().image_src.size(), cv::Size(500, 300));
+        EXPECT_EQ(dialog->State().roi_p1, cv::Point(150, 50));
+        EXPECT_EQ(dialog->State().match_drawings.size(), 1u);
     }
 }
 
@@ -180,21 +181,20 @@ TEST_F(FilesTest, ModelImageKeepsOnlyAMaskOfItsOwnSizeAsGrey) {
     for (const auto& [size, kept] : {std::pair(cv::Size(60, 40), true), {cv::Size(61, 40), false}}) {
         ASSERT_TRUE(cv::imwrite(Path("part_mask.png"), cv::Mat(size, CV_8UC3, cv::Scalar::all(255))));
         Run(ids::kSelectModelImage, Path("part.bmp"));
-        EXPECT_EQ(dialog->model_img.size(), cv::Size(60, 40));
-        EXPECT_EQ(dialog->mask.empty(), !kept);
-        EXPECT_EQ(dialog->mask.type(), kept ? CV_8UC1 : 0);
+        EXPECT_EQ(dialog->State().model_img.size(), cv::Size(60, 40));
+        EXPECT_EQ(dialog->State().mask.empty(), !kept);
+        EXPECT_EQ(dialog->State().mask.type(), kept ? CV_8UC1 : 0);
     }
 }
 
 TEST_F(FilesTest, SaveRoiImageRefusesARoiOutsideAndAddsTheBmpExtension) {
     dialog->DebugConsole().Open();
     dialog->setSearchImage(cv::Mat(100, 120, CV_8UC1, cv::Scalar(7)));
-    dialog->controls.As<QAbstractButton>(ids::kRoi)->setChecked(true);
-    dialog->roi_p1 = {30, 20};
-    dialog->roi_p2 = {130, 60};
+    dialog->Controls().As<QAbstractButton>(ids::kRoi)->setChecked(true);
+    dialog->SetRoiCorners({30, 20}, {130, 60});
     Run(ids::kSaveRoiImage, Path("roi"));
     EXPECT_EQ(Status(), "outside");
-    dialog->roi_p2 = {90, 60};
+    dialog->SetRoiCorners({30, 20}, {90, 60});
     dialog->OnCommandId(ids::kSaveRoiImage);  // the answer left from above
     EXPECT_EQ(cv::imread(Path("roi.bmp"), cv::IMREAD_UNCHANGED).size(), cv::Size(60, 40));
     EXPECT_NE(console_out.find("p1  x = 30, y = 20\n"), std::string::npos) << console_out;

@@ -2,12 +2,12 @@
 #include <QLineEdit>
 #include <cstdio>
 
-#include "ControlIds.h"
-#include "FindModes.h"
-#include "Label.h"
-#include "NumSpinCtrl.h"
+#include "core/FindModes.h"
+#include "platform/ControlIds.h"
 #include "testing/bent_part_scene.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
+#include "widgets/NumSpinCtrl.h"
 
 namespace ids = tessolin::ids;
 namespace {
@@ -36,7 +36,9 @@ TEST(FieldSampling, ClampsOutsideTheRectangleAndSamplesTheLastSearchedLevel) {
 
 TEST_F(DialogTest, ScaleModesAndTheMultiModelSearchFindAndDrawTheRenderedPart) {
     const auto set = [&](int id, const QString& s) { dialog->Spin(id)->BuddyEdit()->setText(s); };
-    const auto pick = [&](int c, int i) { dialog->controls.As<QComboBox>(c)->setCurrentIndex(i); };
+    const auto pick = [&](int c, int i) {
+        dialog->Controls().As<QComboBox>(c)->setCurrentIndex(i);
+    };
     const auto next_handle = [] {  // 1 while every block is freed
         quro::TemplateF* t = nullptr;
         const int handle = get_model_contour2_s(0, 0, 1, 1, &t);
@@ -61,7 +63,7 @@ TEST_F(DialogTest, ScaleModesAndTheMultiModelSearchFindAndDrawTheRenderedPart) {
         std::sscanf(console_out.c_str() + console_out.rfind("scale ="), "scale = %lf, scale2 = %lf",
                     s, s + 1);
         for (double v : s) EXPECT_NEAR(v, c[3], c[4]) << console_out;
-        EXPECT_EQ(dialog->match_drawings.size(), 1u) << c[0];
+        EXPECT_EQ(dialog->State().match_drawings.size(), 1u) << c[0];
         EXPECT_EQ(next_handle(), 1);
     }
     pick(ids::kSubPixelCombo, 2), set(ids::kScaleMinEdit, "1"), set(ids::kScaleMaxEdit, "1");
@@ -69,11 +71,12 @@ TEST_F(DialogTest, ScaleModesAndTheMultiModelSearchFindAndDrawTheRenderedPart) {
          {std::pair(ids::kFindModels, 0.5), {ids::kFindModel, 0.75}}) {
         pick(ids::kScaleModeCombo, 0);
         dialog->OnCommandId(ids::kFindModel);
-        const auto rigid = dialog->match_drawings.at(0).points;
+        const auto rigid = dialog->State().match_drawings.at(0).points;
         pick(ids::kScaleModeCombo, 3);  // the multi-model search ignores the scale mode
         dialog->OnCommandId(command);
         EXPECT_EQ(next_handle(), 1);
-        const auto& points = dialog->match_drawings.at(0).points;  // undeformed: the rigid outline
+        const auto& points =
+            dialog->State().match_drawings.at(0).points;  // undeformed: the rigid outline
         ASSERT_EQ(points.size(), rigid.size()) << command;
         for (size_t k = 0; k < points.size(); ++k)
             EXPECT_LE(std::hypot(points[k][0] - rigid[k][0], points[k][1] - rigid[k][1]), tolerance)
@@ -86,7 +89,7 @@ TEST_F(DialogTest, ScaleModesAndTheMultiModelSearchFindAndDrawTheRenderedPart) {
     pick(ids::kScaleModeCombo, 0);
     dialog->OnCommandId(ids::kFindModel);
     std::vector<cv::Point2d> edge;
-    const auto& straight = dialog->match_drawings.at(0).points;
+    const auto& straight = dialog->State().match_drawings.at(0).points;
     for (size_t k = 0; k < straight.size(); ++k) {
         const cv::Point2d a(straight[k][0], straight[k][1]);
         const cv::Point2d b(straight[(k + 1) % straight.size()][0],
@@ -101,9 +104,9 @@ TEST_F(DialogTest, ScaleModesAndTheMultiModelSearchFindAndDrawTheRenderedPart) {
     for (const char* lowest : {"1", "2"}) {
         set(ids::kLowestLevelEdit, lowest);
         dialog->OnCommandId(ids::kFindModel);
-        ASSERT_EQ(dialog->match_drawings.size(), 1u) << lowest;
+        ASSERT_EQ(dialog->State().match_drawings.size(), 1u) << lowest;
         double sq = 0;
-        const auto& drawn = dialog->match_drawings.at(0).points;
+        const auto& drawn = dialog->State().match_drawings.at(0).points;
         for (const auto& p : drawn) {
             double nearest = 1e9;
             for (const cv::Point2d& e : edge)

@@ -1,11 +1,11 @@
 #include <QAbstractButton>
 #include <opencv2/imgcodecs.hpp>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "TiledSearch.h"
+#include "core/TiledSearch.h"
+#include "platform/ControlIds.h"
 #include "testing/part_scene.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
 
 namespace ids = tessolin::ids;
 
@@ -52,9 +52,9 @@ TEST_F(DialogTest, TiledSearchFindsCopiesAcrossTileBoundsOnceAndFreesEveryHandle
     dialog->setSearchImage(scene);
     dialog->setModelImage(quro_test::render_part_model({112, 84}), {});
     dialog->OnCommandId(ids::kCreateModel);
-    const int model = dialog->held_model_ids.at(0);
+    const int model = dialog->State().held_model_ids.at(0);
     // Across the border, the copy at the corner of four tiles is seen partly in three of them.
-    dialog->controls.As<QAbstractButton>(ids::kCrossBorder)->setChecked(true);
+    dialog->Controls().As<QAbstractButton>(ids::kCrossBorder)->setChecked(true);
     dialog->OnCommandId(ids::kFindModel);  // sets the model's time-out to 5000 ms
     dialog->OnCommandId(ids::kFindLargeImage);
     int timeout = 0;
@@ -62,10 +62,10 @@ TEST_F(DialogTest, TiledSearchFindsCopiesAcrossTileBoundsOnceAndFreesEveryHandle
     EXPECT_EQ(timeout, 1000);
     std::string status = dialog->StatusLabel()->text().toStdString();
     EXPECT_EQ(status.rfind("模板匹配成功, ", 0), 0u) << status;  // no count
-    ASSERT_EQ(dialog->match_drawings.size(), 3u) << console_out;
+    ASSERT_EQ(dialog->State().match_drawings.size(), 3u) << console_out;
     for (const auto& p : truth) {
         int near = 0;
-        for (const auto& d : dialog->match_drawings)
+        for (const auto& d : dialog->State().match_drawings)
             near += std::hypot(d.crosses.at(0)[0] - p.x, d.crosses.at(0)[1] - p.y) < 1.0 &&
                     !d.points.empty() && d.labels.at(0)[2] > 0.9f;  // not a copy cut by a tile
         EXPECT_EQ(near, 1) << p.x << console_out;
@@ -76,7 +76,7 @@ TEST_F(DialogTest, TiledSearchFindsCopiesAcrossTileBoundsOnceAndFreesEveryHandle
     const ContrastParams contrast{10, 30, 1, 10};
     int id = -1;
     ASSERT_EQ(create_shape_model_pol(x, y, use, 2, 1, 0, 360, 0, 0, &contrast, &id), 0);
-    dialog->held_model_ids.push_back(id);
+    dialog->HoldModel(id);
     dialog->OnCommandId(ids::kFindLargeImage);
     status = dialog->StatusLabel()->text().toStdString();
     EXPECT_EQ(status.rfind("模板匹配失败，err =-2, ", 0), 0u) << status;
@@ -90,7 +90,7 @@ TEST_F(DialogTest, TiledSearchOfAMosaicFindsWhatTheSingleSearchFinds) {
     };
     dialog->setModelImage(sample("part_model.png"), {});
     dialog->OnCommandId(ids::kCreateModel);
-    const int id = dialog->held_model_ids.at(0);
+    const int id = dialog->State().held_model_ids.at(0);
     set_shape_model_param(id, "timeout", 0);
     cv::Mat mosaic;
     cv::repeat(sample("part_scene.png"), 4, 4, mosaic);

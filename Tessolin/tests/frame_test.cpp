@@ -11,11 +11,11 @@
 #include <QToolTip>
 #include <cstdio>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "SingleInstance.h"
-#include "TessolinApp.h"
+#include "app/TessolinApp.h"
+#include "platform/ControlIds.h"
+#include "platform/SingleInstance.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
 
 namespace ids = tessolin::ids;
 
@@ -36,11 +36,12 @@ TEST(SingleInstance, SecondHolderFailsUntilTheFirstReleases) {
 
 TEST_F(DialogTest, EnterEscAndTabNeitherCloseTheDialogNorClickAnything) {
     QSignalSpy finished(dialog.get(), &QDialog::finished);
-    QSignalSpy clicked(dialog->controls.As<QPushButton>(ids::kCreateModel), &QPushButton::clicked);
-    auto* language = dialog->controls.As<QPushButton>(ids::kLanguage);
+    QSignalSpy clicked(dialog->Controls().As<QPushButton>(ids::kCreateModel),
+                       &QPushButton::clicked);
+    auto* language = dialog->Controls().As<QPushButton>(ids::kLanguage);
     QSignalSpy language_clicked(language, &QPushButton::clicked);
     for (int id : {ids::kDxEdit, ids::kLanguage, ids::kMetricCombo}) {
-        QWidget* target = dialog->controls.Get(id);
+        QWidget* target = dialog->Controls().Get(id);
         QApplication::setActiveWindow(dialog.get());
         target->setFocus();
         for (Qt::Key key :
@@ -52,7 +53,7 @@ TEST_F(DialogTest, EnterEscAndTabNeitherCloseTheDialogNorClickAnything) {
     EXPECT_EQ(finished.count(), 0);
     EXPECT_EQ(clicked.count(), 0);
     EXPECT_EQ(language_clicked.count(), 0);
-    EXPECT_EQ(dialog->language, 0);
+    EXPECT_EQ(dialog->State().language, 0);
 }
 
 TEST_F(DialogTest, ConsoleButtonsWriteOnlyWhileOpenAndClsRunsNoShell) {
@@ -65,7 +66,7 @@ TEST_F(DialogTest, ConsoleButtonsWriteOnlyWhileOpenAndClsRunsNoShell) {
     dialog->OnCommandId(ids::kCloseConsole);
     dialog->OnCommandId(ids::kPrint);
     EXPECT_EQ(console_out.size(), 12u + tessolin::Console::kClearSequence.size());
-    auto* box = dialog->controls.As<QAbstractButton>(ids::kConsole);  // the Console box
+    auto* box = dialog->Controls().As<QAbstractButton>(ids::kConsole);  // the Console box
     for (const bool open : {true, false}) {
         box->click();
         EXPECT_EQ(dialog->DebugConsole().IsOpen(), open);
@@ -84,7 +85,7 @@ TEST_F(DialogTest, ConsoleButtonsWriteOnlyWhileOpenAndClsRunsNoShell) {
 }
 
 TEST_F(DialogTest, LanguageTooltipShowsTheImageSizeOnlyWithAnImage) {
-    QWidget* button = dialog->controls.Get(ids::kLanguage);
+    QWidget* button = dialog->Controls().Get(ids::kLanguage);
     auto tip = [&] {
         QToolTip::hideText();
         QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), button->mapToGlobal(QPoint(5, 5)));
@@ -97,18 +98,19 @@ TEST_F(DialogTest, LanguageTooltipShowsTheImageSizeOnlyWithAnImage) {
         dialog->OnBnClickedLanguage();
         EXPECT_EQ(tip(), QString::fromUtf8(hint));
     }
-    dialog->image_src = cv::Mat(480, 640, CV_8UC1, cv::Scalar(0));
+    dialog->setSearchImage(cv::Mat(480, 640, CV_8UC1, cv::Scalar(0)));
     EXPECT_EQ(tip(), QString("640 x 480"));
     QToolTip::hideText();
 }
 
 TEST_F(DialogTest, DestroyWindowFreesEveryHeldModelOnce) {
-    dialog->held_model_ids = {123456, 123457};
+    dialog->HoldModel(123456);
+    dialog->HoldModel(123457);
     dialog->DestroyWindow();
-    EXPECT_TRUE(dialog->held_model_ids.empty());
-    dialog->held_model_ids = {7};
+    EXPECT_TRUE(dialog->State().held_model_ids.empty());
+    dialog->HoldModel(7);
     dialog->DestroyWindow();  // a second call changes nothing
-    EXPECT_EQ(dialog->held_model_ids.size(), 1u);
+    EXPECT_EQ(dialog->State().held_model_ids.size(), 1u);
 }
 
 TEST(StatusLabelLinks, AreOffByDefaultAndOpenOnlyValidUrls) {

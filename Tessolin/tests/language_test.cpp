@@ -7,11 +7,11 @@
 #include <QToolBar>
 #include <QToolButton>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "MsgWindow.h"
-#include "Texts.h"
+#include "dialog/Texts.h"
+#include "platform/ControlIds.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
+#include "widgets/MsgWindow.h"
 
 namespace ids = tessolin::ids;
 
@@ -31,21 +31,21 @@ TEST_F(DialogTest, LanguageButtonSwitchesEveryLabelAndKeepsComboSelections) {
                              ids::kDrawCombo, ids::kMaxDeformationCombo};
     const int chosen[] = {3, 2, 1, 4, 17};  // the last item of most lists
     for (int i = 0; i < 5; ++i)
-        dialog->controls.As<QComboBox>(combo_ids[i])->setCurrentIndex(chosen[i]);
-    auto* language = dialog->controls.As<QAbstractButton>(ids::kLanguage);
+        dialog->Controls().As<QComboBox>(combo_ids[i])->setCurrentIndex(chosen[i]);
+    auto* language = dialog->Controls().As<QAbstractButton>(ids::kLanguage);
 
     for (int flag : {1, 0}) {
         language->click();
-        EXPECT_EQ(dialog->language, flag);
+        EXPECT_EQ(dialog->State().language, flag);
         EXPECT_EQ(language->text(), flag == 1 ? QString("EN") : QString("CH"));
         for (const tessolin::LabelText& label : tessolin::LabelTexts())
-            EXPECT_EQ(Caption(dialog->controls.Get(label.id)),
+            EXPECT_EQ(Caption(dialog->Controls().Get(label.id)),
                       QString::fromUtf8(flag ? label.text.en : label.text.zh))
                 << label.id;
         for (int i = 0; i < 5; ++i)
-            EXPECT_EQ(dialog->controls.As<QComboBox>(combo_ids[i])->currentIndex(), chosen[i])
+            EXPECT_EQ(dialog->Controls().As<QComboBox>(combo_ids[i])->currentIndex(), chosen[i])
                 << combo_ids[i];
-        EXPECT_EQ(dialog->controls.As<QComboBox>(ids::kMetricCombo)->itemText(2),
+        EXPECT_EQ(dialog->Controls().As<QComboBox>(ids::kMetricCombo)->itemText(2),
                   flag == 1 ? QString("use polarity") : QString::fromUtf8("使用极性"));
     }
 }
@@ -68,7 +68,7 @@ TEST_F(DialogTest, StatusIsWhiteOnTheLevelColourAndKeepsItsFontAcrossLanguages) 
     EXPECT_TRUE(before.bold());
     dialog->OnBnClickedLanguage();
     EXPECT_EQ(status->font(), before);
-    EXPECT_EQ(dialog->controls.Get(ids::kLanguage)->font().pointSize(), 10);
+    EXPECT_EQ(dialog->Controls().Get(ids::kLanguage)->font().pointSize(), 10);
     dialog->ShowStatus("y", 0);
     EXPECT_EQ(QColor(status->grab().toImage().pixel(2, 2)), QColor(0, 0, 255));
 }
@@ -79,11 +79,11 @@ TEST_F(DialogTest, StatusIsWhiteOnTheLevelColourAndKeepsItsFontAcrossLanguages) 
 // screen covers none of its controls.
 TEST_F(DialogTest, EveryControlShowsItsWholeTextAndTheNoticeCoversNone) {
     for (const int id : {1101, 1102, 1105, 1106, 1107, 1108, ids::kIgnorePolarity})
-        EXPECT_EQ(dialog->controls.Get(id)->isVisible(), id != ids::kIgnorePolarity) << id;
+        EXPECT_EQ(dialog->Controls().Get(id)->isVisible(), id != ids::kIgnorePolarity) << id;
     for (const int flag : {1, 0}) {
         dialog->OnBnClickedLanguage();
-        for (const int id : dialog->controls.Ids()) {
-            QWidget* w = dialog->controls.Get(id);
+        for (const int id : dialog->Controls().Ids()) {
+            QWidget* w = dialog->Controls().Get(id);
             const QFontMetrics fm(w->font());
             const bool button = qobject_cast<QPushButton*>(w);
             int need = qobject_cast<QCheckBox*>(w) ? w->sizeHint().width() : 0;

@@ -7,12 +7,12 @@
 #include <cmath>
 #include <limits>
 
-#include "ControlIds.h"
-#include "Label.h"
-#include "NumSpinCtrl.h"
-#include "ParamCheck.h"
-#include "TessolinApp.h"
+#include "app/TessolinApp.h"
+#include "dialog/ParamCheck.h"
+#include "platform/ControlIds.h"
 #include "tests/dialog_fixture.h"
+#include "widgets/Label.h"
+#include "widgets/NumSpinCtrl.h"
 
 namespace ids = tessolin::ids;
 using tessolin::CNumSpinCtrl;
@@ -78,21 +78,21 @@ TEST_F(DialogTest, SetupMapsBothIdsOfEverySpinnerAndSetsTheInitialValues) {
                          1044, 1049, 1051, 1055, 1053, 1067, 1057, 1059};
     for (int id : edits) {
         ASSERT_NE(dialog->Spin(id), nullptr) << id;
-        EXPECT_EQ(dialog->Spin(id), dialog->controls.Get(id + 1)) << id;
+        EXPECT_EQ(dialog->Spin(id), dialog->Controls().Get(id + 1)) << id;
     }
     EXPECT_EQ(dialog->Spin(ids::kNumLevelsEdit)->BuddyEdit()->text(), QStringLiteral("0"));
     EXPECT_EQ(dialog->Spin(ids::kNumLevelsEdit)->Minimum(), -1.0);
     EXPECT_EQ(dialog->Spin(ids::kGreedinessEdit)->BuddyEdit()->text(), QStringLiteral("0.75"));
-    auto* details = dialog->controls.As<QSpinBox>(ids::kDetailsContrastSpin);
+    auto* details = dialog->Controls().As<QSpinBox>(ids::kDetailsContrastSpin);
     ASSERT_NE(details, nullptr);
-    EXPECT_EQ(details, dialog->controls.Get(ids::kDetailsContrastEdit));
+    EXPECT_EQ(details, dialog->Controls().Get(ids::kDetailsContrastEdit));
     EXPECT_EQ(std::make_tuple(details->minimum(), details->maximum(), details->value()),
               std::make_tuple(3, 255, 10));
-    EXPECT_EQ(dialog->controls.As<QComboBox>(ids::kMetricCombo)->currentIndex(), 2);
-    const QRect view = dialog->controls.Get(ids::kImageView)->geometry();
+    EXPECT_EQ(dialog->Controls().As<QComboBox>(ids::kMetricCombo)->currentIndex(), 2);
+    const QRect view = dialog->Controls().Get(ids::kImageView)->geometry();
     EXPECT_EQ(view.size(), QSize(1026, 925));
-    auto* v = dialog->controls.As<QScrollBar>(ids::kVScroll);
-    auto* h = dialog->controls.As<QScrollBar>(ids::kHScroll);
+    auto* v = dialog->Controls().As<QScrollBar>(ids::kVScroll);
+    auto* h = dialog->Controls().As<QScrollBar>(ids::kHScroll);
     EXPECT_EQ(v->geometry().left(), view.right() + 1);
     EXPECT_EQ(h->geometry().top(), view.bottom() + 1);
     EXPECT_EQ(std::make_tuple(v->maximum(), v->pageStep(), h->maximum(), h->value()),
@@ -117,10 +117,10 @@ TEST_F(DialogTest, TypedTextStaysUntilAnArrowStepClampsOrWrapsIt) {
 }
 
 TEST_F(DialogTest, ScaleModeEnablesTheScaleRangeAndItsLabelTogglesIt) {
-    auto* mode = dialog->controls.As<QComboBox>(ids::kScaleModeCombo);
+    auto* mode = dialog->Controls().As<QComboBox>(ids::kScaleModeCombo);
     CNumSpinCtrl* lo = dialog->Spin(ids::kScaleMinEdit);
     CNumSpinCtrl* hi = dialog->Spin(ids::kScaleMaxEdit);
-    QWidget* label = dialog->controls.Get(ids::kScaleModeLabel);
+    QWidget* label = dialog->Controls().Get(ids::kScaleModeLabel);
     auto range = [&] { return (lo->BuddyEdit()->text() + "/" + hi->BuddyEdit()->text()); };
     struct Step {
         int mode;
@@ -143,23 +143,24 @@ TEST_F(DialogTest, UpdateDataRefusesABadFloatEditAndNamesIt) {
         const char* text;
         const char* name;
     };
-    dialog->dx = 3.0f;
+    dialog->Controls().As<QLineEdit>(ids::kDxEdit)->setText(QStringLiteral("3.0"));
+    ASSERT_TRUE(dialog->UpdateData(true));
     dialog->UpdateData(false);
-    EXPECT_EQ(dialog->controls.As<QLineEdit>(ids::kDxEdit)->text(), QStringLiteral("3"));
+    EXPECT_EQ(dialog->Controls().As<QLineEdit>(ids::kDxEdit)->text(), QStringLiteral("3"));
     for (const Case& c : {Case{ids::kDxEdit, "abc", "[DX]"}, Case{ids::kDyEdit, "nan", "[DY]"},
                           Case{ids::kLength1Edit, "1001", "[Length1]"},
                           Case{ids::kLength2Edit, "inf", "[Length2]"}}) {
         dialog->UpdateData(false);
-        dialog->controls.As<QLineEdit>(ids::kLength1Edit)->setText(QStringLiteral("7.5"));
-        dialog->controls.As<QLineEdit>(c.id)->setText(QString::fromLatin1(c.text));
+        dialog->Controls().As<QLineEdit>(ids::kLength1Edit)->setText(QStringLiteral("7.5"));
+        dialog->Controls().As<QLineEdit>(c.id)->setText(QString::fromLatin1(c.text));
         EXPECT_FALSE(dialog->UpdateData(true)) << c.text;
         EXPECT_TRUE(dialog->StatusLabel()->text().contains(QLatin1String(c.name))) << c.text;
         EXPECT_EQ(dialog->StatusLabel()->BkColor(), QColor(255, 0, 0));
-        EXPECT_EQ(dialog->length1, 0.0f) << "a refused read stored a value";
+        EXPECT_EQ(dialog->State().length1, 0.0f) << "a refused read stored a value";
     }
-    dialog->controls.As<QLineEdit>(ids::kLength2Edit)->setText(QStringLiteral("-2.5"));
+    dialog->Controls().As<QLineEdit>(ids::kLength2Edit)->setText(QStringLiteral("-2.5"));
     EXPECT_TRUE(dialog->UpdateData(true));
-    EXPECT_EQ(std::make_tuple(dialog->dx, dialog->length1, dialog->length2),
+    EXPECT_EQ(std::make_tuple(dialog->State().dx, dialog->State().length1, dialog->State().length2),
               std::make_tuple(3.0f, 7.5f, -2.5f));
 }
 

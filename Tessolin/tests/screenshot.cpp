@@ -9,8 +9,8 @@
 #include <cstring>
 #include <opencv2/imgcodecs.hpp>
 
-#include "TessolinApp.h"
-#include "TessolinDlg.h"
+#include "app/TessolinApp.h"
+#include "dialog/TessolinDlg.h"
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
             i += 2;
         }
     }
-    if (!sample) dialog.ShowStatus(dialog.language == 1 ? "Ready" : "就绪", 0);
+    if (!sample) dialog.ShowStatus(dialog.State().language == 1 ? "Ready" : "就绪", 0);
     dialog.show();
     QApplication::processEvents();
     dialog.OnTimer();

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "TessolinApp.h"
+#include "app/TessolinApp.h"
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);

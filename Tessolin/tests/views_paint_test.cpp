@@ -8,9 +8,9 @@
 #include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "ControlIds.h"
-#include "ViewMath.h"
-#include "ViewRender.h"
+#include "core/ViewMath.h"
+#include "core/ViewRender.h"
+#include "platform/ControlIds.h"
 #include "tests/dialog_fixture.h"
 
 namespace ids = tessolin::ids;
@@ -29,11 +29,9 @@ int CountColour(const cv::Mat& bgr, cv::Vec3b colour) {
 // An image and the ROI box on, at zoom 1 with the image at the view's origin.
 void PrepareRoiScene(CTessolinDlg& d) {
     d.setSearchImage(cv::Mat(600, 800, CV_8UC1, cv::Scalar(90)));
-    d.image_zoom = 1.0f;
-    d.image_offset = {0.0f, 0.0f};
-    d.roi_p1 = {50, 50};
-    d.roi_p2 = {250, 250};
-    d.controls.As<QCheckBox>(ids::kRoi)->setChecked(true);
+    d.SetImagePose({1.0f, {0.0f, 0.0f}});
+    d.SetRoiCorners({50, 50}, {250, 250});
+    d.Controls().As<QCheckBox>(ids::kRoi)->setChecked(true);
 }
 
 }  // namespace
@@ -162,98 +160,103 @@ TEST_F(DialogTest, DraggingTheRoiEndsInANormalisedRectangleAndOneEstimate) {
     };
     mouse(cv::EVENT_LBUTTONDOWN, 258, 243);  // 8 px from (x2, y2)
     mouse(cv::EVENT_MOUSEMOVE, 20, 263);     // far left of x1
-    EXPECT_FALSE(dialog->roi_changed);
+    EXPECT_FALSE(dialog->State().roi_changed);
     mouse(cv::EVENT_LBUTTONUP, 20, 263);
-    EXPECT_EQ(dialog->roi, cv::Rect(12, 50, 38, 220));
-    EXPECT_TRUE(dialog->roi_changed);
+    EXPECT_EQ(dialog->State().roi, cv::Rect(12, 50, 38, 220));
+    EXPECT_TRUE(dialog->State().roi_changed);
     dialog->OnTimer();
-    EXPECT_FALSE(dialog->roi_changed);
+    EXPECT_FALSE(dialog->State().roi_changed);
 
     mouse(cv::EVENT_LBUTTONDOWN, 400, 400);  // outside: pans, and leaves the ROI alone
     mouse(cv::EVENT_MOUSEMOVE, 430, 390);
     mouse(cv::EVENT_LBUTTONUP, 430, 390);
-    EXPECT_EQ(dialog->image_offset, cv::Point2f(30, -10));
-    EXPECT_EQ(dialog->roi, cv::Rect(12, 50, 38, 220));
-    EXPECT_FALSE(dialog->roi_changed);
+    EXPECT_EQ(dialog->State().image_offset, cv::Point2f(30, -10));
+    EXPECT_EQ(dialog->State().roi, cv::Rect(12, 50, 38, 220));
+    EXPECT_FALSE(dialog->State().roi_changed);
 }
 
 TEST_F(DialogTest, TimerPaintsOnceAndTheRoiOnlyWithTheBoxOn) {
     PrepareRoiScene(*dialog);
-    dialog->controls.As<QCheckBox>(ids::kRoi)->setChecked(false);
+    dialog->Controls().As<QCheckBox>(ids::kRoi)->setChecked(false);
     dialog->OnTimer();
-    EXPECT_EQ(dialog->image_redraw, -1);
-    ASSERT_EQ(dialog->image_view_buf.size(), kView);
-    EXPECT_EQ(CountColour(dialog->image_view_buf, {0, 255, 0}), 0);
-    dialog->image_view_buf.release();
-    dialog->OnTimer();  // negative state: nothing painted
-    EXPECT_TRUE(dialog->image_view_buf.empty());
+    EXPECT_EQ(dialog->State().image_redraw.Shows(), ViewRedraw::Content::kPlain);
+    EXPECT_FALSE(dialog->State().image_redraw.Pending());
+    ASSERT_EQ(dialog->State().image_view_buf.size(), kView);
+    EXPECT_EQ(CountColour(dialog->State().image_view_buf, {0, 255, 0}), 0);
+    dialog->Controls().As<QCheckBox>(ids::kRoi)->setChecked(true);
+    dialog->OnTimer();  // nothing pending: nothing painted, so no ROI yet
+    EXPECT_EQ(CountColour(dialog->State().image_view_buf, {0, 255, 0}), 0);
 
-    dialog->controls.As<QCheckBox>(ids::kRoi)->setChecked(true);
     ASSERT_TRUE(dialog->OnCommandId(ids::kRoi));
-    EXPECT_TRUE(dialog->roi_changed);
+    EXPECT_TRUE(dialog->State().roi_changed);
     dialog->OnTimer();
-    EXPECT_EQ(dialog->image_redraw, -1);
-    EXPECT_EQ(dialog->image_view_buf.at<cv::Vec3b>(50, 150), cv::Vec3b(0, 255, 0));
-    EXPECT_EQ(dialog->image_view_buf.at<cv::Vec3b>(100, 120), cv::Vec3b(90, 90, 90));
+    EXPECT_FALSE(dialog->State().image_redraw.Pending());
+    EXPECT_EQ(dialog->State().image_view_buf.at<cv::Vec3b>(50, 150), cv::Vec3b(0, 255, 0));
+    EXPECT_EQ(dialog->State().image_view_buf.at<cv::Vec3b>(100, 120), cv::Vec3b(90, 90, 90));
 }
 
 TEST_F(DialogTest, EmptyViewsIgnoreZoomAndScrollButPaintTheModelBackground) {
-    dialog->menu_view = 1;
+    dialog->OnContextMenu(dialog->ImageView()->View()->viewport()->mapToGlobal(QPoint(300, 200)));
+    ASSERT_EQ(dialog->State().menu_view, 1);
     for (int id : {ids::kZoomFit, ids::kZoomOneToOne}) ASSERT_TRUE(dialog->OnCommandId(id));
     dialog->OnHScroll(kLineDown, 0);
     CTessolinDlg::OnImageMouse(cv::EVENT_MOUSEWHEEL, 100, 100, -120 << 16, dialog.get());
-    EXPECT_EQ(dialog->image_zoom, 1.0f);
-    EXPECT_EQ(dialog->image_offset, cv::Point2f(0, 0));
-    EXPECT_EQ(dialog->image_redraw, 0);
+    EXPECT_EQ(dialog->State().image_zoom, 1.0f);
+    EXPECT_EQ(dialog->State().image_offset, cv::Point2f(0, 0));
+    EXPECT_EQ(dialog->State().image_redraw.Shows(), ViewRedraw::Content::kNothing);
+    EXPECT_FALSE(dialog->State().image_redraw.Pending());
 
-    dialog->model_redraw = 1;  // a model with an outline and no image
-    dialog->model_zoom = 1.0f;
-    dialog->model_outlines.assign(1, MatchDrawing{});
-    dialog->model_outlines[0].points = {{10, 10, 1, 0}};
+    // A model with an outline and no image.
+    dialog->SetModelPose({1.0f, cv::Point2f(dialog->State().model_offset)});
+    std::vector<MatchDrawing> outline(1);
+    outline[0].points = {{10, 10, 1, 0}};
+    dialog->ShowModelOutlines(std::move(outline));
     dialog->OnTimer();
-    ASSERT_FALSE(dialog->model_buf.empty());
-    EXPECT_EQ(dialog->model_buf.at<cv::Vec3b>(10, 10), cv::Vec3b(0, 255, 0));
-    EXPECT_EQ(dialog->model_buf.at<cv::Vec3b>(30, 30), cv::Vec3b(30, 30, 30));
+    ASSERT_FALSE(dialog->State().model_buf.empty());
+    EXPECT_EQ(dialog->State().model_buf.at<cv::Vec3b>(10, 10), cv::Vec3b(0, 255, 0));
+    EXPECT_EQ(dialog->State().model_buf.at<cv::Vec3b>(30, 30), cv::Vec3b(30, 30, 30));
 }
 
 TEST_F(DialogTest, TinyModelAtLowestZoomSurvivesAWheelStepWithoutDividingByZero) {
     dialog->setModelImage(cv::Mat(10, 10, CV_8UC1, cv::Scalar(200)), cv::Mat());
     for (int delta : {-120, 120}) {
-        dialog->model_zoom = 0.025f;
+        dialog->SetModelPose({0.025f, cv::Point2f(dialog->State().model_offset)});
         CTessolinDlg::OnModelMouse(cv::EVENT_MOUSEWHEEL, 100, 100, delta << 16, dialog.get());
-        const cv::Size view(dialog->model_view_size.width(), dialog->model_view_size.height());
-        EXPECT_EQ(dialog->model_offset, cv::Point(CentredPose({10, 10}, view, 0.025f).offset));
+        const cv::Size view(dialog->State().model_view_size.width(),
+                            dialog->State().model_view_size.height());
+        EXPECT_EQ(dialog->State().model_offset,
+                  cv::Point(CentredPose({10, 10}, view, 0.025f).offset));
     }
 }
 
 TEST_F(DialogTest, ViewMenuZoomsTheViewItWasOpenedOver) {
-    dialog->language = 1;
+    dialog->ApplyLanguage(1);
     dialog->setSearchImage(cv::Mat(3072, 4096, CV_8UC1, cv::Scalar(10)));
     QWidget* viewport = dialog->ImageView()->View()->viewport();
     dialog->OnContextMenu(viewport->mapToGlobal(QPoint(300, 200)));
     ASSERT_TRUE(dialog->ViewMenu());
-    EXPECT_EQ(dialog->menu_view, 1);
+    EXPECT_EQ(dialog->State().menu_view, 1);
     QStringList texts;
     for (QAction* a : dialog->ViewMenu()->actions()) texts << a->text();
     EXPECT_EQ(texts, QStringList({"Line width: 1", "Line width: 2", "Save ROI image",
                                   "Show feature points", "1:1", "Fit to window"}));
     dialog->ViewMenu()->actions()[5]->trigger();
-    EXPECT_FLOAT_EQ(dialog->image_zoom, 1026.0f / 4096.0f);
+    EXPECT_FLOAT_EQ(dialog->State().image_zoom, 1026.0f / 4096.0f);
     dialog->ViewMenu()->actions()[4]->trigger();
-    EXPECT_EQ(dialog->image_zoom, 1.0f);
+    EXPECT_EQ(dialog->State().image_zoom, 1.0f);
 
-    auto* bar = dialog->controls.As<QScrollBar>(ids::kHScroll);  // image pixels beyond the view
+    auto* bar = dialog->Controls().As<QScrollBar>(ids::kHScroll);  // image pixels beyond the view
     EXPECT_EQ(bar->maximum(), 4096 - 1026);
     const int before = bar->value();
     dialog->OnHScroll(kPageDown, 0);
     EXPECT_EQ(bar->value(), before + 10);
-    EXPECT_EQ(dialog->image_offset.x, -float(before + 10));
+    EXPECT_EQ(dialog->State().image_offset.x, -float(before + 10));
 
     dialog->ViewPressed(nullptr);  // the dialog's wheel: x1.25 about the cursor
     dialog->OnMouseWheel(120, viewport->mapToGlobal(QPoint(300, 200)));
-    EXPECT_EQ(dialog->image_zoom, 1.25f);
+    EXPECT_EQ(dialog->State().image_zoom, 1.25f);
     dialog->OnMouseWheel(120, viewport->mapToGlobal(QPoint(-5, 200)));  // beside the view
-    EXPECT_EQ(dialog->image_zoom, 1.25f);
+    EXPECT_EQ(dialog->State().image_zoom, 1.25f);
 
     dialog->DebugConsole().Open();
     dialog->OnStnDblclkDraw();

@@ -3,8 +3,8 @@
 #include <QTest>
 #include <QWheelEvent>
 
-#include "ControlIds.h"
-#include "ViewMath.h"
+#include "core/ViewMath.h"
+#include "platform/ControlIds.h"
 #include "tests/dialog_fixture.h"
 
 namespace ids = tessolin::ids;
@@ -32,21 +32,21 @@ void Wheel(QWidget* target, QPoint pos, int delta) {
 }  // namespace
 
 TEST_F(DialogTest, ViewsAreEmbeddedAtTheirSizesAndShowTheCheckerboard) {
-    const QSize model_size = dialog->controls.Get(ids::kModelView)->size();
+    const QSize model_size = dialog->Controls().Get(ids::kModelView)->size();
     for (auto [host, placeholder, size] :
          {std::tuple{dialog->ImageView(), ids::kImageView, QSize(1026, 925)},
           std::tuple{dialog->ModelView(), ids::kModelView, model_size}}) {
         ASSERT_TRUE(host && host->Ok());
         QGraphicsView* view = host->View();
         EXPECT_EQ(view->size(), size);
-        EXPECT_TRUE(dialog->controls.Get(placeholder)->isAncestorOf(view));
+        EXPECT_TRUE(dialog->Controls().Get(placeholder)->isAncestorOf(view));
         QApplication::processEvents();
         const QImage shot = view->grab().toImage();
         EXPECT_EQ(QColor(shot.pixel(0, 0)), QColor(30, 30, 30));
         EXPECT_EQ(QColor(shot.pixel(18, 0)), QColor(50, 50, 50));
         EXPECT_EQ(QColor(shot.pixel(18, 18)), QColor(30, 30, 30));
     }
-    EXPECT_EQ(dialog->model_view_size, model_size);
+    EXPECT_EQ(dialog->State().model_view_size, model_size);
 
     // highgui names are process-wide: a second view of the same name is refused, the first stays.
     QWidget placeholder;
@@ -88,16 +88,18 @@ TEST_F(DialogTest, WheelAfterAClickZoomsAboutTheCursorInTheWheelsDirection) {
         dialog->FitImageView();
         QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, QPoint(120, 130));
         for (const int delta : {-120, -120, -120, 120, 120, 120, -120}) {
-            const float zoom = dialog->image_zoom;
-            const cv::Point2f under = (at - dialog->image_offset) / zoom;
+            const float zoom = dialog->State().image_zoom;
+            const cv::Point2f under = (at - dialog->State().image_offset) / zoom;
             Wheel(viewport, QPoint(700, 300), delta);
-            const float now = dialog->image_zoom;
+            const float now = dialog->State().image_zoom;
             EXPECT_TRUE(delta < 0 ? now < zoom : now > zoom) << size << " " << zoom;
-            EXPECT_LT(cv::norm(under * now + dialog->image_offset - at), 2.0) << size << zoom;
+            EXPECT_LT(cv::norm(under * now + dialog->State().image_offset - at), 2.0)
+                << size << zoom;
         }
         for (const int delta : {-120, 120}) {
             for (int i = 0; i < 120; ++i) Wheel(viewport, QPoint(700, 300), delta);
-            EXPECT_EQ(dialog->image_zoom, delta < 0 ? tessolin::kMinZoom : tessolin::kMaxZoom);
+            EXPECT_EQ(dialog->State().image_zoom,
+                      delta < 0 ? tessolin::kMinZoom : tessolin::kMaxZoom);
         }
     }
 }

@@ -1,6 +1,13 @@
 // Automatic creation parameters: the contrasts proposed by a per-level statistic on every level of
 // the image's pyramid, and a minimum component size bounded by the pyramid depth and by the
 // largest contour the chain detector finds with the full-resolution contrasts.
+//
+// The workbench's ratio buttons (Tessolin/core/ContrastEstimate.cpp) propose on the same skeleton
+// as auto_shape_model_params2 but with a statistic of their own: they stretch the magnitude
+// without thinning it to its maxima (a more permissive high), take the smallest low over all
+// levels without the participation rule and the noise floor below, and accept any ratio, not
+// only the three of `mode`. An export cannot take that statistic, and the program sees only
+// quro/quro.h, so the two stay separate.
 #include <tbb/parallel_invoke.h>
 
 #include <algorithm>
