@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "quro/quro.h"
+#include "quro/search/search_export.h"
 #include "quro/search/tiled_search.h"
 #include "testing/compare_score.h"
 #include "testing/tiled_scene.h"
@@ -62,14 +63,22 @@ void collect(int handle, const quro::Match* res, int count, int ox, int oy,
     if (handle > 0) clear_mems(handle);
 }
 
-std::vector<compare::Detection> find_xl(const BigScene& s, bool multi) {
+// The multi-model export, the single-model export, or (workers above 0) the single-model search
+// on that many tile threads.
+std::vector<compare::Detection> find_xl(const BigScene& s, bool multi, int workers = 0) {
     int tiles[4] = {4, 4, 0, 0}, levels[2] = {0, 0}, ids[1] = {s.model}, count = 0;
     quro::Match* res = nullptr;
-    const int h = multi
-                      ? find_shape_models_xl(s.image.data, kSide, kSide, tiles, ids, 1, 0.f, 360.f,
-                                             0.6f, 0, 0.5f, 2, levels, 0.8f, 2.f, res, count)
-                      : find_shape_model_xl(s.image.data, kSide, kSide, tiles, s.model, 0.f, 360.f,
-                                            0.6f, 0, 0.5f, 2, levels, 0.8f, 2.f, res, count);
+    const auto request = [&] {
+        return quro::make_request(s.image.data, kSide, kSide, 0.f, 360.f, 0.6f, 0, 0.5f, 2, levels,
+                                  0.8f, nullptr);
+    };
+    const int h =
+        multi ? find_shape_models_xl(s.image.data, kSide, kSide, tiles, ids, 1, 0.f, 360.f, 0.6f, 0,
+                                     0.5f, 2, levels, 0.8f, 2.f, res, count)
+        : workers > 0
+            ? quro::find_shape_model_xl_impl(request(), tiles, s.model, 2.f, res, count, workers)
+            : find_shape_model_xl(s.image.data, kSide, kSide, tiles, s.model, 0.f, 360.f, 0.6f, 0,
+                                  0.5f, 2, levels, 0.8f, 2.f, res, count);
     std::vector<compare::Detection> dets;
     collect(h, res, count, 0, 0, dets);
     return dets;
@@ -90,9 +99,8 @@ std::vector<compare::Detection> find_quarters(const BigScene& s) {
 }
 
 template <class Find>
-void run(benchmark::State& state, Find find, int workers) {
+void run(benchmark::State& state, Find find) {
     const BigScene& s = big_scene();
-    quro::set_tile_search_workers(workers);
     std::vector<double> ms;
     std::vector<compare::Detection> dets;
     for (auto _ : state) {
@@ -102,7 +110,6 @@ void run(benchmark::State& state, Find find, int workers) {
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                 .count());
     }
-    quro::set_tile_search_workers(0);
     compare::Accuracy acc;
     compare::score_scene(s.truth, dets, acc);
     state.counters["recall"] = acc.recall();
@@ -117,7 +124,6 @@ void run(benchmark::State& state, Find find, int workers) {
 // turn, each iteration timing one of each, so that both see the same load.
 void run_paired(benchmark::State& state, int workers) {
     const BigScene& s = big_scene();
-    quro::set_tile_search_workers(workers);
     std::vector<double> xl, quarters;
     const auto time_ms = [](auto&& f) {
         const auto t0 = std::chrono::steady_clock::now();
@@ -126,30 +132,25 @@ void run_paired(benchmark::State& state, int workers) {
             .count();
     };
     for (auto _ : state) {
-        xl.push_back(time_ms([&] { return find_xl(s, false); }));
+        xl.push_back(time_ms([&] { return find_xl(s, false, workers); }));
         quarters.push_back(time_ms([&] { return find_quarters(s); }));
     }
-    quro::set_tile_search_workers(0);
     state.counters["xl_ms"] = compare::median(xl);
     state.counters["quarters_ms"] = compare::median(quarters);
     state.counters["ratio"] = compare::median(xl) / compare::median(quarters);
 }
 
 void register_all() {
-    const auto add = [](const char* name, auto find, int workers) {
-        benchmark::RegisterBenchmark(
-            name, [find, workers](benchmark::State& st) { run(st, find, workers); })
+    const auto add = [](const char* name, auto find) {
+        benchmark::RegisterBenchmark(name, [find](benchmark::State& st) { run(st, find); })
             ->Iterations(9)
             ->UseRealTime()
             ->Unit(benchmark::kMillisecond);
     };
-    add(
-        "tiled_8192/xl", [](const BigScene& s) { return find_xl(s, false); }, 0);
-    add(
-        "tiled_8192/xl_serial", [](const BigScene& s) { return find_xl(s, false); }, 1);
-    add(
-        "tiled_8192/xl_multi", [](const BigScene& s) { return find_xl(s, true); }, 0);
-    add("tiled_8192/quarters_16", find_quarters, 0);
+    add("tiled_8192/xl", [](const BigScene& s) { return find_xl(s, false); });
+    add("tiled_8192/xl_serial", [](const BigScene& s) { return find_xl(s, false, 1); });
+    add("tiled_8192/xl_multi", [](const BigScene& s) { return find_xl(s, true); });
+    add("tiled_8192/quarters_16", find_quarters);
     for (int workers : {0, 1}) {
         const char* name =
             workers ? "tiled_8192/xl_serial_over_quarters" : "tiled_8192/xl_over_quarters";

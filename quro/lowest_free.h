@@ -46,9 +46,6 @@ public:
         released_.insert(node.extract(node.begin()));
     }
 
-    // Upper bound (exclusive) of the values handed out so far.
-    int high_water() const { return next_; }
-
 private:
     int next_;
     std::set<int> released_;

@@ -62,19 +62,6 @@ void scalar_fields(Archive& ar, Record& r) {
        r.contrast.min_contrast);
 }
 
-// The eight per-level lists, in file order.
-template <class Record, class F>
-void for_each_level_list(Record& r, F&& f) {
-    f(r.level_widths);
-    f(r.level_heights);
-    f(r.box_min_x);
-    f(r.box_min_y);
-    f(r.box_max_x);
-    f(r.box_max_y);
-    f(r.level_radius);
-    f(r.level_angle);
-}
-
 template <class T>
 void save_list(cereal::BinaryOutputArchive& ar, const std::vector<T>& v) {
     ar(cereal::make_size_tag(static_cast<cereal::size_type>(v.size())));
@@ -145,14 +132,6 @@ bool decode_shape_model(const void* data, std::size_t size, ShapeModelRecord& ou
         return false;  // the bytes ended before the record did
     }
     return validate_shape_model_record(out) == 0;
-}
-
-bool shape_model_is_consistent(const ShapeModelRecord& rec) {
-    if (rec.num_levels < 1 || rec.num_levels > kMaxModelLevels) return false;
-    const auto levels = static_cast<std::size_t>(rec.num_levels);
-    bool ok = rec.level_features.size() == levels;
-    for_each_level_list(rec, [&](const auto& v) { ok = ok && v.size() == levels; });
-    return ok;
 }
 
 }  // namespace quro

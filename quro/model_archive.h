@@ -28,9 +28,6 @@
 
 namespace quro {
 
-// Most pyramid levels a model can have; model creation never builds more.
-constexpr int kMaxModelLevels = 10;
-
 // Number of bytes encode_shape_model produces for `rec`.
 std::size_t encoded_shape_model_size(const ShapeModelRecord& rec);
 
@@ -48,11 +45,6 @@ void encode_shape_model_into(const ShapeModelRecord& rec, void* dst, std::size_t
 // Bytes after the record are ignored. Never allocates more than a small multiple of `size`; may
 // throw std::bad_alloc.
 bool decode_shape_model(const void* data, std::size_t size, ShapeModelRecord& out);
-
-// Whether a record can be used by the searches: 1 <= num_levels <= kMaxModelLevels, and
-// level_features and every per-level list hold num_levels entries. Empty levels and zero sizes
-// are allowed.
-bool shape_model_is_consistent(const ShapeModelRecord& rec);
 
 }  // namespace quro
 

@@ -1,7 +1,6 @@
 // The outline exports: a posed model level handed out by value, or as a registered object.
 #include "quro/model_outlines.h"
 
-#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -18,8 +17,6 @@
 namespace quro {
 namespace {
 
-std::atomic<OutlineAllocFn> g_outline_alloc{&std::malloc};
-
 bool finite_pose(float angle, float scale_row, float scale_col) {
     return std::isfinite(angle) && std::isfinite(scale_row) && std::isfinite(scale_col);
 }
@@ -34,10 +31,10 @@ bool pose_out_of_range(const ModelPointSet<P>& set) {
 }
 
 // Copies a posed level into an outline object whose `points` is null. Returns false, leaving the
-// object without points and with count 0, when a posed position is out of range or the point
-// array cannot be allocated.
+// object without points and with count 0, when a posed position is out of range or `alloc` cannot
+// allocate the point array.
 template <class Outline, class P>
-bool fill_outline(Outline& t, const ModelPointSet<P>& set) {
+bool fill_outline(Outline& t, const ModelPointSet<P>& set, OutlineAllocFn alloc) {
     static_assert(std::is_trivially_copyable_v<P>);
     if (pose_out_of_range(set)) return false;
     t.min_x = set.min_x;
@@ -50,7 +47,7 @@ bool fill_outline(Outline& t, const ModelPointSet<P>& set) {
     if (set.points.empty()) return true;
     if (set.points.size() > static_cast<std::size_t>(INT_MAX)) return false;
     const std::size_t bytes = set.points.size() * sizeof(P);
-    auto* pts = static_cast<P*>(g_outline_alloc.load(std::memory_order_relaxed)(bytes));
+    auto* pts = static_cast<P*>(alloc(bytes));
     if (pts == nullptr) return false;
     std::memcpy(static_cast<void*>(pts), set.points.data(), bytes);
     t.points = pts;
@@ -62,7 +59,7 @@ bool fill_outline(Outline& t, const ModelPointSet<P>& set) {
 // unknown id, a non-finite pose or an allocation failure.
 template <class Outline, class P, class Transform>
 Outline outline_by_value(int id, float angle, float scale_row, float scale_col,
-                         Transform&& transform) {
+                         OutlineAllocFn alloc, Transform&& transform) {
     Outline t;
     if (!finite_pose(angle, scale_row, scale_col)) return t;
     ModelPointSet<P> set;
@@ -72,7 +69,7 @@ Outline outline_by_value(int id, float angle, float scale_row, float scale_col,
         if (has_level) transform(rec, set);
     });
     if (!has_level) return t;
-    if (!fill_outline(t, set)) return Outline{};
+    if (!fill_outline(t, set, alloc)) return Outline{};
     return t;
 }
 
@@ -80,7 +77,7 @@ Outline outline_by_value(int id, float angle, float scale_row, float scale_col,
 // `kind`. Writes *out and returns the handle only on success; otherwise -1, nothing registered.
 template <class Outline, class P, class Transform>
 int outline_registered(int id, int level, float angle, float scale_row, float scale_col, int kind,
-                       Outline** out, Transform&& transform) {
+                       Outline** out, OutlineAllocFn alloc, Transform&& transform) {
     if (out == nullptr || !finite_pose(angle, scale_row, scale_col)) return kFailed;
     ModelPointSet<P> set;
     bool has_level = false;
@@ -90,7 +87,7 @@ int outline_registered(int id, int level, float angle, float scale_row, float sc
     });
     if (!has_level) return kFailed;
     auto obj = std::make_unique<Outline>();
-    if (!fill_outline(*obj, set)) return kFailed;
+    if (!fill_outline(*obj, set, alloc)) return kFailed;
     const int handle = register_result(kind, obj.get(), obj->count);
     Outline* raw = obj.release();  // owned by the registry from here on
     // An outline without points stays registered (clear_mems frees it) but keeps handle -1.
@@ -101,78 +98,81 @@ int outline_registered(int id, int level, float angle, float scale_row, float sc
 
 }  // namespace
 
-OutlineAllocFn set_outline_alloc_for_testing(OutlineAllocFn fn) {
-    return g_outline_alloc.exchange(fn != nullptr ? fn : &std::malloc);
-}
-
-TemplateI get_model_transform_impl(int id, float angle, float scale) {
+TemplateI get_model_transform_impl(int id, float angle, float scale, OutlineAllocFn alloc) {
     return outline_by_value<TemplateI, FeatureI>(
-        id, angle, scale, scale, [&](const ShapeModelRecord& rec, ModelPointSet<FeatureI>& set) {
+        id, angle, scale, scale, alloc,
+        [&](const ShapeModelRecord& rec, ModelPointSet<FeatureI>& set) {
             transform_model_points(rec, angle, scale, set);
         });
 }
 
-TemplateF get_model_transform2_impl(int id, float angle, float scale) {
+TemplateF get_model_transform2_impl(int id, float angle, float scale, OutlineAllocFn alloc) {
     return outline_by_value<TemplateF, Feature>(
-        id, angle, scale, scale, [&](const ShapeModelRecord& rec, ModelPointSet<Feature>& set) {
+        id, angle, scale, scale, alloc,
+        [&](const ShapeModelRecord& rec, ModelPointSet<Feature>& set) {
             rotated_template(rec, angle, 1, scale, 1, set);
         });
 }
 
-TemplateI get_model_transform_s_impl(int id, float angle, float scale_row, float scale_col) {
+TemplateI get_model_transform_s_impl(int id, float angle, float scale_row, float scale_col,
+                                     OutlineAllocFn alloc) {
     return outline_by_value<TemplateI, FeatureI>(
-        id, angle, scale_row, scale_col,
+        id, angle, scale_row, scale_col, alloc,
         [&](const ShapeModelRecord& rec, ModelPointSet<FeatureI>& set) {
             transform_model_points_aniso(rec, angle, 1, scale_row, scale_col, 1, set);
         });
 }
 
-TemplateF get_model_transform2_s_impl(int id, float angle, float scale_row, float scale_col) {
+TemplateF get_model_transform2_s_impl(int id, float angle, float scale_row, float scale_col,
+                                      OutlineAllocFn alloc) {
     return outline_by_value<TemplateF, Feature>(
-        id, angle, scale_row, scale_col,
+        id, angle, scale_row, scale_col, alloc,
         [&](const ShapeModelRecord& rec, ModelPointSet<Feature>& set) {
             rotated_template_aniso(rec, angle, 1, scale_row, scale_col, 1, set);
         });
 }
 
-int get_model_contour_impl(int id, float angle, float scale, TemplateI** out) {
+int get_model_contour_impl(int id, float angle, float scale, TemplateI** out,
+                           OutlineAllocFn alloc) {
     return outline_registered<TemplateI, FeatureI>(
-        id, 1, angle, scale, scale, kResultTemplateI, out,
+        id, 1, angle, scale, scale, kResultTemplateI, out, alloc,
         [&](const ShapeModelRecord& rec, ModelPointSet<FeatureI>& set) {
             transform_model_points(rec, angle, scale, set);
         });
 }
 
-int get_model_contour2_impl(int id, float angle, float scale, TemplateF** out) {
-    return get_model_contour3_impl(id, 1, angle, scale, out);
+int get_model_contour2_impl(int id, float angle, float scale, TemplateF** out,
+                            OutlineAllocFn alloc) {
+    return get_model_contour3_impl(id, 1, angle, scale, out, alloc);
 }
 
-int get_model_contour3_impl(int id, int level, float angle, float scale, TemplateF** out) {
+int get_model_contour3_impl(int id, int level, float angle, float scale, TemplateF** out,
+                            OutlineAllocFn alloc) {
     return outline_registered<TemplateF, Feature>(
-        id, level, angle, scale, scale, kResultTemplateF, out,
+        id, level, angle, scale, scale, kResultTemplateF, out, alloc,
         [&](const ShapeModelRecord& rec, ModelPointSet<Feature>& set) {
             rotated_template(rec, angle, level, scale, 1, set);
         });
 }
 
-int get_model_contour_s_impl(int id, float angle, float scale_row, float scale_col,
-                             TemplateI** out) {
+int get_model_contour_s_impl(int id, float angle, float scale_row, float scale_col, TemplateI** out,
+                             OutlineAllocFn alloc) {
     return outline_registered<TemplateI, FeatureI>(
-        id, 1, angle, scale_row, scale_col, kResultTemplateI, out,
+        id, 1, angle, scale_row, scale_col, kResultTemplateI, out, alloc,
         [&](const ShapeModelRecord& rec, ModelPointSet<FeatureI>& set) {
             transform_model_points_aniso(rec, angle, 1, scale_row, scale_col, 1, set);
         });
 }
 
 int get_model_contour2_s_impl(int id, float angle, float scale_row, float scale_col,
-                              TemplateF** out) {
-    return get_model_contour3_s_impl(id, 1, angle, scale_row, scale_col, out);
+                              TemplateF** out, OutlineAllocFn alloc) {
+    return get_model_contour3_s_impl(id, 1, angle, scale_row, scale_col, out, alloc);
 }
 
 int get_model_contour3_s_impl(int id, int level, float angle, float scale_row, float scale_col,
-                              TemplateF** out) {
+                              TemplateF** out, OutlineAllocFn alloc) {
     return outline_registered<TemplateF, Feature>(
-        id, level, angle, scale_row, scale_col, kResultTemplateF, out,
+        id, level, angle, scale_row, scale_col, kResultTemplateF, out, alloc,
         [&](const ShapeModelRecord& rec, ModelPointSet<Feature>& set) {
             rotated_template_aniso(rec, angle, level, scale_row, scale_col, 1, set);
         });

@@ -90,6 +90,19 @@ inline LevelView ShapeModelRecord::level(int level) const {
                      level_features[i]};
 }
 
+// Calls f on each of the eight per-level lists of `r` (all but level_features), in file order.
+template <class Record, class F>
+void for_each_level_list(Record& r, F&& f) {
+    f(r.level_widths);
+    f(r.level_heights);
+    f(r.box_min_x);
+    f(r.box_min_y);
+    f(r.box_max_x);
+    f(r.box_max_y);
+    f(r.level_radius);
+    f(r.level_angle);
+}
+
 // Brings a record back to the values of a fresh one.
 void reset_shape_model_record(ShapeModelRecord& rec);
 

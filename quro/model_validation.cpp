@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <vector>
 
-#include "quro/model_archive.h"
 #include "quro/numeric.h"
 #include "quro/status.h"
 
@@ -106,6 +105,14 @@ bool level_is_valid(const ShapeModelRecord& r, std::size_t k, double reach) {
 }
 
 }  // namespace
+
+bool shape_model_is_consistent(const ShapeModelRecord& rec) {
+    if (rec.num_levels < 1 || rec.num_levels > kMaxModelLevels) return false;
+    const auto levels = static_cast<std::size_t>(rec.num_levels);
+    bool ok = rec.level_features.size() == levels;
+    for_each_level_list(rec, [&](const auto& v) { ok = ok && v.size() == levels; });
+    return ok;
+}
 
 int validate_shape_model_record(const ShapeModelRecord& rec) {
     if (!shape_model_is_consistent(rec) || !finite_scalars(rec) || !level_sizes_halve(rec))

@@ -8,6 +8,9 @@
 
 namespace quro {
 
+// Most pyramid levels a model can have; model creation never builds more.
+constexpr int kMaxModelLevels = 10;
+
 // Largest magnitude of a model point coordinate (relative to the reference point), the bound that
 // outline creation already keeps: twice a coordinate still converts to int.
 inline constexpr float kMaxModelCoordinate = 1073741824.f;  // 2^30
@@ -35,6 +38,11 @@ inline constexpr float kMaxModelDirection = 1e15f;
 //   tol).
 // Levels without points are allowed (points removed after creation).
 int validate_shape_model_record(const ShapeModelRecord& rec);
+
+// The first part of that check, all a search needs of a record it did not take from the table:
+// 1 <= num_levels <= kMaxModelLevels, and level_features and every per-level list hold
+// num_levels entries. Empty levels and zero sizes are allowed.
+bool shape_model_is_consistent(const ShapeModelRecord& rec);
 
 }  // namespace quro
 

@@ -19,8 +19,6 @@ inline constexpr float kRadToDeg = static_cast<float>(180.0 / kPi);
 inline constexpr double kRadToDegD = 180.0 / kPi;
 inline constexpr double kDegToRadD = kPi / 180.0;
 
-inline float deg_to_rad(float deg) { return deg * kDegToRad; }
-
 // Rounds half away from zero: adds 0.5 to a value >= 0, subtracts 0.5 from a negative one, then
 // truncates (2.5 -> 3, -2.5 -> -3).
 inline int round_half_away(float v) {

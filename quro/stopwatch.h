@@ -19,9 +19,6 @@ public:
     // A stopwatch that reads `clock` instead of the steady clock (tests step time by hand).
     explicit Stopwatch(Clock clock) : clock_(clock), lap_start_(clock_()), start_(lap_start_) {}
 
-    // Restarts both the lap and the total.
-    void restart() { lap_start_ = start_ = now_ns(); }
-
     // Seconds since the stopwatch started.
     double elapsed() const { return static_cast<double>(now_ns() - start_) / 1e9; }
 

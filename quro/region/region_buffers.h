@@ -1,25 +1,16 @@
 // The buffer rules every region operator follows, named once: how run arrays grow, how a region
 // whose buffers other copies share gets buffers of its own before it changes them, how parts are
-// released, and how an operator turns any failure to get memory into the region's one error.
+// released. The region's error and the guard every operator runs in come with it
+// (region_memory.h).
 #ifndef QURO_REGION_REGION_BUFFERS_H
 #define QURO_REGION_REGION_BUFFERS_H
 
 #include <cstdint>
-#include <stdexcept>
 
 #include "quro/quro.h"
+#include "quro/region/region_memory.h"
 
 namespace quro {
-
-// The region's error: a std::runtime_error with the message "malloc failed" or "realloc failed".
-// Its own type, so that region_guarded tells it from other runtime errors.
-class RegionMemoryError final : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-[[noreturn]] void throw_malloc_failed();
-[[noreturn]] void throw_realloc_failed();
 
 // Makes room for writing run i: when i >= capacity, the capacity doubles until it exceeds i (a
 // capacity of 0 becomes i + 1) and the three run arrays are reallocated ("realloc failed", also
@@ -48,19 +39,6 @@ void install_run_arrays(region& r, region& from);
 // Releases r's parts (each deleted, the array freed) and sets num_parts to 0, after making r the
 // sole owner of its buffers.
 void release_parts(region& r);
-
-// Runs an operator's body so that only the region's error leaves it: RegionMemoryError passes,
-// any other exception (std::bad_alloc, a failure to start threads) becomes "malloc failed".
-template <class F>
-void region_guarded(F&& body) {
-    try {
-        body();
-    } catch (const RegionMemoryError&) {
-        throw;
-    } catch (...) {
-        throw_malloc_failed();
-    }
-}
 
 }  // namespace quro
 

@@ -84,7 +84,7 @@ LevelField level_field(const ShapeModelRecord& rec, int level) {
 }
 
 double turned_sum(const LevelField& f, float angle) {
-    const float c = std::cos(deg_to_rad(angle)), s = std::sin(deg_to_rad(angle));
+    const float c = std::cos(angle * kDegToRad), s = std::sin(angle * kDegToRad);
     double sum = 0;
     for (std::size_t k = 0; k < f.pos.size(); ++k) {
         const cv::Point2f& p = f.pos[k];

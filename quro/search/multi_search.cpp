@@ -5,7 +5,7 @@
 
 #include "quro/library_start.h"
 #include "quro/match/angle_scale_lists.h"
-#include "quro/model_archive.h"
+#include "quro/model_validation.h"
 #include "quro/search/search_export.h"
 #include "quro/status.h"
 

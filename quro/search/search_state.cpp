@@ -10,7 +10,7 @@
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/select/selection.h"
-#include "quro/model_archive.h"
+#include "quro/model_validation.h"
 #include "quro/settings.h"
 #include "quro/status.h"
 

@@ -22,8 +22,6 @@ namespace quro {
 
 namespace {
 
-std::atomic<int> g_tile_workers{0};
-
 // "print_time" is off while a tiled search runs and on again however it returns.
 class PrintTimeOff {
 public:
@@ -133,16 +131,10 @@ bool search_other_tiles(const SearchRequest& req, const TiledRun& run, const Til
 }  // namespace
 
 int tile_search_workers() {
-    const int set = g_tile_workers.load(std::memory_order_relaxed);
-    if (set > 0) return set;
     // With a core to spare, at least two: one thread copies its next tile while the other's
     // search runs.
     const int hw = static_cast<int>(std::thread::hardware_concurrency());
     return hw < 2 ? 1 : std::clamp(hw / 4, 2, 4);
-}
-
-void set_tile_search_workers(int workers) {
-    g_tile_workers.store(std::max(workers, 0), std::memory_order_relaxed);
 }
 
 int run_tiled_search(const SearchRequest& req, const TiledRun& run, const TileSearch& search,
@@ -154,8 +146,9 @@ int run_tiled_search(const SearchRequest& req, const TiledRun& run, const TileSe
     // image would; the others then only read the models and may run at once.
     outcomes[0] = search_tile_guarded(req, run.grid, 0, search, StoredRange::kWrite);
     if (outcomes[0].rc < 0) return kFailed;
-    const int workers = static_cast<int>(
-        std::min<std::size_t>(static_cast<std::size_t>(tile_search_workers()), tiles - 1));
+    const int threads = run.workers > 0 ? run.workers : tile_search_workers();
+    const int workers =
+        static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads), tiles - 1));
     if (tiles > 1 && !search_other_tiles(req, run, search, outcomes, workers)) return kFailed;
 
     std::size_t total = 0;
@@ -201,8 +194,10 @@ void plan_run(const SearchRequest& req, const int* tile_params, const TiledModel
         };
 }
 
+}  // namespace
+
 int find_shape_model_xl_impl(const SearchRequest& req, const int* tile_params, int model_id,
-                             float distance, Match*& results, int& count) {
+                             float distance, Match*& results, int& count, int workers) {
     ensure_library_started();
     if (!find_shape_model_record(model_id)) return kFailed;
     TiledModels m;
@@ -211,6 +206,7 @@ int find_shape_model_xl_impl(const SearchRequest& req, const int* tile_params, i
     TiledRun run;
     plan_run(req, tile_params, m, distance, run);
     run.model_id = model_id;
+    run.workers = workers;
     return run_tiled_search(
         req, run,
         [model_id](const SearchRequest& tile, StoredRange range, Match*& res, int& n) {
@@ -218,6 +214,8 @@ int find_shape_model_xl_impl(const SearchRequest& req, const int* tile_params, i
         },
         results, count);
 }
+
+namespace {
 
 int find_shape_models_xl_impl(const SearchRequest& req, const int* tile_params,
                               const int* model_ids, int model_count, const int* levels,

@@ -27,11 +27,12 @@ struct TiledRun {
     // Asked before each tile but the first: true ends the call with -1 (the whole call's time-out;
     // the tile searches keep their own). Null: never. May be called on several threads at once.
     std::function<bool()> out_of_time;
+    int workers = 0;  // tile threads at once; below 1: tile_search_workers()
 };
 
 // Searches every tile of the grid and hands out the merged matches (at most req.num_matches when
 // that is above 0). The first tile is searched alone and stores the angle range; the others run
-// on up to tile_search_workers() threads and leave the models alone. Each tile's copy lives only
+// on up to run.workers threads and leave the models alone. Each tile's copy lives only
 // while it is searched and its result block is released before its thread takes another tile.
 // The result does not depend on the number of threads: the tiles' matches are merged in grid
 // order (rows top to bottom, columns left to right) and sorted stably. Returns the handle, 0 when
@@ -41,11 +42,15 @@ struct TiledRun {
 int run_tiled_search(const SearchRequest& req, const TiledRun& run, const TileSearch& search,
                      Match*& results, int& count);
 
-// Threads that search tiles at once: the set value, or (0, the default) a quarter of the
-// hardware threads, between 2 and 4 (1 on a machine of one hardware thread); each tile search
-// runs its own parallel loops as well.
+// Threads that search tiles at once unless a run says otherwise: a quarter of the hardware
+// threads, between 2 and 4 (1 on a machine of one hardware thread); each tile search runs its
+// own parallel loops as well.
 int tile_search_workers();
-void set_tile_search_workers(int workers);
+
+// find_shape_model_xl without its frame (image test, "print_time" off, no exception out), the
+// tiles searched on `workers` threads at once (below 1: tile_search_workers()).
+int find_shape_model_xl_impl(const SearchRequest& req, const int* tile_params, int model_id,
+                             float distance, Match*& results, int& count, int workers = 0);
 
 }  // namespace quro
 

@@ -9,6 +9,7 @@
 
 #include "quro/model_archive.h"
 #include "quro/model_table.h"
+#include "quro/model_validation.h"
 #include "quro/quro.h"
 #include "tests/frame/model_file_support.h"
 

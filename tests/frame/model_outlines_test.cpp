@@ -262,18 +262,12 @@ void* failing_alloc(std::size_t) {
     return nullptr;
 }
 
-struct FailingAlloc {
-    quro::OutlineAllocFn previous = quro::set_outline_alloc_for_testing(&failing_alloc);
-    ~FailingAlloc() { quro::set_outline_alloc_for_testing(previous); }
-};
-
 TEST(OutlineAllocationFailure, ByValueReturnsCountZero) {
     ModelGuard m{add_half_pixel_model()};
-    FailingAlloc fail;
-    quro::TemplateI t = get_model_transform(m.id, 0.f, 1.f);
+    quro::TemplateI t = quro::get_model_transform_impl(m.id, 0.f, 1.f, &failing_alloc);
     EXPECT_EQ(t.count, 0);
     EXPECT_EQ(t.points, nullptr);
-    quro::TemplateF f = get_model_transform2_s(m.id, 0.f, 1.f, 2.f);
+    quro::TemplateF f = quro::get_model_transform2_s_impl(m.id, 0.f, 1.f, 2.f, &failing_alloc);
     EXPECT_EQ(f.count, 0);
     EXPECT_EQ(f.points, nullptr);
 }
@@ -282,19 +276,15 @@ TEST(OutlineAllocationFailure, RegisteredReturnsMinusOneAndRegistersNothing) {
     ModelGuard m{add_half_pixel_model()};
     const int next = next_handle();
     const std::size_t before = quro::registered_result_count();
-    {
-        FailingAlloc fail;
-        quro::TemplateF* f = nullptr;
-        quro::TemplateI* i = nullptr;
-        EXPECT_EQ(get_model_contour2(m.id, 0.f, 1.f, &f), -1);
-        EXPECT_EQ(get_model_contour(m.id, 0.f, 1.f, &i), -1);
-        EXPECT_EQ(f, nullptr);
-        EXPECT_EQ(i, nullptr);
-        EXPECT_EQ(next_handle(), next);
-        EXPECT_EQ(quro::registered_result_count(), before);
-    }
-    quro::TemplateF* f = nullptr;  // allocation works again
-    const int h = get_model_contour2(m.id, 0.f, 1.f, &f);
+    quro::TemplateF* f = nullptr;
+    quro::TemplateI* i = nullptr;
+    EXPECT_EQ(quro::get_model_contour2_impl(m.id, 0.f, 1.f, &f, &failing_alloc), -1);
+    EXPECT_EQ(quro::get_model_contour_impl(m.id, 0.f, 1.f, &i, &failing_alloc), -1);
+    EXPECT_EQ(f, nullptr);
+    EXPECT_EQ(i, nullptr);
+    EXPECT_EQ(next_handle(), next);
+    EXPECT_EQ(quro::registered_result_count(), before);
+    const int h = get_model_contour2(m.id, 0.f, 1.f, &f);  // the export allocates
     ASSERT_EQ(h, next);
     EXPECT_EQ(f->count, 3);
     EXPECT_EQ(clear_mems(h), 0);

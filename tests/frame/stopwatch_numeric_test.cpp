@@ -62,10 +62,4 @@ TEST(AngleWrap, HugeAndNonFiniteValuesReturnPromptly) {
     EXPECT_TRUE(std::isnan(quro::wrap_angle_360(std::numeric_limits<float>::infinity())));
 }
 
-TEST(EigenNormal, RowColumnVectorBecomesColumnRowNormal) {
-    const quro::Normal2 n = quro::normal_from_eigenvector(0.6f, 0.8f);
-    EXPECT_EQ(n.nx, 0.8f);
-    EXPECT_EQ(n.ny, 0.6f);
-}
-
 }  // namespace

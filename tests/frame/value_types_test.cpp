@@ -250,15 +250,10 @@ TEST(OwningTypes, ContourAndMatchResCopyTheirArrays) {
     EXPECT_EQ(t.count, 2);
 }
 
-TEST(ExportedData, CountersAndEmptyClassExist) {
+// Nothing in the library writes the exported int, and the exported function only returns 0.
+TEST(ExportedData, TheIntStaysZeroAndTheFunctionReturnsZero) {
     EXPECT_EQ(fnquro(), 0);
-    nquro = 3;
-    EXPECT_EQ(nquro, 3);
-    nquro = 0;
-    quro::Cquro a;
-    quro::Cquro b(a);
-    b = a;
-    (void)b;
+    EXPECT_EQ(nquro, 0);
 }
 
 }  // namespace

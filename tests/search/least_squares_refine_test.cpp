@@ -132,33 +132,25 @@ using LeastSquaresRecovery = ShapeModelTest;
 // ---------------------------------------------------------------------------------------------
 // The mode table
 
-TEST(LeastSquaresModes, IterationsStepsAndLimitsPerMode) {
-    ASSERT_EQ(quro::least_squares_run(0), nullptr);
-    ASSERT_EQ(quro::least_squares_run(1), nullptr);
-    ASSERT_EQ(quro::least_squares_run(6), nullptr);
-    ASSERT_EQ(quro::least_squares_run(-2), nullptr);
-    const quro::LeastSquaresRun* m2 = quro::least_squares_run(2);
-    const quro::LeastSquaresRun* m3 = quro::least_squares_run(3);
-    const quro::LeastSquaresRun* m4 = quro::least_squares_run(4);
-    const quro::LeastSquaresRun* m5 = quro::least_squares_run(5);
-    ASSERT_TRUE(m2 && m3 && m4 && m5);
-    EXPECT_EQ(m2->iterations, 2);
-    EXPECT_EQ(m4->iterations, 3);
-    EXPECT_EQ(m5->iterations, 4);
-    EXPECT_EQ(m3->iterations, 2);
-    EXPECT_TRUE(m3->at_full_resolution);
-    EXPECT_FALSE(m2->at_full_resolution || m4->at_full_resolution || m5->at_full_resolution);
-    EXPECT_FLOAT_EQ(m2->convergence, 0.01f);
-    EXPECT_FLOAT_EQ(m3->convergence, 0.01f);
-    EXPECT_FLOAT_EQ(m4->convergence, 0.005f);
-    EXPECT_FLOAT_EQ(m5->convergence, 0.001f);
-    // Point steps on level 1 of searches over 3 and 4 levels.
-    EXPECT_EQ(quro::least_squares_point_step(*m2, 4, 1), 0);
-    EXPECT_EQ(quro::least_squares_point_step(*m3, 4, 0), 0);
-    EXPECT_EQ(quro::least_squares_point_step(*m4, 4, 1), 6);
-    EXPECT_EQ(quro::least_squares_point_step(*m4, 3, 1), 0);  // only above three levels
-    EXPECT_EQ(quro::least_squares_point_step(*m5, 4, 1), 3);
-    EXPECT_EQ(quro::least_squares_point_step(*m5, 3, 0), 3);
+// Modes outside the table do not refine; within it, modes 4 and 5 thin the points by the search's
+// depth: every point taken is step apart, (n - 1) / step + 1 of the level's n.
+TEST_F(LeastSquaresLoops, ModesAndSearchDepthSetThePointsSampled) {
+    for (int mode : {-2, 0, 1, 6}) EXPECT_EQ(quro::least_squares_run(mode), nullptr) << mode;
+    const Truth t{120.0, 120.0, 0.0};
+    const cv::Mat img = render_instance(shape(), t);
+    const int n = static_cast<int>(rec->level_features[0].size());
+    struct Case {
+        int mode, levels_used, step;
+    };
+    // The model's own step on level 1 of its 3 levels is 2^(3 - 1) = 4.
+    for (const Case& c : {Case{2, 4, 4}, Case{4, 3, 4}, Case{4, 4, 8}, Case{5, 3, 3}}) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", " << c.levels_used);
+        Match m = candidate(t, 0, 0, 0);
+        const quro::LeastSquaresLevel lvl{&img, 0, c.levels_used, 1, kMinContrast};
+        const LeastSquaresTrace tr = quro::refine_match_least_squares(
+            m, lvl, *quro::least_squares_run(c.mode), *rec, PoseSource::rigid());
+        EXPECT_EQ(tr.sampled_points, (n - 1) / c.step + 1);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

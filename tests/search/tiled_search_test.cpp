@@ -10,6 +10,7 @@
 
 #include "quro/quro.h"
 #include "quro/result_registry.h"
+#include "quro/search/search_export.h"
 #include "quro/search/tile_grid.h"
 #include "quro/search/tile_merge.h"
 #include "quro/settings.h"
@@ -22,13 +23,20 @@ using quro_test::PartPose;
 
 class TiledSearch : public PartModel {
 protected:
+    // Through the export, or with `workers` above 0 through its entry on that many tile threads.
     static Found find_xl(const cv::Mat& img, int id, std::vector<int> tiles, float distance = 0.5f,
-                         int code = 2) {
+                         int code = 2, int workers = 0) {
         Found f;
         quro::Match* res = nullptr;
         int count = -1;
-        f.handle = find_shape_model_xl(img.data, img.cols, img.rows, tiles.data(), id, 0.f, 360.f,
-                                       0.6f, 0, 0.5f, code, nullptr, 0.8f, distance, res, count);
+        f.handle =
+            workers > 0
+                ? quro::find_shape_model_xl_impl(
+                      quro::make_request(img.data, img.cols, img.rows, 0.f, 360.f, 0.6f, 0, 0.5f,
+                                         code, nullptr, 0.8f, nullptr),
+                      tiles.data(), id, distance, res, count, workers)
+                : find_shape_model_xl(img.data, img.cols, img.rows, tiles.data(), id, 0.f, 360.f,
+                                      0.6f, 0, 0.5f, code, nullptr, 0.8f, distance, res, count);
         collect(f, res, count);
         return f;
     }
@@ -97,12 +105,11 @@ TEST(TiledRun, ALaterFailedTileOrTheCallsTimeOutLeavesNothingRegistered) {
             const std::vector<quro::Match> two(2, quro::Match(1, 2, 0.9f, 0.f, 1.f, 0));
             return ++calls == 5 && !clock ? -2 : quro::hand_out_matches(two, 0, 0, {}, res, n);
         };
+        run.workers = clock ? 1 : 3;
         const std::size_t before = quro::registered_result_count();
-        quro::set_tile_search_workers(clock ? 1 : 3);
         quro::Match* res = nullptr;
         int count = 0;
         EXPECT_EQ(quro::run_tiled_search(req, run, search, res, count), -1);
-        quro::set_tile_search_workers(0);
         EXPECT_EQ(quro::registered_result_count(), before);
         EXPECT_TRUE(!clock || calls.load() == 2);
     }
@@ -127,8 +134,7 @@ TEST_F(TiledSearch, TiledSearchEqualsThePlainSearchOnAnImageThatFitsOnePass) {
         const Found one = find_xl(img, id_, {0, 0, 0, 0}, 0.5f, code);
         EXPECT_EQ(one.matches, plain.matches);
         for (int workers : {1, 3}) {
-            quro::set_tile_search_workers(workers);
-            const Found grid = find_xl(img, id_, {2, 2, 0, 0}, 0.5f, code);
+            const Found grid = find_xl(img, id_, {2, 2, 0, 0}, 0.5f, code, workers);
             if (workers == 1) serial = grid;
             ASSERT_EQ(grid.matches.size(), plain.matches.size());
             for (std::size_t i = 0; i < grid.matches.size(); ++i) {
@@ -140,7 +146,6 @@ TEST_F(TiledSearch, TiledSearchEqualsThePlainSearchOnAnImageThatFitsOnePass) {
             }
         }
     }
-    quro::set_tile_search_workers(0);
     int tiles[4] = {2, 2, 0, 0}, ids[1] = {id_}, levels[2] = {0, 0}, count = 0;
     quro::Match* res = nullptr;
     const int h = find_shape_models_xl(img.data, img.cols, img.rows, tiles, ids, 1, 0.f, 360.f,
