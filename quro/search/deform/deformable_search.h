@@ -8,8 +8,8 @@
 
 #include "quro/match/deform/deformable_refine.h"
 #include "quro/quro.h"
-#include "quro/search/single/aniso_search.h"
 #include "quro/search/core/search_request.h"
+#include "quro/search/single/aniso_search.h"
 
 namespace quro {
 
