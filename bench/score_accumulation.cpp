@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "quro/match/coarse/orientation_codes.h"
-#include "quro/match/coarse/response_maps.h"
 #include "quro/match/coarse/peak_extraction.h"
+#include "quro/match/coarse/response_maps.h"
 #include "testing/clutter_scene.h"
 #include "testing/polygon_model.h"
 

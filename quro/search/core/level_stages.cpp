@@ -127,8 +127,8 @@ void filter_refined_candidates(const SearchState& st, const SearchRequest& req, 
     for (Match& m : cands) {
         const RefineLevel& lvl = models.of(m).lvl;
         if (!(m.score >= lvl.min_score)) continue;
-        m.angle = clamp_angle_to_window(m.angle, req.angle_start, req.angle_extent,
-                                        lvl.angle_step, margin_steps);
+        m.angle = clamp_angle_to_window(m.angle, req.angle_start, req.angle_extent, lvl.angle_step,
+                                        margin_steps);
         kept.push_back(m);
     }
     cands.swap(kept);
@@ -145,8 +145,8 @@ void filter_refined_candidates(const SearchState& st, const SearchRequest& req, 
 int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
                                    const SearchState& st, int level, int reported_level,
                                    std::vector<Match>& cands, const PoseSource& src) {
-    return refine_least_squares_in_window(req, rec, st, level, reported_level,
-                                          st.plan.levels_used, cands, src);
+    return refine_least_squares_in_window(req, rec, st, level, reported_level, st.plan.levels_used,
+                                          cands, src);
 }
 
 int refine_least_squares_in_window(const SearchRequest& req, const ShapeModelRecord& rec,
@@ -196,8 +196,8 @@ void select_final_matches(const SearchRequest& req, const SearchState& st,
                           std::vector<Match>& cands) {
     drop_below_min_score(req, cands);
     const cv::Mat& img = st.pyramid[static_cast<std::size_t>(level)];
-    select_matches_multi(req.num_matches, img.size(), req.max_overlap, cands, records,
-                         index, level, st.limit());
+    select_matches_multi(req.num_matches, img.size(), req.max_overlap, cands, records, index, level,
+                         st.limit());
 }
 
 }  // namespace quro

@@ -5,9 +5,8 @@
 #ifndef QURO_SEARCH_CORE_LEVEL_STAGES_H
 #define QURO_SEARCH_CORE_LEVEL_STAGES_H
 
-#include <vector>
-
 #include <opencv2/core.hpp>
+#include <vector>
 
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/select/multi_model_index.h"

@@ -3,9 +3,8 @@
 #ifndef QURO_SEARCH_CORE_NORMAL_MAPS_H
 #define QURO_SEARCH_CORE_NORMAL_MAPS_H
 
-#include <vector>
-
 #include <opencv2/core.hpp>
+#include <vector>
 
 namespace quro {
 

@@ -23,8 +23,7 @@ int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int mod
                 return kTimedOut;
             move_to_finer_level(cands, level, level - 1, models);
         }
-        if (refine_least_squares_in_window(req, rec, st, 0, 0, cands, src) != kOk)
-            return kTimedOut;
+        if (refine_least_squares_in_window(req, rec, st, 0, 0, cands, src) != kOk) return kTimedOut;
     } else {
         scale_back_to_full_resolution(cands, p.last, req.min_score, filter, models);
     }

@@ -19,7 +19,8 @@ namespace quro {
 // during the full-resolution least squares. With the full-resolution least-squares mode the
 // matches are refined on the way down, on the last level searched and on every level below it:
 // from a coarse level alone the angle error can exceed what one step of the full-resolution
-// refinement may correct, and its position error the reach of its edge search. `src` poses the model points of that refinement.
+// refinement may correct, and its position error the reach of its edge search. `src` poses the
+// model points of that refinement.
 int finish_search(const SearchRequest& req, const ShapeModelRecord& rec, int model_id,
                   SearchState& st, std::vector<Match>& cands, Match*& results, int& count,
                   const PoseSource& src = PoseSource::rigid(), HandOutOptions out = {});

@@ -4,9 +4,8 @@
 #ifndef QURO_SEARCH_CORE_SEARCH_STATE_H
 #define QURO_SEARCH_CORE_SEARCH_STATE_H
 
-#include <vector>
-
 #include <opencv2/core.hpp>
+#include <vector>
 
 #include "quro/model_table.h"
 #include "quro/search/core/level_plan.h"

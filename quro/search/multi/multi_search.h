@@ -14,9 +14,8 @@ namespace quro {
 // holds num_ids model ids, `levels` two ints per id. Every id is looked up and every model's plan
 // checked before any stored model changes; then each gets the request's angle range (unless
 // `range` is kLeave).
-int find_shape_models_impl(const SearchRequest& req, const int* ids, int num_ids,
-                           const int* levels, Match*& results, int& count,
-                           StoredRange range = StoredRange::kWrite);
+int find_shape_models_impl(const SearchRequest& req, const int* ids, int num_ids, const int* levels,
+                           Match*& results, int& count, StoredRange range = StoredRange::kWrite);
 
 }  // namespace quro
 
