@@ -172,6 +172,7 @@ TEST_F(DeformableSearch, LevelSplitDecidesWhereFieldsComeFrom) {
     ASSERT_EQ(create_shape_model(canvas.data, canvas.cols, canvas.rows, 0, 0.f, 360.f, 0.f, 1,
                                  &contrast, nullptr, &big),
               0);
+    set_shape_model_param(big, "timeout", 0);
     struct Case {
         std::vector<int> levels;
         int id;

@@ -439,7 +439,7 @@ TEST(SearchProperties, RandomModelsScenesAndArgumentsKeepEveryPromise) {
                 int n = 0;
                 check_search(img, m.id, a, rng, n);
                 ++searched;
-                with_matches += n > 0 ? 1 : 0;
+                with_matches += n > 0 && a.timeout == 0 ? 1 : 0;  // counted whatever the speed
                 timed_out += n < 0 ? 1 : 0;
             }
             check_rejected(img, m.id, rng);
