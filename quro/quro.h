@@ -753,7 +753,13 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //     ends there moved bent parts, max error 0.415 -> 0.441 px). Instances at exactly a range end
 //     came back 0.01-0.02 inside it, scoring 0.83-0.93 instead of 0.99, and which hypothesis
 //     reached full resolution decided how far, so that a higher min_score could miss them or find
-//     them better.
+//     them better. In the scaled walk an end that scores no higher than the walk's best sample is
+//     dropped and the walk goes on as if the range had stopped the step: as a sample closer than
+//     a step it pulled the parabola's vertex towards the best sample (0.854 came back from the
+//     coarse levels as 0.845). On a level whose scale step spans the whole range (0.18 on the
+//     fourth level for 0.95-1.05) the walk steps by half the range, so that it can leave the
+//     range end the level above gave (it tried the two ends alone, and a part at scale 1 from
+//     last level 4 came back up to 8 px off).
 //   * One least-squares step may rotate a match by up to one angle step of its level (beyond the
 //     fixed bound of the pose solve), since a level's angle sampling leaves that much to correct.
 //   * With metric 0 the least squares accept image edges of either contrast, like the rest of
