@@ -13,7 +13,8 @@ namespace quro {
 
 int create_shape_model_impl(const unsigned char* image, int width, int height, int num_levels,
                             float angle_start, float angle_extent, float angle_step, int metric,
-                            const ContrastParams* contrast, const unsigned char* mask, int* id) {
+                            const ContrastParams* contrast, const unsigned char* mask, int* id,
+                            int timeout_ms) {
     return guarded(kFailed, [&] {
         ensure_library_started();
         if (image == nullptr || contrast == nullptr || id == nullptr || width < 1 || height < 1)
@@ -27,6 +28,7 @@ int create_shape_model_impl(const unsigned char* image, int width, int height, i
         const CreationArgs args{angle_start, angle_extent, angle_step, metric, *contrast};
         return run_creation(args, kImageCreationLabel, id,
                             [&](ShapeModelRecord& rec, Stopwatch& watch) {
+                                rec.timeout_ms = timeout_ms;
                                 return build_shape_model_levels(img, msk, num_levels, args.contrast,
                                                                 rec, {watch, rec.timeout_ms});
                             });

@@ -17,7 +17,7 @@ TEST(SharedLibrary, CreationFunctionsAreExportedWithCNames) {
           "auto_shape_model_params", "auto_shape_model_params2"})
         EXPECT_NE(dlsym(h, name), nullptr) << name;
     // The internal entry point for other creation functions stays hidden.
-    EXPECT_EQ(dlsym(h, "_ZN4quro23create_shape_model_implEPKhiiifffiPKNS_14ContrastParamsES1_Pi"),
+    EXPECT_EQ(dlsym(h, "_ZN4quro23create_shape_model_implEPKhiiifffiPKNS_14ContrastParamsES1_Pii"),
               nullptr);
     dlclose(h);
 }

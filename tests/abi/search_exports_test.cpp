@@ -32,6 +32,7 @@ TEST(SharedLibrary, SearchThroughTheSharedLibrary) {
     ASSERT_EQ(create_shape_model(img.data(), 96, 96, 0, 0.f, 360.f, 0.f, 1, &contrast, nullptr,
                                  &id),
               0);
+    set_shape_model_param(id, "timeout", 0);
     quro::Match* res = nullptr;
     int count = 0;
     const int h = find_shape_model(img.data(), 96, 96, id, -10.f, 20.f, 0.8f, 1, 0.5f, 2, nullptr,

@@ -122,6 +122,7 @@ TEST(AutoParams, ProposalForASmallObjectOnALargeFlatImageFindsIt) {
                     << side << " " << sigma << " mode " << mode << testing::PrintToString(o);
                 quro::Match* res = nullptr;
                 int count = 0, levels[2] = {0, 0};
+                set_shape_model_param(m.id, "timeout", 0);
                 const int h = find_shape_model(scene.data, scene.cols, scene.rows, m.id, -10.f,
                                                20.f, 0.7f, 1, 0.5f, 2, levels, 0.8f, res, count);
                 ASSERT_GT(h, 0) << side << " " << sigma << " mode " << mode;
@@ -148,6 +149,7 @@ TEST(AutoParams, ProposalFromTheSamplePartFindsEverySceneInstance) {
                                         &c, nullptr, m.out()));
         quro::Match* res = nullptr;
         int count = 0, levels[2] = {0, 0};
+        set_shape_model_param(m.id, "timeout", 0);
         const int h = find_shape_model(scene.data, scene.cols, scene.rows, m.id, 0.f, 360.f, 0.7f,
                                        0, 0.5f, 2, levels, 0.8f, res, count);
         ASSERT_GT(h, 0) << "mode " << mode;

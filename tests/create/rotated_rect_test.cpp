@@ -97,6 +97,7 @@ TEST(RotatedRectModel, FindsTheUprightModelsInstancesTurnedByThePoseDifference) 
     for (const auto& [id, turn] : {std::pair{rr.id, 25.0}, std::pair{plain.id, 0.0}}) {
         quro::Match* res = nullptr;
         int count = 0;
+        set_shape_model_param(id, "timeout", 0);
         const int h = find_shape_model(scene.data, 400, 300, id, -180, 360, 0.7f, 0, 0.5f, 2,
                                        nullptr, 0.8f, res, count);
         ASSERT_GT(h, 0);

@@ -154,6 +154,7 @@ TEST(MinScoreRecall, PartsAtTheEndsOfTheScaleRangeAreFoundAtEveryMinScore) {
     const ContrastParams contrast{10, 30, 10, 10};
     int id = -1, levels[2] = {0, 0}, n = 0;
     ASSERT_EQ(create_shape_model(model.data, 112, 84, 0, 0, 360, 0, 1, &contrast, nullptr, &id), 0);
+    set_shape_model_param(id, "timeout", 0);
     std::mt19937 rng(11);
     std::uniform_real_distribution<double> u(0, 1);
     for (int t = 0; t < 48; ++t) {  // the best match's score when it lies at the part, else 0
@@ -194,6 +195,7 @@ TEST(ReversedText, IsFoundIgnoringTheModelsPolarity) {
         ASSERT_EQ(create_shape_model(model.data, model.cols, model.rows, 0, 0.f, 360.f, 0.f, -1,
                                      &contrast, nullptr, &id),
                   0);
+        set_shape_model_param(id, "timeout", 0);
         const compare::TexturedPlan plan{{480, 360}, 2, 2, Condition::kReversed, 0};
         const compare::Scene s = compare::render_textured_scene(models, 0, backgrounds(), plan, rng);
         int rc = 0;

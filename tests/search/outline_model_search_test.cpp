@@ -20,6 +20,7 @@ Hit search(int id, const cv::Mat& img, float start, float extent) {
     Hit h;
     quro::Match* res = nullptr;
     int count = 0;
+    set_shape_model_param(id, "timeout", 0);
     const int handle = find_shape_model(img.data, img.cols, img.rows, id, start, extent, 0.7f, 1,
                                         0.5f, 2, nullptr, 0.8f, res, count);
     if (handle > 0) {

@@ -22,6 +22,8 @@ protected:
         ASSERT_EQ(create_shape_model(model_image_.data, model_image_.cols, model_image_.rows, 0,
                                      0.f, 360.f, 0.f, 1, &contrast, nullptr, &id_),
                   0);
+        // No time limit: no test's result may depend on the machine's speed or load.
+        set_shape_model_param(id_, "timeout", 0);
     }
     static void TearDownTestSuite() { clear_shape_model(id_); }
 

@@ -49,6 +49,7 @@ TEST(ReferencePoint, EverySearchKindReportsTheReferencePointFromEveryLastLevel) 
     for (int odd = 0; odd < 2; ++odd) {
         const cv::Mat model = quro_test::render_part_model({224 - odd, 168 - odd}, {.scale = 2});
         ASSERT_EQ(create_shape_model(model.data, model.cols, model.rows, 5, 0.f, 360.f, 0.f, 1, &contrast, nullptr, &ids[odd]), 0);
+        set_shape_model_param(ids[odd], "timeout", 0);
     }
     for (int kind = 0; kind < 7; ++kind)
         for (int odd = 0; odd < 2; ++odd)

@@ -309,7 +309,7 @@ TEST(RefineCandidatePolygon, GuessOnePixelOffAboveEndsOnThePose) {
             for (const int dy : {-1, 1}) {
                 Match c = candidate(50 + dx, 40 + dy, angle);
                 quro::refine_candidate(
-                    quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 1000),
+                    quro_test::refine_level(s.nx, s.ny, 0, s.rec, 0, 0, 2.f, 0.5f, 1, 2, sw, 0),
                     c);
                 expect_near_pose(c, s.pose, 0.5);
             }

@@ -62,6 +62,7 @@ void create_model(const std::vector<cv::Point2f>& outline, ScopedModel& m, int l
                                  &kContrast, nullptr, m.out()),
               0);
     ASSERT_TRUE(m.record());
+    set_shape_model_param(m.id, "timeout", 0);
 }
 
 cv::Mat render_instance(const std::vector<cv::Point2f>& outline, const Truth& t,

@@ -22,6 +22,7 @@ protected:
         const cv::Mat img = quro_test::render_polygon(outline(), {100, 100}, {49.5f, 49.5f, 0.f, 1.f, 1.f});
         const ContrastParams contrast{10, 30, 10, 10};
         ASSERT_EQ(create_shape_model(img.data, 100, 100, 2, 0.f, 360.f, 0.f, 1, &contrast, nullptr, &hex_), 0);
+        set_shape_model_param(hex_, "timeout", 0);
     }
     static void TearDownTestSuite() {
         clear_shape_model(hex_);

@@ -45,6 +45,8 @@ std::vector<PartPose> five_poses() {
 TEST_F(PartModel, RangesWrittenBySearchesReachBuffersAndCopiesWhole) {
     const cv::Mat scene = quro_test::render_part_scene(cv::Size(200, 180), {{100, 90, 30}});
     const int id = copy_shape_model(id_);
+    // The range the fixture's model was created with, not that of an earlier test's search.
+    quro::set_shape_model_angle_range(*quro::find_shape_model_record(id), 0.f, 360.f);
     using Range = std::pair<float, float>;
     const std::vector<Range> ranges = {{0.f, 360.f}, {-10.f, 60.f}, {100.f, 250.f}};
     std::atomic<bool> done{false};
@@ -144,6 +146,7 @@ TEST_F(PartModel, ReversedContrastKeepsItsPolarityThroughEveryStage) {
     ASSERT_EQ(create_shape_model(model_image_.data, model_image_.cols, model_image_.rows, 0, 0.f,
                                  360.f, 0.f, -1, &contrast, nullptr, &global),
               0);
+    set_shape_model_param(global, "timeout", 0);
     const auto search = [&](int id, const cv::Mat& img, int code) {
         quro::Match* res = nullptr;
         int count = 0;
@@ -190,6 +193,7 @@ TEST_F(PartModel, PointPolarityFreeModelRefinesReversedContrastToSubpixel) {
     ASSERT_EQ(create_shape_model(model_image_.data, model_image_.cols, model_image_.rows, 0, 0.f,
                                  360.f, 0.f, 0, &contrast, nullptr, &free_id),
               0);
+    set_shape_model_param(free_id, "timeout", 0);
     for (int code : {2, 3}) {
         quro::Match* res = nullptr;
         int count = 0;
@@ -320,6 +324,7 @@ TEST(RefinedAngle, StaysWithinAStepOfTheWindow) {
     ASSERT_EQ(create_shape_model(model.data, 161, 161, 0, 0.f, 360.f, 0.f, 1, &contrast, nullptr,
                                  &id),
               0);
+    set_shape_model_param(id, "timeout", 0);
     const float step = quro::angle_step(*quro::find_shape_model_record(id), 1);
     // Code 85: mode 5 on full resolution; 83: mode 3, full resolution after stopping above it.
     for (const int code : {85, 83}) {
@@ -387,6 +392,7 @@ TEST(LineModel, FindsEachPoseOnceWithoutOverlap) {
     const ContrastParams contrast{10, 30, 10, 10};
     int id = -1;
     ASSERT_EQ(create_shape_model_pol(xs, ys, use, 2, 0, 0.f, 360.f, 0.f, 1, &contrast, &id), 0);
+    set_shape_model_param(id, "timeout", 0);
     cv::Mat img(160, 200, CV_8U, cv::Scalar(60));
     cv::rectangle(img, cv::Rect(40, 60, 120, 40), cv::Scalar(180), cv::FILLED);
     for (const int code : {0, 2}) {
@@ -510,7 +516,7 @@ TEST_F(PartModel, TimeOutReturnsMinusTwoAndRegistersNothing) {
     // No time-out at all: the same search completes.
     const int h = find_shape_model(big.data, big.cols, big.rows, id_, 0.f, 360.f, 0.5f, 0, 0.5f,
                                    2, nullptr, 0.8f, res, count);
-    set_shape_model_param(id_, "timeout", 1000);
+    set_shape_model_param(id_, "timeout", 0);
     ASSERT_GE(h, 1);
     EXPECT_GE(count, 1);
     EXPECT_EQ(clear_mems(h), 0);
