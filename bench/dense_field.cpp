@@ -2,7 +2,7 @@
 // a square rectangle with 300 model points displaced by a smooth warp (up to 3 pixels), weights
 // between 0.25 and 1. Arguments: rectangle side, worker threads (1: what a search's parallel loop
 // over matches leaves each field). OpenCV's own threads follow the same count.
-#include "quro/search/dense_field.h"
+#include "quro/match/deform/dense_field.h"
 
 #include <benchmark/benchmark.h>
 #include <tbb/global_control.h>

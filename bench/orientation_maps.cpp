@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "quro/match/coarse/orientation_codes.h"
+#include "quro/match/coarse/response_maps.h"
 #include "testing/clutter_scene.h"
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/coarse/peak_extraction.h"
+#include "quro/match/coarse/response_maps.h"
 #include "testing/clutter_scene.h"
 #include "testing/polygon_model.h"
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "quro/quro.h"
-#include "quro/search/hand_out.h"
-#include "quro/search/level_plan.h"
-#include "quro/search/search_input.h"
+#include "quro/search/core/level_plan.h"
+#include "quro/search/core/normal_maps.h"
+#include "quro/search/core/search_input.h"
 #include "testing/part_scene.h"
 
 namespace {

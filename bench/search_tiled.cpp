@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "quro/quro.h"
-#include "quro/search/search_export.h"
-#include "quro/search/tiled_search.h"
+#include "quro/search/core/search_export.h"
+#include "quro/search/tiled/tiled_search.h"
 #include "testing/compare_score.h"
 #include "testing/tiled_scene.h"
 

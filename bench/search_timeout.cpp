@@ -30,7 +30,7 @@
 #include <tbb/global_control.h>
 
 #include "quro/quro.h"
-#include "quro/search/hand_out.h"
+#include "quro/search/core/normal_maps.h"
 #include "testing/clutter_scene.h"
 #include "testing/part_scene.h"
 

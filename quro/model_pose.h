@@ -87,6 +87,16 @@ inline PoseVec level_centre_shift(const ShapeModelRecord& rec, int from, int to)
                    static_cast<float>(centre(rec.level_heights[t]) - k * centre(rec.level_heights[f]))};
 }
 
+// The level_centre_shift of `rec` from level `from` to level `to`, posed at the angle and scales of
+// `m` (scale_col the column scale when `two_scales`, else scale_row for both axes).
+inline PoseVec posed_centre_shift(const ShapeModelRecord& rec, const Match& m, int from, int to,
+                                  bool two_scales) {
+    const PoseVec shift = level_centre_shift(rec, from, to);
+    if (shift.x == 0.f && shift.y == 0.f) return shift;
+    return pose_position(pose_rotation(m.angle), shift.x, shift.y, m.scale_row,
+                         two_scales ? m.scale_col : m.scale_row);
+}
+
 // Whether a record's anisotropic poses derive point directions from the scaled ellipse.
 inline bool is_circle_model(const ShapeModelRecord& rec) {
     return rec.shape_kind == kShapeCircle;

@@ -9,6 +9,11 @@
 #include "quro/status.h"
 
 namespace quro {
+
+std::shared_ptr<AngleProfileCache> make_angle_profile_cache() {
+    return std::make_shared<AngleProfileCache>();
+}
+
 namespace {
 
 class ShapeModelTable {

@@ -7,15 +7,22 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "quro/quro.h"
 
 namespace quro {
 
-struct AngleProfileCache;  // quro/search/angle_profile.h
+// What the search has measured of one record's levels (ShapeModelRecord::angle_profiles,
+// quro/search/core/angle_profile.h): entry level - 1 holds alike_angle_fraction of that level,
+// NaN until measured.
+struct AngleProfileCache {
+    std::mutex mutex;
+    std::vector<float> alike_fraction;
+};
 
-// A new, empty cache of the measures of angle_profile.h.
+// A new, empty cache.
 std::shared_ptr<AngleProfileCache> make_angle_profile_cache();
 
 // What a record was built from: ShapeModelRecord::shape_kind, one byte in model files. Outline

@@ -11,7 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "quro/quro.h"
-#include "quro/search/dense_field.h"
+#include "quro/match/deform/dense_field.h"
 #include "testing/part_scene.h"
 
 namespace quro_test {

@@ -6,7 +6,7 @@
 #include "quro/create/creation_frame.h"
 #include "quro/create/image_levels.h"
 #include "quro/export_guard.h"
-#include "quro/library_start.h"
+#include "quro/match/library_start.h"
 #include "quro/status.h"
 
 namespace quro {

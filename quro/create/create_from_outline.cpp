@@ -7,7 +7,7 @@
 #include "quro/create/outline_creation.h"
 #include "quro/create/outline_shapes.h"
 #include "quro/export_guard.h"
-#include "quro/library_start.h"
+#include "quro/match/library_start.h"
 #include "quro/status.h"
 
 namespace quro {

@@ -7,7 +7,9 @@
 
 #include "quro/match/refine/normals.h"
 #include "quro/match/select/cluster.h"
-#include "quro/search/search_state.h"
+#include "quro/search/core/level_stages.h"
+#include "quro/search/core/search_input.h"
+#include "quro/search/core/search_state.h"
 #include "testing/clutter_scene.h"
 #include "testing/records.h"
 #include "testing/test_clock.h"

@@ -8,15 +8,10 @@
 #include <vector>
 
 #include "quro/cpu.h"
+#include "quro/match/coarse/orientation_kernels.h"
 #include "quro/stopwatch.h"
 
 namespace quro {
-
-// Direction bin 0..15 of the gradient (gx, gy), measured from +y (down the rows) towards +x in
-// steps of 22.5 degrees, rounded to the nearest bin; a value exactly on a bin boundary goes to
-// the bin farther from the nearest axis bin (exact integer comparisons in 12-bit fixed point).
-// (0, 0) gives 4, like any gradient with gy == 0 and gx >= 0.
-int orientation_bin16(int gx, int gy);
 
 // Width B of the zero frame around an orientation code image made for a model of level radius
 // `radius`: (int)((double)radius + 1.5). A negative or NaN radius gives 0 and a huge one is
@@ -53,24 +48,13 @@ int orientation_threshold(float min_contrast);
 void quantizedOrientations16(const cv::Mat& level, cv::Mat& codes, float min_contrast,
                              float radius);
 
-// Replaces `maps` by 16 new signed 8-bit images of the size of `codes` (8-bit, one channel):
-// map k at pixel p holds the similarity of model direction k and image direction codes[p] - 1,
-// or 0 where codes[p] is 0. Throws cv::Exception for codes of another type.
-void computeResponseMaps16(const cv::Mat& codes, std::vector<cv::Mat>& maps);
-// The same with the absolute similarity, for models whose points ignore contrast polarity.
-void computeResponseMaps16Abs(const cv::Mat& codes, std::vector<cv::Mat>& maps);
-
-// The two builders with the kernel chosen by the caller (use_avx2(path)): the AVX2 kernels or
-// the one-lane loops, which give the same bytes. For tests and benchmarks; everything else calls
-// the functions above.
-// The searches pass their time limit, asked before every row of codes and every band of up to
-// kResponseCheckRows rows of maps: when it has passed the builder stops and returns false, and its
-// output (partly written) must be discarded; true when the output is complete.
-inline constexpr int kResponseCheckRows = 16;
+// The builder with the kernel chosen by the caller (use_avx2(path)): the AVX2 kernels or the
+// one-lane loops, which give the same bytes. For tests and benchmarks; everything else calls
+// quantizedOrientations16. The searches pass their time limit, asked before every row of codes:
+// when it has passed the builder stops and returns false, and its output (partly written) must be
+// discarded; true when the output is complete.
 bool quantize_orientations_with(const cv::Mat& level, cv::Mat& codes, float min_contrast,
                                 float radius, KernelPath path, const TimeLimit& limit = {});
-bool response_maps_with(const cv::Mat& codes, std::vector<cv::Mat>& maps, bool absolute,
-                        KernelPath path, const TimeLimit& limit = {});
 
 }  // namespace quro
 

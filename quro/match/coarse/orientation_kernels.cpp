@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "quro/match/coarse/orientation_codes.h"
-
 namespace quro {
 
 int orientation_bin16(int gx, int gy) {

@@ -9,6 +9,12 @@
 
 namespace quro {
 
+// Direction bin 0..15 of the gradient (gx, gy), measured from +y (down the rows) towards +x in
+// steps of 22.5 degrees, rounded to the nearest bin; a value exactly on a bin boundary goes to
+// the bin farther from the nearest axis bin (exact integer comparisons in 12-bit fixed point).
+// (0, 0) gives 4, like any gradient with gy == 0 and gx >= 0.
+int orientation_bin16(int gx, int gy);
+
 // Bin boundaries of the orientation codes: 4096 * tan of 11.25, 33.75, 56.25 and 78.75 degrees
 // (12-bit fixed point). A gradient with 4096 * |gx| >= kBinBoundary[i] * |gy| lies at or beyond
 // boundary i from the row axis. The last one is the nearest integer to 4096 * tan 78.75 degrees

@@ -1,8 +1,9 @@
+#include "quro/match/coarse/response_maps.h"
+
 #include <algorithm>
 #include <cstdlib>
 
 #include "quro/match/core_tables.h"
-#include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/coarse/orientation_kernels.h"
 #include "quro/match/coarse/score_kernels.h"
 #include "quro/parallel.h"

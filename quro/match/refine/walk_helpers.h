@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "quro/match/refine/refine_candidate.h"
+#include "quro/match/refine/refine_level.h"
 #include "quro/match/refine/window_score.h"
 
 namespace quro {

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstddef>
 
-#include "quro/match/subpixel/peak_fit.h"
 #include "quro/match/subpixel/peak_sampling.h"
 #include "quro/match/subpixel/segment_walk.h"
 #include "quro/model_transforms.h"

@@ -10,6 +10,7 @@
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/coarse/orientation_codes.h"
 #include "quro/match/coarse/peak_extraction.h"
+#include "quro/match/coarse/response_maps.h"
 #include "quro/match/coarse/score_accumulation.h"
 #include "testing/clutter_scene.h"
 #include "testing/polygon_model.h"

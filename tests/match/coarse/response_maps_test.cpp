@@ -7,6 +7,7 @@
 
 #include "quro/match/core_tables.h"
 #include "quro/match/coarse/orientation_codes.h"
+#include "quro/match/coarse/response_maps.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "quro/cpu.h"
 #include "quro/match/coarse/orientation_codes.h"
+#include "quro/match/coarse/response_maps.h"
 #include "quro/match/coarse/score_kernels.h"
 #include "testing/test_clock.h"
 

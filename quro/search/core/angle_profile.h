@@ -1,0 +1,43 @@
+// How well a model level tells its angles apart: the level's self-similarity under rotation.
+// Models whose coarse levels look alike at many angles (round parts with a fine rim, gears,
+// rows of repeated glyphs) lose the true angle on those levels; the descent re-seeds their
+// angles on the first level that can tell them apart (level_loop.cpp).
+#ifndef QURO_SEARCH_CORE_ANGLE_PROFILE_H
+#define QURO_SEARCH_CORE_ANGLE_PROFILE_H
+
+#include <vector>
+
+#include "quro/model_table.h"
+
+namespace quro {
+
+// Similarity of model level `level` (1 = full resolution) with itself turned by `angle` degrees
+// about the centroid of its points: the level's directions are spread into a field (each point's
+// direction splatted bilinearly, then blurred with sigma 1 pixel, about the reach of a coarse
+// level's edges and of the refinement's position window), and the turned points are scored
+// against it as the search scores an image: the mean dot product of each turned direction with
+// the field at its turned position, relative to the same sum at angle 0 (signed whatever the
+// metric: a model is compared with itself). 1 at angle 0; near 1 at every angle for a plain or
+// finely ribbed disc; small away from 0 for a model of distinct structure. 0 for a level without
+// points.
+float rotation_self_similarity(const ShapeModelRecord& rec, int level, float angle);
+
+// The share of the angles 0, s, 2s, ... below 360 (s = the angle step of level `level`) lying
+// more than two steps from 0 whose self-similarity is at least kFlatSimilarity: 0 for a model of
+// distinct structure or for a gear whose teeth the level resolves, near 1 for a plain or finely
+// ribbed disc. 0 for a level without points.
+inline constexpr float kFlatSimilarity = 0.8f;
+float alike_angle_fraction(const ShapeModelRecord& rec, int level);
+
+// The level on which a search re-seeds its candidates' angles, when the top level looks alike at
+// a quarter of its angles or more (kTopAlikeFraction): the 0-based index r (last <= r < top,
+// pyramid indices as in a search's plan) of the first level below the top at which fewer than
+// half of the angles look alike (kSeedAlikeFraction). -1 when the top level tells its angles
+// apart, or no level down to `last` does: the descent then keeps the angles it finds.
+inline constexpr float kTopAlikeFraction = 0.25f;
+inline constexpr float kSeedAlikeFraction = 0.5f;
+int angle_seed_level(const ShapeModelRecord& rec, int top, int last);
+
+}  // namespace quro
+
+#endif  // QURO_SEARCH_CORE_ANGLE_PROFILE_H
