@@ -29,15 +29,33 @@ int locate(double v, double spacing, int count, double b[4]) {
     return j;
 }
 
-// A symmetric positive definite band matrix: entry (i, k) for i - bw <= k <= i at i * (bw + 1) +
-// (i - k), solved in place by Cholesky's factorisation.
+// The sum of a[t] * b[t] for t < n in four interleaved partial sums (the factorisation's inner
+// products; one running sum would wait on every addition).
+double dot(const double* a, const double* b, int n) {
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    int t = 0;
+    for (; t + 4 <= n; t += 4) {
+        s0 += a[t] * b[t];
+        s1 += a[t + 1] * b[t + 1];
+        s2 += a[t + 2] * b[t + 2];
+        s3 += a[t + 3] * b[t + 3];
+    }
+    for (; t < n; ++t) s0 += a[t] * b[t];
+    return (s0 + s1) + (s2 + s3);
+}
+
+// A symmetric positive definite band matrix: the lower triangle's entry (i, k), i - bw <= k <= i,
+// at i * (bw + 1) + k - (i - bw), so that a row's entries run left to right; solved in place by
+// Cholesky's factorisation.
 struct BandMatrix {
     int n = 0;
     int bw = 0;
     std::vector<double> a;
 
-    BandMatrix(int size, int band) : n(size), bw(band), a(static_cast<std::size_t>(size) * (band + 1), 0.0) {}
-    double& at(int i, int k) { return a[static_cast<std::size_t>(i) * (bw + 1) + (i - k)]; }
+    BandMatrix(int size, int band)
+        : n(size), bw(band), a(static_cast<std::size_t>(size) * (band + 1), 0.0) {}
+    double* row(int i) { return a.data() + static_cast<std::size_t>(i) * (bw + 1) + bw - i; }
+    double& at(int i, int k) { return row(i)[k]; }
     // Adds v to (i, k) of the symmetric matrix (either triangle).
     void add(int i, int k, double v) {
         if (k > i) std::swap(i, k);
@@ -45,15 +63,17 @@ struct BandMatrix {
     }
     bool factor() {
         for (int i = 0; i < n; ++i) {
-            for (int k = std::max(0, i - bw); k <= i; ++k) {
-                double s = at(i, k);
-                for (int m = std::max(0, i - bw); m < k; ++m) s -= at(i, m) * at(k, m);
+            double* ri = row(i);
+            const int lo = std::max(0, i - bw);
+            for (int k = lo; k <= i; ++k) {
+                double* rk = row(k);
+                const int from = std::max(lo, k - bw);
+                const double s = ri[k] - dot(ri + from, rk + from, k - from);
                 if (k == i) {
                     if (!(s > 0.0)) return false;
-                    at(i, i) = std::sqrt(s);
+                    ri[i] = std::sqrt(s);
                 } else {
-                    s /= at(k, k);
-                    at(i, k) = s;
+                    ri[k] = s / rk[k];
                 }
             }
         }
@@ -61,9 +81,10 @@ struct BandMatrix {
     }
     void solve(std::vector<double>& x) {
         for (int i = 0; i < n; ++i) {
-            double s = x[static_cast<std::size_t>(i)];
-            for (int m = std::max(0, i - bw); m < i; ++m) s -= at(i, m) * x[static_cast<std::size_t>(m)];
-            x[static_cast<std::size_t>(i)] = s / at(i, i);
+            const int lo = std::max(0, i - bw);
+            double* ri = row(i);
+            x[static_cast<std::size_t>(i)] =
+                (x[static_cast<std::size_t>(i)] - dot(ri + lo, x.data() + lo, i - lo)) / ri[i];
         }
         for (int i = n - 1; i >= 0; --i) {
             double s = x[static_cast<std::size_t>(i)];
