@@ -89,7 +89,6 @@ struct DeformLevel : LevelInput {
 // candidates and fields.
 void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field);
 
-
 }  // namespace quro
 
 #endif  // QURO_MATCH_DEFORM_DEFORMABLE_REFINE_H
