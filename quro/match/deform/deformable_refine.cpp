@@ -299,24 +299,37 @@ void apply_pose_change(const DeformLevel& lvl, const float x[5], Match& cand, Po
     p = std::move(q);
 }
 
-// The window of point i: for each offset, the mean over its neighbours of their normal agreement
-// at their predicted positions moved by the offset; negated for reversed contrast.
-void point_window(const DeformLevel& lvl, const NormalLookup& maps, const PosedPoints& p,
-                  const std::vector<cv::Point2f>& d, const Match& cand, const int* nb, int kk,
-                  float sign, Window& w) {
-    const int side = w.side();
-    w.v.assign(static_cast<std::size_t>(side * side), 0.f);
+// Every point's own window of agreements: for point j and each offset of the window of radius r
+// (row after row), the dot product of the image normal at j's predicted position plus the offset
+// with j's model normal (absolute for metric 0). A point's window (point_window) is the mean of
+// its neighbours' own windows, so each is measured once per pass, not once per neighbour.
+void point_responses(const DeformLevel& lvl, const NormalLookup& maps, const PosedPoints& p,
+                     const std::vector<cv::Point2f>& d, const Match& cand, int r,
+                     std::vector<float>& out) {
+    const int side = 2 * r + 1;
+    const auto area = static_cast<std::size_t>(side * side);
+    out.resize(d.size() * area);
     const bool absolute = lvl.metric == 0;
-    for (int n = 0; n < kk; ++n) {
-        const auto j = static_cast<std::size_t>(nb[n]);
+    for (std::size_t j = 0; j < d.size(); ++j) {
         const int bx = cand.x + round_posed(cand.dx + p.xf[j] + d[j].x);
         const int by = cand.y + round_posed(cand.dy + p.yf[j] + d[j].y);
         const float gx = p.tpl.nxs[j], gy = p.tpl.nys[j];
-        for (int oy = -w.r; oy <= w.r; ++oy) {
-            float* row = w.v.data() + static_cast<std::size_t>((oy + w.r) * side);
-            for (int ox = -w.r; ox <= w.r; ++ox)
-                row[ox + w.r] += maps.dot(bx + ox, by + oy, gx, gy, absolute);
-        }
+        float* o = out.data() + j * area;
+        for (int oy = -r; oy <= r; ++oy)
+            for (int ox = -r; ox <= r; ++ox) *o++ = maps.dot(bx + ox, by + oy, gx, gy, absolute);
+    }
+}
+
+// The window of point i: for each offset, the mean over its neighbours of their normal agreement
+// at their predicted positions moved by the offset (their point_responses); negated for reversed
+// contrast.
+void point_window(const std::vector<float>& responses, const int* nb, int kk, float sign,
+                  Window& w) {
+    const auto area = static_cast<std::size_t>(w.side() * w.side());
+    w.v.assign(area, 0.f);
+    for (int n = 0; n < kk; ++n) {
+        const float* rj = responses.data() + static_cast<std::size_t>(nb[n]) * area;
+        for (std::size_t o = 0; o < area; ++o) w.v[o] += rj[o];
     }
     const float scale = sign / static_cast<float>(std::max(kk, 1));
     for (float& v : w.v) v *= scale;
@@ -444,6 +457,7 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
     std::vector<int> kind(count);
     std::vector<unsigned char> moved(count, 0);
     Window w;
+    std::vector<float> responses;
     for (int pass = 0; pass < passes; ++pass) {
         if (pass > 0) {
             if (lvl.deadline.passed()) return;
@@ -455,9 +469,9 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
         w.r = std::max(kMinWindowRadius, base - pass);
         const int R = base - pass;
         std::vector<cv::Point2f> next = d;
+        point_responses(lvl, maps, p, d, cand, w.r, responses);
         for (std::size_t i = 0; i < count; ++i) {
-            point_window(lvl, maps, p, d, cand, nbs.data() + i * static_cast<std::size_t>(k), kk,
-                         sign, w);
+            point_window(responses, nbs.data() + i * static_cast<std::size_t>(k), kk, sign, w);
             const PointMove m = analyse_window(w, R, unit(p.tpl.nxs[i], p.tpl.nys[i]));
             kind[i] = m.kind;
             if (m.kind == kNoMove) continue;
