@@ -37,7 +37,7 @@ constexpr double kFieldWeightScale = 1.0;
 // without the cost, noise on the noisy coin set scored up to 0.48 for the deformable search where
 // the rigid and anisotropic searches scored at most 0.41 (0.43 with it), and with levels {0, 4}
 // the one deformable level turned parts of clutter scoring 0.34-0.57 rigidly into matches scoring
-// 0.6-0.71 (fields moving points by 2 pixels of that level, 16 of full resolution). A part bent
+// 0.56-0.86 (fields moving points by 2 pixels of that level, 16 of full resolution). A part bent
 // by 3 pixels pays about 0.07.
 constexpr float kFieldEnergyCost = 0.03f;
 // The field rectangle reaches this far beyond the posed extent of the model's points.
