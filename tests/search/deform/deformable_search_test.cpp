@@ -264,12 +264,12 @@ TEST_F(DeformableSearch, NoMatchAndTimeOutHandOutNoFields) {
     const cv::Mat plain(240, 320, CV_8U, cv::Scalar(90));
     const Deformed none = find_deformed(plain, 0.7f, {0, 0});
     EXPECT_EQ(none.handle, 0);
-    // A scene with a part, searched with time-outs of 1, 64 and 192 ms on a clock that moves on
+    // A scene with a part, searched with time-outs of 1, 64 and 128 ms on a clock that moves on
     // 1 ms at each question (the whole search asks it about 250 times).
     const cv::Mat scene = quro_test::render_part_scene({320, 240}, {{160, 120, 10}});
     const int id = copy_shape_model(id_);
     std::vector<Deformed> found = {none};
-    for (const int timeout : {1, 64, 192}) {
+    for (const int timeout : {1, 64, 128}) {
         set_shape_model_param(id, "timeout", timeout);
         const quro_test::LibraryClockTicking clock;
         found.push_back(find_deformed(scene, 0.5f, {0, 0}, id));
