@@ -760,6 +760,13 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //     fourth level for 0.95-1.05) the walk steps by half the range, so that it can leave the
 //     range end the level above gave (it tried the two ends alone, and a part at scale 1 from
 //     last level 4 came back up to 8 px off).
+//   * Sub-pixel mode 1 of the scaled and anisotropic searches also fits the scales: after the
+//     peak fit, each scale is scored along a profile (an eighth of the level's scale step apart,
+//     at the fitted angle and sub-pixel position, the normal maps read bilinearly) and set to the
+//     midpoint of the profile's crossings of 0.95 of its peak, within the range. The last level's
+//     walk measured the scale at the level above's angle and at whole pixels, and the peak fit
+//     kept it: 0.0039 RMS on photo scenes (0.001 now; least squares 0.0006). Score, position and
+//     angle are not changed.
 //   * One least-squares step may rotate a match by up to one angle step of its level (beyond the
 //     fixed bound of the pose solve), since a level's angle sampling leaves that much to correct.
 //   * With metric 0 the least squares accept image edges of either contrast, like the rest of

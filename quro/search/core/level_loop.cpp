@@ -202,6 +202,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
             fit_peak_subpixel(lvl, cands[i]);
+            if (variant.peak_fit_extra) variant.peak_fit_extra(lvl, cands[i]);
             st.stop.check(st.deadline);
         });
         if (st.stop.is_set()) return kTimedOut;
