@@ -20,7 +20,7 @@
 //   each level     core/level_stages.cpp     prepare_level_cells [refine/feature_cells],
 //   below the top                            compute_level_normals [refine/normals],
 //                                            level_refinement
-//                  core/level_loop.cpp       search_level: spread_level_angles,
+//                  core/level_loop.cpp       search_level: spread_level_poses,
 //                                            refine_level_candidates [refine/refine_candidate,
 //                                            refine/scale_refine through the variant]
 //                  core/level_stages.cpp     filter_refined_candidates
@@ -97,8 +97,11 @@ float clustering_angle_step(const ShapeModelRecord& rec, int seed_level, int lev
 // Before a level's refinement, by each candidate's model part: a part with seed angles replaces
 // the candidate by copies at every second of them (walks from there reach every peak of the
 // level's angle profile); then every candidate of a part with a neighbour offset gets two copies
-// turned by -offset and +offset, appended after all candidates in their order.
-void spread_level_angles(const LevelModels& models, std::vector<Match>& cands);
+// turned by -offset and +offset, appended after all candidates in their order; then every
+// candidate so far of a part with alike shifts gets two copies per shift t, moved by -t and +t
+// posed at its angle and scale (in the level above's pixels, rounded half away from zero),
+// appended in the same way.
+void spread_level_poses(const LevelModels& models, std::vector<Match>& cands);
 
 // Refines every candidate on `level` below its model's top with its model's part of the level
 // (in parallel), the variant's refinement or else refine_candidate (refine_candidate_cells where
