@@ -37,7 +37,8 @@ float clustering_angle_step(const ShapeModelRecord& rec, int seed_level, int lev
     return level > seed_level && seed_level >= 0 ? 360.f : angle_step(rec, level + 1);
 }
 
-void spread_level_poses(const LevelModels& models, std::vector<Match>& cands) {
+void spread_level_poses(const LevelModels& models, std::vector<Match>& cands,
+                        std::vector<int>& moved_from) {
     std::vector<Match> spread;
     spread.reserve(cands.size());
     for (const Match& c : cands) {
@@ -62,6 +63,7 @@ void spread_level_poses(const LevelModels& models, std::vector<Match>& cands) {
             }
     }
     const std::size_t turned = spread.size();
+    moved_from.assign(turned, -1);
     for (std::size_t i = 0; i < turned; ++i) {
         const std::vector<cv::Point2f>* shifts = models.of(spread[i]).alike_shifts;
         if (shifts == nullptr || shifts->empty()) continue;
@@ -75,10 +77,32 @@ void spread_level_poses(const LevelModels& models, std::vector<Match>& cands) {
                 spread.push_back(c);
                 spread.back().x += sign * dx;
                 spread.back().y += sign * dy;
+                moved_from.push_back(static_cast<int>(i));
             }
         }
     }
     cands.swap(spread);
+}
+
+void drop_repeated_copies(const LevelModels& models, const std::vector<int>& moved_from,
+                          std::vector<Match>& cands) {
+    if (moved_from.size() != cands.size()) return;
+    const auto same_place = [&](const Match& copy, const Match& m) {
+        const float turn = std::fabs(wrap_angle_180(copy.angle - m.angle));
+        return m.score > 0.f && m.model_id == copy.model_id &&
+               std::hypot(static_cast<float>(copy.x - m.x), static_cast<float>(copy.y - m.y)) <=
+                   kSamePlace &&
+               turn <= 2.f * models.of(m).lvl.angle_step;
+    };
+    std::vector<Match> kept;
+    kept.reserve(cands.size());
+    for (std::size_t i = 0; i < cands.size(); ++i) {
+        bool repeated = false;
+        for (std::size_t j = 0; moved_from[i] >= 0 && !repeated && j < cands.size(); ++j)
+            repeated = moved_from[j] < 0 && same_place(cands[i], cands[j]);
+        if (!repeated) kept.push_back(cands[i]);
+    }
+    cands.swap(kept);
 }
 
 int scan_top_poses(const SearchState& st, const std::vector<TopScan>& scans, bool two_scales,
@@ -204,10 +228,12 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         st.angle_seed_level > level ? 2.f * step : 0.f, &shifts};
     const RefineLevel& lvl = part.lvl;
     const LevelModels models{&part};
-    spread_level_poses(models, cands);
+    std::vector<int> moved_from;
+    spread_level_poses(models, cands, moved_from);
     if (refine_level_candidates(st, models, variant, cands) != kOk ||
         score_alike_poses(st, models, cands) != kOk)
         return kTimedOut;
+    drop_repeated_copies(models, moved_from, cands);
 
     filter_refined_candidates(st, req, level, models, cands);
     if (st.timed_out()) return kTimedOut;

@@ -100,8 +100,20 @@ float clustering_angle_step(const ShapeModelRecord& rec, int seed_level, int lev
 // turned by -offset and +offset, appended after all candidates in their order; then every
 // candidate so far of a part with alike shifts gets two copies per shift t, moved by -t and +t
 // posed at its angle and scale (in the level above's pixels, rounded half away from zero),
-// appended in the same way.
-void spread_level_poses(const LevelModels& models, std::vector<Match>& cands);
+// appended in the same way. moved_from[i] receives, for each candidate, the index of the one a moved
+// copy was made from, or -1.
+void spread_level_poses(const LevelModels& models, std::vector<Match>& cands,
+                        std::vector<int>& moved_from);
+
+// After the refinement of spread candidates: drops each moved copy that settled on the place of a
+// refined candidate that is no moved copy (of its model, scoring above 0, within kSamePlace pixels
+// and two of its level's angle steps): that peak was found without the copies, and keeps the pose
+// it was found at (a copy refined from elsewhere settles a pixel or an angle sample off it, which
+// changed the matches of instances found before). Nothing happens when moved_from does not hold
+// one entry per candidate.
+inline constexpr float kSamePlace = 2.f;
+void drop_repeated_copies(const LevelModels& models, const std::vector<int>& moved_from,
+                          std::vector<Match>& cands);
 
 // Refines every candidate on `level` below its model's top with its model's part of the level
 // (in parallel), the variant's refinement or else refine_candidate (refine_candidate_cells where
