@@ -36,10 +36,10 @@ struct RefineLevel : LevelInput {
     // The level's shared posed templates (level_templates.h), or null: each walk poses its own.
     // One object per RefineLevel and cell choice; the results are the same either way.
     LevelTemplates* templates = nullptr;
-    // The step between the model points the level's walks and peak fit score (every point_step-th
-    // point of the level); 0: the level's default sampling (template_point_step). A search's last
-    // level scores at least kMinScoredPoints points where the model level has that many
-    // (last_level_point_step).
+    // The step between the model points score_at_pose scores on this level (every point_step-th
+    // point); 0: the level's default sampling (template_point_step), as the walks score. A
+    // search's last level that decides between alike poses scores at least kMinScoredPoints
+    // points where the model level has that many (last_level_point_step).
     int point_step = 0;
 };
 
@@ -60,8 +60,8 @@ inline int last_level_point_step(const ShapeModelRecord& rec, int level, int cel
     return step == def ? 0 : step;
 }
 
-// The level's model points posed at (row scale, column scale, angle), sampled as the level's
-// walks score them (RefineLevel::point_step).
+// The level's model points posed at (row scale, column scale, angle), every point_step-th of them
+// (RefineLevel::point_step; 0: the level's default sampling).
 inline void level_template(const RefineLevel& lvl, NormalTemplate& t, float scale_row,
                            float scale_col, float angle) {
     if (lvl.point_step > 0)

@@ -87,21 +87,37 @@ void spread_level_poses(const LevelModels& models, std::vector<Match>& cands,
 void drop_repeated_copies(const LevelModels& models, const std::vector<int>& moved_from,
                           std::vector<Match>& cands) {
     if (moved_from.size() != cands.size()) return;
-    const auto same_place = [&](const Match& copy, const Match& m) {
-        const float turn = std::fabs(wrap_angle_180(copy.angle - m.angle));
-        return m.score > 0.f && m.model_id == copy.model_id &&
-               std::hypot(static_cast<float>(copy.x - m.x), static_cast<float>(copy.y - m.y)) <=
-                   kSamePlace &&
-               turn <= 2.f * models.of(m).lvl.angle_step;
+    // The refined candidates that are no copies, by row, then column.
+    std::vector<std::size_t> found;
+    for (std::size_t j = 0; j < cands.size(); ++j)
+        if (moved_from[j] < 0 && cands[j].score > 0.f) found.push_back(j);
+    if (found.size() == cands.size()) return;
+    const auto before = [&](std::size_t j, std::pair<int, int> yx) {
+        return std::pair(cands[j].y, cands[j].x) < yx;
+    };
+    std::sort(found.begin(), found.end(), [&](std::size_t a, std::size_t b) {
+        return before(a, {cands[b].y, cands[b].x});
+    });
+    const int reach = static_cast<int>(kSamePlace);
+    const auto repeated = [&](const Match& copy) {
+        for (int y = copy.y - reach; y <= copy.y + reach; ++y)
+            for (auto it = std::lower_bound(found.begin(), found.end(),
+                                            std::pair(y, copy.x - reach), before);
+                 it != found.end() && cands[*it].y == y && cands[*it].x <= copy.x + reach; ++it) {
+                const Match& m = cands[*it];
+                if (m.model_id == copy.model_id &&
+                    std::hypot(static_cast<float>(copy.x - m.x),
+                               static_cast<float>(copy.y - m.y)) <= kSamePlace &&
+                    std::fabs(wrap_angle_180(copy.angle - m.angle)) <=
+                        2.f * models.of(m).lvl.angle_step)
+                    return true;
+            }
+        return false;
     };
     std::vector<Match> kept;
     kept.reserve(cands.size());
-    for (std::size_t i = 0; i < cands.size(); ++i) {
-        bool repeated = false;
-        for (std::size_t j = 0; moved_from[i] >= 0 && !repeated && j < cands.size(); ++j)
-            repeated = moved_from[j] < 0 && same_place(cands[i], cands[j]);
-        if (!repeated) kept.push_back(cands[i]);
-    }
+    for (std::size_t i = 0; i < cands.size(); ++i)
+        if (moved_from[i] < 0 || !repeated(cands[i])) kept.push_back(cands[i]);
     cands.swap(kept);
 }
 
