@@ -6,11 +6,12 @@
 // by 3 px at a wavelength of 100 px (testing/bent_part_scene.h; its true angle is that of the
 // nearest rigid pose, fitted_angle) and one straight. Every search: angles 0..360, row and column
 // scales 0.98..1.02, min_score 0.5, max_overlap 0.5, code 2, greediness 0.9, levels {0, 0}; the
-// rows ending in _04 use levels {0, 4} (one deformable level, reported from level 4). The 'field
-// px' column (deformable rows at full resolution): over the bent instances' plates, the field's
-// displacement across the part (along its y axis) against the true bend, both with their best
-// plane in (u, v) removed, RMS; the note gives the same over the straight instances (where it
-// should be 0) and the pose errors of the straight instances alone.
+// rows ending in _04 search a five-level model of the part with levels {0, 4} (the top level
+// rigid, one deformable level, reported from level 4). The 'field px' column (deformable rows at
+// full resolution): over the bent instances' plates, the field's displacement across the part
+// (along its y axis) against the true bend, both with their best plane in (u, v) removed, RMS;
+// the note gives the same over the straight instances (where it should be 0) and the pose errors
+// of the straight instances alone.
 //
 // Noisy coin set: 30 scenes of 768 x 576 over photo backgrounds with noise sigma 8..10 (the
 // textured sets' noise condition), each with two instances of one of two small rendered coins
@@ -45,10 +46,23 @@ struct Settings {
     int num_matches = 0;
 };
 
-int part_model() {
+// The part's model with its levels chosen by the creation (four), and the same model with five
+// levels, which the _04 rows search: levels {0, 4} then leave one deformable level below the top
+// one (with four levels the top level alone would be searched, without any refinement).
+int part_model(int levels = 0) {
     static const int id = create_part_model(cv::Size(160, 120), kPart);
-    return id;
+    static const int id5 = [] {
+        const cv::Mat model = quro_test::render_part_model(cv::Size(160, 120), kPart);
+        const ContrastParams contrast{10, 30, 10, 10};
+        int i = -1;
+        create_shape_model(model.data, model.cols, model.rows, 5, 0.f, 360.f, 0.f, 1, &contrast,
+                           nullptr, &i);
+        return i;
+    }();
+    return levels == 5 ? id5 : id;
 }
+
+int part_model_for(const Settings& st) { return part_model(st.last_level == 4 ? 5 : 0); }
 
 // The truth of the bend set: per scene, the bent instance then the straight one.
 std::vector<std::vector<quro_test::BentPart>>& bend_parts() {
@@ -169,7 +183,7 @@ void bend_diagnostics(const SceneSet& set, const Settings& st, RunSummary& sum) 
         quro::VectorField* fields = nullptr;
         int fh = 0;
         const std::vector<Detection> dets =
-            find_deformable(sc.image, part_model(), st, &ms, &fields, &fh);
+            find_deformable(sc.image, part_model_for(st), st, &ms, &fields, &fh);
         score_scene({sc.truth[1]}, dets, straight);
         for (std::size_t k = 0; k < ms.size() && fields && st.last_level == 0; ++k)
             for (std::size_t t = 0; t < sc.truth.size(); ++t) {
@@ -197,9 +211,10 @@ void register_bend(const std::string& method, int order, Settings st, int kind) 
     benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& state) {
         const SceneSet& set = bend_set();
         auto find = [&](const Scene& s) {
-            return kind == 0   ? find_deformable(s.image, part_model(), st)
-                   : kind == 1 ? find_aniso(s.image, part_model(), st)
-                               : find_rigid(s.image, part_model(), st);
+            const int id = part_model_for(st);
+            return kind == 0   ? find_deformable(s.image, id, st)
+                   : kind == 1 ? find_aniso(s.image, id, st)
+                               : find_rigid(s.image, id, st);
         };
         run_method(state, set, find, method, order);
         if (kind == 0 && !state.error_occurred())

@@ -80,11 +80,14 @@ struct DeformLevel : LevelInput {
 // of the moves a pose explains (robust least squares along the model normals), so the field keeps
 // only the deformation; the field is solved along the model's axes, each point fixing the
 // components across its edge. The candidate's score becomes the plain mean agreement of its
-// points moved by the final field; where its points score at least as high unmoved, that score
-// stands and the field becomes one of no deformation over the rectangle. Returns at once, changing nothing, when the time-out has
-// passed or the score is below the level's minimum; a time-out between passes leaves the
-// candidate and field as the last full pass made them. Safe to call concurrently for different
-// candidates and fields.
+// points moved by the final field less kFieldEnergyCost (see the .cpp) times the field's mean
+// squared displacement at the points in full-resolution pixels, but not below the score of its
+// points unmoved. Where its points score at least as high unmoved, at the pose the fits moved
+// to or at the pose the candidate came with, the better of those poses and its score stand and
+// the field becomes one of no deformation over the rectangle. Returns at once, changing nothing,
+// when the time-out has passed or the score is below the level's minimum; a time-out between
+// passes leaves the candidate and field as the last full pass made them. Safe to call
+// concurrently for different candidates and fields.
 void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field);
 
 }  // namespace quro

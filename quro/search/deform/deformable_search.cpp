@@ -11,6 +11,7 @@
 #include "quro/model_pose.h"
 #include "quro/parallel.h"
 #include "quro/result_registry.h"
+#include "quro/search/core/angle_profile.h"
 #include "quro/search/core/hand_out.h"
 #include "quro/search/core/level_loop.h"
 #include "quro/search/core/search_export.h"
@@ -28,20 +29,66 @@ void settle_whole_pixel(Match& m) {
     m.dy = fy - static_cast<float>(m.y);
 }
 
-// The rigid levels top .. boundary of the anisotropic search. On the boundary the candidates are
-// selected (border and overlap) as on a last level, but all of them whatever their number and with
-// no drop below min_score, and without a sub-pixel step: the deformable levels judge them.
+// The rigid levels top .. boundary of the anisotropic search, without a sub-pixel step. The
+// boundary clusters its candidates as a level above the last does, keeping several angles per
+// place: its angles are not yet reliable, and the deformable levels judge them (selected there,
+// the best score of a level whose coarse points look alike at many angles kept a wrong angle of
+// small round models and lost the right one). The angles are re-seeded where the whole descent
+// would re-seed them (angle_profile.h), also when that level is a deformable one. A single level
+// searched (no deformable level) selects as a last level.
 int search_rigid_levels(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
                         const SearchVariant& aniso, int boundary, std::vector<Match>& cands) {
+    const LevelPlan plan = st.plan;
+    st.angle_seed_level = angle_seed_level(rec, plan.top, plan.last);
+    st.plan.last = boundary > plan.last ? boundary - 1 : boundary;
+    st.plan.mode = kSubpixelNone;
     SearchRequest upper = req;
     upper.min_score = 0.f;
     upper.num_matches = 0;
-    const LevelPlan plan = st.plan;
-    st.plan.last = boundary;
-    st.plan.mode = kSubpixelNone;
-    const int rc = search_all_levels(upper, rec, st, aniso, cands);
+    int rc = search_top_level(upper, rec, st, aniso, cands);
+    for (int level = plan.top - 1; rc == kOk && level >= boundary; --level)
+        rc = search_level(upper, rec, st, aniso, level, cands);
     st.plan = plan;
     return rc;
+}
+
+// Spreads the candidates' angles as the anisotropic search's own level would, refines each one
+// rigidly on the level (position, angle, both scales; score: the rigid score there) and keeps
+// the best rigid pose of each place (the selection with the top level's overlap limit, no score
+// limit), so that the deformable refinement starts from the level's best rigid pose once per
+// place. `stage` as in search_deformable_level.
+int settle_rigid_poses(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
+                       const SearchVariant& aniso, int level, int border, int stage,
+                       std::vector<Match>& cands) {
+    prepare_level_cells(st, rec, level);
+    const bool seeds = level == st.angle_seed_level;
+    std::vector<float> angles;
+    if (seeds) angle_list(rec, angles, level + 1, req.angle_extent, req.angle_start);
+    ModelLevel part{level_refinement(st, rec, level, border, 0.f, nullptr), false,
+                    seeds ? &angles : nullptr,
+                    st.angle_seed_level > level ? 2.f * angle_step(rec, level + 1) : 0.f};
+    part.lvl.factor = 1;
+    spread_level_angles(LevelModels{&part}, cands);
+    parallel_for_index(cands.size(), [&](std::size_t i) {
+        if (st.stop.is_set()) return;
+        Match& m = cands[i];
+        const int px = m.x, py = m.y;
+        aniso.refine(part.lvl, m);
+        if (stage == 0) {
+            m.dx = m.dy = 0.f;
+        } else {
+            m.dx = std::clamp(m.dx + static_cast<float>(px - m.x), -0.5f, 0.5f);
+            m.dy = std::clamp(m.dy + static_cast<float>(py - m.y), -0.5f, 0.5f);
+        }
+        st.stop.check(st.deadline);
+    });
+    if (st.stop.is_set()) return kTimedOut;
+    SearchRequest places = req;
+    places.min_score = 0.f;
+    places.num_matches = 0;
+    places.max_overlap = kCoarseOverlapLimit;
+    select_final_matches(places, st, rec, level, cands, true);
+    return st.timed_out() ? kTimedOut : kOk;
 }
 
 // One deformable level: every candidate refined with its field, then the level's filter.
@@ -55,35 +102,23 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
     const int border = normal_map_border(st, rec, level);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
     // The candidates' exact positions move to this level as the hand-out moves them (with the
-    // level's centre shift). Each candidate then takes the level's rigid refinement (position,
-    // angle, both scales) about its whole pixel, its score kept: the deformable one starts from
-    // the best rigid pose of this level. Below a deformable level it starts at the exact position
-    // carried down when that rounds to the rigid pixel, else at the point of the rigid pixel
-    // nearest to it; below the rigid levels, whose positions are whole pixels (the carried
-    // fraction is only the centre shift's), at the rigid pixel itself.
+    // level's centre shift). Each candidate then takes the level's rigid refinement about its
+    // whole pixel: the deformable one starts from the best rigid pose of this level. Below a
+    // deformable level it starts at the exact position carried down when that rounds to the
+    // rigid pixel, else at the point of the rigid pixel nearest to it; below the rigid levels,
+    // whose positions are whole pixels (the carried fraction is only the centre shift's), at the
+    // rigid pixel itself.
     move_to_finer_level(cands, level + 1, level, {.rec = &rec, .two_scales = true});
     for (Match& m : cands) settle_whole_pixel(m);
-    {
-        prepare_level_cells(st, rec, level);
-        RefineLevel rl = level_refinement(st, rec, level, border, 0.f, nullptr);
-        rl.factor = 1;
-        parallel_for_index(cands.size(), [&](std::size_t i) {
-            if (st.stop.is_set()) return;
-            Match& m = cands[i];
-            const float keep = m.score;
-            const int px = m.x, py = m.y;
-            aniso.refine(rl, m);
-            m.score = keep;
-            if (stage == 0) {
-                m.dx = m.dy = 0.f;
-            } else {
-                m.dx = std::clamp(m.dx + static_cast<float>(px - m.x), -0.5f, 0.5f);
-                m.dy = std::clamp(m.dy + static_cast<float>(py - m.y), -0.5f, 0.5f);
-            }
-            st.stop.check(st.deadline);
-        });
-        if (st.stop.is_set()) return kTimedOut;
+    if (settle_rigid_poses(req, rec, st, aniso, level, border, stage, cands) != kOk)
+        return kTimedOut;
+    // Each candidate left takes its own field, seeded from the one it was spread from.
+    std::vector<DeformField> seeds(cands.size());
+    for (std::size_t i = 0; i < cands.size(); ++i) {
+        seeds[i] = work[static_cast<std::size_t>(cands[i].model_id)];
+        cands[i].model_id = static_cast<int>(i);
     }
+    work.swap(seeds);
     const int s = deform_stage(stage);
     const int k = deform_neighbour_count(boundary_count);
     FeatureGrid grid;

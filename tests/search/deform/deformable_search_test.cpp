@@ -12,6 +12,8 @@
 #include "quro/quro.h"
 #include "quro/match/deform/dense_field.h"
 #include "testing/bent_part_scene.h"
+#include "testing/compare_score.h"
+#include "testing/textured_scenes.h"
 #include "tests/search/part_model_fixture.h"
 
 namespace {
@@ -197,6 +199,63 @@ TEST_F(DeformableSearch, LevelSplitDecidesWhereFieldsComeFrom) {
         clear(d);
     }
     EXPECT_EQ(clear_shape_model(big), 0);
+}
+
+// Small round textured models in strong noise: their coarse levels look alike at many angles,
+// and a field that moves each point by pixels finds agreement in noise and clutter. The coins are
+// found at their angles; with one deformable level (a five-level part model searched with levels
+// {0, 4}) nothing is reported away from the parts.
+TEST(DeformableSearchInNoise, FindsRoundModelsAtTheirAnglesAndNothingBesideTheParts) {
+    std::mt19937 rng(23u);
+    compare::render_coin_model(rng, 64);
+    const cv::Mat coin = compare::render_coin_model(rng, 84);
+    const quro_test::PartShape shape{40, 28, 9, 1.43};
+    const cv::Mat part = quro_test::render_part_model(cv::Size(160, 120), shape);
+    const ContrastParams contrast{10, 30, 10, 10};
+    int coin_id = -1, part_id = -1;
+    ASSERT_EQ(create_shape_model(coin.data, coin.cols, coin.rows, 0, 0.f, 360.f, 0.f, 1, &contrast,
+                                 nullptr, &coin_id), 0);
+    ASSERT_EQ(create_shape_model(part.data, part.cols, part.rows, 5, 0.f, 360.f, 0.f, 1, &contrast,
+                                 nullptr, &part_id), 0);
+    cv::Mat canvas, noise(240, 320, CV_32F), coins;
+    compare::render_photo_texture(rng, {320, 240}).convertTo(canvas, CV_32F);
+    const std::vector<compare::Pose> truth = {{90.4, 110.7, 44.8}, {230.2, 120.3, 286.3}};
+    for (const compare::Pose& p : truth) compare::paste(canvas, coin, p, false);
+    cv::RNG(7).fill(noise, cv::RNG::NORMAL, 0.0, 9.0);
+    cv::Mat(canvas + noise).convertTo(coins, CV_8U);
+    const std::vector<BentPart> parts = {{{141.88, 222.92, 228.7}, 3.0, 100.0},
+                                         {{485.66, 254.61, 5.65}, 0.0, 100.0}};
+    const cv::Mat scene = quro_test::render_bent_part_scene({640, 480}, parts, 3.0, 32u, shape);
+    struct Case {
+        const cv::Mat* img;
+        int id;
+        std::vector<int> levels;
+        std::vector<compare::Pose> truth;
+    };
+    for (const Case& c : {Case{&coins, coin_id, {0, 0}, truth},
+                          Case{&scene, part_id, {0, 4}, {{141.88, 222.92, 0}, {485.66, 254.61, 0}}}}) {
+        set_shape_model_param(c.id, "timeout", 0);
+        quro::Match* res = nullptr;
+        quro::VectorField* fields = nullptr;
+        int count = 0, fh = 0;
+        const int h = find_local_deformable_model(c.img->data, c.img->cols, c.img->rows, c.id, 0.f,
+                                                  360.f, 0.98f, 1.02f, 0.98f, 1.02f, 0.5f, 0, 0.5f,
+                                                  2, const_cast<int*>(c.levels.data()), 0.9f, res,
+                                                  count, fields, fh);
+        ASSERT_GT(h, 0);
+        EXPECT_EQ(count, 2) << c.id;
+        for (int i = 0; i < count; ++i) {
+            const bool at_part = std::any_of(c.truth.begin(), c.truth.end(), [&](const auto& t) {
+                return std::hypot(res[i].x + res[i].dx - t.x, res[i].y + res[i].dy - t.y) < 3.0 &&
+                       (c.id == part_id || compare::angle_difference(res[i].angle, t.angle) < 3.0);
+            });
+            EXPECT_TRUE(at_part) << c.id << ": " << res[i].x << " " << res[i].y << " " << res[i].angle;
+        }
+        clear_mems(h);
+        if (fh > 0) clear_mems(fh);
+    }
+    clear_shape_model(coin_id);
+    clear_shape_model(part_id);
 }
 
 // Nothing found and a time-out both leave fields_handle 0 and fields null, whatever they held.
