@@ -2,8 +2,9 @@
 //
 // The model is created once from the model photo (automatic levels and angle step, metric 1,
 // contrast {10, 30, 10, 10}, full circle); model creation is not timed. Each search: angles 0..360,
-// min_score 0.7, as many matches as the scene has instances, max_overlap 0.5, sub-pixel code 2,
-// levels {0, 0}, greediness 0.8. A match's reference point is (x + dx, y + dy).
+// min_score 0.7, as many matches as the scene has instances, max_overlap 0.5, sub-pixel code 2
+// (or $QURO_COMPARE_SUBPIXEL), levels {0, 0}, greediness 0.8. A match's reference point is
+// (x + dx, y + dy).
 //
 // On the scaled sets the same model and settings go to find_scaled_shape_model over scales
 // 0.8..1.2; a match's scale is its scale_row. Below the row: the scale error (RMS and largest, over
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -36,7 +38,11 @@ namespace {
 
 constexpr float kMinScore = 0.7f;
 constexpr float kMaxOverlap = 0.5f;
-constexpr int kSubpixelCode = 2;
+// Sub-pixel code 2, or the code in $QURO_COMPARE_SUBPIXEL when set (e.g. 1 to see the peak fit).
+const int kSubpixelCode = [] {
+    const char* env = std::getenv("QURO_COMPARE_SUBPIXEL");
+    return env && *env ? std::atoi(env) : 2;
+}();
 constexpr float kGreediness = 0.8f;
 constexpr int kPasses = 3;  // passes over the scene set per benchmark run
 

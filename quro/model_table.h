@@ -16,10 +16,12 @@ namespace quro {
 
 // What the search has measured of one record's levels (ShapeModelRecord::angle_profiles,
 // quro/search/core/angle_profile.h): entry level - 1 holds alike_angle_fraction of that level,
-// NaN until measured.
+// NaN until measured, and alike_shifts of that level (pairs x, y), measured where shifts_known.
 struct AngleProfileCache {
     std::mutex mutex;
     std::vector<float> alike_fraction;
+    std::vector<std::vector<float>> alike_shifts;
+    std::vector<bool> shifts_known;
 };
 
 // A new, empty cache.

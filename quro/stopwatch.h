@@ -15,7 +15,9 @@ public:
     // Nanoseconds on some monotonic scale.
     using Clock = std::int64_t (*)();
 
-    Stopwatch() : Stopwatch(steady_ns) {}
+    // A stopwatch on the process's default clock (set_default_stopwatch_clock): the steady clock
+    // unless a test has set another.
+    Stopwatch();
     // A stopwatch that reads `clock` instead of the steady clock (tests step time by hand).
     explicit Stopwatch(Clock clock) : clock_(clock), lap_start_(clock_()), start_(lap_start_) {}
 
@@ -43,6 +45,11 @@ private:
     std::int64_t lap_start_;
     std::int64_t start_;
 };
+
+// Sets the clock of every stopwatch built without one from now on (null: the steady clock again),
+// so that a test can let the time-out of a whole search or creation pass when it decides
+// (testing/test_clock.h). Not for production use: stopwatches already running keep their clock.
+void set_default_stopwatch_clock(Stopwatch::Clock clock);
 
 // Whether a time-out in milliseconds has passed; a time-out below 1 never passes.
 inline bool timed_out(const Stopwatch& sw, int timeout_ms) {

@@ -1,7 +1,8 @@
 // Near-symmetric and repetitive models for the search tests: a gear whose teeth repeat every
 // 360 / teeth degrees, and a row of repeated glyphs, each with one small asymmetric mark that
-// alone makes every rotation distinct (with textured_scenes.h's coin, a knurled disc). Drawn at
-// kTextureSuper times their size and reduced by area averaging.
+// alone makes every rotation distinct (with textured_scenes.h's coin, a knurled disc), and a
+// printed page whose lines repeat. Drawn at kTextureSuper times their size and reduced by area
+// averaging.
 #ifndef QURO_TESTING_SYMMETRIC_MODELS_H
 #define QURO_TESTING_SYMMETRIC_MODELS_H
 
@@ -59,6 +60,26 @@ inline cv::Mat render_glyph_row_model(std::mt19937& rng, int count) {
     const int x = margin + (count - 1) * pitch;
     cv::rectangle(big, cv::Rect(x, margin + g.height + 2 * s, g.width, 2 * s), cv::Scalar(ink),
                   cv::FILLED, cv::LINE_AA);
+    return reduce_super(big);
+}
+
+// A printed page: lines of random words (dark on light, letters about 8 pixels high) every `pitch`
+// pixels. Its lines look alike a line apart on the coarse levels.
+inline cv::Mat render_page_model(std::mt19937& rng, cv::Size size, int pitch) {
+    const int s = kTextureSuper;
+    const double paper = uniform_real(rng, 195, 240), ink = uniform_real(rng, 15, 60);
+    cv::Mat big(size.height * s, size.width * s, CV_8U, cv::Scalar(paper));
+    const double scale = 0.45 * s;
+    for (int y = (pitch - 5) * s; y < big.rows - s; y += pitch * s) {
+        int x = uniform_index(rng, -6, 2) * s;
+        while (x < big.cols) {
+            const std::string w = random_word(rng, 2, 9);
+            cv::putText(big, w, {x, y}, cv::FONT_HERSHEY_DUPLEX, scale, cv::Scalar(ink), s,
+                        cv::LINE_AA);
+            int base = 0;
+            x += cv::getTextSize(w, cv::FONT_HERSHEY_DUPLEX, scale, s, &base).width + 4 * s;
+        }
+    }
     return reduce_super(big);
 }
 

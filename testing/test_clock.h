@@ -16,6 +16,10 @@ inline std::int64_t stepping_clock() {
     constexpr std::int64_t kHourNs = 3'600'000'000'000;
     return clock_readings_left.fetch_sub(1, std::memory_order_relaxed) > 0 ? 0 : kHourNs;
 }
+inline std::atomic<long long> clock_ticks{0};
+inline std::int64_t ticking_clock() {
+    return clock_ticks.fetch_add(1, std::memory_order_relaxed) * 1'000'000;
+}
 }  // namespace detail
 
 // A stopwatch that reads no time passed for `readings` readings after its start and an hour from
@@ -28,6 +32,18 @@ inline quro::Stopwatch stopwatch_expiring_after(int readings) {
 
 // A stopwatch whose every time-out (of up to an hour) has passed.
 inline quro::Stopwatch expired_stopwatch() { return stopwatch_expiring_after(0); }
+
+// While it lives, every stopwatch the library starts (a search's, a creation's, a tiled call's)
+// reads a clock that moves on one millisecond at every reading by any stopwatch: a time-out of T ms
+// passes at the first question more than T readings after the watch started, however fast the
+// machine. The steady clock again afterwards. One at a time, like the stopwatches above.
+class LibraryClockTicking {
+public:
+    LibraryClockTicking() { quro::set_default_stopwatch_clock(detail::ticking_clock); }
+    ~LibraryClockTicking() { quro::set_default_stopwatch_clock(nullptr); }
+    LibraryClockTicking(const LibraryClockTicking&) = delete;
+    LibraryClockTicking& operator=(const LibraryClockTicking&) = delete;
+};
 
 }  // namespace quro_test
 

@@ -129,6 +129,21 @@ void walk_angles(const RefineLevel& lvl, const NormalMapsRef& maps, WindowScorer
 
 }  // namespace
 
+float score_at_pose(const RefineLevel& lvl, const Match& cand) {
+    const NormalMapsRef maps = normal_maps_ref(*lvl.nx, *lvl.ny);
+    NormalTemplate t;
+    level_template(lvl, t, cand.scale_row, cand.scale_col, cand.angle);
+    if (t.size() == 0) return 0.f;
+    WindowTemplate w;
+    prepare_window_template(t, maps.cols, nullptr, w);
+    float sum = 0.f;
+    score_window_at(maps, w, 0, w.size(),
+                    window_corner_unclamped(w, cand.x + lvl.border, cand.y + lvl.border, 0), 1,
+                    lvl.metric == 0, &sum);
+    const float mean = sum / static_cast<float>(w.size());
+    return lvl.metric != 0 && cand.flag == -1 ? -mean : mean;
+}
+
 void refine_candidate(const RefineLevel& lvl, Match& cand) {
     if (!worth_refining(cand, lvl)) return;
     const NormalMapsRef maps = normal_maps_ref(*lvl.nx, *lvl.ny);

@@ -54,6 +54,13 @@ namespace quro {
 // from the mean best cell.
 void refine_candidate(const RefineLevel& lvl, Match& cand);
 
+// The score of `cand` at its own pose on the level, without a walk or a window: the mean agreement
+// of the level's points as level_template samples them (RefineLevel::point_step), posed at its
+// angle and two scales, at its whole-pixel position (x, y in this level's coordinates), with its
+// polarity (flag -1 reversed contrast, else the model's own; metric 0 each point's absolute
+// agreement). 0 for a level template without points.
+float score_at_pose(const RefineLevel& lvl, const Match& cand);
+
 }  // namespace quro
 
 #endif  // QURO_MATCH_REFINE_REFINE_CANDIDATE_H

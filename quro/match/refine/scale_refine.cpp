@@ -15,10 +15,6 @@ namespace {
 // Slack of the range tests on trial and final scales.
 constexpr float kRangeSlack = 0.000001f;
 
-bool usable_step(float step) {
-    return std::isfinite(step) && step > 0.f;
-}
-
 // One level's scoring of trial scales around one candidate: the scorer, the predicted position
 // in map coordinates, and the template reused by every trial.
 class ScaleTrials {

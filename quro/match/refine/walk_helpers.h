@@ -22,6 +22,11 @@ inline int predicted_coordinate(int border, long long factor, int v) {
     return static_cast<int>(std::clamp(border + factor * v, -kLimit, kLimit));
 }
 
+// Whether a scale step can be stepped by: finite and above 0.
+inline bool usable_step(float step) {
+    return std::isfinite(step) && step > 0.f;
+}
+
 // Vertex of the parabola through three (abscissa, score) samples; false when there is none (the
 // scores lie on a line, or the result is not finite).
 inline bool parabola_vertex(float a1, float s1, float a2, float s2, float a3, float s3,

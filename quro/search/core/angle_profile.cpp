@@ -97,6 +97,55 @@ double turned_sum(const LevelField& f, float angle) {
     return sum;
 }
 
+// The sum of turned_sum for the level's points moved by (tx, ty), unturned.
+double shifted_sum(const LevelField& f, float tx, float ty) {
+    double sum = 0;
+    for (std::size_t k = 0; k < f.pos.size(); ++k) {
+        const cv::Point2f v = f.at(f.pos[k].x + tx, f.pos[k].y + ty);
+        sum += f.dir[k].x * v.x + f.dir[k].y * v.y;
+    }
+    return sum;
+}
+
+// alike_shifts measured, as x, y pairs.
+std::vector<float> measure_alike_shifts(const ShapeModelRecord& rec, int level) {
+    std::vector<float> out;
+    if (!rec.has_level(level)) return out;
+    const LevelField f = level_field(rec, level);
+    const double base = shifted_sum(f, 0.f, 0.f);
+    if (!(base > 0)) return out;
+    constexpr float kGrid = 0.5f;
+    constexpr int kHalf = static_cast<int>(kShiftReach / kGrid);
+    constexpr int n = 2 * kHalf + 1;
+    // Rows with y < 0 mirror those with y > 0 (s(t) = s(-t) up to the field's sampling): the
+    // half with y >= 0 and one row beyond, for the maxima test.
+    std::vector<double> sim(static_cast<std::size_t>(n * (kHalf + 2)));
+    const auto at = [&](int i, int j) -> double& {  // i in 0..n-1 (x), j in -1..kHalf (y)
+        return sim[static_cast<std::size_t>((j + 1) * n + i)];
+    };
+    for (int j = -1; j <= kHalf; ++j)
+        for (int i = 0; i < n; ++i)
+            at(i, j) = shifted_sum(f, kGrid * static_cast<float>(i - kHalf),
+                                   kGrid * static_cast<float>(j)) /
+                       base;
+    for (int j = 0; j < kHalf; ++j)
+        for (int i = 1; i + 1 < n; ++i) {
+            const float tx = kGrid * static_cast<float>(i - kHalf), ty = kGrid * static_cast<float>(j);
+            // One of each pair: y > 0, or y = 0 and x > 0.
+            if (j == 0 && tx < 0.f) continue;
+            const double v = at(i, j);
+            if (v < kShiftAlike || std::hypot(tx, ty) < kMinAlikeShift) continue;
+            bool peak = true;
+            for (int dj = -1; dj <= 1 && peak; ++dj)
+                for (int di = -1; di <= 1; ++di)
+                    if ((di != 0 || dj != 0) && at(i + di, j + dj) > v) peak = false;
+            if (!peak) continue;
+            out.push_back(tx);
+            out.push_back(ty);
+        }
+    return out;
+}
+
 }  // namespace
 
 float rotation_self_similarity(const ShapeModelRecord& rec, int level, float angle) {
@@ -133,6 +182,36 @@ float alike_angle_fraction(const ShapeModelRecord& rec, int level) {
     if (known.size() <= i) known.resize(i + 1, std::numeric_limits<float>::quiet_NaN());
     if (std::isnan(known[i])) known[i] = measure_alike_fraction(rec, level);
     return known[i];
+}
+
+std::vector<cv::Point2f> alike_shifts(const ShapeModelRecord& rec, int level) {
+    std::vector<float> xy;
+    AngleProfileCache* cache = rec.angle_profiles.get();
+    if (cache == nullptr || level < 1) {
+        xy = measure_alike_shifts(rec, level);
+    } else {
+        const std::lock_guard lock(cache->mutex);
+        const auto i = static_cast<std::size_t>(level - 1);
+        if (cache->shifts_known.size() <= i) {
+            cache->shifts_known.resize(i + 1, false);
+            cache->alike_shifts.resize(i + 1);
+        }
+        if (!cache->shifts_known[i]) {
+            cache->alike_shifts[i] = measure_alike_shifts(rec, level);
+            cache->shifts_known[i] = true;
+        }
+        xy = cache->alike_shifts[i];
+    }
+    std::vector<cv::Point2f> out;
+    for (std::size_t k = 0; k + 1 < xy.size(); k += 2) out.emplace_back(xy[k], xy[k + 1]);
+    return out;
+}
+
+bool carries_alike_poses(const ShapeModelRecord& rec, int seed_level, int top, int last) {
+    if (seed_level >= 0) return true;
+    for (int r = std::max(last, 0); r < top; ++r)
+        if (!alike_shifts(rec, r + 2).empty()) return true;
+    return false;
 }
 
 int angle_seed_level(const ShapeModelRecord& rec, int top, int last) {

@@ -12,6 +12,8 @@
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/subpixel/peak_fit.h"
 #include "quro/match/templates.h"
+#include "quro/model_pose.h"
+#include "quro/numeric.h"
 #include "quro/parallel.h"
 #include "quro/search/core/angle_profile.h"
 #include "quro/status.h"
@@ -35,7 +37,8 @@ float clustering_angle_step(const ShapeModelRecord& rec, int seed_level, int lev
     return level > seed_level && seed_level >= 0 ? 360.f : angle_step(rec, level + 1);
 }
 
-void spread_level_angles(const LevelModels& models, std::vector<Match>& cands) {
+void spread_level_poses(const LevelModels& models, std::vector<Match>& cands,
+                        std::vector<int>& moved_from) {
     std::vector<Match> spread;
     spread.reserve(cands.size());
     for (const Match& c : cands) {
@@ -59,7 +62,63 @@ void spread_level_angles(const LevelModels& models, std::vector<Match>& cands) {
                 spread.back().angle += d;
             }
     }
+    const std::size_t turned = spread.size();
+    moved_from.assign(turned, -1);
+    for (std::size_t i = 0; i < turned; ++i) {
+        const std::vector<cv::Point2f>* shifts = models.of(spread[i]).alike_shifts;
+        if (shifts == nullptr || shifts->empty()) continue;
+        const Match c = spread[i];
+        const float scale = std::isfinite(c.scale_row) && c.scale_row > 0.f ? c.scale_row : 1.f;
+        const PoseRotation r = pose_rotation(c.angle);
+        for (const cv::Point2f& t : *shifts) {
+            const PoseVec v = pose_position(r, t.x, t.y, scale, scale);
+            const int dx = round_half_away(v.x), dy = round_half_away(v.y);
+            for (const int sign : {-1, 1}) {
+                spread.push_back(c);
+                spread.back().x += sign * dx;
+                spread.back().y += sign * dy;
+                moved_from.push_back(static_cast<int>(i));
+            }
+        }
+    }
     cands.swap(spread);
+}
+
+void drop_repeated_copies(const LevelModels& models, const std::vector<int>& moved_from,
+                          std::vector<Match>& cands) {
+    if (moved_from.size() != cands.size()) return;
+    // The refined candidates that are no copies, by row, then column.
+    std::vector<std::size_t> found;
+    for (std::size_t j = 0; j < cands.size(); ++j)
+        if (moved_from[j] < 0 && cands[j].score > 0.f) found.push_back(j);
+    if (found.size() == cands.size()) return;
+    const auto before = [&](std::size_t j, std::pair<int, int> yx) {
+        return std::pair(cands[j].y, cands[j].x) < yx;
+    };
+    std::sort(found.begin(), found.end(), [&](std::size_t a, std::size_t b) {
+        return before(a, {cands[b].y, cands[b].x});
+    });
+    const int reach = static_cast<int>(kSamePlace);
+    const auto repeated = [&](const Match& copy) {
+        for (int y = copy.y - reach; y <= copy.y + reach; ++y)
+            for (auto it = std::lower_bound(found.begin(), found.end(),
+                                            std::pair(y, copy.x - reach), before);
+                 it != found.end() && cands[*it].y == y && cands[*it].x <= copy.x + reach; ++it) {
+                const Match& m = cands[*it];
+                if (m.model_id == copy.model_id &&
+                    std::hypot(static_cast<float>(copy.x - m.x),
+                               static_cast<float>(copy.y - m.y)) <= kSamePlace &&
+                    std::fabs(wrap_angle_180(copy.angle - m.angle)) <=
+                        2.f * models.of(m).lvl.angle_step)
+                    return true;
+            }
+        return false;
+    };
+    std::vector<Match> kept;
+    kept.reserve(cands.size());
+    for (std::size_t i = 0; i < cands.size(); ++i)
+        if (moved_from[i] < 0 || !repeated(cands[i])) kept.push_back(cands[i]);
+    cands.swap(kept);
 }
 
 int scan_top_poses(const SearchState& st, const std::vector<TopScan>& scans, bool two_scales,
@@ -178,14 +237,19 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
     // With the polarity of the whole model ignored, the top level's choice of polarity is not
     // reliable for fine texture (strokes thinner than a top-level pixel look alike either way):
     // the first level below it settles the polarity itself.
+    const std::vector<cv::Point2f> shifts = alike_shifts(rec, level + 2);
     const ModelLevel part{
         level_refinement(st, rec, level, border, level_min, share ? &templates : nullptr),
         st.metric < 0 && level == st.plan.top - 1, seeds ? &angles : nullptr,
-        st.angle_seed_level > level ? 2.f * step : 0.f};
+        st.angle_seed_level > level ? 2.f * step : 0.f, &shifts};
     const RefineLevel& lvl = part.lvl;
     const LevelModels models{&part};
-    spread_level_angles(models, cands);
-    if (refine_level_candidates(st, models, variant, cands) != kOk) return kTimedOut;
+    std::vector<int> moved_from;
+    spread_level_poses(models, cands, moved_from);
+    if (refine_level_candidates(st, models, variant, cands) != kOk ||
+        score_alike_poses(st, models, cands) != kOk)
+        return kTimedOut;
+    drop_repeated_copies(models, moved_from, cands);
 
     filter_refined_candidates(st, req, level, models, cands);
     if (st.timed_out()) return kTimedOut;
@@ -202,6 +266,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         parallel_for_index(cands.size(), [&](std::size_t i) {
             if (st.stop.is_set()) return;
             fit_peak_subpixel(lvl, cands[i]);
+            if (variant.peak_fit_extra) variant.peak_fit_extra(lvl, cands[i]);
             st.stop.check(st.deadline);
         });
         if (st.stop.is_set()) return kTimedOut;
@@ -216,6 +281,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
 int search_all_levels(const SearchRequest& req, const ShapeModelRecord& rec, SearchState& st,
                       const SearchVariant& variant, std::vector<Match>& cands) {
     st.angle_seed_level = angle_seed_level(rec, st.plan.top, st.plan.last);
+    st.alike_poses = carries_alike_poses(rec, st.angle_seed_level, st.plan.top, st.plan.last);
     int rc = search_top_level(req, rec, st, variant, cands);
     for (int level = st.plan.top - 1; rc == kOk && level >= st.plan.last; --level)
         rc = search_level(req, rec, st, variant, level, cands);

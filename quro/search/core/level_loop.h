@@ -20,7 +20,7 @@
 //   each level     core/level_stages.cpp     prepare_level_cells [refine/feature_cells],
 //   below the top                            compute_level_normals [refine/normals],
 //                                            level_refinement
-//                  core/level_loop.cpp       search_level: spread_level_angles,
+//                  core/level_loop.cpp       search_level: spread_level_poses,
 //                                            refine_level_candidates [refine/refine_candidate,
 //                                            refine/scale_refine through the variant]
 //                  core/level_stages.cpp     filter_refined_candidates
@@ -97,8 +97,23 @@ float clustering_angle_step(const ShapeModelRecord& rec, int seed_level, int lev
 // Before a level's refinement, by each candidate's model part: a part with seed angles replaces
 // the candidate by copies at every second of them (walks from there reach every peak of the
 // level's angle profile); then every candidate of a part with a neighbour offset gets two copies
-// turned by -offset and +offset, appended after all candidates in their order.
-void spread_level_angles(const LevelModels& models, std::vector<Match>& cands);
+// turned by -offset and +offset, appended after all candidates in their order; then every
+// candidate so far of a part with alike shifts gets two copies per shift t, moved by -t and +t
+// posed at its angle and scale (in the level above's pixels, rounded half away from zero),
+// appended in the same way. moved_from[i] receives, for each candidate, the index of the one a moved
+// copy was made from, or -1.
+void spread_level_poses(const LevelModels& models, std::vector<Match>& cands,
+                        std::vector<int>& moved_from);
+
+// After the refinement of spread candidates: drops each moved copy that settled on the place of a
+// refined candidate that is no moved copy (of its model, scoring above 0, within kSamePlace pixels
+// and two of its level's angle steps): that peak was found without the copies, and keeps the pose
+// it was found at (a copy refined from elsewhere settles a pixel or an angle sample off it, which
+// changed the matches of instances found before). Nothing happens when moved_from does not hold
+// one entry per candidate.
+inline constexpr float kSamePlace = 2.f;
+void drop_repeated_copies(const LevelModels& models, const std::vector<int>& moved_from,
+                          std::vector<Match>& cands);
 
 // Refines every candidate on `level` below its model's top with its model's part of the level
 // (in parallel), the variant's refinement or else refine_candidate (refine_candidate_cells where

@@ -11,6 +11,7 @@
 #include "quro/match/refine/feature_cells.h"
 #include "quro/match/refine/normals.h"
 #include "quro/match/select/selection.h"
+#include "quro/parallel.h"
 #include "quro/settings.h"
 #include "quro/status.h"
 
@@ -58,7 +59,7 @@ int level_response_maps(const SearchState& st, int level, float radius, bool pol
 }
 
 SearchModel single_model(SearchState& st, const ShapeModelRecord& rec) {
-    return {&rec, st.metric, &st.plan, &st.cell_index, &st.cell_order};
+    return {&rec, st.metric, &st.plan, &st.cell_index, &st.cell_order, st.alike_poses};
 }
 
 LevelInput level_input(const SearchState& st, const SearchModel& m, int level, int border,
@@ -91,6 +92,8 @@ RefineLevel level_refinement(const SearchState& st, const SearchModel& m, int le
     lvl.cell_index = &(*m.cell_index)[li];
     lvl.cell_order = &(*m.cell_order)[li];
     lvl.templates = templates;
+    if (m.alike_poses && level == st.plan.last && level == 0)
+        lvl.point_step = last_level_point_step(*m.rec, level, lvl.cell_value);
     return lvl;
 }
 
@@ -117,6 +120,18 @@ void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score)
 
 void admit_to_next_walk(Match& cand, float level_min_score) {
     if (cand.score > 0.f && cand.score < level_min_score) cand.score = level_min_score;
+}
+
+int score_alike_poses(const SearchState& st, const LevelModels& models,
+                      std::vector<Match>& cands) {
+    parallel_for_index(cands.size(), [&](std::size_t i) {
+        if (st.stop.is_set()) return;
+        Match& c = cands[i];
+        const RefineLevel& lvl = models.of(c).lvl;
+        if (lvl.point_step > 0 && c.score > 0.f) c.score = score_at_pose(lvl, c);
+        st.stop.check(st.deadline);
+    });
+    return st.stop.is_set() ? kTimedOut : kOk;
 }
 
 void filter_refined_candidates(const SearchState& st, const SearchRequest& req, int level,

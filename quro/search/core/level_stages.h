@@ -48,6 +48,7 @@ struct SearchModel {
     const LevelPlan* plan = nullptr;
     std::vector<std::vector<int>>* cell_index = nullptr;
     std::vector<std::vector<int>>* cell_order = nullptr;
+    bool alike_poses = false;  // as SearchState::alike_poses, for this model
 };
 
 // The single model of `st`: `rec` with the state's metric, plan and cell partitions.
@@ -66,7 +67,8 @@ LevelInput level_input(const SearchState& st, const ShapeModelRecord& rec, int l
 
 // The refinement's view of `level` for one model: the search's normal maps (computed with
 // `border`), the model's cells (prepared), metric and last level, the search's clock and
-// time-out, and the given minimum score and shared templates (or null).
+// time-out, and the given minimum score and shared templates (or null); on the search's last
+// level, the point step of a model that carries alike poses there (last_level_point_step).
 RefineLevel level_refinement(const SearchState& st, const SearchModel& m, int level, int border,
                              float min_score, LevelTemplates* templates);
 RefineLevel level_refinement(SearchState& st, const ShapeModelRecord& rec, int level, int border,
@@ -76,12 +78,14 @@ RefineLevel level_refinement(SearchState& st, const ShapeModelRecord& rec, int l
 // its candidates (for a negative metric, on the first level below the model's top), and how the
 // level spreads their angles where the model's top levels tell no angles apart (angle_profile.h):
 // the level's angle list when this level re-seeds them, the offset of the two turned copies each
-// candidate gets on the levels below that one.
+// candidate gets on the levels below that one; and the shifts under which the level above looks
+// alike (alike_shifts of that level, in its pixels), from which each candidate is also refined.
 struct ModelLevel {
     RefineLevel lvl;
     bool settles_polarity = false;
     const std::vector<float>* seed_angles = nullptr;  // null: no re-seeding on this level
     float neighbour_offset = 0.f;                     // 0: no turned copies
+    const std::vector<cv::Point2f>* alike_shifts = nullptr;  // null or empty: no moved copies
 };
 
 // The models' parts of a level: the one part of a single-model search, or one per model of a
@@ -109,6 +113,14 @@ void admit_candidates_to_level(std::vector<Match>& cands, float level_min_score)
 // its angle walk): a candidate the first walk confirmed at all (score above 0) is measured by the
 // second; one it could not confirm keeps its 0.
 void admit_to_next_walk(Match& cand, float level_min_score);
+
+// After the refinement of a search's last level at full resolution: each candidate of a part
+// whose level samples more points than its walks (RefineLevel::point_step above 0, a model that
+// carries alike poses there) and that the walk confirmed (score above 0) takes the score of its
+// refined pose over those points (score_at_pose), which the filter and the final selection then
+// judge. Returns 0, or -2 on a time-out.
+int score_alike_poses(const SearchState& st, const LevelModels& models,
+                      std::vector<Match>& cands);
 
 // After a level's refinement: drops each candidate below its model's minimum score of the level
 // and brings the others' angles back into the search window (with one of its model's angle steps

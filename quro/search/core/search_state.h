@@ -35,6 +35,9 @@ struct SearchState {
     // The level whose refinement starts from angles spread over the whole range, the levels
     // above it telling no angles apart (angle_profile.h); -1: none.
     int angle_seed_level = -1;
+    // Whether the last level decides between alike poses (carries_alike_poses) and scores at
+    // least kMinScoredPoints points (RefineLevel::point_step).
+    bool alike_poses = false;
 
     // The limit the long stages ask between pieces of their work.
     TimeLimit limit() const { return {deadline, &stop}; }

@@ -26,6 +26,9 @@ struct SearchVariant {
     // edges, so only the edges' sub-pixel positions settle it (scale errors fell from 0.004 RMS
     // to 0.0006 on photo scenes, position and angle errors with them).
     bool least_squares_scales = false;
+    // Called after the sub-pixel peak fit (mode 1) of each final match on the last level; empty:
+    // nothing more. The scaled and anisotropic searches fit their scales there (peak_fit_scale.h).
+    std::function<void(const RefineLevel& lvl, Match& cand)> peak_fit_extra;
     // Refines one candidate on a level below the top; `lvl` has factor 2 and says whether the
     // level uses cells. Empty: refine_candidate.
     std::function<void(const RefineLevel& lvl, Match& cand)> refine;

@@ -68,7 +68,8 @@ int settle_rigid_poses(const SearchRequest& req, const ShapeModelRecord& rec, Se
                     seeds ? &angles : nullptr,
                     st.angle_seed_level > level ? 2.f * angle_step(rec, level + 1) : 0.f};
     part.lvl.factor = 1;
-    spread_level_angles(LevelModels{&part}, cands);
+    std::vector<int> moved_from;  // none: the part holds no alike shifts
+    spread_level_poses(LevelModels{&part}, cands, moved_from);
     parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         Match& m = cands[i];

@@ -11,6 +11,7 @@
 #include "quro/match/select/selection.h"
 #include "quro/match/subpixel/peak_fit.h"
 #include "quro/parallel.h"
+#include "quro/search/core/angle_profile.h"
 #include "quro/search/core/level_loop.h"
 #include "quro/status.h"
 
@@ -42,14 +43,18 @@ int top_level_maps(MultiSearchState& ms, std::vector<std::vector<cv::Mat>>& maps
 // no candidate there, and their record may lack the level): the cell partition where the level
 // uses cells, and the part of each, as in the rigid search: the first level below a model's top
 // settles the polarity of its candidates, and a model whose top levels tell no angles apart has
-// its candidates' angles re-seeded from `angles[i]` (filled here) on its re-seeding level.
+// its candidates' angles re-seeded from `angles[i]` (filled here) on its re-seeding level; each
+// candidate of a model whose level above looks alike under shifts is also refined from those
+// shifts either side (`shifts[i]`, filled here).
 std::vector<ModelLevel> model_levels(const SearchRequest& req, MultiSearchState& ms, int level,
                                      int border, std::vector<std::vector<float>>& angles,
+                                     std::vector<std::vector<cv::Point2f>>& shifts,
                                      std::vector<std::unique_ptr<LevelTemplates>>& templates) {
     SearchState& st = ms.shared;
     const auto li = static_cast<std::size_t>(level);
     std::vector<ModelLevel> lvls(ms.models.size());
     angles.resize(ms.models.size());
+    shifts.resize(ms.models.size());
     templates.resize(ms.models.size());
     for (std::size_t i = 0; i < ms.models.size(); ++i) {
         MultiModel& m = ms.models[i];
@@ -62,9 +67,10 @@ std::vector<ModelLevel> model_levels(const SearchRequest& req, MultiSearchState&
         prepare_level_cells(st, m.view(), level);
         const RefineLevel lvl = level_refinement(st, m.view(), level, border, m.min_scores[li],
                                                  templates[i].get());
+        if (level < m.plan.top) shifts[i] = alike_shifts(*m.rec, level + 2);
         lvls[i] = {lvl, m.rec->metric < 0 && level == m.plan.top - 1,
                    seeds ? &angles[i] : nullptr,
-                   m.angle_seed_level > level ? 2.f * lvl.angle_step : 0.f};
+                   m.angle_seed_level > level ? 2.f * lvl.angle_step : 0.f, &shifts[i]};
     }
     return lvls;
 }
@@ -185,12 +191,18 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
     const auto li = static_cast<std::size_t>(level);
     const int border = multi_normal_border(ms, level);
     std::vector<std::vector<float>> angles;
+    std::vector<std::vector<cv::Point2f>> shifts;
     std::vector<std::unique_ptr<LevelTemplates>> templates;
-    const std::vector<ModelLevel> parts = model_levels(req, ms, level, border, angles, templates);
+    const std::vector<ModelLevel> parts =
+        model_levels(req, ms, level, border, angles, shifts, templates);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
     const LevelModels models{parts.data(), &ms.index};
-    spread_level_angles(models, cands);
-    if (refine_level_candidates(st, models, SearchVariant{}, cands) != kOk) return kTimedOut;
+    std::vector<int> moved_from;
+    spread_level_poses(models, cands, moved_from);
+    if (refine_level_candidates(st, models, SearchVariant{}, cands) != kOk ||
+        score_alike_poses(st, models, cands) != kOk)
+        return kTimedOut;
+    drop_repeated_copies(models, moved_from, cands);
     filter_refined_candidates(st, req, level, models, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {

@@ -59,7 +59,10 @@ int prepare_multi_search(const SearchRequest& req, MultiSearchState& ms) {
     st.plan.top = depth - 1;
     plan_modes_and_cells(req.subpixel_code, st.plan);
     st.plan.last = last;
-    for (MultiModel& m : ms.models) m.angle_seed_level = angle_seed_level(*m.rec, m.plan.top, last);
+    for (MultiModel& m : ms.models) {
+        m.angle_seed_level = angle_seed_level(*m.rec, m.plan.top, last);
+        m.alike_poses = carries_alike_poses(*m.rec, m.angle_seed_level, m.plan.top, last);
+    }
     st.pyramid = build_search_pyramid(req.data, req.width, req.height, depth, st.limit());
     st.mask_pyramid = build_mask_pyramid(req.mask, req.width, req.height, depth);
     st.sw.lap("pyrDown");

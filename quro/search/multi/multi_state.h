@@ -24,8 +24,11 @@ struct MultiModel {
     std::vector<std::vector<int>> cell_index;  // per level, computed when first needed
     std::vector<std::vector<int>> cell_order;
     int angle_seed_level = -1;  // as SearchState::angle_seed_level, for the search's last level
+    bool alike_poses = false;   // as SearchState::alike_poses
 
-    SearchModel view() { return {rec.get(), rec->metric, &plan, &cell_index, &cell_order}; }
+    SearchModel view() {
+        return {rec.get(), rec->metric, &plan, &cell_index, &cell_order, alike_poses};
+    }
 };
 
 // Everything the search keeps between its stages. `shared` holds what all models share: the

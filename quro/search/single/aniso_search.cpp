@@ -10,6 +10,7 @@
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/refine/scale_refine.h"
 #include "quro/match/select/cluster.h"
+#include "quro/match/subpixel/peak_fit_scale.h"
 #include "quro/model_table.h"
 #include "quro/search/core/level_loop.h"
 #include "quro/search/core/search_export.h"
@@ -58,6 +59,10 @@ SearchVariant aniso_variant(const LevelScaleSteps& steps, std::vector<float> row
         }
         admit_to_next_walk(cand, lvl.min_score);
         refine_candidate(same_level, cand);
+    };
+    v.peak_fit_extra = [&steps](const RefineLevel& lvl, Match& cand) {
+        const auto li = static_cast<std::size_t>(lvl.level);
+        fit_peak_scales_aniso(lvl, steps.row[li], steps.col[li], cand);
     };
     v.cluster = [&steps](std::vector<Match>& cands, int level, float angle_step,
                          const TimeLimit& limit) {

@@ -10,6 +10,7 @@
 #include "quro/match/refine/refine_candidate.h"
 #include "quro/match/refine/scale_refine.h"
 #include "quro/match/select/cluster.h"
+#include "quro/match/subpixel/peak_fit_scale.h"
 #include "quro/model_table.h"
 #include "quro/search/core/level_loop.h"
 #include "quro/search/core/search_export.h"
@@ -48,6 +49,9 @@ SearchVariant scaled_variant(const std::vector<float>& steps, std::vector<float>
         RefineLevel same_level = lvl;
         same_level.factor = 1;
         refine_candidate(same_level, cand);
+    };
+    v.peak_fit_extra = [&steps](const RefineLevel& lvl, Match& cand) {
+        fit_peak_scale(lvl, steps[static_cast<std::size_t>(lvl.level)], cand);
     };
     v.cluster = [&steps](std::vector<Match>& cands, int level, float angle_step,
                          const TimeLimit& limit) {

@@ -13,6 +13,7 @@
 #include "quro/match/deform/dense_field.h"
 #include "testing/bent_part_scene.h"
 #include "testing/compare_score.h"
+#include "testing/test_clock.h"
 #include "testing/textured_scenes.h"
 #include "tests/search/part_model_fixture.h"
 
@@ -263,13 +264,18 @@ TEST_F(DeformableSearch, NoMatchAndTimeOutHandOutNoFields) {
     const cv::Mat plain(240, 320, CV_8U, cv::Scalar(90));
     const Deformed none = find_deformed(plain, 0.7f, {0, 0});
     EXPECT_EQ(none.handle, 0);
-    cv::Mat big(3000, 3000, CV_8U);
-    cv::randu(big, 0, 255);
+    // A scene with a part, searched with time-outs of 1, 64 and 128 ms on a clock that moves on
+    // 1 ms at each question (the whole search asks it about 250 times).
+    const cv::Mat scene = quro_test::render_part_scene({320, 240}, {{160, 120, 10}});
     const int id = copy_shape_model(id_);
-    set_shape_model_param(id, "timeout", 1);
-    const Deformed late = find_deformed(big, 0.5f, {0, 0}, id);
-    EXPECT_EQ(late.handle, -2);
-    for (const Deformed& d : {none, late}) {
+    std::vector<Deformed> found = {none};
+    for (const int timeout : {1, 64, 128}) {
+        set_shape_model_param(id, "timeout", timeout);
+        const quro_test::LibraryClockTicking clock;
+        found.push_back(find_deformed(scene, 0.5f, {0, 0}, id));
+        EXPECT_EQ(found.back().handle, -2) << timeout;
+    }
+    for (const Deformed& d : found) {
         EXPECT_EQ(d.fields_handle, 0);
         EXPECT_EQ(d.fields, nullptr);
     }

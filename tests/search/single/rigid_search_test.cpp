@@ -19,6 +19,7 @@
 #include "quro/match/select/rotated_box.h"
 #include "quro/model_table.h"
 #include "quro/quro.h"
+#include "testing/test_clock.h"
 #include "quro/result_registry.h"
 #include "quro/search/core/level_plan.h"
 #include "quro/search/core/normal_maps.h"
@@ -500,23 +501,28 @@ TEST_F(PartModel, BadArgumentsAreRejected) {
     EXPECT_EQ(call(five, 5, 5, id_, 0.5f, 360.f), 0);
 }
 
+// Time-outs of 1, 50 and 500 ms on a clock that moves on 1 ms at each question (a full search of
+// this scene asks it about 1350 times): -2, nothing handed out or registered.
 TEST_F(PartModel, TimeOutReturnsMinusTwoAndRegistersNothing) {
     cv::Mat big = quro_test::render_part_scene(cv::Size(1536, 1536), {{700, 700, 20}}, {}, 60,
                                                170, 30, 20.0, 9);
-    set_shape_model_param(id_, "timeout", 1);
     const std::size_t before = quro::registered_result_count();
     quro::Match* res = nullptr;
     int count = 3;
-    const int rc = find_shape_model(big.data, big.cols, big.rows, id_, 0.f, 360.f, 0.3f, 0, 0.5f,
-                                    2, nullptr, 0.8f, res, count);
+    for (const int timeout : {1, 50, 500}) {
+        count = 3;
+        set_shape_model_param(id_, "timeout", timeout);
+        const quro_test::LibraryClockTicking clock;
+        const int rc = find_shape_model(big.data, big.cols, big.rows, id_, 0.f, 360.f, 0.3f, 0,
+                                        0.5f, 2, nullptr, 0.8f, res, count);
+        EXPECT_EQ(rc, -2) << timeout;
+        EXPECT_EQ(count, 0);
+        EXPECT_EQ(quro::registered_result_count(), before);
+    }
     set_shape_model_param(id_, "timeout", 0);
-    EXPECT_EQ(rc, -2);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(quro::registered_result_count(), before);
     // No time-out at all: the same search completes.
     const int h = find_shape_model(big.data, big.cols, big.rows, id_, 0.f, 360.f, 0.5f, 0, 0.5f,
                                    2, nullptr, 0.8f, res, count);
-    set_shape_model_param(id_, "timeout", 0);
     ASSERT_GE(h, 1);
     EXPECT_GE(count, 1);
     EXPECT_EQ(clear_mems(h), 0);

@@ -14,6 +14,7 @@
 #include "quro/search/tiled/tile_grid.h"
 #include "quro/search/tiled/tile_merge.h"
 #include "quro/settings.h"
+#include "testing/test_clock.h"
 #include "tests/search/part_model_fixture.h"
 
 namespace {
@@ -180,9 +181,9 @@ TEST_F(TiledSearch, InstanceAcrossASeamIsFoundOnceWithTheHigherScore) {
     }
 }
 
-// Every return path: a failed tile (a time-out of the one tile of 1600 x 1600 noisy pixels) gives
-// -1 with nothing left registered; "print_time" is on again after each call, except for the
-// refused null image, which leaves it alone.
+// Every return path: a failed tile (a time-out of the one tile of 1600 x 1600 noisy pixels, on a
+// clock that moves on 1 ms at each question) gives -1 with nothing left registered; "print_time"
+// is on again after each call, except for the refused null image, which leaves it alone.
 TEST_F(TiledSearch, FailedTilesLeaveNothingAndPrintTimeIsOnAfterEveryReturn) {
     cv::Mat img(1600, 1600, CV_8U);
     cv::randn(img, 60, 20);
@@ -205,7 +206,11 @@ TEST_F(TiledSearch, FailedTilesLeaveNothingAndPrintTimeIsOnAfterEveryReturn) {
         int rc;
         bool print_after;
     };
-    const Case cases[] = {{[&] { return xl(img.data, id_, 1); }, -1, true},
+    const Case cases[] = {{[&] {
+                               const quro_test::LibraryClockTicking clock;
+                               return xl(img.data, id_, 1);
+                           },
+                           -1, true},
                           {[&] { return xl(img.data, id_ + 1000, 0); }, -1, true},
                           {[&] { return xl(nullptr, id_, 0); }, -1, false},
                           {[&] { return multi(ids, 0); }, -2, true},
