@@ -4,6 +4,7 @@
 #ifndef QURO_TESTING_BENT_PART_SCENE_H
 #define QURO_TESTING_BENT_PART_SCENE_H
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -91,7 +92,8 @@ inline cv::Mat render_bent_part_scene(cv::Size size, const std::vector<BentPart>
 
 // How far the deformation field `f` of match `m` is from the bend of `b` (plate of `shape`): over
 // the plate (step 2 px), the field's displacement along the part's y axis at each model point
-// posed by the match (sampled at that point's image position less the field's placement),
+// posed by the match (sampled at that point's image position less the field's placement; beyond
+// the field's rectangle, the displacement at its nearest pixel),
 // against the true bend there, with the best plane in the plate's (u, v) removed from the
 // difference; RMS in px. -1 when the field is empty.
 inline double bend_field_error(const quro::Match& m, const quro::VectorField& f,
@@ -104,11 +106,13 @@ inline double bend_field_error(const quro::Match& m, const quro::VectorField& f,
         for (double u = -hw; u <= hw; u += 2) {
             const double rx = m.x + m.dx + c * m.scale_col * u + s * m.scale_row * v;
             const double ry = m.y + m.dy + c * m.scale_row * v - s * m.scale_col * u;
+            // Beyond the rectangle the field holds the displacement of its nearest pixel.
+            const double cx = std::clamp(rx - f.x, 0.0, f.width - 1.0);
+            const double cy = std::clamp(ry - f.y, 0.0, f.height - 1.0);
             float fx = 0, fy = 0;
-            quro::sampleFieldBilinear(f.map_x, f.map_y, static_cast<float>(rx - f.x),
-                                      static_cast<float>(ry - f.y), f.width, f.width, f.height,
-                                      fx, fy);
-            const double across = (f.x + fx - rx) * s + (f.y + fy - ry) * c;
+            quro::sampleFieldBilinear(f.map_x, f.map_y, static_cast<float>(cx),
+                                      static_cast<float>(cy), f.width, f.width, f.height, fx, fy);
+            const double across = (fx - cx) * s + (fy - cy) * c;
             const double truth = b.amplitude * std::sin(2.0 * CV_PI * u / b.wavelength);
             rows.push_back(cv::Mat((cv::Mat_<double>(1, 3) << 1.0, u, v)));
             rhs.push_back(across - truth);

@@ -78,16 +78,18 @@ struct DeformLevel : LevelInput {
 // only the sub-pixel move along its model normal is taken (the move along its edge keeps what the
 // field said). After every pass the pose (position, angle, row and column scales) takes the part
 // of the moves a pose explains (robust least squares along the model normals), so the field keeps
-// only the deformation; the field is solved along the model's axes, each point fixing the
-// components across its edge. The candidate's score becomes the plain mean agreement of its
-// points moved by the final field less kFieldEnergyCost (see the .cpp) times the field's mean
+// only the deformation; the field is a penalised spline (dense_field_spline.h) in which each point
+// fixes the component across its edge. The candidate's score becomes the plain mean agreement of
+// its points moved by the final field less kFieldEnergyCost (see the .cpp) times the field's mean
 // squared displacement at the points in full-resolution pixels, but not below the score of its
 // points unmoved. Where its points score at least as high unmoved, at the pose the fits moved
 // to or at the pose the candidate came with, the better of those poses and its score stand and
-// the field becomes one of no deformation over the rectangle. Returns at once, changing nothing,
-// when the time-out has passed or the score is below the level's minimum; a time-out between
-// passes leaves the candidate and field as the last full pass made them. Safe to call
-// concurrently for different candidates and fields.
+// the field becomes one of no deformation over the rectangle. Where the field raises the plain
+// agreement by more than 0.01 above both, its mean displacement over the rectangle moves into the
+// candidate's exact position (dx, dy, which may then leave -0.5 .. 0.5) and out of the field.
+// Returns at once, changing nothing, when the time-out has passed or the score is below the
+// level's minimum; a time-out between passes leaves the candidate and field as the last full pass
+// made them. Safe to call concurrently for different candidates and fields.
 void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field);
 
 }  // namespace quro

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <opencv2/imgproc.hpp>
 
+#include "quro/match/deform/dense_field_spline.h"
 #include "quro/parallel.h"
 
 namespace quro {
@@ -40,17 +41,14 @@ bool cell_index(double v, int limit, int& out) {
     return true;
 }
 
-// The points of one field solve. Each component has its own weights (weights[k].x for the first,
-// .y for the second); a cell holds the plain mean of its points' components, or with `weighted`
-// the mean weighted by each component's weight (the plain mean where those weights sum to 0), and
-// per component the largest of its points' confidences.
+// The points of one field solve: a cell holds the mean of its points' displacements and the
+// largest of their confidences.
 struct Binning {
     const std::vector<cv::Point2f>& positions;
     const std::vector<cv::Point2f>& displacements;
-    const std::vector<cv::Point2f>& weights;  // x: weight of the x component, y: of the y one
+    const std::vector<float>& weights;
     double weight_scale;
     std::size_t n;
-    bool weighted;
 };
 
 float confidence(float w, double weight_scale) {
@@ -62,9 +60,7 @@ float confidence(float w, double weight_scale) {
 // whether some cell has a confidence above 0.
 LevelTerms bin_points(cv::Size grid, double s, const Binning& b, bool& any) {
     cv::Mat sum(grid, CV_32FC2, cv::Scalar::all(0));
-    cv::Mat wsum(grid, CV_32FC2, cv::Scalar::all(0));
-    cv::Mat wdsum(grid, CV_32FC2, cv::Scalar::all(0));
-    cv::Mat conf(grid, CV_32FC2, cv::Scalar::all(0));
+    cv::Mat conf(grid, CV_32FC1, cv::Scalar::all(0));
     cv::Mat count(grid, CV_32SC1, cv::Scalar::all(0));
     for (std::size_t k = 0; k < b.n; ++k) {
         const cv::Point2f d = b.displacements[k];
@@ -78,41 +74,27 @@ LevelTerms bin_points(cv::Size grid, double s, const Binning& b, bool& any) {
         cell[0] += d.x;
         cell[1] += d.y;
         ++count.at<int>(cy, cx);
-        const float w[2] = {b.weights[k].x, b.weights[k].y};
-        const float dv[2] = {d.x, d.y};
-        cv::Vec2f& cc = conf.at<cv::Vec2f>(cy, cx);
-        cv::Vec2f& ws = wsum.at<cv::Vec2f>(cy, cx);
-        cv::Vec2f& wd = wdsum.at<cv::Vec2f>(cy, cx);
-        for (int ch = 0; ch < 2; ++ch) {
-            cc[ch] = std::max(cc[ch], confidence(w[ch], b.weight_scale));
-            if (w[ch] > 0.f && std::isfinite(w[ch])) {
-                ws[ch] += w[ch];
-                wd[ch] += w[ch] * dv[ch];
-            }
-        }
+        float& cc = conf.at<float>(cy, cx);
+        cc = std::max(cc, confidence(b.weights[k], b.weight_scale));
     }
     LevelTerms t{cv::Mat(grid, CV_32FC2), cv::Mat(grid, CV_32FC2)};
     any = false;
     for (int i = 0; i < grid.height; ++i) {
         const float* srow = sum.ptr<float>(i);
-        const float* wrow = wsum.ptr<float>(i);
-        const float* wdrow = wdsum.ptr<float>(i);
         const float* crow = conf.ptr<float>(i);
         const int* nrow = count.ptr<int>(i);
         float* prow = t.pull.ptr<float>(i);
         float* krow = t.keep.ptr<float>(i);
         for (int j = 0; j < grid.width; ++j) {
             const float div = nrow[j] >= 2 ? static_cast<float>(nrow[j]) : 1.f;
+            const float c = crow[j];
             for (int ch = 0; ch < 2; ++ch) {
                 const int e = 2 * j + ch;
-                const float c = crow[e];
-                const float data = b.weighted && wrow[e] > 0.f ? wdrow[e] / wrow[e]
-                                   : nrow[j] >= 2            ? srow[e] / div
-                                                             : srow[e];
+                const float data = nrow[j] >= 2 ? srow[e] / div : srow[e];
                 prow[e] = c > 0.f ? c * data : 0.f;
                 krow[e] = c > 0.f ? 1.f - c : 1.f;
-                any = any || c > 0.f;
             }
+            any = any || c > 0.f;
         }
     }
     return t;
@@ -222,10 +204,8 @@ cv::Mat field_pyramid(cv::Size size, const Binning& b, int levels, double tolera
 }
 
 // Writes map_x = j + field x and map_y = i + field y, the field enlarged from its grid (a cell
-// every 4 pixels) to `size`; with `axes` the field's two components are coordinates along the
-// unit vectors axes[0] and axes[1] (image x, y), turned into image components first.
-void write_maps(cv::Size size, const cv::Mat& field, const cv::Point2f* axes, cv::Mat& map_x,
-                cv::Mat& map_y) {
+// every 4 pixels) to `size`.
+void write_maps(cv::Size size, const cv::Mat& field, cv::Mat& map_x, cv::Mat& map_y) {
     const cv::Mat full = enlarge(field, size, 4);
     map_x.create(size, CV_32FC1);
     map_y.create(size, CV_32FC1);
@@ -237,14 +217,8 @@ void write_maps(cv::Size size, const cv::Mat& field, const cv::Point2f* axes, cv
                                 float* my = map_y.ptr<float>(i);
                                 const float row = static_cast<float>(i);
                                 for (int j = 0; j < size.width; ++j) {
-                                    float dx = f[2 * j], dy = f[2 * j + 1];
-                                    if (axes) {
-                                        const float u = dx, v = dy;
-                                        dx = u * axes[0].x + v * axes[1].x;
-                                        dy = u * axes[0].y + v * axes[1].y;
-                                    }
-                                    mx[j] = dx + static_cast<float>(j);
-                                    my[j] = dy + row;
+                                    mx[j] = f[2 * j] + static_cast<float>(j);
+                                    my[j] = f[2 * j + 1] + row;
                                 }
                             }
                         });
@@ -257,10 +231,8 @@ cv::Mat computeDisplacementFieldPyramid(cv::Size size, const std::vector<cv::Poi
                                         const std::vector<float>& weights, double weight_scale,
                                         int levels, int /*reserved*/, double tolerance) {
     const std::size_t n = std::min({positions.size(), displacements.size(), weights.size()});
-    std::vector<cv::Point2f> both(n);
-    for (std::size_t k = 0; k < n; ++k) both[k] = cv::Point2f(weights[k], weights[k]);
-    return field_pyramid(size, Binning{positions, displacements, both, weight_scale, n, false},
-                         levels, tolerance);
+    return field_pyramid(size, Binning{positions, displacements, weights, weight_scale, n}, levels,
+                         tolerance);
 }
 
 int dense_field_levels(cv::Size size) {
@@ -290,30 +262,20 @@ void generateDenseFieldFast(cv::Size size, const std::vector<cv::Point2f>& targe
     const cv::Mat field =
         computeDisplacementFieldPyramid(grid, positions, displacements, weights, weight_scale,
                                         dense_field_levels(size), 0, kFieldTolerance);
-    write_maps(size, field, nullptr, map_x, map_y);
+    write_maps(size, field, map_x, map_y);
 }
 
-void dense_field_maps_along(cv::Size size, const std::vector<cv::Point2f>& sources,
-                            const std::vector<cv::Point2f>& displacements,
-                            const std::vector<cv::Point2f>& weights, cv::Point2f axis_u,
-                            double weight_scale, cv::Mat& map_x, cv::Mat& map_y) {
+void dense_field_maps_spline(cv::Size size, const SplinePoints& points, const SplineFit& fit,
+                             cv::Mat& map_x, cv::Mat& map_y) {
     if (size.width < 1 || size.height < 1) {
         map_x.release();
         map_y.release();
         return;
     }
-    const std::size_t n = std::min({sources.size(), displacements.size(), weights.size()});
-    const cv::Point2f axes[2] = {axis_u, cv::Point2f(-axis_u.y, axis_u.x)};
-    std::vector<cv::Point2f> positions(n), along(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        positions[k] = sources[k] * 0.25f;
-        along[k] = cv::Point2f(displacements[k].dot(axes[0]), displacements[k].dot(axes[1]));
-    }
     const cv::Size grid(cells_covering(size.width, 4), cells_covering(size.height, 4));
-    const cv::Mat field =
-        field_pyramid(grid, Binning{positions, along, weights, weight_scale, n, true},
-                      dense_field_levels(size), kFieldTolerance);
-    write_maps(size, field, axes, map_x, map_y);
+    cv::Mat field;
+    solve_spline_field(points, fit, size, grid, 4, field);
+    write_maps(size, field, map_x, map_y);
 }
 
 bool sampleFieldBilinear(const float* map_x, const float* map_y, float x, float y, int stride,

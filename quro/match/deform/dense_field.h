@@ -15,6 +15,8 @@
 #include <opencv2/core.hpp>
 #include <vector>
 
+#include "quro/match/deform/dense_field_spline.h"
+
 namespace quro {
 
 // Relaxation limits of one grid level: at most this many sweeps, with the convergence test after
@@ -61,17 +63,13 @@ void generateDenseFieldFast(cv::Size size, const std::vector<cv::Point2f>& targe
                             const std::vector<float>& weights, cv::Mat& map_x, cv::Mat& map_y,
                             int reserved1, double weight_scale, int reserved2, int reserved3);
 
-// Sampling maps of a rectangle of `size` (as generateDenseFieldFast) from model points at
-// sources[k] displaced by displacements[k] (image x, y), where each point fixes the field's
-// component along the unit vector axis_u with weights[k].x and the one along the perpendicular
-// (-axis_u.y, axis_u.x) with weights[k].y (confidence min(1, weight * weight_scale)): a point on
-// an edge that runs along one of the two axes fixes only the component across its edge. A cell
-// holds per component the mean of its points weighted by their weights for that component. The
-// grid, levels, tolerance and enlargement are those of generateDenseFieldFast.
-void dense_field_maps_along(cv::Size size, const std::vector<cv::Point2f>& sources,
-                            const std::vector<cv::Point2f>& displacements,
-                            const std::vector<cv::Point2f>& weights, cv::Point2f axis_u,
-                            double weight_scale, cv::Mat& map_x, cv::Mat& map_y);
+// Sampling maps of a rectangle of `size` (as generateDenseFieldFast: CV_32FC1, absolute
+// positions) from the spline field of `points` fitted as `fit` says (solve_spline_field of
+// dense_field_spline.h; positions in pixels of the rectangle), sampled every 4 pixels (cell g at
+// pixel 4g, the last cell on or beyond the last pixel) and enlarged bilinearly as there. No point
+// with a weight gives the identity maps; an empty `size` gives empty maps.
+void dense_field_maps_spline(cv::Size size, const SplinePoints& points, const SplineFit& fit,
+                             cv::Mat& map_x, cv::Mat& map_y);
 
 // Bilinear value of two float grids of `width` by `height` values (row stride `stride` floats) at
 // the fractional position (x, y), written to out_x and out_y. A position outside the grid takes

@@ -132,6 +132,38 @@ TEST(DenseField, PointsHoldTheFieldAtTheirExactPlaces) {
     EXPECT_EQ(cv::Vec2f(mx.at<float>(120, 160), my.at<float>(120, 160)), cv::Vec2f(161, 118));
 }
 
+// The spline field: moves known only across edges give back a plane exactly (the curvature
+// penalty leaves planes free), and two long edges bent alike (2 px at 100 px) carry most of the
+// bend across the 80 px between them (midway the spline is 0.47 px off, the membrane of
+// generateDenseFieldFast 1.7 px: it keeps about 1 / cosh(2.5) of the bend there).
+TEST(DenseField, SplineKeepsPlanesAndCarriesABendBetweenEdges) {
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> pos(0.f, 160.f), angle(0.f, 6.2832f);
+    const auto plane = [](P p) { return P(0.5f + 0.01f * p.x - 0.02f * p.y, -1 + 0.015f * p.x); };
+    const auto wave = [](P p) { return P(0, 2 * std::sin(p.x * 0.0628f)); };
+    for (const bool bend : {false, true}) {
+        std::vector<P> src, d, n;
+        for (int k = 0; k < 200; ++k) {
+            const float a = angle(rng);
+            const P s = bend ? P(8 + 0.72f * k, k % 2 ? 100.f : 20.f) : P(pos(rng), 0.75f * pos(rng));
+            src.push_back(s);
+            n.push_back(bend ? P(0, 1) : P(std::cos(a), std::sin(a)));
+            d.push_back((bend ? wave(s) : plane(s)) + P(-n.back().y, n.back().x) * 5.f);
+        }
+        const std::vector<float> w(src.size(), 1.f);
+        cv::Mat mx, my;
+        quro::dense_field_maps_spline({161, 121}, {src, d, n, w}, {6, 0.03, 0}, mx, my);
+        double worst = 0;
+        for (int y = bend ? 60 : 0; y <= (bend ? 60 : 120); y += 4)
+            for (int x = bend ? 8 : 0; x <= (bend ? 152 : 160); x += 4) {
+                const P got(mx.at<float>(y, x) - x, my.at<float>(y, x) - y);
+                const P want = bend ? wave(P(x, y)) : plane(P(x, y));
+                worst = std::max(worst, double(cv::norm(got - (bend ? P(got.x, want.y) : want))));
+            }
+        EXPECT_LE(worst, bend ? 0.6 : 1e-3) << bend;
+    }
+}
+
 TEST(DenseField, BilinearSamplingClampsToTheGrid) {
     const std::vector<float> gx = {0, 1, 2, 10, 11, 12}, gy = {5, 5, 5, 7, 7, 7};  // 3 by 2
     const float cases[][4] = {{0.5f, 0.5f, 5.5f, 6},  {-5, -5, 0, 5},
