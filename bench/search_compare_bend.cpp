@@ -197,11 +197,13 @@ void bend_diagnostics(const SceneSet& set, const Settings& st, RunSummary& sum) 
             }
         if (fh > 0) clear_mems(fh);
     }
+    char field[64] = "field not measured (fields of a coarse last level)";
+    if (n_straight > 0)
+        std::snprintf(field, sizeof field, "field RMS %.3f px (%d)",
+                      std::sqrt(sq_straight / n_straight), n_straight);
     char note[200];
     if (n_bent > 0) sum.field_rms = std::sqrt(sq_bent / n_bent);
-    std::snprintf(note, sizeof note,
-                  "straight instances: field RMS %.3f px (%d); pose RMS %.4f px %.4f deg",
-                  n_straight ? std::sqrt(sq_straight / n_straight) : -1.0, n_straight,
+    std::snprintf(note, sizeof note, "straight instances: %s; pose RMS %.4f px %.4f deg", field,
                   straight.rms_pos(), straight.rms_angle());
     sum.note = note;
 }
