@@ -61,20 +61,31 @@ struct BandMatrix {
         if (k > i) std::swap(i, k);
         at(i, k) += v;
     }
+    // Row i's entry k < i from the rows above: (a(i, k) - the dot product of the rows' entries
+    // left of k) / l(k, k). Entries left of i - bw are 0, so the product starts at lo.
+    double below(double* ri, int lo, int k) {
+        double* rk = row(k);
+        return (ri[k] - dot(ri + lo, rk + lo, k - lo)) / rk[k];
+    }
+    // The rows are factored kFactorRows at a time: their entries left of the block depend only on
+    // rows above it, so the rows' chains of dot products and divisions interleave, each entry
+    // computed exactly as one row after the other would.
+    static constexpr int kFactorRows = 4;
     bool factor() {
-        for (int i = 0; i < n; ++i) {
-            double* ri = row(i);
-            const int lo = std::max(0, i - bw);
-            for (int k = lo; k <= i; ++k) {
-                double* rk = row(k);
-                const int from = std::max(lo, k - bw);
-                const double s = ri[k] - dot(ri + from, rk + from, k - from);
-                if (k == i) {
-                    if (!(s > 0.0)) return false;
-                    ri[i] = std::sqrt(s);
-                } else {
-                    ri[k] = s / rk[k];
+        for (int i0 = 0; i0 < n; i0 += kFactorRows) {
+            const int i1 = std::min(n, i0 + kFactorRows);
+            for (int k = std::max(0, i0 - bw); k < i0; ++k)
+                for (int i = i0; i < i1; ++i) {
+                    const int lo = std::max(0, i - bw);
+                    if (k >= lo) row(i)[k] = below(row(i), lo, k);
                 }
+            for (int i = i0; i < i1; ++i) {
+                double* ri = row(i);
+                const int lo = std::max(0, i - bw);
+                for (int k = std::max(lo, i0); k < i; ++k) ri[k] = below(ri, lo, k);
+                const double s = ri[i] - dot(ri + lo, ri + lo, i - lo);
+                if (!(s > 0.0)) return false;
+                ri[i] = std::sqrt(s);
             }
         }
         return true;
