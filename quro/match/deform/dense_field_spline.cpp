@@ -165,17 +165,20 @@ bool solve_spline_field(const SplinePoints& pts, const SplineFit& fit, cv::Size 
                 node[a * 4 + b] = (jy + a) * nx + jx + b;
                 beta[a * 4 + b] = by[a] * bx[b];
             }
+        // The nodes ascend with the index (jx + 3 < nx), so node p2 <= node p1 for p2 <= p1.
         for (int p1 = 0; p1 < 16; ++p1) {
-            rhs[static_cast<std::size_t>(2 * node[p1])] += beta[p1] * r[0];
-            rhs[static_cast<std::size_t>(2 * node[p1] + 1)] += beta[p1] * r[1];
-            for (int p2 = 0; p2 < 16; ++p2) {
-                if (node[p2] > node[p1]) continue;
+            const int i = 2 * node[p1];
+            rhs[static_cast<std::size_t>(i)] += beta[p1] * r[0];
+            rhs[static_cast<std::size_t>(i + 1)] += beta[p1] * r[1];
+            double* r0 = m.row(i);
+            double* r1 = m.row(i + 1);
+            for (int p2 = 0; p2 <= p1; ++p2) {
                 const double bb = beta[p1] * beta[p2];
-                const int i = 2 * node[p1], k2 = 2 * node[p2];
-                m.at(i, k2) += bb * s[0];
-                m.at(i + 1, k2 + 1) += bb * s[2];
-                m.at(i + 1, k2) += bb * s[1];
-                if (node[p2] != node[p1]) m.at(i, k2 + 1) += bb * s[1];
+                const int k2 = 2 * node[p2];
+                r0[k2] += bb * s[0];
+                r1[k2 + 1] += bb * s[2];
+                r1[k2] += bb * s[1];
+                if (p2 != p1) r0[k2 + 1] += bb * s[1];
             }
         }
     }
