@@ -272,8 +272,12 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         if (st.stop.is_set()) return kTimedOut;
     } else if (least_squares_run(st.plan.mode) != nullptr &&
                st.plan.mode != kSubpixelLeastSquaresFull) {
-        return refine_least_squares_in_window(req, rec, st, level, level, cands,
-                                              pose_source(variant));
+        PoseSource src = pose_source(variant);
+        if (level > 0 && variant.two_scales() && variant.peak_fit_extra) {
+            src.refine_scales = false;
+            for (Match& m : cands) variant.peak_fit_extra(lvl, m);
+        }
+        return refine_least_squares_in_window(req, rec, st, level, level, cands, src);
     }
     return kOk;
 }
