@@ -6,7 +6,6 @@
 #include "quro/match/refine/window_score.h"
 #include "quro/match/subpixel/peak_fit_multi.h"
 #include "quro/match/subpixel/peak_sampling.h"
-#include "quro/match/subpixel/peak_surface.h"
 #include "quro/match/subpixel/posed_score.h"
 #include "quro/match/templates.h"
 
@@ -23,9 +22,12 @@ int map_coordinate(int border, int v) {
     return static_cast<int>(std::clamp(static_cast<long long>(border) + v, -kLimit, kLimit));
 }
 
-// Above full resolution the whole-pixel windows leave the position up to a fifth of a pixel off:
-// the position moves on to the centre of the score's profiles along x, then along y, samples an
-// eighth of a pixel apart (at most two pixels out), crossings at 0.95 of the peak.
+// Above full resolution the whole-pixel windows, scored with rounded points, left a model a few
+// dozen pixels across up to a fifth of a pixel off, the same way on every instance. The position
+// moves on to the centre of the model's score (posed_score.h, the level's point step) along x,
+// then along y: samples an eighth of a pixel apart, at most two pixels out, crossings at 0.7 of
+// the peak. The top of a profile is flat within the edge bands and in steps of whole pixels of the
+// maps; its flanks, where the points leave their bands, place the centre.
 constexpr double kFineSpacing = 0.125;
 constexpr int kFineSamples = 16;
 constexpr float kFineCrossing = 0.7f;
