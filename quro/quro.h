@@ -767,6 +767,13 @@ QURO_API void auto_shape_model_params2(const unsigned char* image, int width, in
 //     walk measured the scale at the level above's angle and at whole pixels, and the peak fit
 //     kept it: 0.0039 RMS on photo scenes (0.001 now; least squares 0.0006). Score, position and
 //     angle are not changed.
+//   * On a last level above full resolution, sub-pixel mode 1 moves the peak fit's position on to
+//     the centre of the model's score along x and along y (points posed without rounding, normal
+//     maps read bilinearly, crossings of 0.7 of the peak), and the anisotropic search's least
+//     squares take both scales from the scale profiles above and hold them: from last level 4 of
+//     a model 224 x 168 the whole-pixel windows left every instance up to 1.9 px off the same way
+//     (1.5 px now), and the least squares ran the scales, which that level hardly tells apart, to
+//     the range ends (0.95 px off, 0.31 now). Full resolution is unchanged.
 //   * One least-squares step may rotate a match by up to one angle step of its level (beyond the
 //     fixed bound of the pose solve), since a level's angle sampling leaves that much to correct.
 //   * With metric 0 the least squares accept image edges of either contrast, like the rest of

@@ -45,6 +45,12 @@ namespace quro {
 // own, which is shifted so that its best cell (polarity taken into account) lands on the centre
 // before it is added to the angle's window. The edge test is i, j within 1 .. 2c - 1, the move
 // i - c, j - c.
+//
+// Plain, on a level above full resolution (level > 0): then x + dx along x, and y + dy along y, move
+// to the centre of the model's score profile (posed_score.h with the level's point_step, at the
+// fitted angle and the candidate's scales): samples 1/8 pixel apart, up to 16 on either side, the
+// midpoint of the profile's crossings of 0.7 of its peak (profile_centre); an axis whose profile
+// gives no centre keeps its offset. Full resolution and the cell variant are unchanged by this.
 void fit_peak_subpixel(const RefineLevel& lvl, Match& cand);
 
 // The multi-model search's fit: on a level with cells the multi fit (fit_peak_multi_window,

@@ -272,8 +272,15 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         if (st.stop.is_set()) return kTimedOut;
     } else if (least_squares_run(st.plan.mode) != nullptr &&
                st.plan.mode != kSubpixelLeastSquaresFull) {
-        return refine_least_squares_in_window(req, rec, st, level, level, cands,
-                                              pose_source(variant));
+        // On a last level above full resolution the two scales' scores hardly change across their
+        // ranges: as unknowns of the least squares they ran to the range ends and the position took
+        // up the error (a pixel). There the peak fit's scale profiles set them, held in the steps.
+        PoseSource src = pose_source(variant);
+        if (level > 0 && variant.two_scales() && variant.peak_fit_extra) {
+            src.refine_scales = false;
+            for (Match& m : cands) variant.peak_fit_extra(lvl, m);
+        }
+        return refine_least_squares_in_window(req, rec, st, level, level, cands, src);
     }
     return kOk;
 }
