@@ -8,6 +8,7 @@
 #include "quro/match/templates.h"
 #include "quro/model_pose.h"
 #include "quro/numeric.h"
+#include "quro/parallel.h"
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/subpixel/pose_step.h"
 #include "quro/match/deform/dense_field.h"
@@ -64,6 +65,10 @@ struct PointMove {
     float value = 0.f;
     int kind = kNoMove;
 };
+
+// The points of a candidate are measured in runs of this many: a search holds few candidates, so
+// each one's window measures spread over the threads too.
+constexpr RangeCut kPointCut{64, 32};
 
 // A square window of (2r + 1)^2 values around offset (0, 0), row after row.
 struct Window {
@@ -326,14 +331,17 @@ void point_responses(const DeformLevel& lvl, const NormalLookup& maps, const Pos
     const auto area = static_cast<std::size_t>(side * side);
     out.resize(d.size() * area);
     const bool absolute = lvl.metric == 0;
-    for (std::size_t j = 0; j < d.size(); ++j) {
-        const int bx = cand.x + round_posed(cand.dx + p.xf[j] + d[j].x);
-        const int by = cand.y + round_posed(cand.dy + p.yf[j] + d[j].y);
-        const float gx = p.tpl.nxs[j], gy = p.tpl.nys[j];
-        float* o = out.data() + j * area;
-        for (int oy = -r; oy <= r; ++oy)
-            for (int ox = -r; ox <= r; ++ox) *o++ = maps.dot(bx + ox, by + oy, gx, gy, absolute);
-    }
+    parallel_for_ranges(d.size(), kPointCut, [&](std::size_t begin, std::size_t end) {
+        for (std::size_t j = begin; j < end; ++j) {
+            const int bx = cand.x + round_posed(cand.dx + p.xf[j] + d[j].x);
+            const int by = cand.y + round_posed(cand.dy + p.yf[j] + d[j].y);
+            const float gx = p.tpl.nxs[j], gy = p.tpl.nys[j];
+            float* o = out.data() + j * area;
+            for (int oy = -r; oy <= r; ++oy)
+                for (int ox = -r; ox <= r; ++ox)
+                    *o++ = maps.dot(bx + ox, by + oy, gx, gy, absolute);
+        }
+    });
 }
 
 // The window of point i: for each offset, the mean over its neighbours of their normal agreement
@@ -504,7 +512,6 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
     std::vector<float> conf(count, 0.f), weights(count, 0.f);
     std::vector<int> kind(count);
     std::vector<unsigned char> moved(count, 0);
-    Window w;
     std::vector<float> responses;
     for (int pass = 0; pass < passes; ++pass) {
         if (pass > 0) {
@@ -514,19 +521,23 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
                 field_displacement(field, s.x, s.y, d[i].x, d[i].y);
             }
         }
-        w.r = std::max(kMinWindowRadius, base - pass);
+        const int r = std::max(kMinWindowRadius, base - pass);
         const int R = base - pass;
         std::vector<cv::Point2f> next = d;
-        point_responses(lvl, maps, p, d, cand, w.r, responses);
-        for (std::size_t i = 0; i < count; ++i) {
-            point_window(responses, nbs.data() + i * static_cast<std::size_t>(k), kk, sign, w);
-            const PointMove m = analyse_window(w, R, unit(p.tpl.nxs[i], p.tpl.nys[i]));
-            kind[i] = m.kind;
-            if (m.kind == kNoMove) continue;
-            next[i] += m.offset;
-            conf[i] += m.value;
-            moved[i] = 1;
-        }
+        point_responses(lvl, maps, p, d, cand, r, responses);
+        parallel_for_ranges(count, kPointCut, [&](std::size_t begin, std::size_t end) {
+            Window w;
+            w.r = r;
+            for (std::size_t i = begin; i < end; ++i) {
+                point_window(responses, nbs.data() + i * static_cast<std::size_t>(k), kk, sign, w);
+                const PointMove m = analyse_window(w, R, unit(p.tpl.nxs[i], p.tpl.nys[i]));
+                kind[i] = m.kind;
+                if (m.kind == kNoMove) continue;
+                next[i] += m.offset;
+                conf[i] += m.value;
+                moved[i] = 1;
+            }
+        });
         d.swap(next);
         // A point moved by a whole offset or across a ridge against the sub-pixel move of one of
         // its four nearest neighbours is not trusted.

@@ -61,20 +61,31 @@ struct BandMatrix {
         if (k > i) std::swap(i, k);
         at(i, k) += v;
     }
+    // Row i's entry k < i from the rows above: (a(i, k) - the dot product of the rows' entries
+    // left of k) / l(k, k). Entries left of i - bw are 0, so the product starts at lo.
+    double below(double* ri, int lo, int k) {
+        double* rk = row(k);
+        return (ri[k] - dot(ri + lo, rk + lo, k - lo)) / rk[k];
+    }
+    // The rows are factored kFactorRows at a time: their entries left of the block depend only on
+    // rows above it, so the rows' chains of dot products and divisions interleave, each entry
+    // computed exactly as one row after the other would.
+    static constexpr int kFactorRows = 4;
     bool factor() {
-        for (int i = 0; i < n; ++i) {
-            double* ri = row(i);
-            const int lo = std::max(0, i - bw);
-            for (int k = lo; k <= i; ++k) {
-                double* rk = row(k);
-                const int from = std::max(lo, k - bw);
-                const double s = ri[k] - dot(ri + from, rk + from, k - from);
-                if (k == i) {
-                    if (!(s > 0.0)) return false;
-                    ri[i] = std::sqrt(s);
-                } else {
-                    ri[k] = s / rk[k];
+        for (int i0 = 0; i0 < n; i0 += kFactorRows) {
+            const int i1 = std::min(n, i0 + kFactorRows);
+            for (int k = std::max(0, i0 - bw); k < i0; ++k)
+                for (int i = i0; i < i1; ++i) {
+                    const int lo = std::max(0, i - bw);
+                    if (k >= lo) row(i)[k] = below(row(i), lo, k);
                 }
+            for (int i = i0; i < i1; ++i) {
+                double* ri = row(i);
+                const int lo = std::max(0, i - bw);
+                for (int k = std::max(lo, i0); k < i; ++k) ri[k] = below(ri, lo, k);
+                const double s = ri[i] - dot(ri + lo, ri + lo, i - lo);
+                if (!(s > 0.0)) return false;
+                ri[i] = std::sqrt(s);
             }
         }
         return true;
@@ -154,17 +165,20 @@ bool solve_spline_field(const SplinePoints& pts, const SplineFit& fit, cv::Size 
                 node[a * 4 + b] = (jy + a) * nx + jx + b;
                 beta[a * 4 + b] = by[a] * bx[b];
             }
+        // The nodes ascend with the index (jx + 3 < nx), so node p2 <= node p1 for p2 <= p1.
         for (int p1 = 0; p1 < 16; ++p1) {
-            rhs[static_cast<std::size_t>(2 * node[p1])] += beta[p1] * r[0];
-            rhs[static_cast<std::size_t>(2 * node[p1] + 1)] += beta[p1] * r[1];
-            for (int p2 = 0; p2 < 16; ++p2) {
-                if (node[p2] > node[p1]) continue;
+            const int i = 2 * node[p1];
+            rhs[static_cast<std::size_t>(i)] += beta[p1] * r[0];
+            rhs[static_cast<std::size_t>(i + 1)] += beta[p1] * r[1];
+            double* r0 = m.row(i);
+            double* r1 = m.row(i + 1);
+            for (int p2 = 0; p2 <= p1; ++p2) {
                 const double bb = beta[p1] * beta[p2];
-                const int i = 2 * node[p1], k2 = 2 * node[p2];
-                m.at(i, k2) += bb * s[0];
-                m.at(i + 1, k2 + 1) += bb * s[2];
-                m.at(i + 1, k2) += bb * s[1];
-                if (node[p2] != node[p1]) m.at(i, k2 + 1) += bb * s[1];
+                const int k2 = 2 * node[p2];
+                r0[k2] += bb * s[0];
+                r1[k2 + 1] += bb * s[2];
+                r1[k2] += bb * s[1];
+                if (p2 != p1) r0[k2 + 1] += bb * s[1];
             }
         }
     }

@@ -6,6 +6,8 @@
 #include <new>
 #include <utility>
 
+#include <tbb/parallel_invoke.h>
+
 #include "quro/match/angle_scale_lists.h"
 #include "quro/match/refine/feature_cells.h"
 #include "quro/model_pose.h"
@@ -97,8 +99,8 @@ int settle_rigid_poses(const SearchRequest& req, const ShapeModelRecord& rec, Se
 // 1 at the last level searched.
 int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& rec,
                             SearchState& st, const SearchVariant& aniso, int level, int stage,
-                            int boundary_count, std::vector<Match>& cands,
-                            std::vector<DeformField>& work) {
+                            int boundary_count, const std::vector<int>& neighbours,
+                            std::vector<Match>& cands, std::vector<DeformField>& work) {
     const auto li = static_cast<std::size_t>(level);
     const int border = normal_map_border(st, rec, level);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
@@ -120,19 +122,13 @@ int search_deformable_level(const SearchRequest& req, const ShapeModelRecord& re
         cands[i].model_id = static_cast<int>(i);
     }
     work.swap(seeds);
-    const int s = deform_stage(stage);
-    const int k = deform_neighbour_count(boundary_count);
-    FeatureGrid grid;
-    std::vector<int> neighbours;
-    feature_neighbours(rec, grid, level + 1, kDeformGridDivisor[s], k, neighbours,
-                       kDeformPointStep[s]);
     const float level_min = st.min_scores[li];
     admit_candidates_to_level(cands, level_min);
     DeformLevel lvl{level_input(st, rec, level, border, level_min)};
     lvl.last = level == st.plan.last;
-    lvl.stage = s;
+    lvl.stage = deform_stage(stage);
     lvl.neighbours = &neighbours;
-    lvl.neighbour_count = k;
+    lvl.neighbour_count = deform_neighbour_count(boundary_count);
     parallel_for_index(cands.size(), [&](std::size_t i) {
         if (st.stop.is_set()) return;
         refine_deformable(lvl, cands[i], work[static_cast<std::size_t>(cands[i].model_id)]);
@@ -161,6 +157,21 @@ PoseSource deformed_pose_source(const SearchVariant& aniso, const std::vector<De
         }
     };
     return src;
+}
+
+// The nearest neighbours of the model points each deformable level relates, the level `boundary`
+// - 1 - s at entry s: they depend on the model alone.
+std::vector<std::vector<int>> deformable_neighbours(const ShapeModelRecord& rec, int boundary,
+                                                    int last) {
+    std::vector<std::vector<int>> lists(static_cast<std::size_t>(std::max(0, boundary - last)));
+    const int k = deform_neighbour_count(boundary - last + 1);
+    for (std::size_t stage = 0; stage < lists.size(); ++stage) {
+        const int s = deform_stage(static_cast<int>(stage));
+        FeatureGrid grid;
+        feature_neighbours(rec, grid, boundary - static_cast<int>(stage), kDeformGridDivisor[s], k,
+                           lists[stage], kDeformPointStep[s]);
+    }
+    return lists;
 }
 
 // A heap copy of a continuous float map, or null.
@@ -236,16 +247,22 @@ int find_local_deformable_model_impl(const SearchRequest& req, int model_id,
     const int last = st.plan.last;
     const int boundary = deformable_boundary(st.plan.top, last);
     std::vector<Match> cands;
-    if (const int rc = search_rigid_levels(req, rec, st, aniso, boundary, cands); rc != 0)
-        return rc;
+    // The deformable levels' neighbour lists are found while the rigid levels search.
+    std::vector<std::vector<int>> neighbours;
+    int rigid_rc = kOk;
+    tbb::parallel_invoke(
+        [&] { rigid_rc = search_rigid_levels(req, rec, st, aniso, boundary, cands); },
+        [&] { neighbours = deformable_neighbours(rec, boundary, last); });
+    if (rigid_rc != 0) return rigid_rc;
 
     // From here on a candidate's model_id is its index into `work`, which keeps each field in
     // place while the candidates are filtered, sorted and selected.
     std::vector<DeformField> work(cands.size());
     for (std::size_t i = 0; i < cands.size(); ++i) cands[i].model_id = static_cast<int>(i);
     for (int level = boundary - 1; level >= last; --level)
-        if (const int rc = search_deformable_level(req, rec, st, aniso, level, boundary - 1 - level,
-                                                   boundary - last + 1, cands, work);
+        if (const int rc = search_deformable_level(
+                req, rec, st, aniso, level, boundary - 1 - level, boundary - last + 1,
+                neighbours[static_cast<std::size_t>(boundary - 1 - level)], cands, work);
             rc != 0)
             return rc;
     if (boundary > last) {
