@@ -121,6 +121,17 @@ void drop_repeated_copies(const LevelModels& models, const std::vector<int>& mov
     cands.swap(kept);
 }
 
+int refine_spread_candidates(const SearchState& st, const LevelModels& models,
+                             const SearchVariant& variant, std::vector<Match>& cands) {
+    std::vector<int> moved_from;
+    spread_level_poses(models, cands, moved_from);
+    if (refine_level_candidates(st, models, variant, cands) != kOk ||
+        score_alike_poses(st, models, cands) != kOk)
+        return kTimedOut;
+    drop_repeated_copies(models, moved_from, cands);
+    return kOk;
+}
+
 int scan_top_poses(const SearchState& st, const std::vector<TopScan>& scans, bool two_scales,
                    std::vector<std::vector<Match>>& found) {
     std::vector<std::pair<std::size_t, std::size_t>> poses;  // (scan, pose)
@@ -244,12 +255,7 @@ int search_level(const SearchRequest& req, const ShapeModelRecord& rec, SearchSt
         st.angle_seed_level > level ? 2.f * step : 0.f, &shifts};
     const RefineLevel& lvl = part.lvl;
     const LevelModels models{&part};
-    std::vector<int> moved_from;
-    spread_level_poses(models, cands, moved_from);
-    if (refine_level_candidates(st, models, variant, cands) != kOk ||
-        score_alike_poses(st, models, cands) != kOk)
-        return kTimedOut;
-    drop_repeated_copies(models, moved_from, cands);
+    if (refine_spread_candidates(st, models, variant, cands) != kOk) return kTimedOut;
 
     filter_refined_candidates(st, req, level, models, cands);
     if (st.timed_out()) return kTimedOut;

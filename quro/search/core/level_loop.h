@@ -20,10 +20,11 @@
 //   each level     core/level_stages.cpp     prepare_level_cells [refine/feature_cells],
 //   below the top                            compute_level_normals [refine/normals],
 //                                            level_refinement
-//                  core/level_loop.cpp       search_level: spread_level_poses,
-//                                            refine_level_candidates [refine/refine_candidate,
-//                                            refine/scale_refine through the variant]
-//                  core/level_stages.cpp     filter_refined_candidates
+//                  core/level_loop.cpp       search_level: refine_spread_candidates:
+//                                            spread_level_poses, refine_level_candidates
+//                                            [refine/refine_candidate, refine/scale_refine
+//                                            through the variant], drop_repeated_copies
+//                  core/level_stages.cpp     score_alike_poses, filter_refined_candidates
 //                  core/search_variant.cpp   cluster_level_candidates (above the last level)
 //   last level     core/level_stages.cpp     select_final_matches [select/selection]
 //                  core/level_loop.cpp       the sub-pixel mode: fit_peak_subpixel
@@ -114,6 +115,12 @@ void spread_level_poses(const LevelModels& models, std::vector<Match>& cands,
 inline constexpr float kSamePlace = 2.f;
 void drop_repeated_copies(const LevelModels& models, const std::vector<int>& moved_from,
                           std::vector<Match>& cands);
+
+// The spread, refinement and scoring of a level's candidates as the rigid and multi-model levels
+// run them: spread_level_poses, refine_level_candidates, score_alike_poses, then
+// drop_repeated_copies. Returns 0, or -2 on a time-out.
+int refine_spread_candidates(const SearchState& st, const LevelModels& models,
+                             const SearchVariant& variant, std::vector<Match>& cands);
 
 // Refines every candidate on `level` below its model's top with its model's part of the level
 // (in parallel), the variant's refinement or else refine_candidate (refine_candidate_cells where

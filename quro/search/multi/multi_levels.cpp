@@ -197,12 +197,7 @@ int multi_search_level(const SearchRequest& req, MultiSearchState& ms, int level
         model_levels(req, ms, level, border, angles, shifts, templates);
     if (compute_level_normals(st, level, border) != 0) return kTimedOut;
     const LevelModels models{parts.data(), &ms.index};
-    std::vector<int> moved_from;
-    spread_level_poses(models, cands, moved_from);
-    if (refine_level_candidates(st, models, SearchVariant{}, cands) != kOk ||
-        score_alike_poses(st, models, cands) != kOk)
-        return kTimedOut;
-    drop_repeated_copies(models, moved_from, cands);
+    if (refine_spread_candidates(st, models, SearchVariant{}, cands) != kOk) return kTimedOut;
     filter_refined_candidates(st, req, level, models, cands);
     if (st.timed_out()) return kTimedOut;
     if (level > st.plan.last) {
