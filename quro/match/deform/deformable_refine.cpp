@@ -70,10 +70,21 @@ struct PointMove {
 // each one's window measures spread over the threads too.
 constexpr RangeCut kPointCut{64, 32};
 
-// A square window of (2r + 1)^2 values around offset (0, 0), row after row.
+// A square window of (2r + 1)^2 values around offset (0, 0), row after row, with its offsets in
+// ring order (ring_points of 0 .. r) and a profile's scratch, both kept for the window's reuse.
 struct Window {
     int r = 0;
     std::vector<float> v;
+    std::vector<cv::Point> rings;
+    std::vector<float> prof;
+    void set_radius(int radius) {
+        r = radius;
+        rings.clear();
+        for (int j = 0; j <= r; ++j) {
+            const std::vector<cv::Point> ring = ring_points(j);
+            rings.insert(rings.end(), ring.begin(), ring.end());
+        }
+    }
     int side() const { return 2 * r + 1; }
     bool inside(cv::Point p) const { return std::abs(p.x) <= r && std::abs(p.y) <= r; }
     float at(cv::Point p) const {
@@ -110,13 +121,11 @@ float window_at(const Window& w, float x, float y) {
 // profile of the window along the model normal (bilinear, whole steps t = -R .. R) gives its
 // largest value, refined by a parabola through its two neighbours, and the point moves by that
 // many pixels along the normal.
-PointMove analyse_window(const Window& w, int R, cv::Point2f normal) {
+PointMove analyse_window(Window& w, int R, cv::Point2f normal) {
     RingBest best;
-    for (int j = 0; j <= w.r; ++j) {
-        for (const cv::Point& q : ring_points(j)) {
-            const float v = w.at(q);
-            if (v > best.value) best = {v, q};
-        }
+    for (const cv::Point& q : w.rings) {
+        const float v = w.at(q);
+        if (v > best.value) best = {v, q};
     }
     if (!(best.value > kMinMoveValue)) return PointMove{};
     PointMove m;
@@ -140,7 +149,8 @@ PointMove analyse_window(const Window& w, int R, cv::Point2f normal) {
                         std::max(std::fabs(normal.x), std::fabs(normal.y));
     const int steps = static_cast<int>(std::floor(reach + 1e-4f));
     if (steps < 1) return PointMove{};
-    std::vector<float> prof(static_cast<std::size_t>(2 * steps + 1));
+    std::vector<float>& prof = w.prof;
+    prof.assign(static_cast<std::size_t>(2 * steps + 1), 0.f);
     int top = 0;
     for (int t = -steps; t <= steps; ++t) {
         const float v = window_at(w, t * normal.x, t * normal.y);
@@ -527,7 +537,7 @@ void refine_deformable(const DeformLevel& lvl, Match& cand, DeformField& field) 
         point_responses(lvl, maps, p, d, cand, r, responses);
         parallel_for_ranges(count, kPointCut, [&](std::size_t begin, std::size_t end) {
             Window w;
-            w.r = r;
+            w.set_radius(r);
             for (std::size_t i = begin; i < end; ++i) {
                 point_window(responses, nbs.data() + i * static_cast<std::size_t>(k), kk, sign, w);
                 const PointMove m = analyse_window(w, R, unit(p.tpl.nxs[i], p.tpl.nys[i]));
